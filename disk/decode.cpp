@@ -1,0 +1,289 @@
+// Moment and spectra decoding of the current record's body.
+//
+// The body follows the RecordHeader (and its override words). In file
+// order:
+//   1. first moment set, per gate:
+//        16-bit encoding (hundreds digit of datacode non-zero), 8 bytes:
+//          int16 velocity, uint16 width, int16 snr (0.01 dB),
+//          int16 noise (0.01 dB)
+//        x0xx encoding (hundreds digit 0), 5 bytes:
+//          int16 velocity, uint8 width, int8 snr (dB), int8 noise (dB)
+//   2. second moment set when datacode % 100 is 16 (both encodings) or 17
+//      (16-bit only), per gate:
+//        16-bit, 8 bytes: int16 velocity, uint16 width, int16 snr,
+//          int16 aux (tenths)
+//        x0xx, 6 bytes: int16 velocity, uint8 width, int8 snr, int16 aux
+//   3. met values when datacode >= 3000: met_instrument_count x 4 bytes
+//   4. spectra when the spectra flag is set, float32 values per gate:
+//        datacode % 100 != 17: all P points, of which the windows are
+//          picked (compact rows: window 2 first, then window 1)
+//        datacode % 100 == 17: only the windows, stored by point number
+//
+// Velocities and widths are fractions of the Nyquist velocity V. Values
+// are held as floats; the arithmetic is double precision with V and the
+// linear noise rounded to float first.
+//
+// Whatever a decode does not reach is 0: every array and row starts
+// zero-filled, and a field the file ends inside counts as raw 0.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "disk/disk_state.h"
+#include "disk/pda.h"
+
+MomentArrays pda_moments;
+int32_t met_values[kMetValueCapacity];
+
+void pda_release_moments() { pda_moments = MomentArrays(); }
+
+namespace {
+
+using pda_internal::get_i16;
+using pda_internal::get_u16;
+using pda_internal::pair;
+using pda_internal::record;
+
+[[noreturn]] void fatal(const char* message) {
+  std::fputs(message, stdout);
+  std::fflush(stdout);
+  std::exit(2);
+}
+
+// Reads one group of n bytes; bytes the file does not deliver read as 0.
+// Returns the number of bytes delivered.
+size_t read_group(unsigned char* bytes, size_t n) {
+  size_t got = pair.data.read(bytes, n);
+  std::memset(bytes + got, 0, n - got);
+  return got;
+}
+
+// Zeroes the bytes of fields that were not delivered whole: a field counts
+// as raw 0 when the file ends inside it.
+void drop_partial(unsigned char* bytes, size_t got, const int* field_ends,
+                  int fields) {
+  int start = 0;
+  for (int i = 0; i < fields; ++i) {
+    if (got < static_cast<size_t>(field_ends[i])) {
+      std::memset(bytes + start, 0, field_ends[i] - start);
+    }
+    start = field_ends[i];
+  }
+}
+
+void allocate(int64_t gates, int64_t points) {
+  MomentArrays a;
+  try {
+    a.velocity.assign(gates, 0.0f);
+    a.snr.assign(gates, 0.0f);
+    a.signal_power.assign(gates, 0.0f);
+    a.noise.assign(gates, 0.0f);
+    a.width.assign(gates, 0.0f);
+    a.velocity2.assign(gates, 0.0f);
+    a.snr2.assign(gates, 0.0f);
+    a.signal_power2.assign(gates, 0.0f);
+    a.width2.assign(gates, 0.0f);
+    a.aux2.assign(gates, 0.0f);
+  } catch (const std::bad_alloc&) {
+    fatal("disk: can't allocate memory for moment arrays. Fatal.\n");
+  }
+  a.gate_count = gates;
+  a.row_length = points + 1;
+  if (gates > 0) {
+    // Zero pages from calloc cost nothing until a row is written.
+    void* rows = std::calloc(static_cast<size_t>(gates),
+                             static_cast<size_t>(a.row_length) * sizeof(float));
+    if (rows == nullptr) {
+      fatal("disk: can't allocate memory for spectra arrays. Fatal.\n");
+    }
+    a.spectra.reset(static_cast<float*>(rows));
+  }
+  pda_moments = std::move(a);
+}
+
+// Reads n spectral values into row[first .. first + n - 1]; values whose
+// index falls outside 0..last are consumed and not stored, and values the
+// file does not deliver leave their entries as they are.
+void read_values(float* row, int64_t last, int64_t first, int64_t n) {
+  if (n <= 0) return;
+  int64_t index = first;
+  // Values before the row: consumed only.
+  if (index < 0) {
+    const int64_t skip = n < -index ? n : -index;
+    pair.data.seek_relative(skip * 4);
+    index += skip;
+    n -= skip;
+  }
+  int64_t inside = last + 1 - index;
+  if (inside < 0) inside = 0;
+  if (inside > n) inside = n;
+  if (inside > 0) {
+    const size_t bytes = static_cast<size_t>(inside) * 4;
+    unsigned char* dst = reinterpret_cast<unsigned char*>(row + index);
+    const size_t got = pair.data.read(dst, bytes);
+    // A value cut in the middle stays 0; the byte copy above keeps the
+    // host's float layout, which is IEEE little-endian on every target.
+    const size_t whole = got / 4 * 4;
+    std::memset(dst + whole, 0, bytes - whole);
+    if (got < bytes) {
+      // End of the file: nothing more will be delivered.
+      pair.data.seek_relative((n - inside) * 4);
+      return;
+    }
+  }
+  if (n - inside > 0) pair.data.seek_relative((n - inside) * 4);
+}
+
+void skip_values(int64_t n) { pair.data.seek_relative(n * 4); }
+
+void decode_spectra(int64_t gates, int64_t points) {
+  const RadarRecord& r = pda_parameters.radars[0];
+  const int64_t w1s = r.window1_start, w1n = r.window1_points;
+  const int64_t w2s = r.window2_start, w2n = r.window2_points;
+  const bool window2 = w2n > 1;
+  const bool positional = record.datacode % 100 == 17;
+  for (int64_t g = 0; g < gates; ++g) {
+    float* row = pda_moments.spectra.get() + g * (points + 1);
+    if (positional) {
+      read_values(row, points, w1s, w1n);
+      if (window2) read_values(row, points, w2s, w2n);
+      continue;
+    }
+    if (window2) {
+      skip_values(w2s - 1);
+      read_values(row, points, 0, w2n);
+      skip_values(w1s - (w2s + w2n));
+    } else {
+      skip_values(w1s - 1);
+    }
+    read_values(row, points, window2 ? w2n : 0, w1n);
+    skip_values(points - (w1s + w1n - 1));
+  }
+}
+
+void decode_moments(int64_t gates, int64_t points, float nyquist,
+                    bool encoding16, bool second_set) {
+  MomentArrays& a = pda_moments;
+  const double v = nyquist;
+  const double p = static_cast<double>(points);
+  std::vector<float> noise_linear(static_cast<size_t>(gates), 0.0f);
+
+  unsigned char b[8];
+  if (encoding16) {
+    static const int kEnds[4] = {2, 4, 6, 8};
+    for (int64_t g = 0; g < gates; ++g) {
+      const size_t got = read_group(b, 8);
+      drop_partial(b, got, kEnds, 4);
+      a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
+      a.width[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
+      a.snr[g] = static_cast<float>(get_i16(b + 4) / 100.0);
+      const int16_t noise = get_i16(b + 6);
+      a.noise[g] = static_cast<float>(noise / 100.0);
+      noise_linear[g] = static_cast<float>(std::pow(10.0, noise / 1000.0));
+      a.signal_power[g] = static_cast<float>(
+          std::pow(10.0, a.snr[g] / 10.0) *
+          static_cast<float>(p * noise_linear[g]));
+      if (got < 8) {
+        std::printf("\ndisk: Read error %ld\n", 0L);
+        break;
+      }
+    }
+  } else {
+    static const int kEnds[4] = {2, 3, 4, 5};
+    for (int64_t g = 0; g < gates; ++g) {
+      const size_t got = read_group(b, 5);
+      drop_partial(b, got, kEnds, 4);
+      a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
+      a.width[g] = static_cast<float>(b[2] * v / 100.0);
+      a.snr[g] = static_cast<float>(static_cast<int8_t>(b[3]));
+      const int8_t noise = static_cast<int8_t>(b[4]);
+      a.noise[g] = static_cast<float>(noise);
+      noise_linear[g] = static_cast<float>(std::pow(10.0, noise / 10.0));
+      a.signal_power[g] = static_cast<float>(
+          std::pow(10.0, a.snr[g] / 10.0) *
+          static_cast<float>(p * noise_linear[g]));
+      if (got < 5) {
+        std::printf("\ndisk: datacode x0xx Read error %ld\n", 0L);
+        break;
+      }
+    }
+  }
+  if (!second_set) return;
+
+  if (encoding16) {
+    static const int kEnds[4] = {2, 4, 6, 8};
+    for (int64_t g = 0; g < gates; ++g) {
+      drop_partial(b, read_group(b, 8), kEnds, 4);
+      a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
+      a.width2[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
+      a.snr2[g] = static_cast<float>(get_i16(b + 4) / 100.0);
+      a.signal_power2[g] = static_cast<float>(
+          std::pow(10.0, a.snr2[g] / 10.0) *
+          static_cast<float>(p * noise_linear[g]));
+      a.aux2[g] = static_cast<float>(get_i16(b + 6) / 10.0);
+    }
+  } else {
+    static const int kEnds[4] = {2, 3, 4, 6};
+    for (int64_t g = 0; g < gates; ++g) {
+      drop_partial(b, read_group(b, 6), kEnds, 4);
+      a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
+      a.width2[g] = static_cast<float>(b[2] * v / 100.0);
+      a.snr2[g] = static_cast<float>(static_cast<int8_t>(b[3]));
+      a.signal_power2[g] = static_cast<float>(
+          std::pow(10.0, a.snr2[g] / 10.0) *
+          static_cast<float>(p * noise_linear[g]));
+      a.aux2[g] = static_cast<float>(get_i16(b + 4) / 10.0);
+    }
+  }
+}
+
+void read_met_values() {
+  const int64_t count = pda_parameters.met_instrument_count;
+  if (count <= 0) return;
+  const int64_t stored = count < kMetValueCapacity ? count : kMetValueCapacity;
+  unsigned char bytes[4];
+  for (int64_t i = 0; i < stored; ++i) {
+    if (pair.data.read(bytes, 4) != 4) return;
+    met_values[i] = pda_internal::get_i32(bytes);
+  }
+  if (count > stored) pair.data.seek_relative((count - stored) * 4);
+}
+
+}  // namespace
+
+void pda_decode_record() {
+  const ModeEntry* mode = pda_internal::record_mode();
+  int64_t gates = mode == nullptr ? 0 : mode->gate_count;
+  int64_t points = mode == nullptr ? 0 : mode->spectral_points;
+  if (gates < 0) gates = 0;
+  if (points < 0) points = 0;
+  allocate(gates, points);
+
+  const float nyquist =
+      mode == nullptr ? 0.0f
+                      : pda_internal::nyquist_velocity(
+                            pda_parameters.radars[0].tx_frequency,
+                            mode->ipp_ns, mode->coherent_integrations);
+  const int datacode = record.datacode;
+  const bool encoding16 = datacode / 100 % 10 != 0;
+  const int family = datacode % 100;
+  const bool second_set =
+      encoding16 ? (family == 16 || family == 17) : family == 16;
+  decode_moments(gates, points, nyquist, encoding16, second_set);
+  if (datacode >= 3000) read_met_values();
+  if (record.spectra_flag != 0) decode_spectra(gates, points);
+
+  pair.current_offset += record.record_length;
+  if (pair.current_offset < 0) pair.current_offset = 0;
+  pair.data.seek(pair.current_offset);
+}
+
+int pda_read_record() {
+  int new_header;
+  pda_read_record_header(&new_header);
+  pda_decode_record();
+  return 0;
+}

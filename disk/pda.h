@@ -1,0 +1,315 @@
+// Profiler data-file access: the one public interface of the disk module.
+//
+// A profiler archive is a pair of files: a data file ("d..." name) holding a
+// plain sequence of records, one per dwell of one beam, and a header file
+// ("h..." name) holding HeaderBlocks of operating parameters. Each record
+// names the HeaderBlock that applies to it by its byte offset in the header
+// file. Both files are little-endian and packed.
+//
+// All state is module-wide and belongs to the one open file pair: no
+// operation takes a handle, and operations must not be interleaved from
+// several threads.
+//
+// Result conventions:
+//   - queries and selections return 1 for success and 0 for failure;
+//   - positioning operations return 1 for success and 0 for failure;
+//   - readers return 0 for success and negative codes for failures
+//     (the record-header reader also 1 for a clean end of data).
+// Integers that leave the module are signed 32-bit, widened with their sign
+// from the 16-bit fields of the files.
+//
+// Problems are reported on standard output with messages beginning "disk: ";
+// the module ends the process only when the decoder cannot allocate its
+// arrays (status 2).
+
+#ifndef QUELLMAR_DISK_PDA_H
+#define QUELLMAR_DISK_PDA_H
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Calendar and time stamps
+
+// Year counted from 1900, day of year from 1, hour, minute, second; ordered
+// field by field.
+struct TimeKey {
+  int32_t year;  // years since 1900 (2002 is 102)
+  int32_t day;   // day of the year, 1 = 1 January
+  int32_t hour;
+  int32_t minute;
+  int32_t second;
+};
+
+// Row 0 serves common years, row 1 leap years; entry 0 of each row is 0 and
+// entries 1..12 are the lengths of January..December.
+extern const int32_t month_lengths[2][13];
+
+// True for full calendar years (2000, not 100) divisible by 4 and not by
+// 100, or divisible by 400.
+bool is_leap_year(int32_t year);
+
+// 1 if a is later than b, -1 if earlier, 0 if all five fields are equal.
+int pda_compare_time(const TimeKey& a, const TimeKey& b);
+
+// Day of the year (1 January is 1). REQUIRES: month in 1..12.
+int32_t day_of_year(int32_t year, int32_t month, int32_t day);
+
+// Month (1..12) and day of month of a day of the year. Always returns 0.
+// A day count of 0 or less gives month 1 and the count unchanged.
+int month_and_day(int32_t year, int32_t day_of_year, int32_t* month,
+                  int32_t* day);
+
+// Breaks seconds since 1970-01-01 00:00:00 UTC into a TimeKey, proleptic
+// Gregorian, for any value (negative ones included).
+TimeKey pda_time_key_from_seconds(int64_t seconds);
+
+// Seconds since 1970-01-01 00:00:00 UTC of a full calendar year, month
+// (1..12), day of month and time of day, for any year.
+int64_t pda_seconds_from_date(int64_t year, int32_t month, int32_t day,
+                              int32_t hour, int32_t minute, int32_t second);
+
+// Writes the current record's TimeKey fields and returns its record_time.
+// REQUIRES: a record is current (after a successful pda_set_file).
+int32_t pda_get_time(int32_t* year, int32_t* day, int32_t* hour,
+                     int32_t* minute, int32_t* second);
+
+// ---------------------------------------------------------------------------
+// Parameter block (the current HeaderBlock)
+
+constexpr int kModeCount = 4;
+constexpr int kBeamCount = 10;
+constexpr int kDirectionCount = 9;
+constexpr int kMaxMetInstruments = 256;
+constexpr int kMetValueCapacity = 1024;
+
+struct ModeEntry {
+  int32_t ipp_ns;
+  int32_t pulse_width;
+  int32_t first_gate_delay_ns;
+  int32_t gate_spacing_ns;
+  int16_t gate_count;
+  int16_t coherent_integrations;  // a data record may replace it
+  int16_t spectral_averages;      // a data record may replace it
+  int16_t spectral_points;
+  int16_t delay_offset_ns;
+  int16_t kept_26;
+  int16_t kept_28;
+  int16_t mode_extra;
+};
+
+struct BeamEntry {
+  int16_t direction_index;
+  int16_t mode_index;
+};
+
+struct DirectionEntry {
+  char direction_name[12];
+  int16_t azimuth;
+  int16_t elevation;  // above 90: hundredths of a degree until converted
+  int16_t kept_16;
+};
+
+struct RadarRecord {
+  char radar_name[32];
+  int16_t radar_value;
+  int32_t tx_frequency;  // hundredths of a megahertz
+  int32_t kept_84;
+  int16_t kept_88[3];
+  int16_t beam_count;
+  int16_t kept_96;
+  ModeEntry modes[kModeCount];
+  BeamEntry beams[kBeamCount];
+  int32_t kept_286[5];
+  DirectionEntry directions[kDirectionCount];
+  int16_t pulse_table_keys[4];
+  int16_t pulse_table_values[4];
+  int16_t kept_484[4];
+  int16_t window1_start;  // first point of window 1, counted from 1
+  int16_t window1_points;
+  int16_t window2_start;   // first point of window 2, counted from 1
+  int16_t window2_points;  // 1 means there is no window 2
+  int16_t spectrum_extra[6];  // [0] is the window-2 placement flag
+  int16_t kept_512;
+  int16_t kept_514[25];
+};
+
+struct ParameterBlock {
+  int16_t header_version;
+  int16_t met_instrument_count;
+  int16_t met_instrument_list[kMaxMetInstruments];
+  char site_name[32];
+  int16_t site_value_1;
+  int16_t site_value_2;
+  int16_t site_value_3;
+  int16_t site_value_4;
+  int16_t radar_count;
+  RadarRecord radars[1];
+};
+
+// The module-wide parameter block and selection state.
+extern ParameterBlock pda_parameters;
+extern int32_t selected_radar;  // -1 means any radar
+extern int32_t selected_beam;   // -1 means any beam
+
+// Reads one HeaderBlock from the header file at its present position.
+// Returns 0 on success; -1 when the version cannot be read; -10 for a
+// version outside 100..999; -4 for a block cut before its closing field;
+// -3 for a met instrument list that is too long or cut short.
+int pda_read_header_block();
+
+void pda_get_site_name(char name[32]);
+void pda_get_site_values(int32_t* value_1, int32_t* value_2);
+int32_t pda_get_site_value_3();
+int32_t pda_get_site_value_4();
+int32_t pda_get_radar_count();
+int pda_get_radar_info(int32_t radar, char name[32], int32_t* radar_value,
+                       int32_t* tx_frequency);
+int32_t pda_get_beam_count(int32_t radar);
+int pda_select_radar(int32_t radar);
+int pda_select_beam(int32_t beam);
+int32_t pda_get_record_beam();
+int32_t pda_get_record_radar();
+int32_t pda_get_record_datacode();
+int32_t pda_get_met_instruments(int32_t* instruments);
+
+// ---------------------------------------------------------------------------
+// Beam information
+
+struct BeamInfo {
+  int32_t azimuth;
+  int32_t elevation;  // degrees
+  int32_t ipp_ns;
+  int32_t pulse_width;
+  int32_t first_gate_delay_ns;
+  int32_t gate_spacing_ns;
+  int32_t delay_offset_ns;
+  int32_t first_gate_height_m;
+  int32_t gate_spacing_m;
+  int32_t gate_count;
+  int32_t coherent_integrations;
+  int32_t spectral_averages;
+  int32_t spectral_points;
+  int32_t pulse_table_value;  // -1 when no pulse table key matches
+  int32_t mode_extra;
+};
+
+extern BeamInfo pda_beam_info;
+
+// Fills pda_beam_info and the direction name (at least 12 bytes) for a beam
+// of the selected radar. 0, with nothing written, when the selected radar or
+// the beam is out of range or the beam's table entries are unusable.
+int pda_get_beam_info(int32_t beam, char* direction_name);
+
+// Stores window1_start, window1_points, window2_start, window2_points and
+// spectrum_extra[1..5]; returns spectrum_extra[0] (the placement flag).
+int32_t pda_get_spectrum_windows(int32_t* window1_start,
+                                 int32_t* window1_points,
+                                 int32_t* window2_start,
+                                 int32_t* window2_points, int32_t* extra1,
+                                 int32_t* extra2, int32_t* extra3,
+                                 int32_t* extra4, int32_t* extra5);
+
+// Position of spectral point (from 0) of gate (from 0) in a gate-major store
+// of windowed spectra, or -1.
+int32_t pda_spectrum_index(int32_t point, int32_t gate);
+
+// Nyquist velocity of the current record's mode in m/s; 0 when the
+// frequency, the inter-pulse period or the integrations are 0.
+float pda_get_nyquist_velocity();
+
+// ---------------------------------------------------------------------------
+// Data records
+
+// Per-gate arrays of the current record. Each of the ten moment arrays holds
+// gate_count floats; spectra holds gate_count rows of row_length
+// (spectral_points + 1) floats. Renewed by every decode; the caller releases
+// them with pda_release_moments before it causes the next decode.
+struct MomentArrays {
+  std::vector<float> velocity;       // m/s
+  std::vector<float> width;          // m/s
+  std::vector<float> snr;            // dB
+  std::vector<float> noise;          // dB
+  std::vector<float> signal_power;   // linear
+  std::vector<float> velocity2;      // m/s, second set
+  std::vector<float> width2;         // m/s, second set
+  std::vector<float> snr2;           // dB, second set
+  std::vector<float> signal_power2;  // linear, second set
+  std::vector<float> aux2;           // stored value / 10, second set
+  struct FreeDeleter {
+    void operator()(float* p) const { std::free(p); }
+  };
+  std::unique_ptr<float[], FreeDeleter> spectra;  // gate-major rows
+  int64_t gate_count = 0;
+  int64_t row_length = 0;  // spectral_points + 1
+
+  // REQUIRES: 0 <= gate < gate_count.
+  const float* spectra_row(int64_t gate) const {
+    return spectra.get() + gate * row_length;
+  }
+};
+
+extern MomentArrays pda_moments;
+extern int32_t met_values[kMetValueCapacity];
+
+// Releases the current MomentArrays.
+void pda_release_moments();
+
+// Reads the RecordHeader at the present position. 0: read whole; 1: end of
+// data; -4: cut short or refused. new_header is 1 when a HeaderBlock was
+// loaded.
+int pda_read_record_header(int* new_header);
+
+// Moves current_offset and the data file past the current record. Returns 0.
+int pda_advance_record();
+
+// count >= 2: forward count - 1 records; 1: nothing; <= 0: back 1 - count
+// records. 0 on success, -1 when a RecordHeader cannot be read forward, -2
+// when the start of the file (or an unusable trailer) stops a step back.
+int pda_skip_records(int32_t count);
+
+// Reads the RecordHeader at the present position and decodes the record
+// body into pda_moments. Always 0.
+int pda_read_record();
+
+// Decodes the body of the record whose RecordHeader was just read.
+void pda_decode_record();
+
+// ---------------------------------------------------------------------------
+// Opening the file pair and positioning
+
+// Why the last pda_set_file failed.
+enum class SetFileFailure {
+  kNone,
+  kOpenFailed,     // a file would not open; pda_set_file_errno() tells why
+  kNoWholeRecord,  // the data file holds no whole first RecordHeader
+  kAlreadyOpen,    // the name is the pair already open: rewound only
+  kEmptyName,
+};
+
+// Opens the pair prefix+name and prefix+('h' + name[1..]). 1 when a new pair
+// was opened and its first RecordHeader was read whole; 0 otherwise.
+int pda_set_file(const std::string& prefix, const std::string& name,
+                 int spectra_flag);
+SetFileFailure pda_set_file_failure();
+int pda_set_file_errno();
+const std::string& pda_data_path();
+
+int pda_seek_time(int32_t year, int32_t day, int32_t hour, int32_t minute,
+                  int32_t second, int* new_header);
+int pda_first_record(int* new_header);
+int pda_next_record(int* new_header);
+
+// Byte offset of the current record (the record after the one decoded last,
+// once a positioning has decoded one).
+int64_t pda_current_offset();
+
+// Closes the pair and returns the module to its state at program start
+// (selection, parameter block, record state and reporting flags included).
+// For tests and for programs that handle several pairs in turn.
+void pda_reset();
+
+#endif  // QUELLMAR_DISK_PDA_H

@@ -1,0 +1,318 @@
+// Checks the fast formatters byte for byte against the C library's snprintf.
+
+#include "tool/text_format.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quellmar {
+namespace {
+
+// Room for any width and precision used below.
+constexpr std::size_t kScratch = 1024;
+
+std::string RefInt(std::int64_t v, int width, bool zero_pad) {
+  char buf[kScratch];
+  const int n = std::snprintf(buf, sizeof buf, zero_pad ? "%0*ld" : "%*ld",
+                              width, static_cast<long>(v));
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string FastInt(std::int64_t v, int width, bool zero_pad) {
+  char buf[kScratch];
+  char* end = format_int(buf, v, width, zero_pad);
+  return std::string(buf, end);
+}
+
+std::string RefFixed(float v, int width, int precision) {
+  char buf[kScratch];
+  const int n = std::snprintf(buf, sizeof buf, "%*.*f", width, precision,
+                              static_cast<double>(v));
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string FastFixed(float v, int width, int precision) {
+  char buf[kScratch];
+  char* end = format_fixed(buf, v, width, precision);
+  return std::string(buf, end);
+}
+
+float FromBits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
+
+// Compares one value against snprintf; returns false (after recording a
+// failure) on mismatch so that loops can stop early.
+bool Same(float v, int width, int precision) {
+  const std::string want = RefFixed(v, width, precision);
+  const std::string got = FastFixed(v, width, precision);
+  if (want == got) return true;
+  ADD_FAILURE() << "bits 0x" << std::hex << std::bit_cast<std::uint32_t>(v)
+                << std::dec << " width " << width << " precision " << precision
+                << ": want \"" << want << "\" got \"" << got << "\"";
+  return false;
+}
+
+TEST(FormatIntTest, EdgeValuesAndWidths) {
+  const std::int64_t values[] = {0,
+                                 1,
+                                 -1,
+                                 7,
+                                 -7,
+                                 9,
+                                 10,
+                                 -10,
+                                 99,
+                                 100,
+                                 -100,
+                                 999,
+                                 1000,
+                                 12345,
+                                 -12345,
+                                 2147483647,
+                                 -2147483648LL,
+                                 4294967296LL,
+                                 999999999999999999LL,
+                                 1000000000000000000LL,
+                                 std::numeric_limits<std::int64_t>::max(),
+                                 std::numeric_limits<std::int64_t>::min(),
+                                 std::numeric_limits<std::int64_t>::min() + 1};
+  for (std::int64_t v : values) {
+    for (int width : {-25, -3, 0, 1, 2, 3, 4, 5, 8, 19, 20, 21, 25, 60}) {
+      for (bool zero_pad : {false, true}) {
+        EXPECT_EQ(FastInt(v, width, zero_pad), RefInt(v, width, zero_pad))
+            << v << " width " << width << " zero_pad " << zero_pad;
+      }
+    }
+  }
+}
+
+TEST(FormatIntTest, KnownOutputs) {
+  EXPECT_EQ(FastInt(5, 2, false), " 5");
+  EXPECT_EQ(FastInt(-5, 2, false), "-5");
+  EXPECT_EQ(FastInt(-5, 4, false), "  -5");
+  EXPECT_EQ(FastInt(-5, 4, true), "-005");
+  EXPECT_EQ(FastInt(7, 3, true), "007");
+  EXPECT_EQ(FastInt(12345, 3, false), "12345");
+  EXPECT_EQ(FastInt(-5, -4, true), "-5  ");
+  EXPECT_EQ(FastInt(std::numeric_limits<std::int64_t>::min(), 0, false),
+            "-9223372036854775808");
+}
+
+TEST(FormatIntTest, RandomValuesOfAllMagnitudes) {
+  std::mt19937_64 rng(12345);
+  for (int i = 0; i < 200000; ++i) {
+    const int bits = static_cast<int>(rng() % 64) + 1;
+    std::uint64_t raw = rng();
+    if (bits < 64) raw &= (std::uint64_t{1} << bits) - 1;
+    std::int64_t v = static_cast<std::int64_t>(raw);
+    if (rng() & 1) v = static_cast<std::int64_t>(0 - raw);
+    const int width = static_cast<int>(rng() % 24);
+    const bool zero_pad = (rng() & 3) == 0;
+    ASSERT_EQ(FastInt(v, width, zero_pad), RefInt(v, width, zero_pad))
+        << v << " width " << width << " zero_pad " << zero_pad;
+  }
+}
+
+TEST(FormatFixedTest, KnownOutputs) {
+  EXPECT_EQ(FastFixed(0.125f, 0, 2), "0.12");
+  EXPECT_EQ(FastFixed(0.375f, 0, 2), "0.38");
+  EXPECT_EQ(FastFixed(-0.125f, 0, 2), "-0.12");
+  EXPECT_EQ(FastFixed(2.5f, 0, 0), "2");
+  EXPECT_EQ(FastFixed(3.5f, 0, 0), "4");
+  EXPECT_EQ(FastFixed(0.0625f, 0, 3), "0.062");
+  EXPECT_EQ(FastFixed(-0.0f, 0, 2), "-0.00");
+  EXPECT_EQ(FastFixed(-0.001f, 0, 2), "-0.00");
+  EXPECT_EQ(FastFixed(1.5f, 8, 3), "   1.500");
+  EXPECT_EQ(FastFixed(1.5f, -8, 3), "1.500   ");
+  EXPECT_EQ(FastFixed(-12.25f, 7, 3), "-12.250");
+  EXPECT_EQ(FastFixed(std::numeric_limits<float>::infinity(), 8, 3),
+            "     inf");
+  EXPECT_EQ(FastFixed(-std::numeric_limits<float>::infinity(), 0, 2), "-inf");
+  EXPECT_EQ(FastFixed(FromBits(0x7fc00000u), 0, 2), "nan");
+  EXPECT_EQ(FastFixed(FromBits(0xffc00000u), 7, 3), "   -nan");
+  EXPECT_EQ(FastFixed(FLT_MAX, 0, 2),
+            "340282346638528859811704183484516925440.00");
+}
+
+TEST(FormatFixedTest, SpecialValues) {
+  const std::uint32_t patterns[] = {
+      0x00000000u, 0x80000000u,                            // zeros
+      0x7f800000u, 0xff800000u,                            // infinities
+      0x7fc00000u, 0xffc00000u, 0x7fc00001u, 0xffc12345u,  // quiet NaNs
+      0x7f800001u, 0xff800001u, 0x7fbfffffu, 0xffbfffffu,  // signalling NaNs
+      0x7fffffffu, 0xffffffffu,                            // NaN payloads
+      0x00000001u, 0x80000001u, 0x007fffffu, 0x807fffffu,  // denormals
+      0x00800000u, 0x80800000u,                            // FLT_MIN
+      0x7f7fffffu, 0xff7fffffu,                            // FLT_MAX
+      0x3f800000u, 0xbf800000u, 0x4b7fffffu, 0x4b800000u, 0x5f000000u,
+      0x5f7fffffu, 0x5f800000u, 0x5fffffffu, 0x60000000u, 0x6c000000u};
+  for (std::uint32_t bits : patterns) {
+    for (int precision = 0; precision <= 9; ++precision) {
+      for (int width : {-60, -8, 0, 1, 3, 4, 5, 7, 8, 12, 45, 60}) {
+        Same(FromBits(bits), width, precision);
+      }
+    }
+  }
+}
+
+TEST(FormatFixedTest, ValuesRoundingToZeroKeepTheirSign) {
+  const float values[] = {-0.0f,   -0.001f,  -0.004f,   -0.0049999f,
+                          -0.005f, -0.0051f, -1e-10f,   -1e-30f,
+                          -1e-45f, -0.0004f, -0.00049f, -0.0005f};
+  for (float v : values) {
+    for (int precision = 0; precision <= 9; ++precision) {
+      Same(v, 0, precision);
+      Same(v, 8, precision);
+      Same(-v, 0, precision);
+    }
+  }
+  EXPECT_EQ(FastFixed(-0.004f, 0, 2), "-0.00");
+  EXPECT_EQ(FastFixed(-0.0004f, 0, 3), "-0.000");
+}
+
+// Every exact tie at `precision` decimals is an odd multiple of
+// 2^-(precision + 1); check those, their neighbours, and both signs.
+TEST(FormatFixedTest, ExactTiesAndNeighbours) {
+  std::mt19937 rng(777);
+  for (int precision = 0; precision <= 9; ++precision) {
+    const float unit = std::ldexp(1.0f, -(precision + 1));
+    for (int i = 0; i < 4000; ++i) {
+      // Small odd multiples first, then random ones up to 2^24.
+      const std::uint32_t k = i < 2000 ? 2 * static_cast<std::uint32_t>(i) + 1
+                                       : ((rng() % (1u << 24)) | 1u);
+      const float tie = static_cast<float>(k) * unit;
+      for (float v :
+           {tie, std::nextafter(tie, 0.0f), std::nextafter(tie, INFINITY)}) {
+        if (!Same(v, 0, precision) || !Same(-v, 8, precision)) return;
+      }
+    }
+  }
+}
+
+TEST(FormatFixedTest, TypicalValues) {
+  std::mt19937 rng(4242);
+  std::uniform_real_distribution<float> small(-1000.0f, 1000.0f);
+  std::uniform_real_distribution<float> tiny(-0.01f, 0.01f);
+  for (int i = 0; i < 300000; ++i) {
+    const float v = small(rng);
+    if (!Same(v, 0, 2) || !Same(v, 8, 3) || !Same(v, 7, 3)) return;
+  }
+  for (int i = 0; i < 50000; ++i) {
+    const float v = tiny(rng);
+    if (!Same(v, 0, 2) || !Same(v, 8, 3)) return;
+  }
+  // Values with few significant bits and all short decimal expansions.
+  for (int n = -100000; n <= 100000; ++n) {
+    const float v = static_cast<float>(n) / 1000.0f;
+    if (!Same(v, 0, 2) || !Same(v, 7, 3)) return;
+  }
+}
+
+// Random bit patterns cover every exponent, including NaN payloads of both
+// signs, infinities and denormals.
+TEST(FormatFixedTest, RandomBitPatterns) {
+  std::mt19937 rng(20240601);
+  const int widths[] = {0, 0, 5, 7, 8, 12};
+  for (int i = 0; i < 2000000; ++i) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(rng());
+    const int precision = (i & 1) != 0 ? 2 + (i >> 1) % 2 : (i >> 1) % 10;
+    if (!Same(FromBits(bits), widths[(i >> 3) % 6], precision)) return;
+  }
+}
+
+// A dense sweep over every float in a range of exponents that is common in
+// practice: every 401st bit pattern from 2^-12 to 2^12, both signs.
+TEST(FormatFixedTest, DenseSweep) {
+  const std::uint32_t lo = std::bit_cast<std::uint32_t>(0x1p-12f);
+  const std::uint32_t hi = std::bit_cast<std::uint32_t>(0x1p12f);
+  for (std::uint32_t bits = lo; bits < hi; bits += 401) {
+    if (!Same(FromBits(bits), 0, 2) ||
+        !Same(FromBits(bits | 0x80000000u), 8, 3))
+      return;
+  }
+}
+
+TEST(FormatFixedTest, LargePrecisionFallsBackCorrectly) {
+  for (float v : {0.1f, -2.5f, 1e-30f, FLT_MAX, -0.0f}) {
+    for (int precision : {10, 17, 40, 150}) {
+      for (int width : {-300, 0, 20, 300}) Same(v, width, precision);
+    }
+  }
+  EXPECT_EQ(FastFixed(1.5f, 0, -1), "2");
+}
+
+TEST(TextBufferTest, AppendsAndGrows) {
+  TextBuffer buffer(1);
+  std::string expected;
+  std::mt19937 rng(99);
+  for (int i = 0; i < 20000; ++i) {
+    switch (rng() % 4) {
+      case 0:
+        buffer.append("abc");
+        expected += "abc";
+        break;
+      case 1:
+        buffer.append_char(' ');
+        expected += ' ';
+        break;
+      case 2: {
+        const std::int64_t v = static_cast<std::int64_t>(rng()) - (1 << 30);
+        buffer.append_int(v, 5, (i & 1) != 0);
+        expected += RefInt(v, 5, (i & 1) != 0);
+        break;
+      }
+      default: {
+        const float v = FromBits(static_cast<std::uint32_t>(rng()));
+        buffer.append_fixed(v, 8, 3);
+        expected += RefFixed(v, 8, 3);
+        break;
+      }
+    }
+  }
+  buffer.append_int(1, 200);
+  expected += RefInt(1, 200, false);
+  buffer.append_fixed(2.0f, 300, 2);
+  expected += RefFixed(2.0f, 300, 2);
+  buffer.append_fixed(2.0f, 0, 100);
+  expected += RefFixed(2.0f, 0, 100);
+  buffer.append_fixed(-2.0f, -250, 3);
+  expected += RefFixed(-2.0f, -250, 3);
+  buffer.append_int(-3, -150, true);
+  expected += RefInt(-3, -150, true);
+  buffer.append("");
+  ASSERT_EQ(buffer.size(), expected.size());
+  EXPECT_EQ(std::string(buffer.data(), buffer.size()), expected);
+  EXPECT_EQ(buffer.view(), expected);
+
+  const std::size_t capacity = buffer.capacity();
+  buffer.clear();
+  EXPECT_TRUE(buffer.empty());
+  EXPECT_EQ(buffer.capacity(), capacity);
+  buffer.append_fixed(0.125f, 0, 2);
+  EXPECT_EQ(buffer.view(), "0.12");
+}
+
+TEST(TextBufferTest, MovedFromBufferIsEmptyAndUsable) {
+  TextBuffer a;
+  a.append("hello");
+  TextBuffer b(std::move(a));
+  EXPECT_EQ(b.view(), "hello");
+  EXPECT_EQ(a.size(), 0u);  // NOLINT(bugprone-use-after-move)
+  a.append_int(-42, 5, true);
+  EXPECT_EQ(a.view(), "-0042");
+  b = std::move(a);
+  EXPECT_EQ(b.view(), "-0042");
+  a.append_char('x');
+  EXPECT_EQ(a.view(), "x");
+}
+
+}  // namespace
+}  // namespace quellmar

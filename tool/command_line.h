@@ -1,0 +1,31 @@
+// Command line of the extraction tool: one data-file name, from which the
+// date that bounds the run and the spectra-input flag are taken.
+
+#ifndef QUELLMAR_TOOL_COMMAND_LINE_H
+#define QUELLMAR_TOOL_COMMAND_LINE_H
+
+#include <cstdint>
+#include <string>
+
+struct RunRequest {
+  std::string argument;   // the input name as given
+  std::string directory;  // up to and including the last '/', or empty
+  std::string file_name;  // the rest
+  int32_t name_year = 0;  // years since 1900, after the two-digit rule
+  int32_t name_day = 0;   // day of the year
+  int64_t stop_time = 0;  // seconds since 1970: 00:00:00 of name day + 2
+  bool spectra_input = false;
+};
+
+// Checks the arguments and derives the request. Returns 0 when the run can
+// go on, else the exit status (-1 usage, -2 name), its message printed.
+int parse_command_line(int argc, const char* const* argv, RunRequest* request);
+
+// 00:00:00 UTC of day (day_of_year + 2) of the year 1900 + year, carried
+// across year ends in either direction.
+int64_t stop_time_for(int32_t year, int32_t day_of_year);
+
+// True when the name ends in "spc" or "SPC".
+bool is_spectra_name(const std::string& name);
+
+#endif  // QUELLMAR_TOOL_COMMAND_LINE_H

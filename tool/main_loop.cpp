@@ -1,0 +1,81 @@
+#include "tool/main_loop.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "disk/pda.h"
+#include "tool/output_files.h"
+
+namespace {
+
+// Reports a failed opening with its true reason.
+void report_open_failure() {
+  if (pda_set_file_failure() == SetFileFailure::kOpenFailed) {
+    std::fprintf(stderr, "Cannot open file: pda_set_file: %s\n",
+                 std::strerror(pda_set_file_errno()));
+  } else {
+    std::fprintf(stderr,
+                 "Cannot open file: pda_set_file: no complete record in %s\n",
+                 pda_data_path().c_str());
+  }
+}
+
+SiteDescription read_site_description() {
+  SiteDescription site;
+  char name[32];
+  pda_get_site_name(name);
+  for (char* c = name; *c != '\0'; ++c) {
+    if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c - 'A' + 'a');
+  }
+  site.label = name;
+  char radar_name[32];
+  int32_t radar_value = 0;
+  pda_get_radar_info(0, radar_name, &radar_value, &site.tx_frequency);
+  pda_get_site_values(&site.value_1, &site.value_2);
+  site.value_4 = pda_get_site_value_4();
+  return site;
+}
+
+}  // namespace
+
+int run_main_loop(const RunRequest& request) {
+  if (!pda_set_file(request.directory, request.file_name,
+                    request.spectra_input ? 1 : 0)) {
+    report_open_failure();
+    return 1;
+  }
+  const SiteDescription site = read_site_description();
+
+  int new_header = 0;
+  if (!pda_seek_time(1990, 1, 0, 0, 0, &new_header)) {
+    std::fprintf(stderr, "Cannot find specified time %ld:%ld\n", 0L, 0L);
+    return 1;
+  }
+  if (!pda_select_radar(0)) {
+    std::fputs("Cannot set radar index 0\n", stderr);
+    return 1;
+  }
+  if (!pda_select_beam(-1)) {
+    std::fprintf(stderr, "Cannot set requested beam %ld\n", -1L);
+    return 1;
+  }
+
+  OutputWriter writer(site);
+  for (;;) {
+    RecordStamp stamp;
+    stamp.beam = pda_get_record_beam();
+    char direction_name[12];
+    if (!pda_get_beam_info(stamp.beam, direction_name)) {
+      std::fprintf(stderr, "Cannot get information for beam %ld\n",
+                   static_cast<long>(stamp.beam));
+      return 1;
+    }
+    const int64_t instant = pda_get_time(&stamp.year, &stamp.day, &stamp.hour,
+                                         &stamp.minute, &stamp.second);
+    if (!writer.write_record(stamp, request.spectra_input)) return 1;
+    pda_release_moments();
+    if (!pda_next_record(&new_header)) return 0;
+    if (instant >= request.stop_time) return 0;
+  }
+}

@@ -1,0 +1,245 @@
+#include "tool/output_files.h"
+
+#include <cmath>
+#include <vector>
+
+#include "disk/pda.h"
+
+float power_db(float x) {
+  if (x > 0.0f) return static_cast<float>(10.0 * std::log10(x));
+  return 0.0f;
+}
+
+std::string output_file_name(const std::string& label, int32_t year,
+                             int32_t day, const char* suffix) {
+  TextBuffer name;
+  std::string prefix = label.substr(0, 3);
+  for (char& c : prefix) {
+    if (c == '/') c = '_';
+  }
+  name.append(prefix);
+  name.append_int(year, 2, true);
+  name.append_int(day, 3, true);
+  name.append(suffix);
+  return std::string(name.view());
+}
+
+namespace {
+
+const char* const kSuffix[] = {".rew", ".rat_e", ".ras"};
+const char* const kTag[] = {"WIND: ", "RASS: ", "SPEC: "};
+
+// A float the decode did not allocate reads as 0.
+float at(const std::vector<float>& values, int64_t i) {
+  return i < static_cast<int64_t>(values.size()) ? values[i] : 0.0f;
+}
+
+}  // namespace
+
+bool OutputWriter::open(Kind kind, const std::string& name) {
+  OpenFile& f = files_[kind];
+  if (f.file != nullptr && f.name == name) return true;
+  if (f.file != nullptr) std::fclose(f.file);
+  f.file = nullptr;
+  f.name.clear();
+
+  bool exists = false;
+  if (std::FILE* probe = std::fopen(name.c_str(), "r")) {
+    exists = true;
+    std::fclose(probe);
+  }
+  std::FILE* file = std::fopen(name.c_str(), "a");
+  if (file == nullptr) {
+    std::fprintf(stderr, "Cannot open file %s\n", name.c_str());
+    return false;
+  }
+  f.file = file;
+  f.name = name;
+  if (!exists) {
+    text_.append(" ");
+    text_.append(site_.label);
+    for (size_t n = site_.label.size(); n < 30; ++n) text_.append_char(' ');
+    text_.append_char(' ');
+    text_.append_int(site_.value_1, 4);
+    text_.append_char(' ');
+    text_.append_int(site_.value_2, 5);
+    text_.append_char(' ');
+    text_.append_int(site_.value_4, 5);
+    text_.append_char(' ');
+    text_.append_int(site_.tx_frequency, 5);
+    text_.append_char('\n');
+  }
+  return true;
+}
+
+// Hands the record's text to the operating system, as a close would.
+void OutputWriter::finish(Kind kind) {
+  OpenFile& f = files_[kind];
+  std::fwrite(text_.data(), 1, text_.size(), f.file);
+  std::fflush(f.file);
+  text_.clear();
+}
+
+void OutputWriter::close_all() {
+  for (OpenFile& f : files_) {
+    if (f.file != nullptr) std::fclose(f.file);
+    f.file = nullptr;
+    f.name.clear();
+  }
+}
+
+void OutputWriter::put_record_line(TextBuffer& t, int32_t beam,
+                                   const RecordStamp& s) {
+  const BeamInfo& b = pda_beam_info;
+  t.append_int(beam);
+  t.append_char(' ');
+  t.append_int(b.elevation, 2);
+  t.append_char(' ');
+  t.append_int(b.azimuth, 3);
+  t.append_char(' ');
+  t.append_int(s.year, 2);
+  t.append_char(' ');
+  t.append_int(s.day, 3);
+  t.append_char(' ');
+  t.append_int(s.hour, 2);
+  t.append_char(' ');
+  t.append_int(s.minute, 2);
+  t.append_char(' ');
+  t.append_int(s.second, 2);
+  t.append_char('\n');
+}
+
+void OutputWriter::put_beam_line() {
+  const BeamInfo& b = pda_beam_info;
+  TextBuffer& t = text_;
+  t.append_int(b.ipp_ns / 1000, 2);
+  t.append_char(' ');
+  t.append_int(b.pulse_width, 4);
+  t.append_char(' ');
+  t.append_int(b.first_gate_height_m, 3);
+  t.append_char(' ');
+  t.append_int(b.gate_spacing_m, 3);
+  t.append_char(' ');
+  t.append_int(b.gate_count, 3);
+  t.append_char(' ');
+  t.append_int(b.coherent_integrations, 3);
+  t.append_char(' ');
+  t.append_int(b.spectral_averages, 2);
+  t.append_char(' ');
+  t.append_int(b.spectral_points, 4);
+  t.append_char('\n');
+}
+
+void OutputWriter::put_gate_lines(bool second_set) {
+  const MomentArrays& m = pda_moments;
+  TextBuffer& t = text_;
+  const auto& velocity = second_set ? m.velocity2 : m.velocity;
+  const auto& snr = second_set ? m.snr2 : m.snr;
+  const auto& power = second_set ? m.signal_power2 : m.signal_power;
+  const auto& width = second_set ? m.width2 : m.width;
+  const auto& fifth = second_set ? m.aux2 : m.noise;
+  for (int64_t g = 0; g < pda_beam_info.gate_count; ++g) {
+    t.append_fixed(at(velocity, g), 8, 3);
+    t.append_char(' ');
+    t.append_fixed(at(snr, g), 7, 3);
+    t.append_char(' ');
+    t.append_fixed(power_db(at(power, g)), 7, 3);
+    t.append_char(' ');
+    t.append_fixed(at(width, g), 7, 3);
+    t.append_char(' ');
+    t.append_fixed(at(fifth, g), 7, 3);
+    t.append(" 0\n");
+  }
+}
+
+// One line per gate: the gate number, then the spectrum rebuilt from the
+// stored windows. With two windows the k-th value is spectral point k
+// (0.00 where no window covers it; window 2 only when the placement flag is
+// 1); with one window, window 1's values alone.
+void OutputWriter::put_spectrum_lines() {
+  int32_t w1s, w1n, w2s, w2n, e1, e2, e3, e4, e5;
+  const int32_t placement =
+      pda_get_spectrum_windows(&w1s, &w1n, &w2s, &w2n, &e1, &e2, &e3, &e4, &e5);
+  const int64_t points = pda_beam_info.spectral_points;
+  const bool positional = pda_get_record_datacode() % 100 == 17;
+  const MomentArrays& m = pda_moments;
+  std::vector<float> buffer(points > 0 ? points : 0);
+  TextBuffer& t = text_;
+
+  for (int64_t g = 0; g < pda_beam_info.gate_count; ++g) {
+    const bool allocated = g < m.gate_count;
+    const float* row = allocated ? m.spectra_row(g) : nullptr;
+    const int64_t row_length = allocated ? m.row_length : 0;
+    // Row value at index i, 0 outside what the decode allocated.
+    auto value = [&](int64_t i) {
+      return i >= 0 && i < row_length ? row[i] : 0.0f;
+    };
+    t.append_int(g, 2);
+    if (w2n > 1) {
+      std::fill(buffer.begin(), buffer.end(), 0.0f);
+      // Compact rows hold window 2 first, then window 1; positional rows
+      // hold every value at its point number.
+      const int64_t first1 = positional ? w1s : w2n;
+      const int64_t first2 = positional ? w2s : 0;
+      for (int64_t j = 0; j < w1n; ++j) {
+        const int64_t pos = w1s - 1 + j;
+        if (pos >= 0 && pos < points) buffer[pos] = value(first1 + j);
+      }
+      if (placement == 1) {
+        for (int64_t j = 0; j < w2n; ++j) {
+          const int64_t pos = w2s - 1 + j;
+          if (pos >= 0 && pos < points) buffer[pos] = value(first2 + j);
+        }
+      }
+      for (float v : buffer) {
+        t.append_char(' ');
+        t.append_fixed(v, 0, 2);
+      }
+    } else if (positional) {
+      for (int64_t j = 0; j < w1n; ++j) {
+        t.append_char(' ');
+        t.append_fixed(value(w1s + j), 0, 2);
+      }
+    } else {
+      const int64_t count = w1n < row_length ? w1n : row_length;
+      for (int64_t j = 0; j < count; ++j) {
+        t.append_char(' ');
+        t.append_fixed(row[j], 0, 2);
+      }
+    }
+    t.append_char('\n');
+  }
+}
+
+bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
+  const Kind kind = pda_beam_info.spectral_points < 2048 ? kWind : kRass;
+  Kind kinds[2] = {kind, kSpectra};
+  const int count = spectra_input ? 2 : 1;
+  for (int i = 0; i < count; ++i) {
+    const Kind k = kinds[i];
+    if (!open(k, output_file_name(site_.label, stamp.year, stamp.day,
+                                  kSuffix[k]))) {
+      return false;
+    }
+    // The summary line is the record line behind its tag.
+    summary_.clear();
+    summary_.append(kTag[k]);
+    put_record_line(summary_, stamp.beam, stamp);
+    std::fwrite(summary_.data(), 1, summary_.size(), stdout);
+
+    put_record_line(text_, stamp.beam, stamp);
+    put_beam_line();
+    if (k == kSpectra) {
+      put_spectrum_lines();
+    } else {
+      put_gate_lines(false);
+      if (k == kRass) {
+        put_record_line(text_, stamp.beam + 1, stamp);
+        put_beam_line();
+        put_gate_lines(true);
+      }
+    }
+    finish(k);
+  }
+  return true;
+}

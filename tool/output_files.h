@@ -1,0 +1,83 @@
+// Output files of the extraction tool.
+//
+// Per record and site day, text is appended to <sss><yy><ddd>.rew (wind,
+// fewer than 2048 spectral points) or .rat_e (RASS, 2048 or more), and for
+// spectra input also to .ras. A file gets a header line only when a record
+// first creates it. Every record also prints a summary line per file on
+// standard output.
+//
+// Files stay open while consecutive records go to the same file; at the end
+// of every record all that was written is flushed to the operating system.
+
+#ifndef QUELLMAR_TOOL_OUTPUT_FILES_H
+#define QUELLMAR_TOOL_OUTPUT_FILES_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "tool/text_format.h"
+
+using quellmar::TextBuffer;
+
+struct SiteDescription {
+  std::string label;  // site name in lower case
+  int32_t value_1 = 0;
+  int32_t value_2 = 0;
+  int32_t value_4 = 0;
+  int32_t tx_frequency = 0;
+};
+
+struct RecordStamp {
+  int32_t beam = 0;
+  int32_t year = 0;  // years since 1900
+  int32_t day = 0;
+  int32_t hour = 0;
+  int32_t minute = 0;
+  int32_t second = 0;
+};
+
+// log10 power in dB, held as a float; 0 for values that are not positive.
+float power_db(float x);
+
+// Output file name: first three label characters ('/' written as '_'),
+// year with at least two digits, day with at least three, suffix.
+std::string output_file_name(const std::string& label, int32_t year,
+                             int32_t day, const char* suffix);
+
+class OutputWriter {
+ public:
+  explicit OutputWriter(const SiteDescription& site) : site_(site) {}
+  OutputWriter(const OutputWriter&) = delete;
+  OutputWriter& operator=(const OutputWriter&) = delete;
+  ~OutputWriter() { close_all(); }
+
+  // Writes the current record (BeamInfo and MomentArrays of the access
+  // module) to its wind or RASS file and, for spectra input, to the
+  // spectra file. False when a file could not be opened; the message has
+  // been printed and nothing more of the record is written.
+  bool write_record(const RecordStamp& stamp, bool spectra_input);
+
+  void close_all();
+
+ private:
+  struct OpenFile {
+    std::string name;
+    std::FILE* file = nullptr;
+  };
+  enum Kind { kWind, kRass, kSpectra, kKinds };
+
+  bool open(Kind kind, const std::string& name);
+  void finish(Kind kind);
+  void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
+  void put_beam_line();
+  void put_gate_lines(bool second_set);
+  void put_spectrum_lines();
+
+  SiteDescription site_;
+  OpenFile files_[kKinds];
+  TextBuffer text_;
+  TextBuffer summary_;
+};
+
+#endif  // QUELLMAR_TOOL_OUTPUT_FILES_H

@@ -1,0 +1,134 @@
+// Fast printf-compatible text formatting for bulk output.
+//
+// The formatters here produce exactly the bytes that glibc's printf family
+// produces for the corresponding conversions, without locale lookups, format
+// string parsing or iostreams:
+//
+//   format_int(out, v, w, false)    == printf("%*ld", w, v)
+//   format_int(out, v, w, true)     == printf("%0*ld", w, v)
+//   format_fixed(out, f, w, p)      == printf("%*.*f", w, p, (double)f)
+//
+// format_fixed rounds the exact binary value of the float to p decimals,
+// resolving exact ties to even (glibc's behaviour in the default rounding
+// mode). The sign is printed whenever the sign bit is set, so -0.0f and
+// small negative values that round to zero print as "-0.00"; infinities
+// print as "inf"/"-inf" and NaNs as "nan"/"-nan". Every finite float is
+// printed in full (FLT_MAX has 39 integer digits).
+//
+// TextBuffer is a growable byte buffer built on these functions, meant to
+// be filled in a hot loop and flushed to a file in large blocks.
+
+#ifndef QUELLMAR_TOOL_TEXT_FORMAT_H
+#define QUELLMAR_TOOL_TEXT_FORMAT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace quellmar {
+
+// Largest precision handled natively by format_fixed; larger precisions
+// are delegated to snprintf.
+inline constexpr int kMaxNativePrecision = 9;
+
+// Upper bound on the bytes written by format_int, or by format_fixed with a
+// precision of at most kMaxNativePrecision, not counting the padding
+// requested by the width (the output is max(width, actual length) bytes).
+inline constexpr std::size_t kMaxFormattedLength = 64;
+
+// Widths follow printf's "%*" conventions: the output is padded to at least
+// |width| characters, on the left when width > 0 and with spaces on the
+// right when width < 0 (which also disables zero padding); 0 means no
+// minimum. Nothing is NUL-terminated; each function returns the end of the
+// bytes it wrote.
+
+// Writes v in decimal, padded with spaces, or with zeros after the sign when
+// zero_pad is set. REQUIRES: out has room for max(|width|,
+// kMaxFormattedLength) bytes.
+char* format_int(char* out, std::int64_t v, int width, bool zero_pad = false);
+
+// Writes v with `precision` digits after the decimal point (no point when
+// precision is 0), padded with spaces. A negative precision is treated as 0.
+// REQUIRES: out has room for max(|width|, kMaxFormattedLength) bytes when
+// precision <= kMaxNativePrecision, and for max(|width|, 64 + precision)
+// bytes otherwise.
+char* format_fixed(char* out, float v, int width, int precision);
+
+// A double argument would be silently narrowed; only floats are supported.
+char* format_fixed(char* out, double v, int width, int precision) = delete;
+
+// Growable output buffer. Not thread-safe; movable, not copyable.
+class TextBuffer {
+ public:
+  explicit TextBuffer(std::size_t initial_capacity = 1 << 16);
+  // A moved-from buffer is empty and still usable.
+  TextBuffer(TextBuffer&& other) noexcept
+      : data_(std::move(other.data_)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  TextBuffer& operator=(TextBuffer&& other) noexcept {
+    data_ = std::move(other.data_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    return *this;
+  }
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+
+  void append(std::string_view s) {
+    Reserve(s.size());
+    if (!s.empty()) std::memcpy(data_.get() + size_, s.data(), s.size());
+    size_ += s.size();
+  }
+  void append_char(char c) {
+    Reserve(1);
+    data_[size_++] = c;
+  }
+  // Same bytes as printf("%*ld", width, v), or "%0*ld" with zero_pad.
+  void append_int(std::int64_t v, int width = 0, bool zero_pad = false) {
+    Reserve(Room(width, kMaxFormattedLength));
+    size_ = format_int(data_.get() + size_, v, width, zero_pad) - data_.get();
+  }
+  // Same bytes as printf("%*.*f", width, precision, (double)v).
+  void append_fixed(float v, int width, int precision) {
+    Reserve(Room(
+        width, kMaxFormattedLength + (precision > kMaxNativePrecision
+                                          ? static_cast<std::size_t>(precision)
+                                          : 0)));
+    size_ =
+        format_fixed(data_.get() + size_, v, width, precision) - data_.get();
+  }
+  void append_fixed(double v, int width, int precision) = delete;
+
+  const char* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return capacity_; }
+  std::string_view view() const { return {data_.get(), size_}; }
+  // Forgets the contents but keeps the storage.
+  void clear() { size_ = 0; }
+  // Makes room for n more bytes without further allocation.
+  void reserve_more(std::size_t n) { Reserve(n); }
+
+ private:
+  static std::size_t Room(int width, std::size_t minimum) {
+    const std::size_t field = width >= 0 ? static_cast<std::size_t>(width)
+                                         : 0 - static_cast<std::size_t>(width);
+    return field > minimum ? field : minimum;
+  }
+  void Reserve(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+  }
+  void Grow(std::size_t n);
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace quellmar
+
+#endif  // QUELLMAR_TOOL_TEXT_FORMAT_H
