@@ -6,7 +6,7 @@
 #include "disk/pda.h"
 
 float power_db(float x) {
-  if (x > 0.0f) return static_cast<float>(10.0 * std::log10(x));
+  if (x > 0.0f) return static_cast<float>(10.0 * std::log10(static_cast<double>(x)));
   return 0.0f;
 }
 
