@@ -56,11 +56,11 @@ inline int CountDigits(std::uint64_t v) {
   return estimate + (v >= kPowers[estimate] ? 1 : 0);
 }
 
-// Writes `count` spaces at out, where count <= 16 is the common case.
-// REQUIRES: out has room for max(count, 16) bytes.
+// Writes `count` spaces at out, where count <= 8 is the common case.
+// REQUIRES: out has room for max(count, 8) bytes.
 inline char* WriteSpaces(char* out, std::size_t count) {
-  if (count <= 16) {
-    std::memcpy(out, "                ", 16);
+  if (count <= 8) {
+    std::memcpy(out, "        ", 8);
   } else {
     std::memset(out, ' ', count);
   }
@@ -148,33 +148,43 @@ char* FormatFixedWithSnprintf(char* out, float v, int width, int precision) {
 }  // namespace
 
 char* format_int(char* out, std::int64_t v, int width, bool zero_pad) {
-  char tmp[24];
-  char* const end = tmp + sizeof tmp;
+  if (width < 0) {
+    // Left-justified: padded with spaces on the right, never with zeros.
+    char tmp[kMaxFormattedLength];
+    return EmitPadded(out, tmp, format_int(tmp, v, 0, false), width);
+  }
   const bool negative = v < 0;
   // Two's complement negation in unsigned arithmetic also covers INT64_MIN.
   const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(v)
                                            : static_cast<std::uint64_t>(v);
-  char* begin = WriteDigitsBackward(end, magnitude);
-  if (!zero_pad || width < 0) {
-    if (negative) *--begin = '-';
-    return EmitPadded(out, begin, end, width);
-  }
-  if (negative) *out++ = '-';
-  const std::size_t len = static_cast<std::size_t>(end - begin) + negative;
-  if (width > 0 && static_cast<std::size_t>(width) > len) {
-    const std::size_t pad = static_cast<std::size_t>(width) - len;
+  const int digits = CountDigits(magnitude);
+  const std::size_t len = static_cast<std::size_t>(digits) + negative;
+  const std::size_t field = static_cast<std::size_t>(width);
+  const std::size_t pad = field > len ? field - len : 0;
+  if (zero_pad) {
+    *out = '-';
+    out += negative;
     std::memset(out, '0', pad);
     out += pad;
+  } else {
+    out = WriteSpaces(out, pad);
+    *out = '-';
+    out += negative;
   }
-  const std::size_t digits = static_cast<std::size_t>(end - begin);
-  std::memcpy(out, begin, digits);
-  return out + digits;
+  char* const end = out + digits;
+  WriteDigitsBackward(end, magnitude);
+  return end;
 }
 
 char* format_fixed(char* out, float v, int width, int precision) {
   if (precision < 0) precision = 0;
   if (precision > kMaxNativePrecision) {
     return FormatFixedWithSnprintf(out, v, width, precision);
+  }
+  if (width < 0) {
+    // Left-justified: padded with spaces on the right.
+    char tmp[kMaxFormattedLength];
+    return EmitPadded(out, tmp, format_fixed(tmp, v, 0, precision), width);
   }
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
   const bool negative = (bits >> 31) != 0;
@@ -183,7 +193,7 @@ char* format_fixed(char* out, float v, int width, int precision) {
 
   // Fast path: |v| < 2^23 (biased exponent below 150), so the integer part
   // has at most 7 digits; the result is written in place.
-  if (biased_exponent < 150 && width >= 0) {
+  if (biased_exponent < 150) {
     const std::uint64_t mantissa =
         biased_exponent != 0 ? (fraction_field | 0x800000u) : fraction_field;
     const int shift = biased_exponent != 0
@@ -229,61 +239,25 @@ char* format_fixed(char* out, float v, int width, int precision) {
     return end;
   }
 
-  // General path: infinities, NaNs, integers of up to 128 bits, and
-  // left-justified fields.
-
+  // Infinities, NaNs, and integers of 24 to 128 bits (all decimals zero).
   // Longest result: sign, 39 integer digits, point, 9 decimals.
   char tmp[56];
   char* const end = tmp + sizeof tmp;
   char* begin = end;
-
   if (biased_exponent == 0xff) {
     begin -= 3;
     std::memcpy(begin, fraction_field != 0 ? "nan" : "inf", 3);
   } else {
-    // |v| = mantissa * 2^exponent exactly.
-    const std::uint64_t mantissa =
-        biased_exponent != 0 ? (fraction_field | 0x800000u) : fraction_field;
-    const int exponent =
-        biased_exponent != 0 ? static_cast<int>(biased_exponent) - 150 : -149;
-    if (exponent >= 0) {
-      // An integer of at most 128 bits; all decimals are zero.
-      begin -= precision;
-      std::memset(begin, '0', static_cast<std::size_t>(precision));
-      if (precision > 0) *--begin = '.';
-      if (exponent <= 40) {
-        begin = WriteDigitsBackward(begin, mantissa << exponent);
-      } else {
-        begin = WriteDigitsBackward128(begin, u128{mantissa} << exponent);
-      }
+    // |v| = mantissa * 2^exponent exactly, with exponent 0..104.
+    const std::uint64_t mantissa = fraction_field | 0x800000u;
+    const int exponent = static_cast<int>(biased_exponent) - 150;
+    begin -= precision;
+    std::memset(begin, '0', static_cast<std::size_t>(precision));
+    if (precision > 0) *--begin = '.';
+    if (exponent <= 40) {
+      begin = WriteDigitsBackward(begin, mantissa << exponent);
     } else {
-      const int shift = -exponent;  // 1..149
-      const std::uint64_t scale = kPow10[precision];
-      std::uint64_t integer_part = 0;
-      std::uint64_t decimals = 0;  // the rounded fraction times scale
-      // With scaled < 2^54 (mantissa < 2^24, scale < 2^30), shifts of 55 or
-      // more leave a value strictly below one half: it rounds to zero.
-      if (shift <= 54) {
-        const std::uint64_t mask = (std::uint64_t{1} << shift) - 1;
-        integer_part = mantissa >> shift;
-        const std::uint64_t scaled = (mantissa & mask) * scale;
-        decimals = scaled >> shift;
-        const std::uint64_t rest = scaled & mask;
-        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-        // Ties go to the even neighbour of the whole scaled number.
-        if (rest > half ||
-            (rest == half && ((integer_part * scale + decimals) & 1) != 0)) {
-          if (++decimals == scale) {
-            decimals = 0;
-            ++integer_part;
-          }
-        }
-      }
-      if (precision > 0) {
-        begin = WriteFixedDigitsBackward(begin, decimals, precision);
-        *--begin = '.';
-      }
-      begin = WriteDigitsBackward(begin, integer_part);
+      begin = WriteDigitsBackward128(begin, u128{mantissa} << exponent);
     }
   }
   if (negative) *--begin = '-';

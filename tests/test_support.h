@@ -1,0 +1,66 @@
+// Helpers shared by the tests: scratch folders, running the built tool,
+// capturing what the access module prints, and a standard file pair.
+
+#ifndef QUELLMAR_TESTS_TEST_SUPPORT_H
+#define QUELLMAR_TESTS_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "writer/format_writer.h"
+
+namespace qtest {
+
+// A fresh folder under the system's temporary folder, removed with all its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  int status = -1;  // exit status as the shell sees it (0..255)
+  std::string out;
+  std::string err;
+};
+
+// Runs the built quellmar binary with args in folder dir.
+RunResult run_tool(const std::string& dir, const std::vector<std::string>& args);
+
+// Whole file as a string; empty when it cannot be read.
+std::string read_text(const std::string& path);
+bool file_exists(const std::string& path);
+
+// Writes data file `name` and its header file ('h' + name[1..]) into dir.
+void write_pair(const std::string& dir, const std::string& name,
+                const qwriter::Bytes& header, const qwriter::Bytes& data);
+
+// Opens dir + "/" + name with the access module after resetting it.
+// Returns pda_set_file's result.
+int open_pair(const std::string& dir, const std::string& name, int spectra);
+
+// Captures what the access module prints on standard output.
+void start_capture();
+std::string stop_capture();
+
+// A version 102 header with one mode of `gates` gates and `points` points,
+// five beams (vertical and four oblique at 75 degrees), site "ABCD Profiler".
+qwriter::HeaderSpec standard_header(int gates = 4, int points = 64);
+
+// A layout M record (x0xx moments, datacode 2000) of the given time, beam and
+// gate count, with simple distinct moments.
+qwriter::Bytes moments_record(int32_t time, int16_t beam, int gates,
+                              int16_t radar = 0, int32_t header_offset = 0);
+
+}  // namespace qtest
+
+#endif  // QUELLMAR_TESTS_TEST_SUPPORT_H
