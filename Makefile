@@ -29,5 +29,13 @@ test-sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# Throughput benchmark (Release build, generated input outside the repo).
+bench:
+	bench/run.sh
+
+# libFuzzer targets (clang), built in build-fuzz/.
+fuzz:
+	fuzz/build.sh
+
 clean:
 	rm -rf $(BUILD_DIR) build-sanitize run-output

@@ -24,6 +24,8 @@ struct RecordState {
   int16_t radar_index = 0;
   int16_t beam_index = 0;
   int16_t mode_index = 0;  // -1: the record's beam names no usable mode
+  int32_t header_offset = 0;
+  int64_t offset = 0;  // data-file offset of the record
 };
 
 struct PairState {

@@ -174,6 +174,20 @@ int pda_select_beam(int32_t beam);
 int32_t pda_get_record_beam();
 int32_t pda_get_record_radar();
 int32_t pda_get_record_datacode();
+// Length, HeaderBlock offset and data-file offset of the record whose
+// RecordHeader was read last, and the spectra flag now in force.
+int32_t pda_get_record_length();
+int32_t pda_get_record_header_offset();
+int64_t pda_get_record_offset();
+int32_t pda_get_spectra_flag();
+// HeaderBlock offset now held in the parameter block; -1 when none.
+int32_t pda_get_loaded_header_offset();
+
+// Positions the header file of the open pair at offset and reads one
+// HeaderBlock there (as pda_read_header_block). -1 when no pair is open or
+// the offset cannot be positioned. The record reader does not learn of the
+// load: the next record naming another offset loads its own block.
+int pda_read_header_block_at(int32_t offset);
 int32_t pda_get_met_instruments(int32_t* instruments);
 
 // ---------------------------------------------------------------------------

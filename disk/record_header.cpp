@@ -92,6 +92,7 @@ bool read_fields(int* new_header) {
 
   int32_t header_offset;
   if (!read_i32(s, &header_offset)) return false;
+  record.header_offset = header_offset;
   load_header_block(header_offset, new_header);
 
   if (!read_i32(s, &record.record_time)) return false;
@@ -143,7 +144,19 @@ int pda_read_record_header(int* new_header) {
     return -4;
   }
   pair.last_whole_record_offset = pair.current_offset;
+  record.offset = pair.current_offset;
   return 0;
+}
+
+int32_t pda_get_record_length() { return record.record_length; }
+int32_t pda_get_record_header_offset() { return record.header_offset; }
+int64_t pda_get_record_offset() { return record.offset; }
+int32_t pda_get_spectra_flag() { return record.spectra_flag; }
+int32_t pda_get_loaded_header_offset() { return pair.last_header_offset; }
+
+int pda_read_header_block_at(int32_t offset) {
+  if (!pair.open || !pair.header.seek(offset)) return -1;
+  return pda_read_header_block();
 }
 
 int pda_advance_record() {
