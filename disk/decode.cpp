@@ -74,7 +74,31 @@ void drop_partial(unsigned char* bytes, size_t got, const int* field_ends,
   }
 }
 
-void allocate(int64_t gates, int64_t points) {
+// Zero-filled rows for gates x row_length floats. A record without spectra
+// never writes its rows, so those records share one block of zeros instead
+// of clearing a fresh one each time.
+std::shared_ptr<float[]> spectra_rows(int64_t gates, int64_t row_length,
+                                      bool with_spectra) {
+  static std::shared_ptr<float[]> zero_rows;
+  static int64_t zero_rows_size = 0;
+  const int64_t size = gates * row_length;
+  if (!with_spectra && size <= zero_rows_size) return zero_rows;
+  // Zero pages from calloc cost nothing until a row is written.
+  void* rows = std::calloc(static_cast<size_t>(gates),
+                           static_cast<size_t>(row_length) * sizeof(float));
+  if (rows == nullptr) {
+    fatal("disk: can't allocate memory for spectra arrays. Fatal.\n");
+  }
+  std::shared_ptr<float[]> block(static_cast<float*>(rows),
+                                 [](float* p) { std::free(p); });
+  if (!with_spectra) {
+    zero_rows = block;
+    zero_rows_size = size;
+  }
+  return block;
+}
+
+void allocate(int64_t gates, int64_t points, bool with_spectra) {
   MomentArrays a;
   try {
     a.velocity.assign(gates, 0.0f);
@@ -92,15 +116,7 @@ void allocate(int64_t gates, int64_t points) {
   }
   a.gate_count = gates;
   a.row_length = points + 1;
-  if (gates > 0) {
-    // Zero pages from calloc cost nothing until a row is written.
-    void* rows = std::calloc(static_cast<size_t>(gates),
-                             static_cast<size_t>(a.row_length) * sizeof(float));
-    if (rows == nullptr) {
-      fatal("disk: can't allocate memory for spectra arrays. Fatal.\n");
-    }
-    a.spectra.reset(static_cast<float*>(rows));
-  }
+  if (gates > 0) a.spectra = spectra_rows(gates, a.row_length, with_spectra);
   pda_moments = std::move(a);
 }
 
@@ -164,12 +180,59 @@ void decode_spectra(int64_t gates, int64_t points) {
   }
 }
 
+// Powers of ten of every stored count, computed once per encoding with the
+// same expressions a gate would evaluate: 10^(snr / 10) from the stored
+// float snr, and the linear noise rounded to float.
+struct PowerTables {
+  std::vector<double> snr_power;     // by raw snr count
+  std::vector<float> noise_linear;   // by raw noise count
+  int offset = 0;                    // index of raw count 0
+};
+
+const PowerTables& tables_x0xx() {
+  static const PowerTables t = [] {
+    PowerTables p;
+    p.offset = 128;
+    for (int raw = -128; raw < 128; ++raw) {
+      const float snr = static_cast<float>(raw);
+      p.snr_power.push_back(std::pow(10.0, snr / 10.0));
+      p.noise_linear.push_back(static_cast<float>(std::pow(10.0, raw / 10.0)));
+    }
+    return p;
+  }();
+  return t;
+}
+
+const PowerTables& tables_16bit() {
+  static const PowerTables t = [] {
+    PowerTables p;
+    p.offset = 32768;
+    p.snr_power.reserve(65536);
+    p.noise_linear.reserve(65536);
+    for (int raw = -32768; raw < 32768; ++raw) {
+      const float snr = static_cast<float>(raw / 100.0);
+      p.snr_power.push_back(std::pow(10.0, snr / 10.0));
+      p.noise_linear.push_back(
+          static_cast<float>(std::pow(10.0, raw / 1000.0)));
+    }
+    return p;
+  }();
+  return t;
+}
+
+// Linear signal power: 10^(snr / 10) x (P x noise_linear rounded to float).
+inline float signal_power(double snr_power, double points, float noise_linear) {
+  return static_cast<float>(
+      snr_power * static_cast<float>(points * noise_linear));
+}
+
 void decode_moments(int64_t gates, int64_t points, float nyquist,
                     bool encoding16, bool second_set) {
   MomentArrays& a = pda_moments;
   const double v = nyquist;
   const double p = static_cast<double>(points);
   std::vector<float> noise_linear(static_cast<size_t>(gates), 0.0f);
+  const PowerTables& t = encoding16 ? tables_16bit() : tables_x0xx();
 
   unsigned char b[8];
   if (encoding16) {
@@ -177,15 +240,15 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
     for (int64_t g = 0; g < gates; ++g) {
       const size_t got = read_group(b, 8);
       drop_partial(b, got, kEnds, 4);
+      const int16_t snr = get_i16(b + 4);
+      const int16_t noise = get_i16(b + 6);
       a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
       a.width[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
-      a.snr[g] = static_cast<float>(get_i16(b + 4) / 100.0);
-      const int16_t noise = get_i16(b + 6);
+      a.snr[g] = static_cast<float>(snr / 100.0);
       a.noise[g] = static_cast<float>(noise / 100.0);
-      noise_linear[g] = static_cast<float>(std::pow(10.0, noise / 1000.0));
-      a.signal_power[g] = static_cast<float>(
-          std::pow(10.0, a.snr[g] / 10.0) *
-          static_cast<float>(p * noise_linear[g]));
+      noise_linear[g] = t.noise_linear[noise + t.offset];
+      a.signal_power[g] =
+          signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 8) {
         std::printf("\ndisk: Read error %ld\n", 0L);
         break;
@@ -196,15 +259,15 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
     for (int64_t g = 0; g < gates; ++g) {
       const size_t got = read_group(b, 5);
       drop_partial(b, got, kEnds, 4);
+      const int8_t snr = static_cast<int8_t>(b[3]);
+      const int8_t noise = static_cast<int8_t>(b[4]);
       a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
       a.width[g] = static_cast<float>(b[2] * v / 100.0);
-      a.snr[g] = static_cast<float>(static_cast<int8_t>(b[3]));
-      const int8_t noise = static_cast<int8_t>(b[4]);
+      a.snr[g] = static_cast<float>(snr);
       a.noise[g] = static_cast<float>(noise);
-      noise_linear[g] = static_cast<float>(std::pow(10.0, noise / 10.0));
-      a.signal_power[g] = static_cast<float>(
-          std::pow(10.0, a.snr[g] / 10.0) *
-          static_cast<float>(p * noise_linear[g]));
+      noise_linear[g] = t.noise_linear[noise + t.offset];
+      a.signal_power[g] =
+          signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 5) {
         std::printf("\ndisk: datacode x0xx Read error %ld\n", 0L);
         break;
@@ -217,24 +280,24 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
     static const int kEnds[4] = {2, 4, 6, 8};
     for (int64_t g = 0; g < gates; ++g) {
       drop_partial(b, read_group(b, 8), kEnds, 4);
+      const int16_t snr = get_i16(b + 4);
       a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
       a.width2[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
-      a.snr2[g] = static_cast<float>(get_i16(b + 4) / 100.0);
-      a.signal_power2[g] = static_cast<float>(
-          std::pow(10.0, a.snr2[g] / 10.0) *
-          static_cast<float>(p * noise_linear[g]));
+      a.snr2[g] = static_cast<float>(snr / 100.0);
+      a.signal_power2[g] =
+          signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       a.aux2[g] = static_cast<float>(get_i16(b + 6) / 10.0);
     }
   } else {
     static const int kEnds[4] = {2, 3, 4, 6};
     for (int64_t g = 0; g < gates; ++g) {
       drop_partial(b, read_group(b, 6), kEnds, 4);
+      const int8_t snr = static_cast<int8_t>(b[3]);
       a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
       a.width2[g] = static_cast<float>(b[2] * v / 100.0);
-      a.snr2[g] = static_cast<float>(static_cast<int8_t>(b[3]));
-      a.signal_power2[g] = static_cast<float>(
-          std::pow(10.0, a.snr2[g] / 10.0) *
-          static_cast<float>(p * noise_linear[g]));
+      a.snr2[g] = static_cast<float>(snr);
+      a.signal_power2[g] =
+          signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       a.aux2[g] = static_cast<float>(get_i16(b + 4) / 10.0);
     }
   }
@@ -260,7 +323,7 @@ void pda_decode_record() {
   int64_t points = mode == nullptr ? 0 : mode->spectral_points;
   if (gates < 0) gates = 0;
   if (points < 0) points = 0;
-  allocate(gates, points);
+  allocate(gates, points, record.spectra_flag != 0);
 
   const float nyquist =
       mode == nullptr ? 0.0f

@@ -253,10 +253,9 @@ struct MomentArrays {
   std::vector<float> snr2;           // dB, second set
   std::vector<float> signal_power2;  // linear, second set
   std::vector<float> aux2;           // stored value / 10, second set
-  struct FreeDeleter {
-    void operator()(float* p) const { std::free(p); }
-  };
-  std::unique_ptr<float[], FreeDeleter> spectra;  // gate-major rows
+  // Gate-major rows. Records without spectra share one block of zeros,
+  // which nothing writes to.
+  std::shared_ptr<float[]> spectra;
   int64_t gate_count = 0;
   int64_t row_length = 0;  // spectral_points + 1
 
