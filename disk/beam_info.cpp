@@ -42,7 +42,8 @@ int pda_get_beam_info(int32_t beam, char* direction_name) {
   BeamInfo info;
   info.azimuth = dir.azimuth;
   // Elevations above 90 are hundredths of a degree; converted in place.
-  if (dir.elevation > 90) dir.elevation = static_cast<int16_t>(dir.elevation / 100);
+  if (dir.elevation > 90)
+    dir.elevation = static_cast<int16_t>(dir.elevation / 100);
   info.elevation = dir.elevation;
   pda_internal::copy_field_name(direction_name, dir.direction_name,
                                 sizeof dir.direction_name);
@@ -57,9 +58,9 @@ int pda_get_beam_info(int32_t beam, char* direction_name) {
   info.gate_spacing_ns = mode.gate_spacing_ns;
   info.delay_offset_ns = mode.delay_offset_ns;
   // The difference wraps as 32-bit arithmetic does.
-  const int32_t first_delay = static_cast<int32_t>(
-      static_cast<uint32_t>(info.first_gate_delay_ns) -
-      static_cast<uint32_t>(info.delay_offset_ns));
+  const int32_t first_delay =
+      static_cast<int32_t>(static_cast<uint32_t>(info.first_gate_delay_ns) -
+                           static_cast<uint32_t>(info.delay_offset_ns));
   info.first_gate_height_m = height_m(first_delay, sine_factor);
   info.gate_spacing_m = height_m(info.gate_spacing_ns, sine_factor);
   info.gate_count = mode.gate_count;

@@ -23,6 +23,11 @@ bool ByteStream::open(const std::string& path, int* error) {
   buffer_start_ = 0;
   buffer_length_ = 0;
   position_ = 0;
+  size_ = 0;
+  if (std::fseek(file_, 0, SEEK_END) == 0) {
+    const long end = std::ftell(file_);
+    if (end > 0) size_ = end;
+  }
   return true;
 }
 
@@ -32,6 +37,7 @@ void ByteStream::close() {
   buffer_length_ = 0;
   buffer_start_ = 0;
   position_ = 0;
+  size_ = 0;
 }
 
 // Loads the buffer so that it starts at the present position.
@@ -79,15 +85,6 @@ bool ByteStream::seek(int64_t position) {
   if (file_ == nullptr || position < 0) return false;
   position_ = position;
   return true;
-}
-
-int64_t ByteStream::size() {
-  if (file_ == nullptr) return 0;
-  if (std::fseek(file_, 0, SEEK_END) != 0) return 0;
-  long end = std::ftell(file_);
-  // The buffered window may be stale if the file changed; drop it.
-  buffer_length_ = 0;
-  return end < 0 ? 0 : static_cast<int64_t>(end);
 }
 
 }  // namespace pda_internal

@@ -44,8 +44,8 @@ class ByteStream {
   bool seek_relative(int64_t delta) { return seek(position_ + delta); }
   int64_t tell() const { return position_; }
 
-  // Size of the file in bytes as it is now.
-  int64_t size();
+  // Size of the file in bytes when it was opened.
+  int64_t size() const { return size_; }
 
  private:
   bool fill();
@@ -55,6 +55,7 @@ class ByteStream {
   int64_t buffer_start_ = 0;  // file position of buffer_[0]
   size_t buffer_length_ = 0;  // valid bytes in buffer_
   int64_t position_ = 0;
+  int64_t size_ = 0;
 };
 
 // Little-endian decoding of bytes already in memory.

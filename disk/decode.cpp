@@ -184,9 +184,9 @@ void decode_spectra(int64_t gates, int64_t points) {
 // same expressions a gate would evaluate: 10^(snr / 10) from the stored
 // float snr, and the linear noise rounded to float.
 struct PowerTables {
-  std::vector<double> snr_power;     // by raw snr count
-  std::vector<float> noise_linear;   // by raw noise count
-  int offset = 0;                    // index of raw count 0
+  std::vector<double> snr_power;    // by raw snr count
+  std::vector<float> noise_linear;  // by raw noise count
+  int offset = 0;                   // index of raw count 0
 };
 
 const PowerTables& tables_x0xx() {
@@ -222,8 +222,8 @@ const PowerTables& tables_16bit() {
 
 // Linear signal power: 10^(snr / 10) x (P x noise_linear rounded to float).
 inline float signal_power(double snr_power, double points, float noise_linear) {
-  return static_cast<float>(
-      snr_power * static_cast<float>(points * noise_linear));
+  return static_cast<float>(snr_power *
+                            static_cast<float>(points * noise_linear));
 }
 
 void decode_moments(int64_t gates, int64_t points, float nyquist,
@@ -325,11 +325,11 @@ void pda_decode_record() {
   if (points < 0) points = 0;
   allocate(gates, points, record.spectra_flag != 0);
 
-  const float nyquist =
-      mode == nullptr ? 0.0f
-                      : pda_internal::nyquist_velocity(
-                            pda_parameters.radars[0].tx_frequency,
-                            mode->ipp_ns, mode->coherent_integrations);
+  const float nyquist = mode == nullptr
+                            ? 0.0f
+                            : pda_internal::nyquist_velocity(
+                                  pda_parameters.radars[0].tx_frequency,
+                                  mode->ipp_ns, mode->coherent_integrations);
   const int datacode = record.datacode;
   const bool encoding16 = datacode / 100 % 10 != 0;
   const int family = datacode % 100;

@@ -40,6 +40,7 @@ struct PairState {
   // Start of the last record whose RecordHeader was read whole; -1 when
   // none has been read since the pair was opened.
   int64_t last_whole_record_offset = -1;
+  int64_t last_whole_record_end = -1;  // its offset plus its record_length
   SetFileFailure failure = SetFileFailure::kNone;
   int set_file_errno = 0;
 };

@@ -130,8 +130,8 @@ struct RadarRecord {
   int16_t kept_484[4];
   int16_t window1_start;  // first point of window 1, counted from 1
   int16_t window1_points;
-  int16_t window2_start;   // first point of window 2, counted from 1
-  int16_t window2_points;  // 1 means there is no window 2
+  int16_t window2_start;      // first point of window 2, counted from 1
+  int16_t window2_points;     // 1 means there is no window 2
   int16_t spectrum_extra[6];  // [0] is the window-2 placement flag
   int16_t kept_512;
   int16_t kept_514[25];

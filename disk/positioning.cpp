@@ -22,12 +22,14 @@ void close_pair() {
   pair.open = false;
   pair.open_name.clear();
   pair.last_whole_record_offset = -1;
+  pair.last_whole_record_end = -1;
 }
 
 void rewind_pair() {
   pair.last_header_offset = -1;
   pair.current_offset = 0;
   pair.last_whole_record_offset = -1;
+  pair.last_whole_record_end = -1;
   pair.data.seek(0);
 }
 
@@ -43,7 +45,15 @@ int find_matching(int* new_header) {
   const int32_t beam = selected_beam;
   for (;;) {
     int loaded;
-    if (pda_read_record_header(&loaded) != 0) return 0;
+    if (pda_read_record_header(&loaded) != 0) {
+      // Stepping over a record cut short can pass the end of the file; the
+      // search ends on the file's end instead.
+      if (pair.current_offset > pair.data.size()) {
+        pair.current_offset = pair.data.size();
+        pair.data.seek(pair.current_offset);
+      }
+      return 0;
+    }
     if (loaded) *new_header = 1;
     pda_advance_record();
     if (matches_selection(radar, beam)) break;

@@ -103,7 +103,8 @@ bool read_fields(int* new_header) {
   // The mode comes from radar 0's beam table, the only one there is.
   record.mode_index = -1;
   if (record.beam_index >= 0 && record.beam_index < kBeamCount) {
-    const int16_t m = pda_parameters.radars[0].beams[record.beam_index].mode_index;
+    const int16_t m =
+        pda_parameters.radars[0].beams[record.beam_index].mode_index;
     if (m >= 0 && m < kModeCount) record.mode_index = m;
   }
   ModeEntry* mode = record.mode_index < 0
@@ -144,6 +145,7 @@ int pda_read_record_header(int* new_header) {
     return -4;
   }
   pair.last_whole_record_offset = pair.current_offset;
+  pair.last_whole_record_end = pair.current_offset + record.record_length;
   record.offset = pair.current_offset;
   return 0;
 }
@@ -175,6 +177,15 @@ bool step_back() {
   pda_internal::ByteStream& s = pair.data;
   const int64_t position = s.tell();
   if (position <= 0) return false;
+  // Inside or at the end of a record cut short by the end of the file: its
+  // trailer is not there, so land on its RecordHeader, read whole before.
+  const int64_t cut = pair.last_whole_record_offset;
+  if (cut >= 0 && cut < position && position <= pair.last_whole_record_end &&
+      pair.last_whole_record_end > s.size()) {
+    s.seek(cut);
+    pair.current_offset = cut;
+    return true;
+  }
   const int width = pda_internal::trailer_width();
   if (position - width < 0) return false;
   s.seek(position - width);
@@ -182,18 +193,16 @@ bool step_back() {
   const size_t got = s.read(bytes, width);
   s.seek(position);
   if (got != static_cast<size_t>(width)) {
-    // The file ends before the trailer does: the last record was cut short.
-    // Land on it when its RecordHeader was read whole.
-    const int64_t cut = pair.last_whole_record_offset;
-    if (got < static_cast<size_t>(width) && cut >= 0 && cut < position) {
+    // The file ends before the trailer does.
+    if (cut >= 0 && cut < position) {
       s.seek(cut);
       pair.current_offset = cut;
       return true;
     }
     return false;
   }
-  const int64_t trailer = width == 4 ? pda_internal::get_i32(bytes)
-                                     : pda_internal::get_i16(bytes);
+  const int64_t trailer =
+      width == 4 ? pda_internal::get_i32(bytes) : pda_internal::get_i16(bytes);
   const int64_t minimum =
       width == 4 ? pda_internal::kMinLengthS : pda_internal::kMinLengthM;
   if (trailer < minimum || trailer > position) return false;

@@ -15,8 +15,7 @@ bool is_spectra_name(const std::string& name) {
   return end == "spc" || end == "SPC";
 }
 
-int parse_command_line(int argc, const char* const* argv,
-                       RunRequest* request) {
+int parse_command_line(int argc, const char* const* argv, RunRequest* request) {
   if (argc != 2) {
     std::fputs("Usage: Quellmar d*.[mom|spc]\n", stdout);
     return -1;
