@@ -12,7 +12,6 @@
 #include <limits>
 #include <random>
 #include <string>
-#include <vector>
 
 namespace quellmar {
 namespace {
@@ -142,7 +141,7 @@ TEST(FormatFixedTest, KnownOutputs) {
             "340282346638528859811704183484516925440.00");
 }
 
-TEST(FormatFixedTest, SpecialValues) {
+TEST(FormatFixedTest, NonFiniteZerosAndExtremes) {
   const std::uint32_t patterns[] = {
       0x00000000u, 0x80000000u,                            // zeros
       0x7f800000u, 0xff800000u,                            // infinities
@@ -201,7 +200,7 @@ TEST(FormatFixedTest, TypicalValues) {
   std::mt19937 rng(4242);
   std::uniform_real_distribution<float> small(-1000.0f, 1000.0f);
   std::uniform_real_distribution<float> tiny(-0.01f, 0.01f);
-  for (int i = 0; i < 300000; ++i) {
+  for (int i = 0; i < 150000; ++i) {
     const float v = small(rng);
     if (!Same(v, 0, 2) || !Same(v, 8, 3) || !Same(v, 7, 3)) return;
   }
@@ -209,7 +208,7 @@ TEST(FormatFixedTest, TypicalValues) {
     const float v = tiny(rng);
     if (!Same(v, 0, 2) || !Same(v, 8, 3)) return;
   }
-  // Values with few significant bits and all short decimal expansions.
+  // The floats nearest to every decimal with three places in [-100, 100].
   for (int n = -100000; n <= 100000; ++n) {
     const float v = static_cast<float>(n) / 1000.0f;
     if (!Same(v, 0, 2) || !Same(v, 7, 3)) return;

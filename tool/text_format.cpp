@@ -1,6 +1,7 @@
 #include "tool/text_format.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdio>
 #include <string>
@@ -8,7 +9,7 @@
 namespace quellmar {
 namespace {
 
-using u128 = unsigned __int128;
+__extension__ using u128 = unsigned __int128;
 
 // "00" "01" ... "99": two decimal digits per entry.
 constexpr char kDigitPairs[201] =
@@ -23,37 +24,25 @@ constexpr char kDigitPairs[201] =
     "80818283848586878889"
     "90919293949596979899";
 
-constexpr std::uint64_t kPow10[kMaxNativePrecision + 1] = {
-    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+// kPow10[i] == 10^i for i in 0..19.
+constexpr auto kPow10 = [] {
+  std::array<std::uint64_t, 20> powers{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& entry : powers) {
+    entry = power;
+    power *= 10;  // wraps harmlessly after the last entry
+  }
+  return powers;
+}();
 
 // Number of decimal digits of v (1 for zero).
 inline int CountDigits(std::uint64_t v) {
-  static constexpr std::uint64_t kPowers[20] = {1ull,
-                                                10ull,
-                                                100ull,
-                                                1000ull,
-                                                10000ull,
-                                                100000ull,
-                                                1000000ull,
-                                                10000000ull,
-                                                100000000ull,
-                                                1000000000ull,
-                                                10000000000ull,
-                                                100000000000ull,
-                                                1000000000000ull,
-                                                10000000000000ull,
-                                                100000000000000ull,
-                                                1000000000000000ull,
-                                                10000000000000000ull,
-                                                100000000000000000ull,
-                                                1000000000000000000ull,
-                                                10000000000000000000ull};
   // Counting v | 1 instead of v changes nothing for v > 0 (an even number
   // and its successor have as many digits) and yields 1 for zero.
   v |= 1;
   // bit_width * log10(2) estimates the count; it is low by at most one.
   const int estimate = (std::bit_width(v) * 1233) >> 12;
-  return estimate + (v >= kPowers[estimate] ? 1 : 0);
+  return estimate + (v >= kPow10[estimate] ? 1 : 0);
 }
 
 // Writes `count` spaces at out, where count <= 8 is the common case.

@@ -36,7 +36,8 @@ inline constexpr int kMaxNativePrecision = 9;
 
 // Upper bound on the bytes written by format_int, or by format_fixed with a
 // precision of at most kMaxNativePrecision, not counting the padding
-// requested by the width (the output is max(width, actual length) bytes).
+// requested by the width (the output is max(|width|, unpadded length)
+// bytes). The formatters may use all of this room as scratch space.
 inline constexpr std::size_t kMaxFormattedLength = 64;
 
 // Widths follow printf's "%*" conventions: the output is padded to at least
