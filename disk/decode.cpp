@@ -26,6 +26,7 @@
 // Whatever a decode does not reach is 0: every array and row starts
 // zero-filled, and a field the file ends inside counts as raw 0.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -53,26 +54,42 @@ using pda_internal::record;
   std::exit(2);
 }
 
-// Reads one group of n bytes; bytes the file does not deliver read as 0.
-// Returns the number of bytes delivered.
-size_t read_group(unsigned char* bytes, size_t n) {
-  size_t got = pair.data.read(bytes, n);
-  std::memset(bytes + got, 0, n - got);
-  return got;
-}
-
-// Zeroes the bytes of fields that were not delivered whole: a field counts
-// as raw 0 when the file ends inside it.
-void drop_partial(unsigned char* bytes, size_t got, const int* field_ends,
-                  int fields) {
-  int start = 0;
-  for (int i = 0; i < fields; ++i) {
-    if (got < static_cast<size_t>(field_ends[i])) {
-      std::memset(bytes + start, 0, field_ends[i] - start);
-    }
-    start = field_ends[i];
+// One moment set read whole: G groups of `group` bytes. Bytes the file does
+// not deliver read as 0, and a field the file ends inside counts as 0.
+class MomentSet {
+ public:
+  MomentSet(int64_t gates, size_t group, const int* field_ends)
+      : group_(group), field_ends_(field_ends) {
+    static std::vector<unsigned char> buffer;
+    buffer.assign(static_cast<size_t>(gates) * group, 0);
+    data_ = buffer.data();
+    got_ = pair.data.read(data_, buffer.size());
   }
-}
+  // Copies gate g's group into b with its incomplete fields zeroed and
+  // returns the number of its bytes the file delivered.
+  size_t gate(int64_t g, unsigned char* b) const {
+    const size_t start = static_cast<size_t>(g) * group_;
+    std::memcpy(b, data_ + start, group_);
+    const size_t got = got_ <= start ? 0 : std::min(group_, got_ - start);
+    if (got < group_) drop_partial(b, got);
+    return got;
+  }
+
+ private:
+  void drop_partial(unsigned char* bytes, size_t got) const {
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+      const size_t end = static_cast<size_t>(field_ends_[i]);
+      if (got < end) std::memset(bytes + start, 0, end - start);
+      start = end;
+    }
+  }
+
+  size_t group_;
+  const int* field_ends_;
+  unsigned char* data_;
+  size_t got_;
+};
 
 // Zero-filled rows for gates x row_length floats. A record without spectra
 // never writes its rows, so those records share one block of zeros instead
@@ -237,9 +254,9 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
   unsigned char b[8];
   if (encoding16) {
     static const int kEnds[4] = {2, 4, 6, 8};
+    const MomentSet set(gates, 8, kEnds);
     for (int64_t g = 0; g < gates; ++g) {
-      const size_t got = read_group(b, 8);
-      drop_partial(b, got, kEnds, 4);
+      const size_t got = set.gate(g, b);
       const int16_t snr = get_i16(b + 4);
       const int16_t noise = get_i16(b + 6);
       a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
@@ -256,9 +273,9 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
     }
   } else {
     static const int kEnds[4] = {2, 3, 4, 5};
+    const MomentSet set(gates, 5, kEnds);
     for (int64_t g = 0; g < gates; ++g) {
-      const size_t got = read_group(b, 5);
-      drop_partial(b, got, kEnds, 4);
+      const size_t got = set.gate(g, b);
       const int8_t snr = static_cast<int8_t>(b[3]);
       const int8_t noise = static_cast<int8_t>(b[4]);
       a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
@@ -278,8 +295,9 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
 
   if (encoding16) {
     static const int kEnds[4] = {2, 4, 6, 8};
+    const MomentSet set(gates, 8, kEnds);
     for (int64_t g = 0; g < gates; ++g) {
-      drop_partial(b, read_group(b, 8), kEnds, 4);
+      set.gate(g, b);
       const int16_t snr = get_i16(b + 4);
       a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
       a.width2[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
@@ -290,8 +308,9 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
     }
   } else {
     static const int kEnds[4] = {2, 3, 4, 6};
+    const MomentSet set(gates, 6, kEnds);
     for (int64_t g = 0; g < gates; ++g) {
-      drop_partial(b, read_group(b, 6), kEnds, 4);
+      set.gate(g, b);
       const int8_t snr = static_cast<int8_t>(b[3]);
       a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
       a.width2[g] = static_cast<float>(b[2] * v / 100.0);

@@ -2,6 +2,8 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "disk/pda.h"
@@ -42,6 +44,56 @@ namespace {
 
 const char* const kSuffix[] = {".rew", ".rat_e", ".ras"};
 const char* const kTag[] = {"WIND: ", "RASS: ", "SPEC: "};
+
+// "%W.3f" of gate values. Moments derive from small integer counts, so the
+// same floats recur record after record; their text is remembered by the
+// value's bits, and only new values go through the formatter.
+class FixedCache {
+ public:
+  // Room a field may need at out: its width or the formatter's maximum.
+  static constexpr size_t kRoom = quellmar::kMaxFormattedLength + 16;
+
+  // Writes v right-aligned in width (at most 8) at out; returns the end.
+  char* put(char* out, float v, int width) {
+    const uint32_t bits = std::bit_cast<uint32_t>(v);
+    Entry& e = entries_[(bits ^ (bits >> 11) ^ (bits >> 22)) & (kSize - 1)];
+    if (e.length == 0 || e.bits != bits) {
+      char* end = quellmar::format_fixed(out, v, width, 3);
+      const size_t length = static_cast<size_t>(end - out);
+      // Keep the text without its padding when it fits an entry.
+      const char* text = out;
+      size_t n = length;
+      while (n > 0 && *text == ' ') {
+        ++text;
+        --n;
+      }
+      if (n > 0 && n <= sizeof e.text) {
+        e.bits = bits;
+        e.length = static_cast<uint8_t>(n);
+        std::memcpy(e.text, text, n);
+      }
+      return end;
+    }
+    const size_t length = e.length;
+    if (static_cast<size_t>(width) > length) {
+      std::memcpy(out, "        ", 8);
+      out += static_cast<size_t>(width) - length;
+    }
+    std::memcpy(out, e.text, sizeof e.text);
+    return out + length;
+  }
+
+ private:
+  static constexpr size_t kSize = 1 << 16;
+  struct Entry {
+    uint32_t bits = 0;
+    uint8_t length = 0;  // 0: empty
+    char text[11];
+  };
+  Entry entries_[kSize];
+};
+
+FixedCache gate_values;
 
 // A float the decode did not allocate reads as 0.
 float at(const std::vector<float>& values, int64_t i) {
@@ -153,23 +205,21 @@ void OutputWriter::put_gate_lines(bool second_set) {
   const auto& width = second_set ? m.width2 : m.width;
   const auto& fifth = second_set ? m.aux2 : m.noise;
   for (int64_t g = 0; g < pda_beam_info.gate_count; ++g) {
-    t.append_fixed(at(velocity, g), 8, 3);
-    t.append_char(' ');
-    t.append_fixed(at(snr, g), 7, 3);
-    t.append_char(' ');
-    t.append_fixed(power_db(at(power, g)), 7, 3);
-    t.append_char(' ');
-    t.append_fixed(at(width, g), 7, 3);
-    t.append_char(' ');
-    t.append_fixed(at(fifth, g), 7, 3);
-    t.append(" 0\n");
+    char* p = t.tail(5 * FixedCache::kRoom + 8);
+    p = gate_values.put(p, at(velocity, g), 8);
+    *p++ = ' ';
+    p = gate_values.put(p, at(snr, g), 7);
+    *p++ = ' ';
+    p = gate_values.put(p, power_db(at(power, g)), 7);
+    *p++ = ' ';
+    p = gate_values.put(p, at(width, g), 7);
+    *p++ = ' ';
+    p = gate_values.put(p, at(fifth, g), 7);
+    std::memcpy(p, " 0\n", 3);
+    t.commit(p + 3);
   }
 }
 
-// One line per gate: the gate number, then the spectrum rebuilt from the
-// stored windows. With two windows the k-th value is spectral point k
-// (0.00 where no window covers it; window 2 only when the placement flag is
-// 1); with one window, window 1's values alone.
 void OutputWriter::put_spectrum_lines() {
   int32_t w1s, w1n, w2s, w2n, e1, e2, e3, e4, e5;
   const int32_t placement =

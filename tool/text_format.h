@@ -113,6 +113,15 @@ class TextBuffer {
   void clear() { size_ = 0; }
   // Makes room for n more bytes without further allocation.
   void reserve_more(std::size_t n) { Reserve(n); }
+  // Direct writing for hot loops: tail(n) makes room for n more bytes and
+  // returns where they go; commit(end) keeps the bytes written up to end.
+  char* tail(std::size_t n) {
+    Reserve(n);
+    return data_.get() + size_;
+  }
+  void commit(const char* end) {
+    size_ = static_cast<std::size_t>(end - data_.get());
+  }
 
  private:
   static std::size_t Room(int width, std::size_t minimum) {
