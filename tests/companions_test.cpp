@@ -1,0 +1,855 @@
+// The companion programs, run as built: quellmar-info (text and JSON
+// report of a file pair) and quellmar-nc (CF-Radial netCDF conversion).
+// Inputs are made with the project's file writer; converted files are read
+// back with the netCDF library and compared with what the access module
+// decodes from the same pair.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "disk/pda.h"
+#include "tests/test_support.h"
+#include "tool/output_files.h"
+#include "writer/format_writer.h"
+
+#ifdef QUELLMAR_NC_BINARY
+#include <netcdf.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using qtest::TempDir;
+using qwriter::Bytes;
+
+// ---------------------------------------------------------------------------
+// Running a companion program
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// The built quellmar-info: as the build names it, or next to quellmar.
+std::string info_binary() {
+#ifdef QUELLMAR_INFO_BINARY
+  return QUELLMAR_INFO_BINARY;
+#else
+  return (fs::path(QUELLMAR_BINARY).parent_path() / "quellmar-info").string();
+#endif
+}
+
+qtest::RunResult run(const std::string& binary, const std::string& dir,
+                     const std::vector<std::string>& args) {
+  const std::string out = dir + "/.companion-stdout";
+  const std::string err = dir + "/.companion-stderr";
+  std::string command = "cd " + quote(dir) + " && " + quote(binary);
+  for (const std::string& a : args) command += " " + quote(a);
+  command += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+  const int raw = std::system(command.c_str());
+  qtest::RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = qtest::read_text(out);
+  r.err = qtest::read_text(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+qtest::RunResult info(const std::string& dir,
+                      const std::vector<std::string>& args) {
+  return run(info_binary(), dir, args);
+}
+
+// ---------------------------------------------------------------------------
+// A small JSON reader: enough to prove a document well-formed and to reach
+// its values.
+
+struct Json {
+  enum Kind { kNull, kBool, kNumber, kString, kArray, kObject };
+  Kind kind = kNull;
+  bool boolean = false;
+  double number = 0;
+  std::string text;
+  std::vector<Json> items;        // array elements, or object values
+  std::vector<std::string> keys;  // object keys, one per item
+
+  const Json& operator[](const std::string& key) const {
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] == key) return items[i];
+    }
+    return missing();
+  }
+  const Json& operator[](size_t i) const {
+    return i < items.size() ? items[i] : missing();
+  }
+  int64_t integer() const { return static_cast<int64_t>(number); }
+  static const Json& missing() {
+    static const Json none;
+    return none;
+  }
+};
+
+class JsonReader {
+ public:
+  explicit JsonReader(const std::string& s) : s_(s) {}
+
+  // True when the whole text is one JSON value.
+  bool read(Json* out) {
+    if (!value(out)) return false;
+    space();
+    return i_ == s_.size();
+  }
+
+ private:
+  void space() {
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' ||
+                              s_[i_] == '\r' || s_[i_] == '\t')) {
+      ++i_;
+    }
+  }
+  bool literal(const char* word) {
+    const std::string w = word;
+    if (s_.compare(i_, w.size(), w) != 0) return false;
+    i_ += w.size();
+    return true;
+  }
+  bool value(Json* v) {
+    space();
+    if (i_ >= s_.size()) return false;
+    const char c = s_[i_];
+    if (c == '{') return object(v);
+    if (c == '[') return array(v);
+    if (c == '"') {
+      v->kind = Json::kString;
+      return string(&v->text);
+    }
+    if (literal("true")) {
+      v->kind = Json::kBool;
+      v->boolean = true;
+      return true;
+    }
+    if (literal("false")) {
+      v->kind = Json::kBool;
+      return true;
+    }
+    if (literal("null")) return true;
+    return number(v);
+  }
+  bool number(Json* v) {
+    const size_t start = i_;
+    if (i_ < s_.size() && s_[i_] == '-') ++i_;
+    auto digits = [&] {
+      const size_t from = i_;
+      while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') ++i_;
+      return i_ > from;
+    };
+    if (!digits()) return false;
+    if (i_ < s_.size() && s_[i_] == '.') {
+      ++i_;
+      if (!digits()) return false;
+    }
+    if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
+      ++i_;
+      if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-')) ++i_;
+      if (!digits()) return false;
+    }
+    v->kind = Json::kNumber;
+    v->number = std::strtod(s_.substr(start, i_ - start).c_str(), nullptr);
+    return true;
+  }
+  bool string(std::string* out) {
+    ++i_;  // the opening quote
+    while (i_ < s_.size()) {
+      const unsigned char c = static_cast<unsigned char>(s_[i_++]);
+      if (c == '"') return true;
+      if (c < 0x20) return false;
+      if (c != '\\') {
+        *out += static_cast<char>(c);
+        continue;
+      }
+      if (i_ >= s_.size()) return false;
+      const char e = s_[i_++];
+      const std::string simple = "\"\\/bfnrt";
+      const std::string meant = "\"\\/\b\f\n\r\t";
+      const size_t k = simple.find(e);
+      if (k != std::string::npos) {
+        *out += meant[k];
+      } else if (e == 'u' && i_ + 4 <= s_.size()) {
+        const unsigned long code =
+            std::strtoul(s_.substr(i_, 4).c_str(), nullptr, 16);
+        i_ += 4;
+        if (code > 0xff) return false;  // this project writes bytes only
+        *out += static_cast<char>(code);
+      } else {
+        return false;
+      }
+    }
+    return false;
+  }
+  bool array(Json* v) {
+    v->kind = Json::kArray;
+    ++i_;
+    space();
+    if (i_ < s_.size() && s_[i_] == ']') return ++i_, true;
+    for (;;) {
+      Json item;
+      if (!value(&item)) return false;
+      v->items.push_back(std::move(item));
+      space();
+      if (i_ >= s_.size()) return false;
+      if (s_[i_] == ']') return ++i_, true;
+      if (s_[i_++] != ',') return false;
+    }
+  }
+  bool object(Json* v) {
+    v->kind = Json::kObject;
+    ++i_;
+    space();
+    if (i_ < s_.size() && s_[i_] == '}') return ++i_, true;
+    for (;;) {
+      space();
+      std::string key;
+      if (i_ >= s_.size() || s_[i_] != '"' || !string(&key)) return false;
+      space();
+      if (i_ >= s_.size() || s_[i_++] != ':') return false;
+      Json item;
+      if (!value(&item)) return false;
+      v->keys.push_back(std::move(key));
+      v->items.push_back(std::move(item));
+      space();
+      if (i_ >= s_.size()) return false;
+      if (s_[i_] == '}') return ++i_, true;
+      if (s_[i_++] != ',') return false;
+    }
+  }
+
+  const std::string& s_;
+  size_t i_ = 0;
+};
+
+Json parse_json(const std::string& text) {
+  Json doc;
+  EXPECT_TRUE(JsonReader(text).read(&doc)) << "not one JSON document:\n"
+                                           << text;
+  return doc;
+}
+
+TEST(CompanionJsonReader, RejectsWhatIsNotJson) {
+  Json doc;
+  EXPECT_TRUE(
+      JsonReader(R"({"a": [1, -2.5e3, "x\u00e9"], "b": null})").read(&doc));
+  EXPECT_EQ(doc["a"][1].number, -2500);
+  EXPECT_EQ(doc["a"][2].text, "x\xe9");
+  for (const char* bad : {"{", "{\"a\" 1}", "[1,]", "[1] [2]", "\"a\nb\"",
+                          "{\"a\": 01.}", "tru"}) {
+    EXPECT_FALSE(JsonReader(bad).read(&doc)) << bad;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Inputs
+
+constexpr int32_t kT0 = 1020384000;  // 2002-05-03 00:00:00 UTC, day 123
+
+// A layout M record of the 16-bit encoding (datacode 2100, or 1116 with a
+// second set), with its override words as the layout requires.
+Bytes record_16(int32_t time, int16_t beam, int gates, int16_t datacode = 2100,
+                int32_t header_offset = 0, int16_t integrations = 100) {
+  qwriter::BodySpec body;
+  body.datacode = datacode;
+  for (int g = 0; g < gates; ++g) {
+    qwriter::GateMoments m;
+    m.velocity = static_cast<int16_t>(5000 - 700 * g + beam);
+    m.width = static_cast<uint16_t>(1200 + 333 * g);
+    m.snr = static_cast<int16_t>(1000 - 150 * g);
+    m.noise_or_aux = static_cast<int16_t>(-4500 + 40 * g);
+    body.moments.push_back(m);
+    m.velocity = static_cast<int16_t>(-m.velocity);
+    m.noise_or_aux = static_cast<int16_t>(-123 + g);
+    body.second.push_back(m);
+  }
+  qwriter::RecordSpec r;
+  r.datacode = datacode;
+  r.layout = qwriter::Layout::M;
+  r.header_offset = header_offset;
+  r.record_time = time;
+  r.beam_index = beam;
+  r.has_overrides = true;
+  r.coherent_integrations = integrations;
+  r.body = qwriter::encode_body(body);
+  return qwriter::encode_record(r);
+}
+
+Bytes join(const std::vector<Bytes>& parts) {
+  Bytes all;
+  for (const Bytes& b : parts) all.append(b);
+  return all;
+}
+
+// Header file: the standard block (4 gates) at 0, and a version 103 block
+// at 568 with two met instruments, 6 gates and beam 1 tilted to 80
+// degrees.
+Bytes two_blocks() {
+  Bytes h = qwriter::encode_header(qtest::standard_header(4, 64));
+  qwriter::HeaderSpec second = qtest::standard_header(6, 64);
+  second.header_version = 103;
+  second.met_instrument_list = {11, 12};
+  second.directions[1].elevation = 8000;
+  h.append(qwriter::encode_header(second));
+  return h;
+}
+
+// ---------------------------------------------------------------------------
+// quellmar-info
+
+TEST(QuellmarInfo, JsonCountsMatchTheWrittenPair) {
+  TempDir dir;
+  const std::vector<Bytes> records = {
+      qtest::moments_record(kT0, 0, 4),
+      qtest::moments_record(kT0 + 60, 1, 4),
+      qtest::moments_record(kT0 + 120, 0, 4),
+      record_16(kT0 + 180, 2, 4),
+      qtest::moments_record(kT0 + 240, 0, 6, 0, 568),
+      qtest::moments_record(kT0 + 300, 1, 6, 0, 568),
+  };
+  const Bytes data = join(records);
+  qtest::write_pair(dir.path(), "d02123a.mom", two_blocks(), data);
+
+  const qtest::RunResult r = info(dir.path(), {"d02123a.mom", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Json doc = parse_json(r.out);
+
+  EXPECT_EQ(doc["pair"]["data_bytes"].integer(),
+            static_cast<int64_t>(data.size()));
+  EXPECT_EQ(doc["pair"]["header_bytes"].integer(), 568 + 580 + 4);
+  EXPECT_FALSE(doc["pair"]["spectra_input"].boolean);
+  EXPECT_EQ(doc["site"]["name"].text, "ABCD Profiler");
+  ASSERT_EQ(doc["site"]["values"].items.size(), 4u);
+  EXPECT_EQ(doc["site"]["values"][0].integer(), 4000);
+  EXPECT_EQ(doc["site"]["values"][1].integer(), -10500);
+  EXPECT_EQ(doc["site"]["values"][2].integer(), 7);
+  EXPECT_EQ(doc["site"]["values"][3].integer(), 1500);
+  EXPECT_EQ(doc["site"]["tx_frequency"].integer(), 91500);
+  EXPECT_DOUBLE_EQ(doc["site"]["frequency_mhz"].number, 915.0);
+
+  const Json& recs = doc["records"];
+  EXPECT_EQ(recs["count"].integer(), 6);
+  EXPECT_EQ(recs["first_time"].text, "2002-05-03T00:00:00Z");
+  EXPECT_EQ(recs["last_time"].text, "2002-05-03T00:05:00Z");
+  // Radar 0 only; beam 0 three times, beam 1 twice, beam 2 once; all mode 0.
+  ASSERT_EQ(recs["groups"].items.size(), 3u);
+  const int64_t counts[3] = {3, 2, 1};
+  const char* firsts[3] = {"2002-05-03T00:00:00Z", "2002-05-03T00:01:00Z",
+                           "2002-05-03T00:03:00Z"};
+  const char* lasts[3] = {"2002-05-03T00:04:00Z", "2002-05-03T00:05:00Z",
+                          "2002-05-03T00:03:00Z"};
+  for (int b = 0; b < 3; ++b) {
+    const Json& g = recs["groups"][b];
+    EXPECT_EQ(g["radar"].integer(), 0);
+    EXPECT_EQ(g["beam"].integer(), b);
+    EXPECT_EQ(g["mode"].integer(), 0);
+    EXPECT_EQ(g["count"].integer(), counts[b]) << "beam " << b;
+    EXPECT_EQ(g["first_time"].text, firsts[b]);
+    EXPECT_EQ(g["last_time"].text, lasts[b]);
+    EXPECT_EQ(g["first_time_s"].integer() % 60, 0);
+  }
+
+  ASSERT_EQ(doc["datacodes"].items.size(), 2u);
+  EXPECT_EQ(doc["datacodes"][0]["datacode"].integer(), 2000);
+  EXPECT_EQ(doc["datacodes"][0]["count"].integer(), 5);
+  EXPECT_EQ(doc["datacodes"][1]["datacode"].integer(), 2100);
+  EXPECT_EQ(doc["datacodes"][1]["count"].integer(), 1);
+  ASSERT_EQ(doc["layouts"].items.size(), 1u);
+  EXPECT_EQ(doc["layouts"][0]["layout"].text, "M");
+  EXPECT_EQ(doc["layouts"][0]["count"].integer(), 6);
+
+  const Json& blocks = doc["header_blocks"];
+  ASSERT_EQ(blocks.items.size(), 2u);
+  EXPECT_EQ(blocks[0]["offset"].integer(), 0);
+  EXPECT_EQ(blocks[0]["version"].integer(), 102);
+  EXPECT_EQ(blocks[0]["records"].integer(), 4);
+  EXPECT_EQ(blocks[1]["offset"].integer(), 568);
+  EXPECT_EQ(blocks[1]["version"].integer(), 103);
+  EXPECT_EQ(blocks[1]["records"].integer(), 2);
+  EXPECT_EQ(blocks[1]["met_instrument_count"].integer(), 2);
+  for (int k = 0; k < 2; ++k) {
+    const Json& b = blocks[k];
+    EXPECT_EQ(b["status"].integer(), 0);
+    ASSERT_EQ(b["modes"].items.size(), 1u);
+    const Json& m = b["modes"][0];
+    EXPECT_EQ(m["gate_count"].integer(), k == 0 ? 4 : 6);
+    EXPECT_EQ(m["spectral_points"].integer(), 64);
+    EXPECT_EQ(m["ipp_ns"].integer(), 40000);
+    EXPECT_EQ(m["first_gate_delay_ns"].integer(), 2500);
+    EXPECT_EQ(m["gate_spacing_ns"].integer(), 700);
+    ASSERT_EQ(b["beams"].items.size(), 5u);
+    const char* names[5] = {"VERTICAL", "NORTH", "EAST", "SOUTH", "WEST"};
+    for (int beam = 0; beam < 5; ++beam) {
+      const Json& e = b["beams"][beam];
+      EXPECT_EQ(e["direction"].text, names[beam]);
+      EXPECT_EQ(e["azimuth"].integer(), beam == 0 ? 0 : (beam - 1) * 90);
+      const double elevation = beam == 0 ? 90 : (k == 1 && beam == 1 ? 80 : 75);
+      EXPECT_DOUBLE_EQ(e["elevation"].number, elevation);
+    }
+  }
+  EXPECT_TRUE(doc["damage"].items.empty()) << r.out;
+}
+
+TEST(QuellmarInfo, PlainTextNamesSiteGroupsAndDamage) {
+  TempDir dir;
+  qtest::write_pair(
+      dir.path(), "d02123a.mom",
+      qwriter::encode_header(qtest::standard_header()),
+      join({qtest::moments_record(kT0, 0, 4), qtest::moments_record(kT0, 3, 4),
+            qtest::moments_record(kT0 + 60, 0, 4)}));
+  const qtest::RunResult r = info(dir.path(), {"d02123a.mom"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line :
+       {"site: ABCD Profiler, values 4000 -10500 7 1500, radar RADAR0, "
+        "transmit frequency 915.00 MHz\n",
+        "records: 3, 2002-05-03T00:00:00Z to 2002-05-03T00:01:00Z\n",
+        "  radar 0 beam 0 mode 0: 2 record(s), 2002-05-03T00:00:00Z to "
+        "2002-05-03T00:01:00Z\n",
+        "  radar 0 beam 3 mode 0: 1 record(s)", "datacodes: 2000 (3)\n",
+        "layouts: M (3)\n", "HeaderBlock at header offset 0: version 102",
+        "  beam 2: mode 0, direction 2 EAST, azimuth 90, elevation 75\n",
+        "damage: none\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos)
+        << "missing: " << line << "\nin:\n"
+        << r.out;
+  }
+}
+
+struct DamageCase {
+  const char* what;
+  Bytes header;
+  Bytes data;
+  int64_t records;  // records the walk reads
+  int64_t offset;   // where the damage lies
+  const char* kind;
+};
+
+TEST(QuellmarInfo, DamageIsReportedWithItsOffsetAndTheReportStaysJson) {
+  const Bytes header = qwriter::encode_header(qtest::standard_header());
+  const Bytes r0 = qtest::moments_record(kT0, 0, 4);
+  const Bytes r1 = qtest::moments_record(kT0 + 60, 1, 4);
+  const int64_t n0 = static_cast<int64_t>(r0.size());
+  const int64_t n1 = static_cast<int64_t>(r1.size());
+
+  std::vector<DamageCase> cases;
+  cases.push_back({"last record cut short", header,
+                   join({r0, r1, qwriter::cut(r0, r0.size() - 5)}), 3, n0 + n1,
+                   "cut_record"});
+  cases.push_back({"RecordHeader cut short", header,
+                   join({r0, r1, qwriter::cut(r0, 7)}), 2, n0 + n1,
+                   "cut_record_header"});
+  {
+    Bytes bad = r1;
+    bad.patch_i16(bad.size() - 2, 999);  // trailer disagrees with length
+    cases.push_back(
+        {"trailer", header, join({r0, bad, r0}), 3, n0, "bad_trailer"});
+  }
+  {
+    Bytes bad = r1;
+    bad.patch_i16(2, 5);  // below the smallest layout M record
+    cases.push_back(
+        {"length", header, join({r0, bad, r0}), 1, n0, "bad_length"});
+  }
+  cases.push_back({"header offset past the header file", header,
+                   join({r0, qtest::moments_record(kT0 + 60, 1, 4, 0, 9000)}),
+                   2, n0, "header_read_error"});
+  cases.push_back({"beam outside the beam table", header,
+                   join({r0, qtest::moments_record(kT0 + 60, 7, 4)}), 2, n0,
+                   "unknown_beam"});
+
+  for (const DamageCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    qtest::write_pair(dir.path(), "d02123a.mom", c.header, c.data);
+    const qtest::RunResult r = info(dir.path(), {"d02123a.mom", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Json doc = parse_json(r.out);
+    EXPECT_EQ(doc["records"]["count"].integer(), c.records);
+    bool found = false;
+    for (const Json& d : doc["damage"].items) {
+      found |= d["kind"].text == c.kind && d["offset"].integer() == c.offset;
+    }
+    EXPECT_TRUE(found) << r.out;
+
+    // The text form names the same finding.
+    const qtest::RunResult t = info(dir.path(), {"d02123a.mom"});
+    EXPECT_NE(
+        t.out.find("data offset " + std::to_string(c.offset) + ": " + c.kind),
+        std::string::npos)
+        << t.out;
+  }
+}
+
+TEST(QuellmarInfo, AnyBytesInNamesGiveValidJson) {
+  TempDir dir;
+  qwriter::HeaderSpec h = qtest::standard_header();
+  h.site_name = std::string("Q\"uote\\ \x01 caf\xe9");
+  h.directions[0].name = "V\tE\x7f";
+  qtest::write_pair(dir.path(), "d02123a.mom", qwriter::encode_header(h),
+                    qtest::moments_record(kT0, 0, 4));
+  const qtest::RunResult r = info(dir.path(), {"d02123a.mom", "--json"});
+  ASSERT_EQ(r.status, 0);
+  const Json doc = parse_json(r.out);
+  EXPECT_EQ(doc["site"]["name"].text, h.site_name);
+  EXPECT_EQ(doc["header_blocks"][0]["beams"][0]["direction"].text, "V\tE\x7f");
+}
+
+TEST(QuellmarInfo, PairThatCannotBeOpenedExitsOne) {
+  TempDir dir;
+  qtest::RunResult r = info(dir.path(), {"d02123a.mom"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("d02123a.mom"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty());
+
+  // Data file without its header file.
+  qwriter::write_file(dir.file("d02123a.mom"),
+                      qtest::moments_record(kT0, 0, 4));
+  r = info(dir.path(), {"d02123a.mom", "--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("h02123a.mom"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty());
+
+  // An empty data file holds no record.
+  qtest::write_pair(dir.path(), "d02124a.mom",
+                    qwriter::encode_header(qtest::standard_header()), Bytes());
+  r = info(dir.path(), {"d02124a.mom"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no complete record"), std::string::npos) << r.err;
+
+  EXPECT_EQ(info(dir.path(), {}).status, 2);
+  EXPECT_EQ(info(dir.path(), {"d02123a.mom", "--bogus"}).status, 2);
+  EXPECT_EQ(info(dir.path(), {"d02123a.mom", "d02124a.mom"}).status, 2);
+}
+
+#ifdef QUELLMAR_NC_BINARY
+
+// ---------------------------------------------------------------------------
+// quellmar-nc
+
+qtest::RunResult nc(const std::string& dir,
+                    const std::vector<std::string>& args) {
+  return run(QUELLMAR_NC_BINARY, dir, args);
+}
+
+class NcReader {
+ public:
+  explicit NcReader(const std::string& path) {
+    status_ = nc_open(path.c_str(), NC_NOWRITE, &id_);
+  }
+  ~NcReader() {
+    if (status_ == NC_NOERR) nc_close(id_);
+  }
+  bool ok() const { return status_ == NC_NOERR; }
+
+  bool has(const char* name) const {
+    int v;
+    return nc_inq_varid(id_, name, &v) == NC_NOERR;
+  }
+  size_t length(const char* name) const {
+    int v = var(name);
+    int dims = 0;
+    nc_inq_varndims(id_, v, &dims);
+    std::vector<int> ids(static_cast<size_t>(dims));
+    nc_inq_vardimid(id_, v, ids.data());
+    size_t n = 1;
+    for (int d : ids) {
+      size_t len = 0;
+      nc_inq_dimlen(id_, d, &len);
+      n *= len;
+    }
+    return n;
+  }
+  std::vector<float> floats(const char* name) const {
+    std::vector<float> v(length(name));
+    EXPECT_EQ(nc_get_var_float(id_, var(name), v.data()), NC_NOERR) << name;
+    return v;
+  }
+  std::vector<double> doubles(const char* name) const {
+    std::vector<double> v(length(name));
+    EXPECT_EQ(nc_get_var_double(id_, var(name), v.data()), NC_NOERR) << name;
+    return v;
+  }
+  std::vector<int> ints(const char* name) const {
+    std::vector<int> v(length(name));
+    EXPECT_EQ(nc_get_var_int(id_, var(name), v.data()), NC_NOERR) << name;
+    return v;
+  }
+  // A text attribute; varname nullptr for a global one.
+  std::string text(const char* varname, const char* att) const {
+    const int v = varname == nullptr ? NC_GLOBAL : var(varname);
+    size_t len = 0;
+    if (nc_inq_attlen(id_, v, att, &len) != NC_NOERR) return "<none>";
+    std::string s(len, '\0');
+    nc_get_att_text(id_, v, att, s.data());
+    return s;
+  }
+  float float_att(const char* varname, const char* att) const {
+    float f = 0;
+    EXPECT_EQ(nc_get_att_float(id_, var(varname), att, &f), NC_NOERR) << att;
+    return f;
+  }
+
+ private:
+  int var(const char* name) const {
+    int v = -1;
+    EXPECT_EQ(nc_inq_varid(id_, name, &v), NC_NOERR) << name;
+    return v;
+  }
+  int id_ = -1;
+  int status_ = -1;
+};
+
+// What the access module decodes from the pair, record by record.
+struct Decoded {
+  int32_t time;
+  int32_t beam;
+  MomentArrays moments;
+};
+
+std::vector<Decoded> decode_all(const std::string& dir,
+                                const std::string& name) {
+  std::vector<Decoded> out;
+  qtest::start_capture();
+  qtest::open_pair(dir, name, 0);
+  pda_select_radar(-1);
+  pda_select_beam(-1);
+  int new_header = 0;
+  for (int found = pda_first_record(&new_header); found;
+       found = pda_next_record(&new_header)) {
+    Decoded d;
+    int32_t y, day, h, mi, s;
+    d.time = pda_get_time(&y, &day, &h, &mi, &s);
+    d.beam = pda_get_record_beam();
+    d.moments = std::move(pda_moments);
+    pda_release_moments();
+    out.push_back(std::move(d));
+  }
+  pda_reset();
+  qtest::stop_capture();
+  return out;
+}
+
+// Standard header with a second mode (6 gates, wider spacing, a delay
+// offset) used by beam 4.
+qwriter::HeaderSpec two_mode_header() {
+  qwriter::HeaderSpec h = qtest::standard_header(4, 64);
+  h.modes[1] = h.modes[0];
+  h.modes[1].ipp_ns = 60000;
+  h.modes[1].first_gate_delay_ns = 4000;
+  h.modes[1].gate_spacing_ns = 1400;
+  h.modes[1].delay_offset_ns = 300;
+  h.modes[1].gate_count = 6;
+  h.modes[1].coherent_integrations = 50;
+  h.beams[4].mode_index = 1;
+  h.directions[4].elevation = 7550;  // hundredths of a degree
+  return h;
+}
+
+TEST(QuellmarNc, HoldsTheDecodedValuesTimesAnglesAndRangesOfEveryRecord) {
+  TempDir dir;
+  const std::vector<Bytes> records = {
+      record_16(kT0, 0, 4),
+      qtest::moments_record(kT0 + 60, 1, 4),
+      record_16(kT0 + 120, 4, 6, 1116, 0, 50),
+      qtest::moments_record(kT0 + 180, 4, 6),
+      record_16(kT0 - 30, 0, 4),
+  };
+  qtest::write_pair(dir.path(), "d02123a.mom",
+                    qwriter::encode_header(two_mode_header()), join(records));
+  const qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "out.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_TRUE(r.err.empty()) << r.err;  // no terminal, no damage: silent
+
+  NcReader f(dir.file("out.nc"));
+  ASSERT_TRUE(f.ok());
+  EXPECT_EQ(f.text(nullptr, "Conventions").rfind("CF/Radial", 0), 0u);
+  EXPECT_EQ(f.text(nullptr, "version"), "1.4");
+  EXPECT_EQ(f.text(nullptr, "instrument_name"), "ABCD Profiler");
+  EXPECT_EQ(f.text(nullptr, "instrument_type"), "radar");
+  EXPECT_EQ(f.text(nullptr, "platform_type"), "fixed");
+  EXPECT_EQ(f.text(nullptr, "time_coverage_start"), "2002-05-02T23:59:30Z");
+  EXPECT_EQ(f.text(nullptr, "time_coverage_end"), "2002-05-03T00:03:00Z");
+  EXPECT_EQ(f.text("time", "units"), "seconds since 2002-05-03T00:00:00Z");
+  for (const char* name :
+       {"volume_number", "time_coverage_start", "time_coverage_end", "latitude",
+        "longitude", "altitude", "sweep_number", "sweep_mode", "fixed_angle",
+        "sweep_start_ray_index", "sweep_end_ray_index"}) {
+    EXPECT_TRUE(f.has(name)) << name;
+  }
+  EXPECT_FALSE(f.has("spectra"));
+
+  // One ray per record, in file order.
+  EXPECT_EQ(f.doubles("time"), (std::vector<double>{0, 60, 120, 180, -30}));
+  EXPECT_EQ(f.floats("azimuth"), (std::vector<float>{0, 0, 270, 270, 0}));
+  EXPECT_EQ(f.floats("elevation"),
+            (std::vector<float>{90, 75, 75.5f, 75.5f, 90}));
+  EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{4, 4, 6, 6, 4}));
+  EXPECT_EQ(f.ints("ray_start_index"), (std::vector<int>{0, 4, 8, 14, 20}));
+  EXPECT_EQ(f.ints("beam_index"), (std::vector<int>{0, 1, 4, 4, 0}));
+  EXPECT_EQ(f.ints("datacode"),
+            (std::vector<int>{2100, 2000, 1116, 2000, 2100}));
+  // Ranges: (first gate delay - delay offset + g spacings) x 0.15 m/ns.
+  EXPECT_EQ(f.floats("ray_start_range"),
+            (std::vector<float>{375, 375, 555, 555, 375}));
+  EXPECT_EQ(f.floats("ray_gate_spacing"),
+            (std::vector<float>{105, 105, 210, 210, 105}));
+  EXPECT_EQ(f.floats("range"),
+            (std::vector<float>{555, 765, 975, 1185, 1395, 1605}));
+  EXPECT_EQ(f.float_att("range", "meters_between_gates"), 210.0f);
+  // Sweeps: runs of one beam.
+  EXPECT_EQ(f.ints("sweep_start_ray_index"), (std::vector<int>{0, 1, 2, 4}));
+  EXPECT_EQ(f.ints("sweep_end_ray_index"), (std::vector<int>{0, 1, 3, 4}));
+  EXPECT_EQ(f.floats("fixed_angle"), (std::vector<float>{90, 75, 75.5f, 90}));
+
+  // Documented values: V = 20.478142 m/s for 915 MHz, 40 us, 100
+  // integrations; a velocity count of 5000 is 10.239071 m/s; SNR 1000 and
+  // noise -4500 hundredths of a dB with 64 points give a signal power of
+  // 0.020238578, -16.9382 dB.
+  const std::vector<float> vel = f.floats("VEL");
+  const std::vector<float> snr = f.floats("SNR");
+  const std::vector<float> noise = f.floats("NOISE");
+  const std::vector<float> power = f.floats("SIGNAL_POWER");
+  EXPECT_FLOAT_EQ(f.floats("nyquist_velocity")[0], 20.478142f);
+  EXPECT_FLOAT_EQ(vel[0], 10.239071f);
+  EXPECT_EQ(snr[0], 10.0f);
+  EXPECT_EQ(noise[0], -45.0f);
+  EXPECT_NEAR(power[0], -16.9382f, 5e-5f);
+
+  // Every value is the module's decoded float, unchanged.
+  const std::vector<Decoded> decoded = decode_all(dir.path(), "d02123a.mom");
+  ASSERT_EQ(decoded.size(), records.size());
+  const std::vector<float> width = f.floats("WIDTH");
+  const std::vector<float> vel2 = f.floats("VEL2");
+  const std::vector<float> width2 = f.floats("WIDTH2");
+  const std::vector<float> snr2 = f.floats("SNR2");
+  const std::vector<float> power2 = f.floats("SIGNAL_POWER2");
+  const std::vector<float> aux2 = f.floats("AUX2");
+  const std::vector<int> start = f.ints("ray_start_index");
+  const float fill = f.float_att("VEL", "_FillValue");
+  EXPECT_EQ(fill, -9999.0f);
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    const MomentArrays& m = decoded[i].moments;
+    const bool second = i == 2;
+    for (int64_t g = 0; g < m.gate_count; ++g) {
+      SCOPED_TRACE("ray " + std::to_string(i) + " gate " + std::to_string(g));
+      const size_t k = static_cast<size_t>(start[i] + g);
+      EXPECT_EQ(vel[k], m.velocity[g]);
+      EXPECT_EQ(width[k], m.width[g]);
+      EXPECT_EQ(snr[k], m.snr[g]);
+      EXPECT_EQ(noise[k], m.noise[g]);
+      EXPECT_EQ(power[k], power_db(m.signal_power[g]));
+      EXPECT_EQ(vel2[k], second ? m.velocity2[g] : fill);
+      EXPECT_EQ(width2[k], second ? m.width2[g] : fill);
+      EXPECT_EQ(snr2[k], second ? m.snr2[g] : fill);
+      EXPECT_EQ(power2[k], second ? power_db(m.signal_power2[g]) : fill);
+      EXPECT_EQ(aux2[k], second ? m.aux2[g] : fill);
+    }
+  }
+  EXPECT_EQ(aux2[8], -12.3f);  // an auxiliary count of -123
+}
+
+TEST(QuellmarNc, EachRayTakesItsOwnHeaderBlock) {
+  TempDir dir;
+  // Beam 1 runs on across the change of HeaderBlock, which tilts it from
+  // 75 to 80 degrees and gives its mode 6 gates instead of 4.
+  qtest::write_pair(dir.path(), "d02123a.mom", two_blocks(),
+                    join({qtest::moments_record(kT0, 1, 4),
+                          qtest::moments_record(kT0 + 60, 1, 4),
+                          qtest::moments_record(kT0 + 120, 1, 6, 0, 568),
+                          qtest::moments_record(kT0 + 180, 0, 6, 0, 568)}));
+  const qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "o.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcReader f(dir.file("o.nc"));
+  ASSERT_TRUE(f.ok());
+  EXPECT_EQ(f.floats("elevation"), (std::vector<float>{75, 75, 80, 90}));
+  EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{4, 4, 6, 6}));
+  EXPECT_EQ(f.ints("ray_start_index"), (std::vector<int>{0, 4, 8, 14}));
+  EXPECT_EQ(f.length("VEL"), 20u);
+  // A new elevation starts a new sweep, as a new beam does.
+  EXPECT_EQ(f.ints("sweep_start_ray_index"), (std::vector<int>{0, 2, 3}));
+  EXPECT_EQ(f.ints("sweep_end_ray_index"), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(f.floats("fixed_angle"), (std::vector<float>{75, 80, 90}));
+}
+
+TEST(QuellmarNc, FailedConversionLeavesNoFileBehind) {
+  TempDir dir;
+  const Bytes header = qwriter::encode_header(qtest::standard_header());
+  // Beam 7 is outside the five beams of the header: quellmar stops there
+  // too ("Cannot get information for beam 7").
+  qtest::write_pair(dir.path(), "d02123a.mom", header,
+                    join({qtest::moments_record(kT0, 0, 4),
+                          qtest::moments_record(kT0 + 60, 7, 4)}));
+  qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "out.nc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("beam 7"), std::string::npos) << r.err;
+
+  // A folder that does not exist.
+  qtest::write_pair(dir.path(), "d02124a.mom", header,
+                    qtest::moments_record(kT0, 0, 4));
+  r = nc(dir.path(), {"d02124a.mom", "-o", "missing/out.nc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing/out.nc"), std::string::npos) << r.err;
+
+  // No record of the radar asked for.
+  r = nc(dir.path(), {"d02124a.mom", "--radar", "1", "-o", "out.nc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no record of radar 1"), std::string::npos) << r.err;
+
+  // Pair that cannot be opened.
+  r = nc(dir.path(), {"d09999a.mom", "-o", "out.nc"});
+  EXPECT_EQ(r.status, 1);
+
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    left.push_back(e.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"d02123a.mom", "d02124a.mom",
+                                            "h02123a.mom", "h02124a.mom"}));
+
+  EXPECT_EQ(nc(dir.path(), {}).status, 2);
+  EXPECT_EQ(nc(dir.path(), {"d02124a.mom", "--radar", "x"}).status, 2);
+  EXPECT_EQ(nc(dir.path(), {"d02124a.mom", "-o"}).status, 2);
+}
+
+TEST(QuellmarNc, WritesIntoTheCurrentFolderAndReportsDamageOnStderr) {
+  TempDir dir;
+  fs::create_directory(dir.file("in"));
+  const Bytes r0 = qtest::moments_record(kT0, 0, 4);
+  qtest::write_pair(dir.file("in"), "d02123a.mom",
+                    qwriter::encode_header(qtest::standard_header()),
+                    join({r0, r0, qwriter::cut(r0, r0.size() - 4)}));
+  const qtest::RunResult r = nc(dir.path(), {"in/d02123a.mom", "--radar", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_NE(r.err.find("cut_record"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("data offset " + std::to_string(2 * r0.size())),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(qtest::file_exists(dir.file("in/d02123a.mom.nc")));
+  NcReader f(dir.file("d02123a.mom.nc"));
+  ASSERT_TRUE(f.ok());
+  // The cut record is converted as the module decodes it, like quellmar
+  // writes it.
+  EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{4, 4, 4}));
+}
+
+#endif  // QUELLMAR_NC_BINARY
+
+}  // namespace
