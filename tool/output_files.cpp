@@ -28,7 +28,7 @@ float power_db(float x) {
 
 std::string output_file_name(const std::string& label, int32_t year,
                              int32_t day, const char* suffix) {
-  TextBuffer name;
+  TextBuffer name(64);
   std::string prefix = label.substr(0, 3);
   for (char& c : prefix) {
     if (c == '/') c = '_';
