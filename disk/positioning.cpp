@@ -33,6 +33,19 @@ void rewind_pair() {
   pair.data.seek(0);
 }
 
+// Steps back onto the record whose RecordHeader was read last. A trailer
+// that disagrees with its record's length (damage) could land the step on
+// another record and make a search find the same records again and again;
+// the record read last is taken instead.
+int step_back_onto_last_read() {
+  const int result = pda_skip_records(0);
+  if (result == 0 && pair.current_offset != record.offset) {
+    pair.current_offset = record.offset;
+    pair.data.seek(record.offset);
+  }
+  return result;
+}
+
 bool matches_selection(int32_t radar, int32_t beam) {
   return (record.radar_index == radar || radar == -1) &&
          (record.beam_index == beam || beam == -1);
@@ -58,7 +71,7 @@ int find_matching(int* new_header) {
     pda_advance_record();
     if (matches_selection(radar, beam)) break;
   }
-  if (pda_skip_records(0) != 0) return 0;
+  if (step_back_onto_last_read() != 0) return 0;
   pda_read_record();
   return 1;
 }
@@ -99,7 +112,7 @@ int pda_set_file(const std::string& prefix, const std::string& name,
   const int read = pda_read_record_header(&new_header);
   if (read == 0) {
     pda_advance_record();
-    if (pda_skip_records(0) == 0) return 1;
+    if (step_back_onto_last_read() == 0) return 1;
   }
   close_pair();
   pair.failure = SetFileFailure::kNoWholeRecord;
@@ -145,7 +158,7 @@ int pda_seek_time(int32_t year, int32_t day, int32_t hour, int32_t minute,
     }
     if (pda_compare_time(target, record.key) <= 0) break;
   }
-  pda_skip_records(0);
+  step_back_onto_last_read();
   selected_radar = record.radar_index;
   selected_beam = record.beam_index;
   pda_read_record();
