@@ -100,6 +100,24 @@ float at(const std::vector<float>& values, int64_t i) {
   return i < static_cast<int64_t>(values.size()) ? values[i] : 0.0f;
 }
 
+// " %.2f" of each of n values. Most points of a windowed spectrum are
+// exactly zero; those are written without the formatter.
+void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
+  if (n <= 0) return;
+  char* p =
+      t.tail(static_cast<size_t>(n) * (quellmar::kMaxFormattedLength + 1));
+  for (int64_t i = 0; i < n; ++i) {
+    if (std::bit_cast<uint32_t>(values[i]) == 0) {
+      std::memcpy(p, " 0.00", 5);
+      p += 5;
+    } else {
+      *p++ = ' ';
+      p = quellmar::format_fixed(p, values[i], 0, 2);
+    }
+  }
+  t.commit(p);
+}
+
 }  // namespace
 
 bool OutputWriter::open(Kind kind, const std::string& name) {
@@ -255,21 +273,13 @@ void OutputWriter::put_spectrum_lines() {
           if (pos >= 0 && pos < points) buffer[pos] = value(first2 + j);
         }
       }
-      for (float v : buffer) {
-        t.append_char(' ');
-        t.append_fixed(v, 0, 2);
-      }
+      put_spectrum_values(t, buffer.data(), points);
     } else if (positional) {
-      for (int64_t j = 0; j < w1n; ++j) {
-        t.append_char(' ');
-        t.append_fixed(value(w1s + j), 0, 2);
-      }
+      buffer.resize(w1n > 0 ? w1n : 0);
+      for (int64_t j = 0; j < w1n; ++j) buffer[j] = value(w1s + j);
+      put_spectrum_values(t, buffer.data(), w1n);
     } else {
-      const int64_t count = w1n < row_length ? w1n : row_length;
-      for (int64_t j = 0; j < count; ++j) {
-        t.append_char(' ');
-        t.append_fixed(row[j], 0, 2);
-      }
+      put_spectrum_values(t, row, w1n < row_length ? w1n : row_length);
     }
     t.append_char('\n');
   }
