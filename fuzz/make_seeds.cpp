@@ -1,0 +1,381 @@
+// quellmar-fuzz-seeds: writes the seed corpora of the fuzz targets.
+//
+//   quellmar-fuzz-seeds OUTDIR
+//
+// writes OUTDIR/header/* (inputs of header_fuzzer) and OUTDIR/records/*
+// (inputs of records_fuzzer and tool_flow_fuzzer), all made with the
+// project's own file writer: every record layout (N, S, M), every datacode
+// family (2000, 2100, 1016, 1017, 1116, 1117, 3016, 3017, 3117), spectral
+// window shapes (one window, two windows, an empty window 1, windows
+// overlapping or reaching past the spectrum), both HeaderBlock version
+// families, mode overrides, and the common kinds of damage.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "writer/format_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qwriter::Bytes;
+using qwriter::HeaderSpec;
+using qwriter::Layout;
+
+// 3 May 2002 (day 123), 00:00:00 UTC.
+constexpr int32_t kDay123 = 1020384000;
+
+int g_written = 0;
+
+void write_seed(const fs::path& dir, const std::string& name,
+                const std::vector<uint8_t>& bytes) {
+  qwriter::Bytes b;
+  b.buf = bytes;
+  qwriter::write_file((dir / name).string(), b);
+  ++g_written;
+}
+
+struct WindowShape {
+  const char* name;
+  int16_t points;  // spectral points of the mode
+  int16_t gates;
+  int16_t w1_start, w1_points, w2_start, w2_points;
+  int16_t placement;
+};
+
+const WindowShape kShapes[] = {
+    {"whole", 64, 4, 1, 64, 1, 1, 0},
+    {"w1only", 64, 3, 20, 10, 1, 1, 0},
+    {"two", 64, 3, 50, 10, 3, 4, 1},
+    {"two-unplaced", 64, 2, 50, 10, 3, 4, 0},
+    {"w1empty", 32, 2, 7, 0, 1, 0, 0},
+    {"overlap", 64, 2, 30, 35, 1, 40, 1},
+    {"pastend", 64, 2, 60, 10, 70, 5, 1},
+    {"rass", 2048, 1, 1001, 100, 1, 20, 1},
+};
+
+HeaderSpec shaped_header(const WindowShape& s, int version) {
+  HeaderSpec h = qfuzz::builtin_header_spec(1, 0);
+  h.header_version = static_cast<int16_t>(version);
+  if (version >= 103) h.met_instrument_list = {11, 12, 13};
+  h.modes[0].gate_count = s.gates;
+  h.modes[0].spectral_points = s.points;
+  h.modes[1] = h.modes[0];
+  h.modes[1].gate_count = static_cast<int16_t>(s.gates + 1);
+  h.beams[2].mode_index = 1;
+  h.window1_start = s.w1_start;
+  h.window1_points = s.w1_points;
+  h.window2_start = s.w2_start;
+  h.window2_points = s.w2_points;
+  h.spectrum_extra[0] = s.placement;
+  return h;
+}
+
+// Window fields as the reader leaves them after its fix-ups.
+void effective_windows(const HeaderSpec& h, int* w1s, int* w1n, int* w2s,
+                       int* w2n) {
+  *w1s = h.window1_start;
+  *w1n = h.window1_points;
+  *w2s = h.window2_start;
+  *w2n = h.window2_points;
+  if (*w2n <= 1) {
+    *w2n = 1;
+    *w2s = 1;
+  }
+  if (*w1n <= 0) {
+    *w1s = 1;
+    *w1n = h.modes[0].spectral_points;
+  }
+}
+
+// A record body that matches the mode of `beam` in h.
+Bytes make_body(const HeaderSpec& h, int16_t datacode, int beam, bool spectra,
+                int seed) {
+  const qwriter::ModeSpec& mode = h.modes[h.beams[beam].mode_index];
+  qwriter::BodySpec body;
+  body.datacode = datacode;
+  for (int g = 0; g < mode.gate_count; ++g) {
+    qwriter::GateMoments m;
+    m.velocity = static_cast<int16_t>(500 * (g + 1) - 1000 + seed);
+    m.width = static_cast<uint16_t>(30 + 7 * g);
+    m.snr = static_cast<int16_t>(
+        qwriter::uses_16bit_moments(datacode) ? 100 * (g - 2) : g - 2);
+    m.noise_or_aux = static_cast<int16_t>(
+        qwriter::uses_16bit_moments(datacode) ? -4500 + g : -45 + g);
+    body.moments.push_back(m);
+    m.noise_or_aux = static_cast<int16_t>(-123 + 10 * g);
+    body.second.push_back(m);
+  }
+  if (datacode >= 3000) {
+    for (size_t i = 0; i < h.met_instrument_list.size(); ++i) {
+      body.met_values.push_back(static_cast<int32_t>(1000 + i));
+    }
+  }
+  if (spectra) {
+    int w1s, w1n, w2s, w2n;
+    effective_windows(h, &w1s, &w1n, &w2s, &w2n);
+    for (int g = 0; g < mode.gate_count; ++g) {
+      std::vector<float> row;
+      if (qwriter::positional_spectra(datacode)) {
+        for (int j = 0; j < w1n; ++j)
+          row.push_back(static_cast<float>(w1s + j));
+        if (w2n > 1) {
+          for (int j = 0; j < w2n; ++j) {
+            row.push_back(static_cast<float>(-(w2s + j)));
+          }
+        }
+      } else {
+        for (int p = 1; p <= mode.spectral_points; ++p) {
+          row.push_back(static_cast<float>(p) + 0.25f * static_cast<float>(g));
+        }
+      }
+      body.spectra.push_back(row);
+    }
+  }
+  return qwriter::encode_body(body);
+}
+
+Bytes make_record(const HeaderSpec& h, int32_t header_offset, int16_t datacode,
+                  Layout layout, bool spectra, int beam, int32_t time,
+                  bool overrides, int16_t radar = 0) {
+  qwriter::RecordSpec r;
+  r.datacode = datacode;
+  r.layout = layout;
+  r.spectra_flag = static_cast<int16_t>(spectra ? 1 : 0);
+  r.header_offset = header_offset;
+  r.record_time = time;
+  r.radar_index = radar;
+  r.beam_index = static_cast<int16_t>(beam);
+  r.has_overrides = overrides;
+  r.coherent_integrations = 80;
+  r.spectral_averages = 20;
+  r.body = make_body(h, datacode, beam, spectra, beam);
+  return qwriter::encode_record(r);
+}
+
+struct Family {
+  int16_t datacode;
+  Layout layout;
+  bool spectra;
+};
+
+const Family kFamilies[] = {
+    {2000, Layout::M, false}, {2100, Layout::M, false},
+    {1016, Layout::M, false}, {1017, Layout::M, false},
+    {1116, Layout::M, false}, {1117, Layout::M, false},
+    {2000, Layout::S, true},  {2100, Layout::S, true},
+    {1016, Layout::S, true},  {1017, Layout::S, true},
+    {1116, Layout::S, true},  {1117, Layout::S, true},
+    {3016, Layout::N, false}, {3017, Layout::N, false},
+    {3117, Layout::N, false}, {3016, Layout::N, true},
+    {3017, Layout::N, true},  {3117, Layout::N, true},
+};
+
+std::string layout_name(Layout l) {
+  return l == Layout::N ? "N" : (l == Layout::S ? "S" : "M");
+}
+
+// A pair input holding its own header file.
+std::vector<uint8_t> pair_with_header(const Bytes& header, const Bytes& data,
+                                      bool spectra, int name_choice) {
+  qfuzz::PairInput in;
+  in.spectra = spectra;
+  in.header_choice = 0;
+  in.name_choice = name_choice;
+  in.header = header.buf;
+  in.data = data.buf;
+  return qfuzz::join_pair_input(in);
+}
+
+std::vector<uint8_t> pair_with_builtin(int choice, const Bytes& data,
+                                       bool spectra, int name_choice) {
+  qfuzz::PairInput in;
+  in.spectra = spectra;
+  in.header_choice = choice;
+  in.name_choice = name_choice;
+  in.data = data.buf;
+  return qfuzz::join_pair_input(in);
+}
+
+void write_record_seeds(const fs::path& dir) {
+  // Every family with every window shape, three records of beams 0-2 (beam
+  // 2 uses mode 1) at day 123, the first with overrides.
+  for (const Family& f : kFamilies) {
+    for (const WindowShape& s : kShapes) {
+      // The spectra of a RASS mode make long records; one is enough.
+      const bool rass = s.points >= 2048;
+      if (rass && !f.spectra) continue;
+      const int version = f.datacode >= 3000 ? 103 : 102;
+      const HeaderSpec h = shaped_header(s, version);
+      const Bytes header = qwriter::encode_header(h);
+      Bytes data;
+      const int records = rass ? 1 : 3;
+      for (int i = 0; i < records; ++i) {
+        data.append(make_record(h, 0, f.datacode, f.layout, f.spectra, i,
+                                kDay123 + 300 * i, i == 0));
+      }
+      // Two-digit name years for the moments seeds, the .spc name for
+      // spectra; name choice 0 is day 123 of 2002.
+      write_seed(dir,
+                 "fam-" + std::to_string(f.datacode) + layout_name(f.layout) +
+                     (f.spectra ? "-spc-" : "-mom-") + s.name,
+                 pair_with_header(header, data, f.spectra, 0));
+    }
+  }
+
+  // The built-in header files, with records naming each of their blocks.
+  for (int choice = 1; choice <= qfuzz::kBuiltinHeaders; ++choice) {
+    const std::vector<int32_t> offsets = qfuzz::builtin_block_offsets(choice);
+    for (bool spectra : {false, true}) {
+      Bytes data;
+      int n = 0;
+      for (size_t b = 0; b < offsets.size(); ++b) {
+        const HeaderSpec h =
+            qfuzz::builtin_header_spec(choice, static_cast<int>(b));
+        const int16_t datacode = h.header_version >= 103 ? 3117 : 2100;
+        const Layout layout = datacode >= 3000 ? Layout::N
+                              : spectra        ? Layout::S
+                                               : Layout::M;
+        const int beams = choice == 3 ? 10 : 5;
+        for (int beam = 0; beam < beams; ++beam) {
+          // Beams outside the tables get no matching body; the record is
+          // still well framed.
+          const bool usable = h.beams[beam].mode_index >= 0 &&
+                              h.beams[beam].mode_index < 4 &&
+                              h.modes[h.beams[beam].mode_index].gate_count >= 0;
+          qwriter::RecordSpec r;
+          r.datacode = datacode;
+          r.layout = layout;
+          r.spectra_flag = static_cast<int16_t>(spectra ? 1 : 0);
+          r.header_offset = offsets[b];
+          r.record_time = kDay123 + 86400 + 600 * n++;
+          r.beam_index = static_cast<int16_t>(beam);
+          r.radar_index = static_cast<int16_t>(beam == 4 ? 1 : 0);
+          if (usable) r.body = make_body(h, datacode, beam, spectra, beam);
+          data.append(qwriter::encode_record(r));
+        }
+      }
+      for (int name = 0; name < 4; ++name) {
+        write_seed(dir,
+                   "builtin" + std::to_string(choice) +
+                       (spectra ? "-spc-name" : "-mom-name") +
+                       std::to_string(name),
+                   pair_with_builtin(choice, data, spectra, name));
+      }
+    }
+  }
+
+  // Damage on a well-formed three-record moments file.
+  const HeaderSpec h = shaped_header(kShapes[0], 102);
+  const Bytes header = qwriter::encode_header(h);
+  Bytes whole;
+  for (int i = 0; i < 3; ++i) {
+    whole.append(make_record(h, 0, 1116, Layout::M, false, i,
+                             kDay123 + 86400 + 3600 * 23 + 1200 * i, false));
+  }
+  write_seed(dir, "damage-cut-last",
+             pair_with_header(header, qwriter::cut(whole, whole.size() - 7),
+                              false, 0));
+  write_seed(dir, "damage-cut-header",
+             pair_with_header(qwriter::cut(header, 300), whole, false, 0));
+  Bytes zeroed = whole;
+  qwriter::zero_range(zeroed, whole.size() / 3, 40);
+  write_seed(dir, "damage-zeroed", pair_with_header(header, zeroed, false, 0));
+  Bytes offset_mid = whole;
+  offset_mid.patch_i32(4, 100);
+  write_seed(dir, "damage-offset-mid",
+             pair_with_header(header, offset_mid, false, 0));
+  Bytes bad_trailer = whole;
+  bad_trailer.patch_i16(whole.size() - 2, 3);
+  write_seed(dir, "damage-trailer",
+             pair_with_header(header, bad_trailer, false, 0));
+  Bytes radar1 = whole;
+  radar1.patch_i16(12, 1);
+  write_seed(dir, "radar1-first", pair_with_header(header, radar1, false, 1));
+}
+
+void write_header_seeds(const fs::path& dir) {
+  for (int choice = 1; choice <= qfuzz::kBuiltinHeaders; ++choice) {
+    qfuzz::HeaderInput in;
+    in.header = qfuzz::builtin_header(choice).buf;
+    in.offsets = qfuzz::builtin_block_offsets(choice);
+    in.offsets.push_back(static_cast<int32_t>(in.header.size()));
+    in.offsets.push_back(100);
+    in.any_radar = choice == 2;
+    write_seed(dir, "builtin" + std::to_string(choice),
+               qfuzz::join_header_input(in));
+  }
+  // Single blocks of either version family, versions at the edges, met
+  // lists at and beyond the limit, cut blocks and window fix-ups.
+  struct Variant {
+    const char* name;
+    int version;
+    int met;
+    bool set_count;  // write met_count instead of the list's length
+    int16_t met_count;
+    size_t cut;  // 0: whole
+  };
+  const Variant variants[] = {
+      {"v100", 100, 0, false, 0, 0},
+      {"v102", 102, 0, false, 0, 0},
+      {"v103", 103, 0, false, 0, 0},
+      {"v103-met3", 103, 3, false, 0, 0},
+      {"v999", 999, 1, false, 0, 0},
+      {"v99", 99, 0, false, 0, 0},
+      {"v1000", 1000, 0, false, 0, 0},
+      {"met256", 103, 256, false, 0, 0},
+      {"met257", 103, 0, true, 257, 0},
+      {"met-short", 103, 2, true, 5, 0},
+      {"met-negative", 103, 0, true, -3, 0},
+      {"cut-site", 102, 0, false, 0, 30},
+      {"cut-modes", 103, 0, false, 0, 200},
+      {"cut-closing", 102, 0, false, 0, 566},
+  };
+  for (const Variant& v : variants) {
+    HeaderSpec h = shaped_header(kShapes[2], v.version);
+    h.met_instrument_list.assign(static_cast<size_t>(v.met), 7);
+    if (v.set_count) h.met_instrument_count = v.met_count;
+    Bytes block = qwriter::encode_header(h);
+    if (v.cut != 0) block = qwriter::cut(block, v.cut);
+    qfuzz::HeaderInput in;
+    in.header = block.buf;
+    in.offsets = {0, -1, 2, 0};
+    write_seed(dir, std::string("block-") + v.name,
+               qfuzz::join_header_input(in));
+  }
+  // Odd tables: elevations in hundredths, direction names without a NUL,
+  // beam counts beyond the table, pulse table ties.
+  HeaderSpec odd = qfuzz::builtin_header_spec(3, 0);
+  odd.directions[0].name = "ABCDEFGHIJKLMNOP";
+  odd.site_name = std::string(40, 'S');
+  odd.radar_name = std::string(32, 'R');
+  odd.directions[1].elevation = 91;
+  odd.directions[2].elevation = -7500;
+  odd.pulse_table_keys = {700, 700, 1, 2};
+  odd.pulse_table_values = {5, 6, 7, 8};
+  odd.modes[0].delay_offset_ns = 30000;
+  qfuzz::HeaderInput in;
+  in.header = qwriter::encode_header(odd).buf;
+  in.offsets = {0, 0, 3, 568};
+  write_seed(dir, "odd-tables", qfuzz::join_header_input(in));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: quellmar-fuzz-seeds OUTDIR\n");
+    return 2;
+  }
+  const fs::path root = argv[1];
+  fs::create_directories(root / "header");
+  fs::create_directories(root / "records");
+  write_header_seeds(root / "header");
+  write_record_seeds(root / "records");
+  std::printf("%d seeds written under %s\n", g_written, root.c_str());
+  return 0;
+}

@@ -1,0 +1,42 @@
+// Fuzz target: record reading, stepping and decoding on an arbitrary data
+// file paired with a built-in well-formed header file or an arbitrary one
+// (the first input byte chooses). Input layout: fuzz/fuzz_input.h.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/fuzz_flows.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_scratch.h"
+
+namespace {
+// Reads past the end of the data file cost system calls per gate; more
+// gates than this make one input slow without reaching new code.
+constexpr int64_t kMaxGates = 4096;
+// One decode may allocate at most this many spectra values.
+constexpr int64_t kMaxSpectraValues = 4000000;
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qfuzz::set_up_process();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  qfuzz::PairInput in;
+  if (!qfuzz::split_pair_input(data, size, &in)) return -1;
+  std::vector<uint8_t> header = in.header;
+  if (in.header_choice != 0)
+    header = qfuzz::builtin_header(in.header_choice).buf;
+  const qfuzz::DecodeBound bound = qfuzz::decode_bound(header, in.data);
+  if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues) {
+    return -1;
+  }
+  const std::string problem =
+      qfuzz::run_records_flow(qfuzz::scratch_root() + "/", in, header);
+  if (!problem.empty()) {
+    if (qfuzz::skip_stuck_walks() && qfuzz::is_stuck_walk(problem)) return -1;
+    qfuzz::report_problem(problem);
+  }
+  return 0;
+}

@@ -1,0 +1,128 @@
+// Fuzz target: the whole extraction tool flow (command line, opening,
+// positioning, the record loop and all three writers) on an arbitrary file
+// pair. The pair is written into <scratch>/in, the tool runs with
+// <scratch>/out as its current folder, and every output file is removed
+// afterwards. Input layout: fuzz/fuzz_input.h. A crash inside the tool
+// leaves the current folder at <scratch>/out: give libFuzzer an absolute
+// -artifact_prefix.
+//
+// Checked beyond the sanitizers: the exit status is 0 or 1, and nothing is
+// created outside the current folder.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "disk/pda.h"
+#include "fuzz/fuzz_flows.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_scratch.h"
+#include "tool/command_line.h"
+#include "tool/main_loop.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Reads past the end of the data file cost system calls per gate; more
+// gates than this make one input slow without reaching new code.
+constexpr int64_t kMaxGates = 4096;
+// One decode may allocate at most this many spectra values; the spectra
+// file prints about as many numbers per record.
+constexpr int64_t kMaxSpectraValues = 1000000;
+
+std::string in_dir() { return qfuzz::scratch_root() + "/in"; }
+std::string out_dir() { return qfuzz::scratch_root() + "/out"; }
+
+void clear_folder(const std::string& dir) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    fs::remove_all(entry.path(), ec);
+  }
+}
+
+// The walk the tool makes, without writing: true when it never ends.
+bool walk_is_stuck(const std::string& dir, const std::string& name,
+                   bool spectra, size_t data_size) {
+  pda_reset();
+  if (pda_set_file(dir, name, spectra ? 1 : 0) != 1) return false;
+  int new_header = 0;
+  pda_seek_time(1990, 1, 0, 0, 0, &new_header);
+  if (pda_select_radar(0) != 1 || pda_select_beam(-1) != 1) return false;
+  return !qfuzz::walk_rest(data_size, "tool").empty();
+}
+
+// Names of the entries of a folder.
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qfuzz::set_up_process();
+  fs::create_directory(in_dir());
+  fs::create_directory(out_dir());
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  qfuzz::PairInput in;
+  if (!qfuzz::split_pair_input(data, size, &in)) return -1;
+  std::vector<uint8_t> header = in.header;
+  if (in.header_choice != 0)
+    header = qfuzz::builtin_header(in.header_choice).buf;
+  const qfuzz::DecodeBound bound = qfuzz::decode_bound(header, in.data);
+  if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues) {
+    return -1;
+  }
+
+  clear_folder(in_dir());
+  const std::string name = qfuzz::pair_data_name(in.name_choice, in.spectra);
+  const std::string dir = in_dir() + "/";
+  if (!qfuzz::write_bytes(dir + name, in.data.data(), in.data.size()) ||
+      !qfuzz::write_bytes(dir + "h" + name.substr(1), header.data(),
+                          header.size())) {
+    return 0;
+  }
+  if (qfuzz::skip_stuck_walks() &&
+      walk_is_stuck(dir, name, in.spectra, in.data.size())) {
+    return -1;
+  }
+
+  pda_reset();
+  const std::string argument = "../in/" + name;  // from out/
+  const char* argv[] = {"quellmar", argument.c_str()};
+  RunRequest request;
+  int status = parse_command_line(2, argv, &request);
+  // The tool writes into the current folder: the scratch output folder for
+  // the run, the folder libFuzzer started in afterwards.
+  const fs::path started_in = fs::current_path();
+  if (chdir(out_dir().c_str()) != 0) qfuzz::report_problem("chdir failed");
+  if (status == 0) status = run_main_loop(request);
+  if (chdir(started_in.c_str()) != 0) qfuzz::report_problem("chdir failed");
+  if (status != 0 && status != 1) {
+    qfuzz::report_problem("exit status " + std::to_string(status));
+  }
+
+  // Nothing may appear beside in/ and out/, nor in in/ beside the pair.
+  for (const std::string& e : entries(qfuzz::scratch_root())) {
+    if (e != "in" && e != "out") {
+      qfuzz::report_problem("file written outside the current folder: " + e);
+    }
+  }
+  if (entries(in_dir()).size() != 2) {
+    qfuzz::report_problem("file written into the input folder");
+  }
+  clear_folder(out_dir());
+  return 0;
+}
