@@ -1100,7 +1100,7 @@ TEST(Bounds, MemoryHeldIsOneRecordsArrays) {
   ASSERT_EQ(pda_seek_time(1990, 1, 0, 0, 0, &new_header), 1);
   ASSERT_EQ(pda_select_radar(0), 1);
   ASSERT_EQ(pda_select_beam(-1), 1);
-  size_t in_use_after_ten = 0;
+  [[maybe_unused]] size_t in_use_after_ten = 0;
   int records = 1;
   do {
     const bool wind = pda_get_record_beam() == 0;
