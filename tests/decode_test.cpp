@@ -903,7 +903,7 @@ TEST_F(DecodeTest, SpectraCutByTheEndOfTheData) {
 // Inside a death test's child: sends standard output to standard error,
 // where the death test reads it, and limits the address space to what the
 // process maps now plus `slack` bytes.
-void LimitAddressSpace(long slack) {
+[[maybe_unused]] void LimitAddressSpace(long slack) {
   std::fflush(stdout);
   dup2(2, 1);
   long pages = 0;
