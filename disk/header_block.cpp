@@ -94,15 +94,6 @@ void read_radar(ByteStream& s, RadarRecord& r) {
   for (int16_t& v : r.kept_514) read_i16(s, &v);
 }
 
-// Copies a fixed-width name field: up to its NUL, or its first width - 1
-// bytes when it holds none; always terminated.
-void copy_name(char* dst, const char* src, size_t width) {
-  size_t n = 0;
-  while (n + 1 < width && src[n] != '\0') ++n;
-  std::memcpy(dst, src, n);
-  dst[n] = '\0';
-}
-
 bool radar_in_range(int32_t radar) {
   return radar >= 0 && radar <= pda_parameters.radar_count - 1 && radar < 1;
 }
@@ -110,9 +101,14 @@ bool radar_in_range(int32_t radar) {
 }  // namespace
 
 namespace pda_internal {
+
 void copy_field_name(char* dst, const char* src, size_t width) {
-  copy_name(dst, src, width);
+  size_t n = 0;
+  while (n + 1 < width && src[n] != '\0') ++n;
+  std::memcpy(dst, src, n);
+  dst[n] = '\0';
 }
+
 }  // namespace pda_internal
 
 int pda_read_header_block() {
@@ -179,7 +175,8 @@ int pda_read_header_block() {
 }
 
 void pda_get_site_name(char name[32]) {
-  copy_name(name, pda_parameters.site_name, sizeof pda_parameters.site_name);
+  pda_internal::copy_field_name(name, pda_parameters.site_name,
+                                sizeof pda_parameters.site_name);
 }
 
 void pda_get_site_values(int32_t* value_1, int32_t* value_2) {
@@ -195,7 +192,7 @@ int pda_get_radar_info(int32_t radar, char name[32], int32_t* radar_value,
                        int32_t* tx_frequency) {
   if (!radar_in_range(radar)) return 0;
   const RadarRecord& r = pda_parameters.radars[radar];
-  copy_name(name, r.radar_name, sizeof r.radar_name);
+  pda_internal::copy_field_name(name, r.radar_name, sizeof r.radar_name);
   *radar_value = r.radar_value;
   *tx_frequency = r.tx_frequency;
   return 1;
