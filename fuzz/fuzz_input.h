@@ -248,18 +248,22 @@ inline int64_t le16(const std::vector<uint8_t>& b, size_t at) {
   return static_cast<int16_t>(static_cast<uint16_t>(b[at] | (b[at + 1] << 8)));
 }
 
-// Largest gate_count, and largest gate_count x (spectral_points + 1), that a
+// Largest gate_count, largest gate_count x (spectral_points + 1), and
+// largest number of values in the spectrum lines of one record, that a
 // decode could meet with this pair. A record may name any int32 found at any
 // byte of the data file as its header offset (a walk over damaged records
 // can read a RecordHeader anywhere); a block there counts when its version
 // is valid (100..999). Its mode table lies 98 bytes (versions below 103) or
 // 110 bytes on, with gate_count at +16 and spectral_points at +22 of each
-// 32-byte mode entry. A field the header file ends inside keeps the value
-// of an earlier block, so each field's largest value counts. Counts start
-// at 0 and negative counts decode as 0.
+// 32-byte mode entry; window1_points lies at 494 (versions below 103) or
+// 506. A field the header file ends inside keeps the value of an earlier
+// block, so each field's largest value counts. Counts start at 0 and
+// negative counts decode as 0. A spectrum line holds at most P + 1 values,
+// or window1_points values for positional spectra with one window.
 struct DecodeBound {
   int64_t gates = 0;
   int64_t spectra_values = 0;
+  int64_t spectrum_line_values = 0;  // all gates of one record
 };
 
 inline DecodeBound decode_bound(const std::vector<uint8_t>& header,
@@ -274,11 +278,15 @@ inline DecodeBound decode_bound(const std::vector<uint8_t>& header,
   }
   int64_t gates[4] = {0, 0, 0, 0};
   int64_t points[4] = {0, 0, 0, 0};
+  int64_t window1_points = 0;
   const size_t n = header.size();
   for (size_t o = 0; o + 2 <= n; ++o) {
     if (!named[o]) continue;
     const int64_t version = le16(header, o);
     if (version < 100 || version > 999) continue;
+    const size_t w1n = o + (version >= 103 ? 506 : 494);
+    if (w1n + 2 <= n)
+      window1_points = std::max(window1_points, le16(header, w1n));
     const size_t modes = o + (version >= 103 ? 110 : 98);
     for (size_t m = 0; m < 4; ++m) {
       const size_t g = modes + 32 * m + 16;
@@ -292,6 +300,9 @@ inline DecodeBound decode_bound(const std::vector<uint8_t>& header,
     bound.gates = std::max(bound.gates, gates[m]);
     bound.spectra_values =
         std::max(bound.spectra_values, gates[m] * (points[m] + 1));
+    bound.spectrum_line_values =
+        std::max(bound.spectrum_line_values,
+                 gates[m] * std::max(points[m] + 1, window1_points));
   }
   return bound;
 }

@@ -145,6 +145,8 @@ struct Visit {
   int32_t beam = 0;
   int64_t gates = 0;
   std::vector<float> velocity, width, snr, noise, signal_power;
+  int64_t row_length = 0;
+  std::vector<float> spectra;  // gate-major rows
 };
 
 Visit snapshot() {
@@ -158,6 +160,11 @@ Visit snapshot() {
   v.snr = pda_moments.snr;
   v.noise = pda_moments.noise;
   v.signal_power = pda_moments.signal_power;
+  v.row_length = pda_moments.row_length;
+  if (v.gates > 0) {
+    const float* rows = pda_moments.spectra_row(0);
+    v.spectra.assign(rows, rows + v.gates * v.row_length);
+  }
   return v;
 }
 
@@ -248,6 +255,22 @@ TEST(DamagedArchive, MomentsFileCutAtEveryByteOfItsLastRecord) {
   ASSERT_EQ(reference.visits.size(), 3u);
   const Visit& intact = reference.visits[2];
   const float p = 64.0f;
+  // The whole record (beam 2) decodes by the x0xx conversions: velocity
+  // count 100 (g + 1) + 2, width count 10 + g, snr g - 5 dB, noise -40 - g
+  // dB.
+  const double v = nyquist(91500, 40000, 100);
+  for (int g = 0; g < 4; ++g) {
+    EXPECT_EQ(intact.velocity[g],
+              static_cast<float>((100 * (g + 1) + 2) * v / 10000.0));
+    EXPECT_EQ(intact.width[g], static_cast<float>((10 + g) * v / 100.0));
+    EXPECT_EQ(intact.snr[g], static_cast<float>(g - 5));
+    EXPECT_EQ(intact.noise[g], static_cast<float>(-40 - g));
+    const float noise_linear =
+        static_cast<float>(std::pow(10.0, (-40 - g) / 10.0));
+    EXPECT_EQ(intact.signal_power[g],
+              static_cast<float>(std::pow(10.0, (g - 5) / 10.0) *
+                                 static_cast<float>(p * noise_linear)));
+  }
 
   for (size_t k = 0; k < 38; ++k) {
     SCOPED_TRACE("last record cut after " + std::to_string(k) + " bytes");
@@ -398,6 +421,21 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
   qtest::write_pair(whole_dir.path(), "d02123a.spc", header, whole);
   const Walk reference = walk_like_tool(whole_dir, "d02123a.spc", 1);
   ASSERT_EQ(reference.visits.size(), 3u);
+  // The whole record (beam 2): 16-bit velocity count 1000 (g + 1) + 2,
+  // noise count -4500 + 10 g, spectra by point number (row index p holds
+  // point p, 1..16, value p + g; index 0 stays 0).
+  const double nyq = nyquist(91500, 40000, 100);
+  const Visit& intact = reference.visits[2];
+  ASSERT_EQ(intact.row_length, 17);
+  for (int g = 0; g < 2; ++g) {
+    EXPECT_EQ(intact.velocity[g],
+              static_cast<float>((1000 * (g + 1) + 2) * nyq / 10000.0));
+    EXPECT_EQ(intact.noise[g], static_cast<float>((-4500 + 10 * g) / 100.0));
+    EXPECT_EQ(intact.spectra[17 * g], 0.0f);
+    for (int p = 1; p <= 16; ++p) {
+      EXPECT_EQ(intact.spectra[17 * g + p], static_cast<float>(p + g));
+    }
+  }
 
   for (size_t k = 0; k < 200; ++k) {
     SCOPED_TRACE("last record cut after " + std::to_string(k) + " bytes");
@@ -410,11 +448,20 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
     EXPECT_EQ(w.visits.size(), comes_out ? 3u : 2u);
     EXPECT_EQ(w.out, k >= 24 && k < 40 ? "\ndisk: Read error 0\n" : "");
     if (!comes_out) continue;
+    // Values read whole are those of the whole record; a value the file
+    // ends in or before is 0. First set at 24 (8 bytes per gate), spectra
+    // at 68 (64 bytes per gate).
     const Visit& v = w.visits[2];
-    for (int g = 0; g < 2; ++g) {
-      if (k >= 24 + 8 * static_cast<size_t>(g) + 8) {
-        EXPECT_EQ(v.velocity[g], reference.visits[2].velocity[g]);
-        EXPECT_EQ(v.noise[g], reference.visits[2].noise[g]);
+    for (size_t g = 0; g < 2; ++g) {
+      const bool gate_whole = k >= 24 + 8 * g + 8;
+      EXPECT_EQ(v.velocity[g],
+                gate_whole || k >= 24 + 8 * g + 2 ? intact.velocity[g] : 0.0f);
+      EXPECT_EQ(v.noise[g], gate_whole ? intact.noise[g] : 0.0f);
+      for (size_t p = 1; p <= 16; ++p) {
+        const bool value_whole = k >= 68 + 64 * g + 4 * p;
+        EXPECT_EQ(v.spectra[17 * g + p],
+                  value_whole ? intact.spectra[17 * g + p] : 0.0f)
+            << "gate " << g << " point " << p;
       }
     }
   }
