@@ -6,12 +6,16 @@
 #
 # Then, from the repository root, for example:
 #
-#   mkdir -p build-fuzz/corpus/records
+#   mkdir -p build-fuzz/corpus/records build-fuzz/artifacts
 #   build-fuzz/fuzz/records_fuzzer build-fuzz/corpus/records build-fuzz/seeds/records \
-#       -max_total_time=1800 -rss_limit_mb=2048 -timeout=10 -close_fd_mask=3
+#       -max_total_time=1800 -rss_limit_mb=2048 -timeout=10 -max_len=16384 \
+#       -close_fd_mask=3 -artifact_prefix=$PWD/build-fuzz/artifacts/
 #
-# Targets: header_fuzzer, records_fuzzer, tool_flow_fuzzer; seeds in
-# build-fuzz/seeds/header, build-fuzz/seeds/records (also for tool_flow_fuzzer).
+# Targets: header_fuzzer (seeds in build-fuzz/seeds/header), records_fuzzer
+# and tool_flow_fuzzer (both seeded from build-fuzz/seeds/records). Give an
+# absolute -artifact_prefix: tool_flow_fuzzer runs the tool inside a scratch
+# folder, where a crash would otherwise leave its input. Input layouts:
+# fuzz/fuzz_input.h.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
