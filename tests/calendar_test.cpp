@@ -26,7 +26,7 @@ TEST(DayOfYear, CountsMonthsBeforeTheDay) {
 TEST(MonthAndDay, InvertsDayOfYear) {
   struct Case {
     int year, yday, month, day;
-  } cases[] = {{2002, 60, 3, 1},   {2000, 60, 2, 29}, {2002, 365, 12, 31},
+  } cases[] = {{2002, 60, 3, 1},    {2000, 60, 2, 29}, {2002, 365, 12, 31},
                {2000, 366, 12, 31}, {2002, 1, 1, 1},   {2002, 31, 1, 31},
                {2002, 32, 2, 1}};
   for (const Case& c : cases) {
@@ -78,9 +78,9 @@ TEST(TimeBreakdown, CoversEpochNegativeAndFarTimes) {
   expect_key(86400, {70, 2, 0, 0, 0});
   expect_key(-1, {69, 365, 23, 59, 59});
   expect_key(-86400 * 365LL, {69, 1, 0, 0, 0});
-  expect_key(951782400, {100, 60, 0, 0, 0});   // 2000-02-29
-  expect_key(1020470400, {102, 124, 0, 0, 0});  // 2002-05-04
-  expect_key(2147483647, {138, 19, 3, 14, 7});  // 2038-01-19 03:14:07
+  expect_key(951782400, {100, 60, 0, 0, 0});        // 2000-02-29
+  expect_key(1020470400, {102, 124, 0, 0, 0});      // 2002-05-04
+  expect_key(2147483647, {138, 19, 3, 14, 7});      // 2038-01-19 03:14:07
   expect_key(-2147483648LL, {1, 347, 20, 45, 52});  // 1901-12-13
 }
 
@@ -89,8 +89,8 @@ TEST(TimeBreakdown, RoundTripsThroughCalendarDates) {
     const TimeKey k = pda_time_key_from_seconds(t);
     int32_t month, day;
     month_and_day(1900 + k.year, k.day, &month, &day);
-    ASSERT_EQ(pda_seconds_from_date(1900 + k.year, month, day, k.hour,
-                                    k.minute, k.second),
+    ASSERT_EQ(pda_seconds_from_date(1900 + k.year, month, day, k.hour, k.minute,
+                                    k.second),
               t);
   }
 }

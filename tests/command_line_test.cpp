@@ -1,11 +1,12 @@
 // Command line: argument check, date from the name, stop time and the
 // spectra flag, through parse_command_line and through the binary.
 
+#include "tool/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include "disk/pda.h"
 #include "tests/test_support.h"
-#include "tool/command_line.h"
 
 namespace {
 

@@ -1197,6 +1197,74 @@ TEST(Bounds, FailedAllocationEndsWithStatusTwo) {
 #endif
 }
 
+// The same failure on the second record: the process ends from inside the
+// access module, and the first record's text, formatted and handed to the
+// writer thread before, is in its file all the same (as in a run of the
+// first record alone).
+TEST(Bounds, FailedAllocationKeepsTheRecordsWrittenBefore) {
+#if defined(QUELLMAR_UNDER_ASAN)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
+#else
+  // A first record of 32767 gates: about 2 MB of text, whose write is
+  // still under way when the second record fails.
+  HeaderSpec h = qtest::standard_header(32767, 64);
+  h.modes[1] = h.modes[0];
+  h.modes[1].spectral_points = 32767;
+  h.beams[1].mode_index = 1;
+  qwriter::BodySpec body;
+  body.datacode = 3000;
+  for (int g = 0; g < 32767; ++g) {
+    qwriter::GateMoments m;
+    m.velocity = static_cast<int16_t>(g);
+    m.snr = static_cast<int16_t>(g % 50);
+    body.moments.push_back(m);
+  }
+  qwriter::RecordSpec big;
+  big.datacode = 3000;
+  big.layout = Layout::N;
+  big.record_time = kT0;
+  big.body = qwriter::encode_body(body);
+  const Bytes first = qwriter::encode_record(big);
+  qwriter::RecordSpec r;
+  r.datacode = 2000;
+  r.layout = Layout::M;
+  r.record_time = kT0 + 60;
+  r.beam_index = 1;
+  Bytes both = first;
+  both.append(qwriter::encode_record(r));
+  TempDir dir;
+  TempDir alone;
+  qtest::write_pair(dir.path(), kName, header_bytes(h), both);
+  qtest::write_pair(alone.path(), kName, header_bytes(h), first);
+
+  // The wind file is a named pipe that is read only after a pause, so the
+  // writer thread is still blocked in the middle of the text when the
+  // process exits; the reader takes what arrives within a second.
+  const std::string command = "cd " + quote(dir.path()) +
+                              " && mkfifo abc102123.rew"
+                              " && { exec 3<>abc102123.rew; sleep 0.3;"
+                              " timeout 1 cat <&3 >captured.txt; } &"
+                              " cd " +
+                              quote(dir.path()) + " && (ulimit -v 1048576 && " +
+                              quote(QUELLMAR_BINARY) + " " + kName +
+                              " >out.txt 2>err.txt; echo $? >status.txt); wait";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(qtest::read_text(dir.file("status.txt")), "2\n");
+  EXPECT_EQ(qtest::read_text(dir.file("out.txt")),
+            "WIND: 0 90   0 102 123  1  0  0\n"
+            "disk: can't allocate memory for spectra arrays. Fatal.\n");
+  const qtest::RunResult reference = qtest::run_tool(alone.path(), {kName});
+  ASSERT_EQ(reference.status, 0);
+  // The pipe existed, so the block came without a file header line.
+  std::string written = qtest::read_text(alone.file("abc102123.rew"));
+  written.erase(0, written.find('\n') + 1);
+  ASSERT_GT(written.size(), 1000000u);
+  const std::string captured = qtest::read_text(dir.file("captured.txt"));
+  EXPECT_EQ(captured.size(), written.size());
+  EXPECT_TRUE(captured == written);
+#endif
+}
+
 // ---------------------------------------------------------------------------
 // Bounds: output files and text from the files
 

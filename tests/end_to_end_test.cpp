@@ -323,6 +323,29 @@ TEST(EndToEndFiles, WindFileThatCannotBeOpenedEndsTheRun) {
   EXPECT_TRUE(fs::is_empty(dir.file("abc102124.rew")));
 }
 
+// An output file on a full device: the failed write is reported with the
+// file's name and the system's reason, and the run ends with status 1
+// instead of reporting success. Summary lines may run up to one record
+// ahead of the failure, since records are formatted while the previous one
+// is written.
+TEST(EndToEndFiles, FailedWriteEndsTheRunWithStatusOne) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TempDir dir;
+  const std::string name = "d02123a.mom";
+  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
+                    join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
+                          mom(at(2002, 124, 10, 5, 0), 1, 2000, {kGateA}),
+                          mom(at(2002, 124, 10, 10, 0), 2, 2000, {kGateA})}));
+  fs::create_symlink("/dev/full", dir.file("abc102124.rew"));
+
+  const RunResult r = qtest::run_tool(dir.path(), {name});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "Cannot write file abc102124.rew: No space left on device\n");
+  EXPECT_EQ(r.out.substr(0, 32), "WIND: 0 90   0 102 124 10  0  0\n");
+  EXPECT_LE(r.out.size(), 3 * 32u);
+}
+
 // The record's wind block is written before the spectra file fails, and
 // stays.
 TEST(EndToEndFiles, SpectraFileThatCannotBeOpenedKeepsTheWindBlock) {

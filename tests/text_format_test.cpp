@@ -12,6 +12,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace quellmar {
 namespace {
@@ -246,6 +247,153 @@ TEST(FormatFixedTest, LargePrecisionFallsBackCorrectly) {
     }
   }
   EXPECT_EQ(FastFixed(1.5f, 0, -1), "2");
+}
+
+// format_fixed_fast<P> against snprintf, for a precision fixed at compile
+// time; returns false after recording a failure.
+template <int P>
+bool SameFast(float v, int width) {
+  const std::string want = RefFixed(v, width, P);
+  char buf[kScratch];
+  const std::string got(buf, format_fixed_fast<P>(buf, v, width));
+  if (want == got) return true;
+  ADD_FAILURE() << "bits 0x" << std::hex << std::bit_cast<std::uint32_t>(v)
+                << std::dec << " width " << width << " precision " << P
+                << ": want \"" << want << "\" got \"" << got << "\"";
+  return false;
+}
+
+// The same value at every precision the fast path supports.
+bool SameFastAllPrecisions(float v, int width) {
+  return SameFast<1>(v, width) && SameFast<2>(v, width) &&
+         SameFast<3>(v, width);
+}
+
+TEST(FormatFixedFastTest, KnownOutputs) {
+  char buf[kScratch];
+  auto text = [&](char* end) { return std::string(buf, end); };
+  EXPECT_EQ(text(format_fixed_fast<3>(buf, -33.918f, 8)), " -33.918");
+  EXPECT_EQ(text(format_fixed_fast<3>(buf, 5.296f, 8)), "   5.296");
+  EXPECT_EQ(text(format_fixed_fast<2>(buf, 22.02f, 0)), "22.02");
+  EXPECT_EQ(text(format_fixed_fast<2>(buf, 0.0f, 0)), "0.00");
+  EXPECT_EQ(text(format_fixed_fast<2>(buf, -0.0f, 0)), "-0.00");
+  EXPECT_EQ(text(format_fixed_fast<2>(buf, -0.004f, 6)), " -0.00");
+  EXPECT_EQ(text(format_fixed_fast<3>(buf, 999.9996f, 0)), "1000.000");
+  EXPECT_EQ(text(format_fixed_fast<3>(buf, -1234.5f, 10)), " -1234.500");
+  EXPECT_EQ(text(format_fixed_fast<2>(buf, 0.125f, 0)), "0.12");
+  EXPECT_EQ(text(format_fixed_fast<2>(buf, 0.375f, 0)), "0.38");
+  EXPECT_EQ(text(format_fixed_fast<3>(buf, INFINITY, 8)), "     inf");
+  EXPECT_EQ(text(format_fixed_fast<3>(buf, -NAN, 0)), "-nan");
+  EXPECT_EQ(text(format_fixed_fast<1>(buf, 1e30f, 0)),
+            "1000000015047466219876688855040.0");
+}
+
+// Around the values where the table path hands over to the general one:
+// results of 999.9... and 1000 at each precision, and the floats from 1024
+// on, at several widths.
+TEST(FormatFixedFastTest, EdgeOfTheTablePath) {
+  for (float edge : {999.95f, 999.995f, 999.9995f, 1000.0f, 1024.0f}) {
+    float v = edge;
+    for (int i = 0; i < 300; ++i) v = std::nextafter(v, 0.0f);
+    for (int i = 0; i < 600; ++i, v = std::nextafter(v, INFINITY)) {
+      for (int width : {0, 9, 16}) {
+        if (!SameFastAllPrecisions(v, width) ||
+            !SameFastAllPrecisions(-v, width))
+          return;
+      }
+    }
+  }
+}
+
+TEST(FormatFixedFastTest, ZerosTinyHugeAndNonFinite) {
+  const float values[] = {0.0f,     -0.0f,          FLT_TRUE_MIN, -FLT_TRUE_MIN,
+                          FLT_MIN,  1e-10f,         0x1p-48f,     0x1p-49f,
+                          0x1p-50f, 0x1p-10f,       0x1p-11f,     0x1p-12f,
+                          0x1p23f,  0x1p23f - 0.5f, 8388609.0f,   FLT_MAX,
+                          -FLT_MAX, INFINITY,       -INFINITY,    NAN,
+                          -NAN,     0.5f,           1.5f,         2.5f,
+                          -2.5f,    0.05f,          0.005f};
+  for (float v : values) {
+    for (int width = 0; width <= 16; ++width) {
+      if (!SameFastAllPrecisions(v, width)) return;
+    }
+  }
+}
+
+// Every exact tie at P decimals is an odd multiple of 2^-(P + 1).
+TEST(FormatFixedFastTest, ExactTiesAndNeighbours) {
+  std::mt19937 rng(99);
+  for (int precision = 1; precision <= 3; ++precision) {
+    const float unit = std::ldexp(1.0f, -(precision + 1));
+    for (int i = 0; i < 3000; ++i) {
+      const std::uint32_t k = i < 1500 ? 2 * static_cast<std::uint32_t>(i) + 1
+                                       : ((rng() % (1u << 24)) | 1u);
+      const float tie = static_cast<float>(k) * unit;
+      for (float v :
+           {tie, std::nextafter(tie, 0.0f), std::nextafter(tie, INFINITY)}) {
+        if (!SameFastAllPrecisions(v, 0) || !SameFastAllPrecisions(-v, 8))
+          return;
+      }
+    }
+  }
+}
+
+TEST(FormatFixedFastTest, RandomBitPatternsAndTypicalValues) {
+  std::mt19937 rng(31337);
+  for (int i = 0; i < 300000; ++i) {
+    const float v = FromBits(static_cast<std::uint32_t>(rng()));
+    if (!SameFastAllPrecisions(v, static_cast<int>(rng() % 17))) return;
+  }
+  std::uniform_real_distribution<float> gates(-200.0f, 200.0f);
+  for (int i = 0; i < 300000; ++i) {
+    const float v = gates(rng);
+    if (!SameFast<2>(v, 0) || !SameFast<3>(v, 8) || !SameFast<3>(v, 7)) return;
+  }
+}
+
+// Against the general formatter (itself checked against snprintf above),
+// which is fast enough for a dense sweep: every 97th float below 2^24 in
+// magnitude, both signs.
+TEST(FormatFixedFastTest, DenseSweepAgainstGeneralPath) {
+  char a[kScratch];
+  char b[kScratch];
+  const std::uint32_t hi = std::bit_cast<std::uint32_t>(0x1p24f);
+  for (std::uint32_t bits = 0; bits < hi; bits += 97) {
+    for (std::uint32_t sign : {0u, 0x80000000u}) {
+      const float v = FromBits(bits | sign);
+      const std::string want(a, format_fixed(a, v, 8, 3));
+      const std::string got(b, format_fixed_fast<3>(b, v, 8));
+      const std::string want2(a, format_fixed(a, v, 0, 2));
+      const std::string got2(b, format_fixed_fast<2>(b, v, 0));
+      if (want != got || want2 != got2) {
+        ADD_FAILURE() << "bits 0x" << std::hex << (bits | sign) << ": \""
+                      << want << "\"/\"" << got << "\", \"" << want2 << "\"/\""
+                      << got2 << "\"";
+        return;
+      }
+    }
+  }
+}
+
+// Every float, against the general formatter. Takes minutes; run by hand
+// with --gtest_also_run_disabled_tests after changing either formatter.
+TEST(FormatFixedFastTest, DISABLED_EveryFloatAgainstGeneralPath) {
+  char a[kScratch];
+  char b[kScratch];
+  std::uint32_t bits = 0;
+  do {
+    const float v = FromBits(bits);
+    const char* want_end = format_fixed(a, v, 8, 3);
+    const char* got_end = format_fixed_fast<3>(b, v, 8);
+    const char* want2_end = format_fixed(a + 512, v, 0, 2);
+    const char* got2_end = format_fixed_fast<2>(b + 512, v, 0);
+    if (std::string_view(a, want_end) != std::string_view(b, got_end) ||
+        std::string_view(a + 512, want2_end) !=
+            std::string_view(b + 512, got2_end)) {
+      ADD_FAILURE() << "bits 0x" << std::hex << bits;
+      return;
+    }
+  } while (++bits != 0);
 }
 
 TEST(TextBufferTest, AppendsAndGrows) {

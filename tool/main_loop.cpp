@@ -37,6 +37,28 @@ SiteDescription read_site_description() {
   return site;
 }
 
+// The record loop from the first record found to the stop time; returns
+// the run's status.
+int write_records(OutputWriter& writer, const RunRequest& request) {
+  int new_header = 0;
+  for (;;) {
+    RecordStamp stamp;
+    stamp.beam = pda_get_record_beam();
+    char direction_name[12];
+    if (!pda_get_beam_info(stamp.beam, direction_name)) {
+      std::fprintf(stderr, "Cannot get information for beam %ld\n",
+                   static_cast<long>(stamp.beam));
+      return 1;
+    }
+    const int64_t instant = pda_get_time(&stamp.year, &stamp.day, &stamp.hour,
+                                         &stamp.minute, &stamp.second);
+    if (!writer.write_record(stamp, request.spectra_input)) return 1;
+    pda_release_moments();
+    if (!pda_next_record(&new_header)) return 0;
+    if (instant >= request.stop_time) return 0;
+  }
+}
+
 }  // namespace
 
 int run_main_loop(const RunRequest& request) {
@@ -62,20 +84,8 @@ int run_main_loop(const RunRequest& request) {
   }
 
   OutputWriter writer(site);
-  for (;;) {
-    RecordStamp stamp;
-    stamp.beam = pda_get_record_beam();
-    char direction_name[12];
-    if (!pda_get_beam_info(stamp.beam, direction_name)) {
-      std::fprintf(stderr, "Cannot get information for beam %ld\n",
-                   static_cast<long>(stamp.beam));
-      return 1;
-    }
-    const int64_t instant = pda_get_time(&stamp.year, &stamp.day, &stamp.hour,
-                                         &stamp.minute, &stamp.second);
-    if (!writer.write_record(stamp, request.spectra_input)) return 1;
-    pda_release_moments();
-    if (!pda_next_record(&new_header)) return 0;
-    if (instant >= request.stop_time) return 0;
-  }
+  const int status = write_records(writer, request);
+  // All text handed over and the files closed; a failed write ends the run
+  // with status 1 even when the records ran out normally.
+  return writer.close_all() ? status : 1;
 }

@@ -2,7 +2,9 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -112,7 +114,7 @@ void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
       p += 5;
     } else {
       *p++ = ' ';
-      p = quellmar::format_fixed(p, values[i], 0, 2);
+      p = quellmar::format_fixed_fast<2>(p, values[i], 0);
     }
   }
   t.commit(p);
@@ -120,10 +122,46 @@ void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
 
 }  // namespace
 
+namespace {
+
+// The writer whose text a process exit must not lose: an exit from inside
+// the access module (a fatal allocation failure) ends the process without
+// unwinding the record loop.
+std::mutex active_mutex;
+OutputWriter* active_writer = nullptr;
+bool exit_hook_installed = false;
+
+}  // namespace
+
+void drain_active_writer() {
+  std::lock_guard<std::mutex> lock(active_mutex);
+  if (active_writer != nullptr) active_writer->close_all();
+}
+
+OutputWriter::OutputWriter(const SiteDescription& site) : site_(site) {
+  std::lock_guard<std::mutex> lock(active_mutex);
+  active_writer = this;
+  if (!exit_hook_installed) {
+    exit_hook_installed = true;
+    std::atexit(drain_active_writer);
+  }
+}
+
+OutputWriter::~OutputWriter() {
+  {
+    std::lock_guard<std::mutex> lock(active_mutex);
+    if (active_writer == this) active_writer = nullptr;
+  }
+  close_all();
+}
+
 bool OutputWriter::open(Kind kind, const std::string& name) {
   OpenFile& f = files_[kind];
   if (f.file != nullptr && f.name == name) return true;
-  if (f.file != nullptr) std::fclose(f.file);
+  if (f.file != nullptr) {
+    writer_.drain();  // the writer may still hold text for this file
+    std::fclose(f.file);
+  }
   f.file = nullptr;
   f.name.clear();
 
@@ -137,6 +175,8 @@ bool OutputWriter::open(Kind kind, const std::string& name) {
     std::fprintf(stderr, "Cannot open file %s\n", name.c_str());
     return false;
   }
+  // Each record's text goes out in one write of its own.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   f.file = file;
   f.name = name;
   if (!exists) {
@@ -156,20 +196,30 @@ bool OutputWriter::open(Kind kind, const std::string& name) {
   return true;
 }
 
-// Hands the record's text to the operating system, as a close would.
+// Hands the record's text for this file to the writer thread.
 void OutputWriter::finish(Kind kind) {
   OpenFile& f = files_[kind];
-  std::fwrite(text_.data(), 1, text_.size(), f.file);
-  std::fflush(f.file);
-  text_.clear();
+  writer_.queue(f.file, f.name, text_);
 }
 
-void OutputWriter::close_all() {
+bool OutputWriter::report_write_failure() {
+  const WriteBehind::Failure failure = writer_.failure();
+  if (failure.name.empty()) return false;
+  std::fprintf(stderr, "Cannot write file %s: %s\n", failure.name.c_str(),
+               std::strerror(failure.error));
+  return true;
+}
+
+bool OutputWriter::close_all() {
+  writer_.drain();
   for (OpenFile& f : files_) {
     if (f.file != nullptr) std::fclose(f.file);
     f.file = nullptr;
     f.name.clear();
   }
+  if (write_failure_reported_) return false;
+  write_failure_reported_ = report_write_failure();
+  return !write_failure_reported_;
 }
 
 void OutputWriter::put_record_line(TextBuffer& t, int32_t beam,
@@ -224,15 +274,15 @@ void OutputWriter::put_gate_lines(bool second_set) {
   const auto& fifth = second_set ? m.aux2 : m.noise;
   for (int64_t g = 0; g < pda_beam_info.gate_count; ++g) {
     char* p = t.tail(5 * FixedCache::kRoom + 8);
-    p = gate_values.put(p, at(velocity, g), 8);
+    p = quellmar::format_fixed_fast<3>(p, at(velocity, g), 8);
     *p++ = ' ';
-    p = gate_values.put(p, at(snr, g), 7);
+    p = quellmar::format_fixed_fast<3>(p, at(snr, g), 7);
     *p++ = ' ';
-    p = gate_values.put(p, power_db(at(power, g)), 7);
+    p = quellmar::format_fixed_fast<3>(p, power_db(at(power, g)), 7);
     *p++ = ' ';
-    p = gate_values.put(p, at(width, g), 7);
+    p = quellmar::format_fixed_fast<3>(p, at(width, g), 7);
     *p++ = ' ';
-    p = gate_values.put(p, at(fifth, g), 7);
+    p = quellmar::format_fixed_fast<3>(p, at(fifth, g), 7);
     std::memcpy(p, " 0\n", 3);
     t.commit(p + 3);
   }
@@ -286,6 +336,8 @@ void OutputWriter::put_spectrum_lines() {
 }
 
 bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
+  // A failed write of an earlier record ends the run before this one.
+  if (writer_.failed()) return close_all();
   const Kind kind = pda_beam_info.spectral_points < 2048 ? kWind : kRass;
   Kind kinds[2] = {kind, kSpectra};
   const int count = spectra_input ? 2 : 1;

@@ -6,8 +6,11 @@
 // first creates it. Every record also prints a summary line per file on
 // standard output.
 //
-// Files stay open while consecutive records go to the same file; at the end
-// of every record all that was written is flushed to the operating system.
+// Files stay open while consecutive records go to the same file. Each
+// record's text for a file is handed to the operating system with one
+// write, in record order, by a writer thread (WriteBehind) while the next
+// record is formatted; the writer is drained before a file is closed or
+// replaced, when the run ends, and when the process exits.
 
 #ifndef QUELLMAR_TOOL_OUTPUT_FILES_H
 #define QUELLMAR_TOOL_OUTPUT_FILES_H
@@ -17,6 +20,7 @@
 #include <string>
 
 #include "tool/text_format.h"
+#include "tool/write_behind.h"
 
 using quellmar::TextBuffer;
 
@@ -47,18 +51,22 @@ std::string output_file_name(const std::string& label, int32_t year,
 
 class OutputWriter {
  public:
-  explicit OutputWriter(const SiteDescription& site) : site_(site) {}
+  explicit OutputWriter(const SiteDescription& site);
   OutputWriter(const OutputWriter&) = delete;
   OutputWriter& operator=(const OutputWriter&) = delete;
-  ~OutputWriter() { close_all(); }
+  ~OutputWriter();
 
   // Writes the current record (BeamInfo and MomentArrays of the access
   // module) to its wind or RASS file and, for spectra input, to the
-  // spectra file. False when a file could not be opened; the message has
-  // been printed and nothing more of the record is written.
+  // spectra file. False when a file could not be opened, or when writing
+  // an earlier record failed; the message has been printed and nothing
+  // more of the record is written.
   bool write_record(const RecordStamp& stamp, bool spectra_input);
 
-  void close_all();
+  // Waits until all text has been written, closes the files and reports a
+  // failed write ("Cannot write file %s: %s\n" on standard error). False
+  // after such a failure.
+  bool close_all();
 
  private:
   struct OpenFile {
@@ -69,6 +77,7 @@ class OutputWriter {
 
   bool open(Kind kind, const std::string& name);
   void finish(Kind kind);
+  bool report_write_failure();
   void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
   void put_beam_line();
   void put_gate_lines(bool second_set);
@@ -76,6 +85,8 @@ class OutputWriter {
 
   SiteDescription site_;
   OpenFile files_[kKinds];
+  WriteBehind writer_;
+  bool write_failure_reported_ = false;
   TextBuffer text_;
   TextBuffer summary_;
 };

@@ -21,6 +21,7 @@
 #ifndef QUELLMAR_TOOL_TEXT_FORMAT_H
 #define QUELLMAR_TOOL_TEXT_FORMAT_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -60,6 +61,107 @@ char* format_fixed(char* out, float v, int width, int precision);
 
 // A double argument would be silently narrowed; only floats are supported.
 char* format_fixed(char* out, double v, int width, int precision) = delete;
+
+namespace fast_fixed_detail {
+
+// Text of 0..999: the digits from the lowest byte up, the count of digits
+// in the highest byte.
+inline constexpr auto kIntegerText = [] {
+  std::array<std::uint32_t, 1000> table{};
+  for (std::uint32_t n = 0; n < 1000; ++n) {
+    const std::uint32_t count = n >= 100 ? 3 : n >= 10 ? 2 : 1;
+    std::uint32_t entry = count << 24;
+    std::uint32_t rest = n;
+    for (std::uint32_t i = count; i-- > 0; rest /= 10) {
+      entry |= ('0' + rest % 10) << (8 * i);
+    }
+    table[n] = entry;
+  }
+  return table;
+}();
+
+// '.' and the kPrecision digits of 0 .. 10^kPrecision - 1, from the lowest
+// byte up.
+template <int kPrecision>
+inline constexpr auto kPointAndDecimals = [] {
+  constexpr std::uint32_t kCount = kPrecision == 1   ? 10
+                                   : kPrecision == 2 ? 100
+                                                     : 1000;
+  std::array<std::uint32_t, kCount> table{};
+  for (std::uint32_t n = 0; n < kCount; ++n) {
+    std::uint32_t entry = '.';
+    std::uint32_t rest = n;
+    for (std::uint32_t i = kPrecision; i > 0; --i, rest /= 10) {
+      entry |= ('0' + rest % 10) << (8 * i);
+    }
+    table[n] = entry;
+  }
+  return table;
+}();
+
+}  // namespace fast_fixed_detail
+
+// format_fixed for a precision fixed at compile time, specialised for the
+// values that bulk output is made of: when |v| rounded to kPrecision
+// decimals is below 1000, the text is assembled from two small tables with
+// a few stores; anything else goes through format_fixed. Same bytes as
+// format_fixed(out, v, width, kPrecision).
+// REQUIRES: 1 <= kPrecision <= 3, 0 <= width <= 16, and out has room for
+// kMaxFormattedLength bytes.
+template <int kPrecision>
+inline char* format_fixed_fast(char* out, float v, int width) {
+  static_assert(kPrecision >= 1 && kPrecision <= 3);
+  constexpr std::uint64_t kScale = kPrecision == 1   ? 10
+                                   : kPrecision == 2 ? 100
+                                                     : 1000;
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const std::uint32_t biased_exponent = (bits >> 23) & 0xff;
+  // |v| >= 1024, infinities and NaNs: the general path.
+  if (biased_exponent >= 137) return format_fixed(out, v, width, kPrecision);
+  const std::size_t negative = bits >> 31;
+  // |v| = mantissa / 2^shift exactly, shift 14..149.
+  const std::uint64_t mantissa = biased_exponent != 0
+                                     ? ((bits & 0x7fffff) | 0x800000u)
+                                     : (bits & 0x7fffff);
+  const int shift =
+      biased_exponent != 0 ? 150 - static_cast<int>(biased_exponent) : 149;
+  std::uint64_t integer_part = 0;
+  std::uint64_t decimals = 0;  // the rounded fraction times kScale
+  // mantissa * kScale < 2^34: from a shift of 35 on, |v| * kScale is below
+  // one half and rounds to zero.
+  if (shift <= 34) {
+    const std::uint64_t mask = (std::uint64_t{1} << shift) - 1;
+    integer_part = mantissa >> shift;
+    const std::uint64_t scaled = (mantissa & mask) * kScale;
+    decimals = scaled >> shift;
+    const std::uint64_t rest = scaled & mask;
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    // Exact ties go to the even neighbour of the whole scaled number, whose
+    // parity is that of decimals (kScale is even).
+    decimals += static_cast<std::uint64_t>(rest > half) |
+                (static_cast<std::uint64_t>(rest == half) & decimals & 1);
+    const std::uint64_t carry = decimals == kScale;
+    integer_part += carry;
+    decimals -= carry * kScale;
+    if (integer_part >= 1000) return format_fixed(out, v, width, kPrecision);
+  }
+  const std::uint32_t integer_text =
+      fast_fixed_detail::kIntegerText[integer_part];
+  const std::uint32_t decimal_text =
+      fast_fixed_detail::kPointAndDecimals<kPrecision>[decimals];
+  const std::size_t digits = integer_text >> 24;
+  const std::size_t length = negative + digits + 1 + kPrecision;
+  const std::size_t field = static_cast<std::size_t>(width);
+  std::memcpy(out, "                ", 16);
+  out += field > length ? field - length : 0;
+  *out = '-';
+  out += negative;
+  std::memcpy(out, &integer_text, 4);
+  out += digits;
+  std::memcpy(out, &decimal_text, 4);
+  return out + 1 + kPrecision;
+}
 
 // Growable output buffer. Not thread-safe; movable, not copyable.
 class TextBuffer {
