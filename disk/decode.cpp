@@ -27,6 +27,7 @@
 // zero-filled, and a field the file ends inside counts as raw 0.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +40,32 @@
 MomentArrays pda_moments;
 int32_t met_values[kMetValueCapacity];
 
-void pda_release_moments() { pda_moments = MomentArrays(); }
+namespace {
+
+// Storage of released gate arrays, taken up again by the next decode: a run
+// of records of the same shape allocates its arrays once. It holds at most
+// the arrays of the largest record released.
+MomentArrays released_arrays;
+
+// Every gate array of a, in one list.
+template <typename Arrays>
+auto gate_arrays(Arrays& a) {
+  return std::array{&a.velocity,      &a.width,     &a.snr,    &a.noise,
+                    &a.signal_power,  &a.velocity2, &a.width2, &a.snr2,
+                    &a.signal_power2, &a.aux2};
+}
+
+}  // namespace
+
+void pda_release_moments() {
+  auto from = gate_arrays(pda_moments);
+  auto to = gate_arrays(released_arrays);
+  for (size_t i = 0; i < from.size(); ++i) {
+    from[i]->clear();
+    if (from[i]->capacity() >= to[i]->capacity()) std::swap(*from[i], *to[i]);
+  }
+  pda_moments = MomentArrays();
+}
 
 namespace {
 
@@ -117,6 +143,9 @@ std::shared_ptr<float[]> spectra_rows(int64_t gates, int64_t row_length,
 
 void allocate(int64_t gates, int64_t points, bool with_spectra) {
   MomentArrays a;
+  auto spare = gate_arrays(released_arrays);
+  auto fresh = gate_arrays(a);
+  for (size_t i = 0; i < fresh.size(); ++i) std::swap(*fresh[i], *spare[i]);
   try {
     a.velocity.assign(gates, 0.0f);
     a.snr.assign(gates, 0.0f);

@@ -1,9 +1,11 @@
 #include "tool/output_files.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -47,56 +49,6 @@ namespace {
 const char* const kSuffix[] = {".rew", ".rat_e", ".ras"};
 const char* const kTag[] = {"WIND: ", "RASS: ", "SPEC: "};
 
-// "%W.3f" of gate values. Moments derive from small integer counts, so the
-// same floats recur record after record; their text is remembered by the
-// value's bits, and only new values go through the formatter.
-class FixedCache {
- public:
-  // Room a field may need at out: its width or the formatter's maximum.
-  static constexpr size_t kRoom = quellmar::kMaxFormattedLength + 16;
-
-  // Writes v right-aligned in width (at most 8) at out; returns the end.
-  char* put(char* out, float v, int width) {
-    const uint32_t bits = std::bit_cast<uint32_t>(v);
-    Entry& e = entries_[(bits ^ (bits >> 11) ^ (bits >> 22)) & (kSize - 1)];
-    if (e.length == 0 || e.bits != bits) {
-      char* end = quellmar::format_fixed(out, v, width, 3);
-      const size_t length = static_cast<size_t>(end - out);
-      // Keep the text without its padding when it fits an entry.
-      const char* text = out;
-      size_t n = length;
-      while (n > 0 && *text == ' ') {
-        ++text;
-        --n;
-      }
-      if (n > 0 && n <= sizeof e.text) {
-        e.bits = bits;
-        e.length = static_cast<uint8_t>(n);
-        std::memcpy(e.text, text, n);
-      }
-      return end;
-    }
-    const size_t length = e.length;
-    if (static_cast<size_t>(width) > length) {
-      std::memcpy(out, "        ", 8);
-      out += static_cast<size_t>(width) - length;
-    }
-    std::memcpy(out, e.text, sizeof e.text);
-    return out + length;
-  }
-
- private:
-  static constexpr size_t kSize = 1 << 16;
-  struct Entry {
-    uint32_t bits = 0;
-    uint8_t length = 0;  // 0: empty
-    char text[11];
-  };
-  Entry entries_[kSize];
-};
-
-FixedCache gate_values;
-
 // A float the decode did not allocate reads as 0.
 float at(const std::vector<float>& values, int64_t i) {
   return i < static_cast<int64_t>(values.size()) ? values[i] : 0.0f;
@@ -118,6 +70,96 @@ void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
     }
   }
   t.commit(p);
+}
+
+// In a moments run the writer thread formats the last 1/kWriterShare of a
+// record's gate lines (its writes alone leave it idle much of the time).
+constexpr size_t kWriterShare = 3;
+
+// Room one gate line may need in a TextBuffer.
+constexpr size_t kGateLineRoom = 5 * (quellmar::kMaxFormattedLength + 1) + 8;
+
+// Gate lines "%8.3f %7.3f %7.3f %7.3f %7.3f 0\n" from five values per line.
+void put_gate_lines(TextBuffer& t, const float* values, size_t lines) {
+  if (lines == 0) return;
+  char* p = t.tail(lines * kGateLineRoom);
+  for (size_t i = 0; i < lines; ++i, values += 5) {
+    p = quellmar::format_fixed_fast<3>(p, values[0], 8);
+    for (int c = 1; c < 5; ++c) {
+      *p++ = ' ';
+      p = quellmar::format_fixed_fast<3>(p, values[c], 7);
+    }
+    std::memcpy(p, " 0\n", 3);
+    p += 3;
+  }
+  t.commit(p);
+}
+
+// What the spectrum lines of one record are made from. The rows are shared
+// with the decoded record, so they outlive its release.
+struct SpectrumSource {
+  std::shared_ptr<float[]> rows;
+  int64_t decoded_gates = 0;  // rows the decode allocated
+  int64_t row_length = 0;
+  int64_t gate_count = 0;  // lines to write
+  int64_t points = 0;
+  int32_t w1s = 0, w1n = 0, w2s = 0, w2n = 0;
+  int32_t placement = 0;
+  bool positional = false;  // datacode ..17: values at their point number
+};
+
+SpectrumSource current_spectra() {
+  SpectrumSource s;
+  int32_t e1, e2, e3, e4, e5;
+  s.placement = pda_get_spectrum_windows(&s.w1s, &s.w1n, &s.w2s, &s.w2n, &e1,
+                                         &e2, &e3, &e4, &e5);
+  s.points = pda_beam_info.spectral_points;
+  s.gate_count = pda_beam_info.gate_count;
+  s.positional = pda_get_record_datacode() % 100 == 17;
+  s.rows = pda_moments.spectra;
+  s.decoded_gates = pda_moments.gate_count;
+  s.row_length = pda_moments.row_length;
+  return s;
+}
+
+void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s) {
+  const int64_t points = s.points;
+  std::vector<float> buffer(points > 0 ? points : 0);
+  for (int64_t g = 0; g < s.gate_count; ++g) {
+    const bool allocated = g < s.decoded_gates;
+    const float* row = allocated ? s.rows.get() + g * s.row_length : nullptr;
+    const int64_t row_length = allocated ? s.row_length : 0;
+    // Row value at index i, 0 outside what the decode allocated.
+    auto value = [&](int64_t i) {
+      return i >= 0 && i < row_length ? row[i] : 0.0f;
+    };
+    t.append_int(g, 2);
+    if (s.w2n > 1) {
+      std::fill(buffer.begin(), buffer.end(), 0.0f);
+      // Compact rows hold window 2 first, then window 1; positional rows
+      // hold every value at its point number.
+      const int64_t first1 = s.positional ? s.w1s : s.w2n;
+      const int64_t first2 = s.positional ? s.w2s : 0;
+      for (int64_t j = 0; j < s.w1n; ++j) {
+        const int64_t pos = s.w1s - 1 + j;
+        if (pos >= 0 && pos < points) buffer[pos] = value(first1 + j);
+      }
+      if (s.placement == 1) {
+        for (int64_t j = 0; j < s.w2n; ++j) {
+          const int64_t pos = s.w2s - 1 + j;
+          if (pos >= 0 && pos < points) buffer[pos] = value(first2 + j);
+        }
+      }
+      put_spectrum_values(t, buffer.data(), points);
+    } else if (s.positional) {
+      buffer.resize(s.w1n > 0 ? s.w1n : 0);
+      for (int64_t j = 0; j < s.w1n; ++j) buffer[j] = value(s.w1s + j);
+      put_spectrum_values(t, buffer.data(), s.w1n);
+    } else {
+      put_spectrum_values(t, row, s.w1n < row_length ? s.w1n : row_length);
+    }
+    t.append_char('\n');
+  }
 }
 
 }  // namespace
@@ -196,10 +238,11 @@ bool OutputWriter::open(Kind kind, const std::string& name) {
   return true;
 }
 
-// Hands the record's text for this file to the writer thread.
-void OutputWriter::finish(Kind kind) {
+// Hands the record's text for this file, and what remains to be added to
+// it, to the writer thread.
+void OutputWriter::finish(Kind kind, WriteBehind::Completion rest) {
   OpenFile& f = files_[kind];
-  writer_.queue(f.file, f.name, text_);
+  writer_.queue(f.file, f.name, text_, std::move(rest));
 }
 
 bool OutputWriter::report_write_failure() {
@@ -264,74 +307,23 @@ void OutputWriter::put_beam_line() {
   t.append_char('\n');
 }
 
-void OutputWriter::put_gate_lines(bool second_set) {
+// Five values per gate of one moment set, appended to values: velocity,
+// SNR, signal power in dB, width, and noise (first set) or the auxiliary
+// value (second set).
+void OutputWriter::gather_gate_values(bool second_set,
+                                      std::vector<float>& values) {
   const MomentArrays& m = pda_moments;
-  TextBuffer& t = text_;
   const auto& velocity = second_set ? m.velocity2 : m.velocity;
   const auto& snr = second_set ? m.snr2 : m.snr;
   const auto& power = second_set ? m.signal_power2 : m.signal_power;
   const auto& width = second_set ? m.width2 : m.width;
   const auto& fifth = second_set ? m.aux2 : m.noise;
   for (int64_t g = 0; g < pda_beam_info.gate_count; ++g) {
-    char* p = t.tail(5 * FixedCache::kRoom + 8);
-    p = quellmar::format_fixed_fast<3>(p, at(velocity, g), 8);
-    *p++ = ' ';
-    p = quellmar::format_fixed_fast<3>(p, at(snr, g), 7);
-    *p++ = ' ';
-    p = quellmar::format_fixed_fast<3>(p, power_db(at(power, g)), 7);
-    *p++ = ' ';
-    p = quellmar::format_fixed_fast<3>(p, at(width, g), 7);
-    *p++ = ' ';
-    p = quellmar::format_fixed_fast<3>(p, at(fifth, g), 7);
-    std::memcpy(p, " 0\n", 3);
-    t.commit(p + 3);
-  }
-}
-
-void OutputWriter::put_spectrum_lines() {
-  int32_t w1s, w1n, w2s, w2n, e1, e2, e3, e4, e5;
-  const int32_t placement =
-      pda_get_spectrum_windows(&w1s, &w1n, &w2s, &w2n, &e1, &e2, &e3, &e4, &e5);
-  const int64_t points = pda_beam_info.spectral_points;
-  const bool positional = pda_get_record_datacode() % 100 == 17;
-  const MomentArrays& m = pda_moments;
-  std::vector<float> buffer(points > 0 ? points : 0);
-  TextBuffer& t = text_;
-
-  for (int64_t g = 0; g < pda_beam_info.gate_count; ++g) {
-    const bool allocated = g < m.gate_count;
-    const float* row = allocated ? m.spectra_row(g) : nullptr;
-    const int64_t row_length = allocated ? m.row_length : 0;
-    // Row value at index i, 0 outside what the decode allocated.
-    auto value = [&](int64_t i) {
-      return i >= 0 && i < row_length ? row[i] : 0.0f;
-    };
-    t.append_int(g, 2);
-    if (w2n > 1) {
-      std::fill(buffer.begin(), buffer.end(), 0.0f);
-      // Compact rows hold window 2 first, then window 1; positional rows
-      // hold every value at its point number.
-      const int64_t first1 = positional ? w1s : w2n;
-      const int64_t first2 = positional ? w2s : 0;
-      for (int64_t j = 0; j < w1n; ++j) {
-        const int64_t pos = w1s - 1 + j;
-        if (pos >= 0 && pos < points) buffer[pos] = value(first1 + j);
-      }
-      if (placement == 1) {
-        for (int64_t j = 0; j < w2n; ++j) {
-          const int64_t pos = w2s - 1 + j;
-          if (pos >= 0 && pos < points) buffer[pos] = value(first2 + j);
-        }
-      }
-      put_spectrum_values(t, buffer.data(), points);
-    } else if (positional) {
-      buffer.resize(w1n > 0 ? w1n : 0);
-      for (int64_t j = 0; j < w1n; ++j) buffer[j] = value(w1s + j);
-      put_spectrum_values(t, buffer.data(), w1n);
-    } else {
-      put_spectrum_values(t, row, w1n < row_length ? w1n : row_length);
-    }
-    t.append_char('\n');
+    values.push_back(at(velocity, g));
+    values.push_back(at(snr, g));
+    values.push_back(power_db(at(power, g)));
+    values.push_back(at(width, g));
+    values.push_back(at(fifth, g));
   }
 }
 
@@ -355,17 +347,39 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
 
     put_record_line(text_, stamp.beam, stamp);
     put_beam_line();
+    WriteBehind::Completion rest;
     if (k == kSpectra) {
-      put_spectrum_lines();
+      // Spectrum lines, the bulk of a spectra run's text, are formatted by
+      // the writer thread from the record's shared rows.
+      rest = [source = current_spectra()](TextBuffer& t) {
+        put_spectrum_lines(t, source);
+      };
     } else {
-      put_gate_lines(false);
+      gate_values_.clear();
+      gather_gate_values(false, gate_values_);
       if (k == kRass) {
+        put_gate_lines(text_, gate_values_.data(), gate_values_.size() / 5);
         put_record_line(text_, stamp.beam + 1, stamp);
         put_beam_line();
-        put_gate_lines(true);
+        gate_values_.clear();
+        gather_gate_values(true, gate_values_);
+      }
+      const size_t lines = gate_values_.size() / 5;
+      const size_t total = k == kRass ? 2 * lines : lines;
+      const size_t deferred =
+          spectra_input ? 0 : std::min(total / kWriterShare, lines);
+      put_gate_lines(text_, gate_values_.data(), lines - deferred);
+      if (deferred > 0) {
+        std::vector<float>& values = deferred_[next_deferred_];
+        next_deferred_ = (next_deferred_ + 1) % std::size(deferred_);
+        values.assign(gate_values_.end() - 5 * static_cast<ptrdiff_t>(deferred),
+                      gate_values_.end());
+        rest = [first = values.data(), deferred](TextBuffer& t) {
+          put_gate_lines(t, first, deferred);
+        };
       }
     }
-    finish(k);
+    finish(k, std::move(rest));
   }
   return true;
 }

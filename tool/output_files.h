@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tool/text_format.h"
 #include "tool/write_behind.h"
@@ -76,12 +77,11 @@ class OutputWriter {
   enum Kind { kWind, kRass, kSpectra, kKinds };
 
   bool open(Kind kind, const std::string& name);
-  void finish(Kind kind);
+  void finish(Kind kind, WriteBehind::Completion rest);
   bool report_write_failure();
   void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
   void put_beam_line();
-  void put_gate_lines(bool second_set);
-  void put_spectrum_lines();
+  void gather_gate_values(bool second_set, std::vector<float>& values);
 
   SiteDescription site_;
   OpenFile files_[kKinds];
@@ -89,6 +89,12 @@ class OutputWriter {
   bool write_failure_reported_ = false;
   TextBuffer text_;
   TextBuffer summary_;
+  std::vector<float> gate_values_;
+  // Gate values whose lines the writer thread formats. A queued text is
+  // written before kSlots more are queued, so kSlots + 1 of these are never
+  // in use at once.
+  std::vector<float> deferred_[WriteBehind::kSlots + 1];
+  size_t next_deferred_ = 0;
 };
 
 #endif  // QUELLMAR_TOOL_OUTPUT_FILES_H

@@ -5,14 +5,24 @@
 
 namespace {
 
-// Spins until counter differs from value, then sleeps on it.
+// Polls with yields before sleeping: a futex sleep and wake per record
+// would cost more than the record's write.
+constexpr int kYields = 200;
+
+// Waits until counter differs from value: spins briefly, then yields the
+// processor to whatever else is ready (the kernel's writeback, typically)
+// while polling, and finally sleeps on the counter.
 void wait_for_change(const std::atomic<std::uint32_t>& counter,
                      std::uint32_t value) {
-  for (int i = 0; i < 4000; ++i) {
+  for (int i = 0; i < 64; ++i) {
     if (counter.load(std::memory_order_acquire) != value) return;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
+  }
+  for (int i = 0; i < kYields; ++i) {
+    if (counter.load(std::memory_order_acquire) != value) return;
+    std::this_thread::yield();
   }
   while (counter.load(std::memory_order_acquire) == value) {
     counter.wait(value, std::memory_order_acquire);
@@ -34,8 +44,8 @@ WriteBehind::~WriteBehind() {
 }
 
 void WriteBehind::queue(std::FILE* file, const std::string& name,
-                        TextBuffer& text) {
-  if (text.empty()) return;
+                        TextBuffer& text, Completion complete) {
+  if (text.empty() && !complete) return;
   const std::uint32_t queued = queued_.load(std::memory_order_relaxed);
   for (;;) {
     const std::uint32_t written = written_.load(std::memory_order_acquire);
@@ -46,6 +56,7 @@ void WriteBehind::queue(std::FILE* file, const std::string& name,
   slot.file = file;
   slot.name = name;
   std::swap(slot.text, text);
+  slot.complete = std::move(complete);
   text.clear();
   queued_.store(queued + 1, std::memory_order_release);
   queued_.notify_one();
@@ -66,7 +77,11 @@ WriteBehind::Failure WriteBehind::failure() {
 }
 
 void WriteBehind::write(Slot& slot) {
+  // Taken out of the slot so that what it holds is released here.
+  const Completion complete = std::move(slot.complete);
+  slot.complete = nullptr;
   if (failed_.load(std::memory_order_relaxed)) return;
+  if (complete) complete(slot.text);
   errno = 0;
   const std::size_t size = slot.text.size();
   if (std::fwrite(slot.text.data(), 1, size, slot.file) == size &&

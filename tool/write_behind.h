@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -45,11 +46,18 @@ class WriteBehind {
   WriteBehind& operator=(const WriteBehind&) = delete;
   ~WriteBehind();
 
+  // Work done on the writer thread just before a text is written: appends
+  // the rest of the text. It must not touch state the queueing thread
+  // changes afterwards.
+  using Completion = std::function<void(TextBuffer&)>;
+
   // Queues text for file (named name, for the report of a failure) and
-  // leaves text empty, holding recycled storage. Waits while kSlots texts
-  // are queued. Empty texts are not queued.
+  // leaves text empty, holding recycled storage. When complete is set, the
+  // writer thread calls it on the text first. Waits while kSlots texts are
+  // queued. Empty texts without a completion are not queued.
   // REQUIRES: file stays open until the text has been written (drain()).
-  void queue(std::FILE* file, const std::string& name, TextBuffer& text);
+  void queue(std::FILE* file, const std::string& name, TextBuffer& text,
+             Completion complete = {});
 
   // Returns when everything queued so far has been written (or dropped
   // after a failure).
@@ -64,6 +72,7 @@ class WriteBehind {
     std::FILE* file = nullptr;
     std::string name;
     TextBuffer text;
+    Completion complete;
   };
 
   void run();
