@@ -76,6 +76,10 @@ void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
 // record's gate lines (its writes alone leave it idle much of the time).
 constexpr size_t kWriterShare = 3;
 
+// In a spectra run the writer thread, which also makes every write,
+// formats the spectrum lines from gate gate_count / kSpectrumSplit on.
+constexpr int64_t kSpectrumSplit = 2;
+
 // Room one gate line may need in a TextBuffer.
 constexpr size_t kGateLineRoom = 5 * (quellmar::kMaxFormattedLength + 1) + 8;
 
@@ -122,10 +126,12 @@ SpectrumSource current_spectra() {
   return s;
 }
 
-void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s) {
+// The spectrum lines of gates first to end - 1.
+void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s, int64_t first,
+                        int64_t end) {
   const int64_t points = s.points;
   std::vector<float> buffer(points > 0 ? points : 0);
-  for (int64_t g = 0; g < s.gate_count; ++g) {
+  for (int64_t g = first; g < end; ++g) {
     const bool allocated = g < s.decoded_gates;
     const float* row = allocated ? s.rows.get() + g * s.row_length : nullptr;
     const int64_t row_length = allocated ? s.row_length : 0;
@@ -349,10 +355,14 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
     put_beam_line();
     WriteBehind::Completion rest;
     if (k == kSpectra) {
-      // Spectrum lines, the bulk of a spectra run's text, are formatted by
-      // the writer thread from the record's shared rows.
-      rest = [source = current_spectra()](TextBuffer& t) {
-        put_spectrum_lines(t, source);
+      // Spectrum lines are the bulk of a spectra run's text: this thread
+      // formats the first half, the writer thread the rest, from the
+      // record's shared rows.
+      SpectrumSource source = current_spectra();
+      const int64_t split = source.gate_count / kSpectrumSplit;
+      put_spectrum_lines(text_, source, 0, split);
+      rest = [source = std::move(source), split](TextBuffer& t) {
+        put_spectrum_lines(t, source, split, source.gate_count);
       };
     } else {
       gate_values_.clear();
