@@ -28,6 +28,7 @@ bool ByteStream::open(const std::string& path, int* error) {
     const long end = std::ftell(file_);
     if (end > 0) size_ = end;
   }
+  file_position_ = -1;
   return true;
 }
 
@@ -38,16 +39,26 @@ void ByteStream::close() {
   buffer_start_ = 0;
   position_ = 0;
   size_ = 0;
+  file_position_ = -1;
+}
+
+size_t ByteStream::read_file(void* dst, size_t n) {
+  if (file_position_ != position_) {
+    file_position_ = -1;
+    if (std::fseek(file_, static_cast<long>(position_), SEEK_SET) != 0) {
+      return 0;
+    }
+  }
+  const size_t got = std::fread(dst, 1, n, file_);
+  // After a short read the position is not trusted: seek again next time.
+  file_position_ = got == n ? position_ + static_cast<int64_t>(got) : -1;
+  return got;
 }
 
 // Loads the buffer so that it starts at the present position.
 bool ByteStream::fill() {
   buffer_start_ = position_;
-  buffer_length_ = 0;
-  if (std::fseek(file_, static_cast<long>(position_), SEEK_SET) != 0) {
-    return false;
-  }
-  buffer_length_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  buffer_length_ = read_file(buffer_.data(), buffer_.size());
   return buffer_length_ > 0;
 }
 
@@ -61,10 +72,7 @@ size_t ByteStream::read(void* dst, size_t n) {
       size_t wanted = n - delivered;
       if (wanted >= buffer_.size()) {
         // A large read goes straight to the caller's memory.
-        if (std::fseek(file_, static_cast<long>(position_), SEEK_SET) != 0) {
-          break;
-        }
-        size_t got = std::fread(out + delivered, 1, wanted, file_);
+        size_t got = read_file(out + delivered, wanted);
         delivered += got;
         position_ += static_cast<int64_t>(got);
         break;

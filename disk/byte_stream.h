@@ -49,6 +49,9 @@ class ByteStream {
 
  private:
   bool fill();
+  // Reads n bytes at the present position of the stream into dst, seeking
+  // the file only when its own position differs.
+  size_t read_file(void* dst, size_t n);
 
   std::FILE* file_ = nullptr;
   std::vector<unsigned char> buffer_;
@@ -56,6 +59,7 @@ class ByteStream {
   size_t buffer_length_ = 0;  // valid bytes in buffer_
   int64_t position_ = 0;
   int64_t size_ = 0;
+  int64_t file_position_ = -1;  // the FILE's own position; -1: unknown
 };
 
 // Little-endian decoding of bytes already in memory.

@@ -375,6 +375,80 @@ TEST(FormatFixedFastTest, DenseSweepAgainstGeneralPath) {
   }
 }
 
+// format_fixed_width8<P> against snprintf("%8.*f"): eight bytes equal to
+// printf's whenever it reports a length, and that length is the text's
+// without padding; a refusal only for |v| rounding to 1000 or more, or a
+// value that is not finite.
+template <int P>
+bool SameWidth8(float v) {
+  char buf[16];
+  const std::size_t length = format_fixed_width8<P>(buf, v);
+  const std::string want = RefFixed(v, 8, P);
+  const std::size_t text_length = want.size() - want.find_first_not_of(' ');
+  bool ok;
+  if (length == 0) {
+    ok = !std::isfinite(v) || std::fabs(static_cast<double>(v)) >= 999.5;
+  } else {
+    ok = want.size() == 8 && std::string(buf, 8) == want &&
+         length == text_length;
+  }
+  if (!ok) {
+    ADD_FAILURE() << "bits 0x" << std::hex << std::bit_cast<std::uint32_t>(v)
+                  << std::dec << " precision " << P << ": want \"" << want
+                  << "\" got \"" << std::string(buf, 8) << "\" length "
+                  << length;
+  }
+  return ok;
+}
+
+bool SameWidth8AllPrecisions(float v) {
+  return SameWidth8<1>(v) && SameWidth8<2>(v) && SameWidth8<3>(v);
+}
+
+TEST(FormatFixedWidth8Test, KnownFields) {
+  char buf[16];
+  EXPECT_EQ(format_fixed_width8<3>(buf, -33.918f), 7u);
+  EXPECT_EQ(std::string(buf, 8), " -33.918");
+  EXPECT_EQ(format_fixed_width8<3>(buf, -999.999f), 8u);
+  EXPECT_EQ(std::string(buf, 8), "-999.999");
+  EXPECT_EQ(format_fixed_width8<3>(buf, 0.0f), 5u);
+  EXPECT_EQ(std::string(buf, 8), "   0.000");
+  EXPECT_EQ(format_fixed_width8<3>(buf, -0.0f), 6u);
+  EXPECT_EQ(std::string(buf, 8), "  -0.000");
+  EXPECT_EQ(format_fixed_width8<2>(buf, 5.5f), 4u);
+  EXPECT_EQ(std::string(buf, 8), "    5.50");
+  EXPECT_EQ(format_fixed_width8<3>(buf, 999.9996f), 0u);
+  EXPECT_EQ(format_fixed_width8<3>(buf, INFINITY), 0u);
+  EXPECT_EQ(format_fixed_width8<3>(buf, NAN), 0u);
+}
+
+TEST(FormatFixedWidth8Test, EdgesTiesAndRandomValues) {
+  for (float edge : {999.95f, 999.995f, 999.9995f, 100.0f, 10.0f, 1.0f}) {
+    float v = edge;
+    for (int i = 0; i < 200; ++i) v = std::nextafter(v, 0.0f);
+    for (int i = 0; i < 400; ++i, v = std::nextafter(v, INFINITY)) {
+      if (!SameWidth8AllPrecisions(v) || !SameWidth8AllPrecisions(-v)) return;
+    }
+  }
+  for (int precision = 1; precision <= 3; ++precision) {
+    const float unit = std::ldexp(1.0f, -(precision + 1));
+    for (std::uint32_t k = 1; k < 4000; k += 2) {
+      const float tie = static_cast<float>(k) * unit;
+      if (!SameWidth8AllPrecisions(tie) || !SameWidth8AllPrecisions(-tie))
+        return;
+    }
+  }
+  std::mt19937 rng(5150);
+  for (int i = 0; i < 300000; ++i) {
+    if (!SameWidth8AllPrecisions(FromBits(static_cast<std::uint32_t>(rng()))))
+      return;
+  }
+  std::uniform_real_distribution<float> gates(-1100.0f, 1100.0f);
+  for (int i = 0; i < 300000; ++i) {
+    if (!SameWidth8<3>(gates(rng))) return;
+  }
+}
+
 // Every float, against the general formatter. Takes minutes; run by hand
 // with --gtest_also_run_disabled_tests after changing either formatter.
 TEST(FormatFixedFastTest, DISABLED_EveryFloatAgainstGeneralPath) {

@@ -72,26 +72,45 @@ void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
   t.commit(p);
 }
 
-// In a moments run the writer thread formats the last 1/kWriterShare of a
-// record's gate lines (its writes alone leave it idle much of the time).
-constexpr size_t kWriterShare = 3;
-
-// In a spectra run the writer thread, which also makes every write,
-// formats the spectrum lines from gate gate_count / kSpectrumSplit on.
-constexpr int64_t kSpectrumSplit = 2;
+// Spectrum lines are the bulk of a spectra run's text. The record loop
+// formats the first two fifths of a record's lines and the writer thread,
+// which also makes every write, the rest: about an even load for the two.
+// (In a moments run the writes alone keep the writer thread busy, so gate
+// lines are all formatted by the record loop.)
+constexpr int64_t kSplitNum = 2;
+constexpr int64_t kSplitDen = 5;
 
 // Room one gate line may need in a TextBuffer.
 constexpr size_t kGateLineRoom = 5 * (quellmar::kMaxFormattedLength + 1) + 8;
 
-// Gate lines "%8.3f %7.3f %7.3f %7.3f %7.3f 0\n" from five values per line.
-void put_gate_lines(TextBuffer& t, const float* values, size_t lines) {
+// Gate lines "%8.3f %7.3f %7.3f %7.3f %7.3f 0\n", the fields taken from
+// five columns of at least `lines` values each. A line whose fields all fit
+// their widths is 43 bytes with every field at a fixed place, so its five
+// fields are built independently of each other; other lines (a value of
+// 100 or more below zero, 1000 or more, inf, nan) go through the general
+// formatter.
+void put_gate_lines(TextBuffer& t, const float* const columns[5],
+                    size_t lines) {
   if (lines == 0) return;
   char* p = t.tail(lines * kGateLineRoom);
-  for (size_t i = 0; i < lines; ++i, values += 5) {
-    p = quellmar::format_fixed_fast<3>(p, values[0], 8);
-    for (int c = 1; c < 5; ++c) {
+  for (size_t i = 0; i < lines; ++i) {
+    const float v[5] = {columns[0][i], columns[1][i], columns[2][i],
+                        columns[3][i], columns[4][i]};
+    const size_t a = quellmar::format_fixed_width8<3>(p, v[0]);
+    const size_t b = quellmar::format_fixed_width8<3>(p + 8, v[1]);
+    const size_t c = quellmar::format_fixed_width8<3>(p + 16, v[2]);
+    const size_t d = quellmar::format_fixed_width8<3>(p + 24, v[3]);
+    const size_t e = quellmar::format_fixed_width8<3>(p + 32, v[4]);
+    // Fields 2 to 5 are " %7.3f": their text may take at most 7 bytes.
+    if (a != 0 && b - 1 < 7 && c - 1 < 7 && d - 1 < 7 && e - 1 < 7) {
+      std::memcpy(p + 40, " 0\n", 3);
+      p += 43;
+      continue;
+    }
+    p = quellmar::format_fixed_fast<3>(p, v[0], 8);
+    for (int k = 1; k < 5; ++k) {
       *p++ = ' ';
-      p = quellmar::format_fixed_fast<3>(p, values[c], 7);
+      p = quellmar::format_fixed_fast<3>(p, v[k], 7);
     }
     std::memcpy(p, " 0\n", 3);
     p += 3;
@@ -313,24 +332,34 @@ void OutputWriter::put_beam_line() {
   t.append_char('\n');
 }
 
-// Five values per gate of one moment set, appended to values: velocity,
-// SNR, signal power in dB, width, and noise (first set) or the auxiliary
-// value (second set).
-void OutputWriter::gather_gate_values(bool second_set,
-                                      std::vector<float>& values) {
+// The gate lines of one moment set: velocity, SNR, signal power in dB,
+// width, and noise (first set) or the auxiliary value (second set). Gates
+// the decode held nothing for print zeros.
+void OutputWriter::put_gate_block(bool second_set) {
   const MomentArrays& m = pda_moments;
-  const auto& velocity = second_set ? m.velocity2 : m.velocity;
-  const auto& snr = second_set ? m.snr2 : m.snr;
-  const auto& power = second_set ? m.signal_power2 : m.signal_power;
-  const auto& width = second_set ? m.width2 : m.width;
-  const auto& fifth = second_set ? m.aux2 : m.noise;
-  for (int64_t g = 0; g < pda_beam_info.gate_count; ++g) {
-    values.push_back(at(velocity, g));
-    values.push_back(at(snr, g));
-    values.push_back(power_db(at(power, g)));
-    values.push_back(at(width, g));
-    values.push_back(at(fifth, g));
+  const std::vector<float>* sources[5] = {
+      second_set ? &m.velocity2 : &m.velocity, second_set ? &m.snr2 : &m.snr,
+      second_set ? &m.signal_power2 : &m.signal_power,
+      second_set ? &m.width2 : &m.width, second_set ? &m.aux2 : &m.noise};
+  const int64_t gates = std::max<int64_t>(pda_beam_info.gate_count, 0);
+  const size_t lines = static_cast<size_t>(gates);
+  const float* columns[5];
+  for (int c = 0; c < 5; ++c) {
+    const std::vector<float>& source = *sources[c];
+    if (c != 2 && source.size() >= lines) {
+      columns[c] = source.data();
+      continue;
+    }
+    // The power column in dB, and any column shorter than the block.
+    std::vector<float>& column = scratch_columns_[c];
+    column.resize(lines);
+    for (size_t g = 0; g < lines; ++g) {
+      const float v = at(source, static_cast<int64_t>(g));
+      column[g] = c == 2 ? power_db(v) : v;
+    }
+    columns[c] = column.data();
   }
+  put_gate_lines(text_, columns, lines);
 }
 
 bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
@@ -355,38 +384,20 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
     put_beam_line();
     WriteBehind::Completion rest;
     if (k == kSpectra) {
-      // Spectrum lines are the bulk of a spectra run's text: this thread
-      // formats the first half, the writer thread the rest, from the
-      // record's shared rows.
+      // The writer thread's share is formatted from the record's rows,
+      // which it holds on to.
       SpectrumSource source = current_spectra();
-      const int64_t split = source.gate_count / kSpectrumSplit;
+      const int64_t split = source.gate_count * kSplitNum / kSplitDen;
       put_spectrum_lines(text_, source, 0, split);
       rest = [source = std::move(source), split](TextBuffer& t) {
         put_spectrum_lines(t, source, split, source.gate_count);
       };
     } else {
-      gate_values_.clear();
-      gather_gate_values(false, gate_values_);
+      put_gate_block(false);
       if (k == kRass) {
-        put_gate_lines(text_, gate_values_.data(), gate_values_.size() / 5);
         put_record_line(text_, stamp.beam + 1, stamp);
         put_beam_line();
-        gate_values_.clear();
-        gather_gate_values(true, gate_values_);
-      }
-      const size_t lines = gate_values_.size() / 5;
-      const size_t total = k == kRass ? 2 * lines : lines;
-      const size_t deferred =
-          spectra_input ? 0 : std::min(total / kWriterShare, lines);
-      put_gate_lines(text_, gate_values_.data(), lines - deferred);
-      if (deferred > 0) {
-        std::vector<float>& values = deferred_[next_deferred_];
-        next_deferred_ = (next_deferred_ + 1) % std::size(deferred_);
-        values.assign(gate_values_.end() - 5 * static_cast<ptrdiff_t>(deferred),
-                      gate_values_.end());
-        rest = [first = values.data(), deferred](TextBuffer& t) {
-          put_gate_lines(t, first, deferred);
-        };
+        put_gate_block(true);
       }
     }
     finish(k, std::move(rest));

@@ -81,7 +81,7 @@ class OutputWriter {
   bool report_write_failure();
   void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
   void put_beam_line();
-  void gather_gate_values(bool second_set, std::vector<float>& values);
+  void put_gate_block(bool second_set);
 
   SiteDescription site_;
   OpenFile files_[kKinds];
@@ -89,12 +89,7 @@ class OutputWriter {
   bool write_failure_reported_ = false;
   TextBuffer text_;
   TextBuffer summary_;
-  std::vector<float> gate_values_;
-  // Gate values whose lines the writer thread formats. A queued text is
-  // written before kSlots more are queued, so kSlots + 1 of these are never
-  // in use at once.
-  std::vector<float> deferred_[WriteBehind::kSlots + 1];
-  size_t next_deferred_ = 0;
+  std::vector<float> scratch_columns_[5];
 };
 
 #endif  // QUELLMAR_TOOL_OUTPUT_FILES_H

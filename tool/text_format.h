@@ -99,6 +99,57 @@ inline constexpr auto kPointAndDecimals = [] {
   return table;
 }();
 
+// |v| rounded to kPrecision decimals, when that is below 1000: the sign bit,
+// the integer part and the decimals as an integer (0 .. 10^kPrecision - 1).
+// ok is false for anything else (|v| >= 999.9995..., infinities, NaNs).
+struct ShortFixed {
+  bool ok;
+  std::size_t negative;
+  std::uint64_t integer_part;
+  std::uint64_t decimals;
+};
+
+template <int kPrecision>
+inline ShortFixed split_short_fixed(float v) {
+  constexpr std::uint64_t kScale = kPrecision == 1   ? 10
+                                   : kPrecision == 2 ? 100
+                                                     : 1000;
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const std::uint32_t biased_exponent = (bits >> 23) & 0xff;
+  ShortFixed r{false, bits >> 31, 0, 0};
+  // |v| >= 1024, infinities and NaNs.
+  if (biased_exponent >= 137) return r;
+  // |v| = mantissa / 2^shift exactly, shift 14..149.
+  const std::uint64_t mantissa = biased_exponent != 0
+                                     ? ((bits & 0x7fffff) | 0x800000u)
+                                     : (bits & 0x7fffff);
+  const int shift =
+      biased_exponent != 0 ? 150 - static_cast<int>(biased_exponent) : 149;
+  // mantissa * kScale < 2^34: from a shift of 35 on, |v| * kScale is below
+  // one half and rounds to zero.
+  if (shift <= 34) {
+    const std::uint64_t mask = (std::uint64_t{1} << shift) - 1;
+    std::uint64_t integer_part = mantissa >> shift;
+    const std::uint64_t scaled = (mantissa & mask) * kScale;
+    std::uint64_t decimals = scaled >> shift;
+    const std::uint64_t rest = scaled & mask;
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    // Exact ties go to the even neighbour of the whole scaled number, whose
+    // parity is that of decimals (kScale is even).
+    decimals += static_cast<std::uint64_t>(rest > half) |
+                (static_cast<std::uint64_t>(rest == half) & decimals & 1);
+    const std::uint64_t carry = decimals == kScale;
+    integer_part += carry;
+    decimals -= carry * kScale;
+    if (integer_part >= 1000) return r;
+    r.integer_part = integer_part;
+    r.decimals = decimals;
+  }
+  r.ok = true;
+  return r;
+}
+
 }  // namespace fast_fixed_detail
 
 // format_fixed for a precision fixed at compile time, specialised for the
@@ -111,56 +162,56 @@ inline constexpr auto kPointAndDecimals = [] {
 template <int kPrecision>
 inline char* format_fixed_fast(char* out, float v, int width) {
   static_assert(kPrecision >= 1 && kPrecision <= 3);
-  constexpr std::uint64_t kScale = kPrecision == 1   ? 10
-                                   : kPrecision == 2 ? 100
-                                                     : 1000;
-  std::uint32_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  const std::uint32_t biased_exponent = (bits >> 23) & 0xff;
-  // |v| >= 1024, infinities and NaNs: the general path.
-  if (biased_exponent >= 137) return format_fixed(out, v, width, kPrecision);
-  const std::size_t negative = bits >> 31;
-  // |v| = mantissa / 2^shift exactly, shift 14..149.
-  const std::uint64_t mantissa = biased_exponent != 0
-                                     ? ((bits & 0x7fffff) | 0x800000u)
-                                     : (bits & 0x7fffff);
-  const int shift =
-      biased_exponent != 0 ? 150 - static_cast<int>(biased_exponent) : 149;
-  std::uint64_t integer_part = 0;
-  std::uint64_t decimals = 0;  // the rounded fraction times kScale
-  // mantissa * kScale < 2^34: from a shift of 35 on, |v| * kScale is below
-  // one half and rounds to zero.
-  if (shift <= 34) {
-    const std::uint64_t mask = (std::uint64_t{1} << shift) - 1;
-    integer_part = mantissa >> shift;
-    const std::uint64_t scaled = (mantissa & mask) * kScale;
-    decimals = scaled >> shift;
-    const std::uint64_t rest = scaled & mask;
-    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-    // Exact ties go to the even neighbour of the whole scaled number, whose
-    // parity is that of decimals (kScale is even).
-    decimals += static_cast<std::uint64_t>(rest > half) |
-                (static_cast<std::uint64_t>(rest == half) & decimals & 1);
-    const std::uint64_t carry = decimals == kScale;
-    integer_part += carry;
-    decimals -= carry * kScale;
-    if (integer_part >= 1000) return format_fixed(out, v, width, kPrecision);
-  }
+  const fast_fixed_detail::ShortFixed f =
+      fast_fixed_detail::split_short_fixed<kPrecision>(v);
+  if (!f.ok) return format_fixed(out, v, width, kPrecision);
   const std::uint32_t integer_text =
-      fast_fixed_detail::kIntegerText[integer_part];
+      fast_fixed_detail::kIntegerText[f.integer_part];
   const std::uint32_t decimal_text =
-      fast_fixed_detail::kPointAndDecimals<kPrecision>[decimals];
+      fast_fixed_detail::kPointAndDecimals<kPrecision>[f.decimals];
   const std::size_t digits = integer_text >> 24;
-  const std::size_t length = negative + digits + 1 + kPrecision;
+  const std::size_t length = f.negative + digits + 1 + kPrecision;
   const std::size_t field = static_cast<std::size_t>(width);
   std::memcpy(out, "                ", 16);
   out += field > length ? field - length : 0;
   *out = '-';
-  out += negative;
+  out += f.negative;
   std::memcpy(out, &integer_text, 4);
   out += digits;
   std::memcpy(out, &decimal_text, 4);
   return out + 1 + kPrecision;
+}
+
+// printf("%8.*f", kPrecision, v) for the common case that the text without
+// padding fits the eight characters: writes exactly eight bytes at out and
+// returns the length of the text without its padding (so a text of
+// length <= 7 also reads as " " followed by "%7.*f"). Returns 0, with the
+// eight bytes at out unspecified, when |v| rounds to 1000 or more or is not
+// finite; format_fixed handles those. Each call depends on nothing but v,
+// so fields of fixed width can be written side by side in parallel.
+// REQUIRES: 1 <= kPrecision <= 3; out has room for 8 bytes.
+template <int kPrecision>
+inline std::size_t format_fixed_width8(char* out, float v) {
+  static_assert(kPrecision >= 1 && kPrecision <= 3);
+  const fast_fixed_detail::ShortFixed f =
+      fast_fixed_detail::split_short_fixed<kPrecision>(v);
+  const std::uint64_t integer_text =
+      fast_fixed_detail::kIntegerText[f.integer_part];
+  const std::uint64_t decimal_text =
+      fast_fixed_detail::kPointAndDecimals<kPrecision>[f.decimals];
+  const std::size_t digits = integer_text >> 24;
+  // Sign, integer digits, point and decimals from the lowest byte up: at
+  // most 1 + 3 + 1 + 3 = 8 bytes.
+  std::uint64_t text =
+      (integer_text & 0xffffff) | (decimal_text << (8 * digits));
+  text = (text << (8 * f.negative)) | ('-' * f.negative);
+  const std::size_t length = f.negative + digits + 1 + kPrecision;
+  const unsigned pad_bits = 8 * static_cast<unsigned>(8 - length);
+  const std::uint64_t field =
+      (text << pad_bits) |
+      (0x2020202020202020ull & ((std::uint64_t{1} << pad_bits) - 1));
+  std::memcpy(out, &field, 8);
+  return f.ok ? length : 0;
 }
 
 // Growable output buffer. Not thread-safe; movable, not copyable.
