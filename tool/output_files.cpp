@@ -1,6 +1,7 @@
 #include "tool/output_files.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "disk/pda.h"
+#include "tool/spectrum_lines.h"
 
 float power_db(float x) {
   if (!(x > 0.0f)) return 0.0f;
@@ -52,24 +54,6 @@ const char* const kTag[] = {"WIND: ", "RASS: ", "SPEC: "};
 // A float the decode did not allocate reads as 0.
 float at(const std::vector<float>& values, int64_t i) {
   return i < static_cast<int64_t>(values.size()) ? values[i] : 0.0f;
-}
-
-// " %.2f" of each of n values. Most points of a windowed spectrum are
-// exactly zero; those are written without the formatter.
-void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
-  if (n <= 0) return;
-  char* p =
-      t.tail(static_cast<size_t>(n) * (quellmar::kMaxFormattedLength + 1));
-  for (int64_t i = 0; i < n; ++i) {
-    if (std::bit_cast<uint32_t>(values[i]) == 0) {
-      std::memcpy(p, " 0.00", 5);
-      p += 5;
-    } else {
-      *p++ = ' ';
-      p = quellmar::format_fixed_fast<2>(p, values[i], 0);
-    }
-  }
-  t.commit(p);
 }
 
 // Spectrum lines are the bulk of a spectra run's text. The record loop
@@ -118,19 +102,6 @@ void put_gate_lines(TextBuffer& t, const float* const columns[5],
   t.commit(p);
 }
 
-// What the spectrum lines of one record are made from. The rows are shared
-// with the decoded record, so they outlive its release.
-struct SpectrumSource {
-  std::shared_ptr<float[]> rows;
-  int64_t decoded_gates = 0;  // rows the decode allocated
-  int64_t row_length = 0;
-  int64_t gate_count = 0;  // lines to write
-  int64_t points = 0;
-  int32_t w1s = 0, w1n = 0, w2s = 0, w2n = 0;
-  int32_t placement = 0;
-  bool positional = false;  // datacode ..17: values at their point number
-};
-
 SpectrumSource current_spectra() {
   SpectrumSource s;
   int32_t e1, e2, e3, e4, e5;
@@ -143,48 +114,6 @@ SpectrumSource current_spectra() {
   s.decoded_gates = pda_moments.gate_count;
   s.row_length = pda_moments.row_length;
   return s;
-}
-
-// The spectrum lines of gates first to end - 1.
-void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s, int64_t first,
-                        int64_t end) {
-  const int64_t points = s.points;
-  std::vector<float> buffer(points > 0 ? points : 0);
-  for (int64_t g = first; g < end; ++g) {
-    const bool allocated = g < s.decoded_gates;
-    const float* row = allocated ? s.rows.get() + g * s.row_length : nullptr;
-    const int64_t row_length = allocated ? s.row_length : 0;
-    // Row value at index i, 0 outside what the decode allocated.
-    auto value = [&](int64_t i) {
-      return i >= 0 && i < row_length ? row[i] : 0.0f;
-    };
-    t.append_int(g, 2);
-    if (s.w2n > 1) {
-      std::fill(buffer.begin(), buffer.end(), 0.0f);
-      // Compact rows hold window 2 first, then window 1; positional rows
-      // hold every value at its point number.
-      const int64_t first1 = s.positional ? s.w1s : s.w2n;
-      const int64_t first2 = s.positional ? s.w2s : 0;
-      for (int64_t j = 0; j < s.w1n; ++j) {
-        const int64_t pos = s.w1s - 1 + j;
-        if (pos >= 0 && pos < points) buffer[pos] = value(first1 + j);
-      }
-      if (s.placement == 1) {
-        for (int64_t j = 0; j < s.w2n; ++j) {
-          const int64_t pos = s.w2s - 1 + j;
-          if (pos >= 0 && pos < points) buffer[pos] = value(first2 + j);
-        }
-      }
-      put_spectrum_values(t, buffer.data(), points);
-    } else if (s.positional) {
-      buffer.resize(s.w1n > 0 ? s.w1n : 0);
-      for (int64_t j = 0; j < s.w1n; ++j) buffer[j] = value(s.w1s + j);
-      put_spectrum_values(t, buffer.data(), s.w1n);
-    } else {
-      put_spectrum_values(t, row, s.w1n < row_length ? s.w1n : row_length);
-    }
-    t.append_char('\n');
-  }
 }
 
 }  // namespace
