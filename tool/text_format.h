@@ -22,6 +22,7 @@
 #define QUELLMAR_TOOL_TEXT_FORMAT_H
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -116,36 +117,20 @@ inline ShortFixed split_short_fixed(float v) {
                                                      : 1000;
   std::uint32_t bits;
   std::memcpy(&bits, &v, sizeof bits);
-  const std::uint32_t biased_exponent = (bits >> 23) & 0xff;
   ShortFixed r{false, bits >> 31, 0, 0};
-  // |v| >= 1024, infinities and NaNs.
-  if (biased_exponent >= 137) return r;
-  // |v| = mantissa / 2^shift exactly, shift 14..149.
-  const std::uint64_t mantissa = biased_exponent != 0
-                                     ? ((bits & 0x7fffff) | 0x800000u)
-                                     : (bits & 0x7fffff);
-  const int shift =
-      biased_exponent != 0 ? 150 - static_cast<int>(biased_exponent) : 149;
-  // mantissa * kScale < 2^34: from a shift of 35 on, |v| * kScale is below
-  // one half and rounds to zero.
-  if (shift <= 34) {
-    const std::uint64_t mask = (std::uint64_t{1} << shift) - 1;
-    std::uint64_t integer_part = mantissa >> shift;
-    const std::uint64_t scaled = (mantissa & mask) * kScale;
-    std::uint64_t decimals = scaled >> shift;
-    const std::uint64_t rest = scaled & mask;
-    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-    // Exact ties go to the even neighbour of the whole scaled number, whose
-    // parity is that of decimals (kScale is even).
-    decimals += static_cast<std::uint64_t>(rest > half) |
-                (static_cast<std::uint64_t>(rest == half) & decimals & 1);
-    const std::uint64_t carry = decimals == kScale;
-    integer_part += carry;
-    decimals -= carry * kScale;
-    if (integer_part >= 1000) return r;
-    r.integer_part = integer_part;
-    r.decimals = decimals;
-  }
+  // |v| * 10^kPrecision is exact in a double (24 + 10 significant bits).
+  const double scaled = std::fabs(static_cast<double>(v)) * kScale;
+  // Rounded below 1000 * kScale (a tie at the limit goes to the even
+  // limit); false for infinities and NaNs as well.
+  if (!(scaled < 1000.0 * kScale - 0.5)) return r;
+  // Adding 1.5 * 2^52 rounds to an integer in the low bits of the sum, to
+  // nearest with ties to even, as printf rounds.
+  const double sum = scaled + 6755399441055744.0;
+  std::uint64_t sum_bits;
+  std::memcpy(&sum_bits, &sum, sizeof sum_bits);
+  const std::uint64_t n = sum_bits - 0x4338000000000000ull;
+  r.integer_part = n / kScale;
+  r.decimals = n % kScale;
   r.ok = true;
   return r;
 }
