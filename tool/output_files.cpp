@@ -116,10 +116,6 @@ SpectrumSource current_spectra() {
   return s;
 }
 
-}  // namespace
-
-namespace {
-
 // The writer whose text a process exit must not lose: an exit from inside
 // the access module (a fatal allocation failure) ends the process without
 // unwinding the record loop.
@@ -127,12 +123,12 @@ std::mutex active_mutex;
 OutputWriter* active_writer = nullptr;
 bool exit_hook_installed = false;
 
-}  // namespace
-
 void drain_active_writer() {
   std::lock_guard<std::mutex> lock(active_mutex);
   if (active_writer != nullptr) active_writer->close_all();
 }
+
+}  // namespace
 
 OutputWriter::OutputWriter(const SiteDescription& site) : site_(site) {
   std::lock_guard<std::mutex> lock(active_mutex);
