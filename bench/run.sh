@@ -8,8 +8,10 @@
 # the same folder. GNU cat copies file to file inside the kernel
 # (copy_file_range), so a second floor, dd with read/write through a user
 # buffer, shows the cost of handing the same bytes to the kernel from user
-# space, as any writer must. Prints one table; never fails the build on a
-# slow result.
+# space, as any writer must. Before every timed command the page cache is
+# written back (sync, not timed), so that no command pays for the writeback
+# of the one before it. Prints one table; never fails the build on a slow
+# result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -38,17 +40,20 @@ for input in d02123a.spc d02123a.mom; do
   dd_times=()
   for ((i = 0; i < runs; i++)); do
     rm -rf "$work" && mkdir -p "$work"
+    sync
     t0=$(now)
     (cd "$work" && "$tool" "$data/$input" >"$data/stdout.txt")
     t1=$(now)
     tool_times+=("$(echo "$t1 - $t0" | bc -l)")
     # The floor: the same bytes (files and summary lines) written by cat.
+    sync
     t0=$(now)
     cat "$work"/*.r* "$data/stdout.txt" >"$work/floor.out"
     t1=$(now)
     floor_times+=("$(echo "$t1 - $t0" | bc -l)")
     out_bytes=$(stat -c %s "$work/floor.out")
     rm -f "$work/floor.out"
+    sync
     t0=$(now)
     : >"$work/floor.out"
     for f in "$work"/*.r* "$data/stdout.txt"; do
