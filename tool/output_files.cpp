@@ -57,12 +57,14 @@ float at(const std::vector<float>& values, int64_t i) {
 }
 
 // Spectrum lines are the bulk of a spectra run's text. The record loop
-// formats the first two fifths of a record's lines and the writer thread,
-// which also makes every write, the rest: about an even load for the two.
+// formats the first lines of a record and the writer thread, which also
+// makes every write, the rest; the record loop's share, in 64ths of the
+// lines, follows the load: it grows when the record loop had to wait for
+// room in the queue and shrinks when the writer thread waited for work.
 // (In a moments run the writes alone keep the writer thread busy, so gate
 // lines are all formatted by the record loop.)
-constexpr int64_t kSplitNum = 2;
-constexpr int64_t kSplitDen = 5;
+constexpr int kShareSteps = 64;
+constexpr int kShareStep = 2;
 
 // Room one gate line may need in a TextBuffer.
 constexpr size_t kGateLineRoom = 5 * (quellmar::kMaxFormattedLength + 1) + 8;
@@ -312,7 +314,7 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
       // The writer thread's share is formatted from the record's rows,
       // which it holds on to.
       SpectrumSource source = current_spectra();
-      const int64_t split = source.gate_count * kSplitNum / kSplitDen;
+      const int64_t split = source.gate_count * spectra_share_ / kShareSteps;
       put_spectrum_lines(text_, source, 0, split);
       rest = [source = std::move(source), split](TextBuffer& t) {
         put_spectrum_lines(t, source, split, source.gate_count);
@@ -326,6 +328,14 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
       }
     }
     finish(k, std::move(rest));
+    if (k == kSpectra) {
+      const WriteBehind::Balance b = writer_.take_balance();
+      if (b.producer_waited) {
+        spectra_share_ = std::min(spectra_share_ + kShareStep, kShareSteps);
+      } else if (b.writer_idle) {
+        spectra_share_ = std::max(spectra_share_ - kShareStep, 0);
+      }
+    }
   }
   return true;
 }

@@ -90,6 +90,7 @@ class OutputWriter {
   TextBuffer text_;
   TextBuffer summary_;
   std::vector<float> scratch_columns_[5];
+  int spectra_share_ = 32;  // lines the record loop formats, in 64ths
 };
 
 #endif  // QUELLMAR_TOOL_OUTPUT_FILES_H

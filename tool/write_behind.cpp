@@ -50,6 +50,7 @@ void WriteBehind::queue(std::FILE* file, const std::string& name,
   for (;;) {
     const std::uint32_t written = written_.load(std::memory_order_acquire);
     if (queued - written < kSlots) break;
+    waited_ = true;
     wait_for_change(written_, written);
   }
   Slot& slot = slots_[queued % kSlots];
@@ -69,6 +70,14 @@ void WriteBehind::drain() {
     if (written == queued) return;
     wait_for_change(written_, written);
   }
+}
+
+WriteBehind::Balance WriteBehind::take_balance() {
+  Balance b;
+  b.producer_waited = waited_;
+  b.writer_idle = idle_.exchange(false, std::memory_order_relaxed);
+  waited_ = false;
+  return b;
 }
 
 WriteBehind::Failure WriteBehind::failure() {
@@ -97,7 +106,10 @@ void WriteBehind::write(Slot& slot) {
 void WriteBehind::run() {
   std::uint32_t written = 0;
   for (;;) {
-    wait_for_change(queued_, written);
+    if (queued_.load(std::memory_order_acquire) == written) {
+      idle_.store(true, std::memory_order_relaxed);
+      wait_for_change(queued_, written);
+    }
     if (stop_.load(std::memory_order_acquire)) return;
     write(slots_[written % kSlots]);
     ++written;

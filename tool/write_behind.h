@@ -63,6 +63,15 @@ class WriteBehind {
   // after a failure).
   void drain();
 
+  // Who waited for whom since the last call: the queueing thread for room
+  // (the writer is behind), or the writer for work (it could take more).
+  // Lets the owner shift work between the threads.
+  struct Balance {
+    bool producer_waited = false;
+    bool writer_idle = false;
+  };
+  Balance take_balance();
+
   // True once a write has failed; failure() then gives the details.
   bool failed() const { return failed_.load(std::memory_order_acquire); }
   Failure failure();
@@ -85,6 +94,8 @@ class WriteBehind {
   std::atomic<std::uint32_t> written_{0};
   std::atomic<bool> stop_{false};
   std::atomic<bool> failed_{false};
+  bool waited_ = false;            // the queueing thread's own
+  std::atomic<bool> idle_{false};  // set by the writer, taken by the owner
   std::mutex failure_mutex_;
   Failure failure_;
   std::thread thread_;  // last: starts after the state above exists
