@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -92,6 +93,49 @@ TEST(WriteBehind, BackPressureLosesNothing) {
   close(fds[0]);
   EXPECT_EQ(received.size(), want.size());
   EXPECT_TRUE(received == want);
+}
+
+// The balance report: a writer that ran out of work says so; a queue kept
+// full by a writer stuck in the kernel makes the queueing side wait.
+TEST(WriteBehind, BalanceTellsWhoWaited) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* out = fdopen(fds[1], "w");
+  ASSERT_NE(out, nullptr);
+  std::setvbuf(out, nullptr, _IONBF, 0);
+  {
+    WriteBehind writer;
+    TextBuffer text;
+    text.append("first\n");
+    writer.queue(out, "pipe", text);
+    writer.drain();
+    const WriteBehind::Balance idle = writer.take_balance();
+    EXPECT_FALSE(idle.producer_waited);
+    EXPECT_TRUE(idle.writer_idle);
+    // Nothing happened since: nothing to report.
+    const WriteBehind::Balance quiet = writer.take_balance();
+    EXPECT_FALSE(quiet.producer_waited);
+    EXPECT_FALSE(quiet.writer_idle);
+
+    // Texts larger than the pipe holds, with no reader yet: the writer
+    // blocks on the first, the queue fills, and the next queue() waits
+    // until the reader, started late, empties the pipe.
+    std::thread reader([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      char buf[65536];
+      while (read(fds[0], buf, sizeof buf) > 0) {
+      }
+    });
+    for (std::uint32_t i = 0; i <= WriteBehind::kSlots + 1; ++i) {
+      text.append(std::string(200000, 'x'));
+      writer.queue(out, "pipe", text);
+    }
+    writer.drain();
+    EXPECT_TRUE(writer.take_balance().producer_waited);
+    std::fclose(out);
+    reader.join();
+  }
+  close(fds[0]);
 }
 
 TEST(WriteBehind, EmptyTextsAreNotQueued) {
