@@ -56,13 +56,14 @@ float at(const std::vector<float>& values, int64_t i) {
   return i < static_cast<int64_t>(values.size()) ? values[i] : 0.0f;
 }
 
-// Spectrum lines are the bulk of a spectra run's text. The record loop
-// formats the first lines of a record and the writer thread, which also
-// makes every write, the rest; the record loop's share, in 64ths of the
-// lines, follows the load: it grows when the record loop had to wait for
-// room in the queue and shrinks when the writer thread waited for work.
-// (In a moments run the writes alone keep the writer thread busy, so gate
-// lines are all formatted by the record loop.)
+// Work shared between the record loop and the writer thread, which also
+// makes every write: the record loop formats the first lines of a record
+// (spectrum lines; the gate lines of its last block), the writer thread the
+// rest. The record loop's share, in 64ths of the lines, follows the load:
+// it grows when the record loop had to wait for room in the queue and
+// shrinks when the writer thread waited for work. Spectrum lines start
+// evenly shared; gate lines start mostly with the record loop, since in a
+// moments run the writes alone keep the writer thread busy.
 constexpr int kShareSteps = 64;
 constexpr int kShareStep = 2;
 
@@ -261,8 +262,11 @@ void OutputWriter::put_beam_line() {
 
 // The gate lines of one moment set: velocity, SNR, signal power in dB,
 // width, and noise (first set) or the auxiliary value (second set). Gates
-// the decode held nothing for print zeros.
-void OutputWriter::put_gate_block(bool second_set) {
+// the decode held nothing for print zeros. The record loop formats the
+// first `share` 64ths of the lines; the values of the others are copied
+// for the writer thread, which formats them into *rest.
+void OutputWriter::put_gate_block(bool second_set, int share,
+                                  WriteBehind::Completion* rest) {
   const MomentArrays& m = pda_moments;
   const std::vector<float>* sources[5] = {
       second_set ? &m.velocity2 : &m.velocity, second_set ? &m.snr2 : &m.snr,
@@ -286,7 +290,35 @@ void OutputWriter::put_gate_block(bool second_set) {
     }
     columns[c] = column.data();
   }
-  put_gate_lines(text_, columns, lines);
+  const size_t kept = lines * static_cast<size_t>(share) / kShareSteps;
+  put_gate_lines(text_, columns, kept);
+  const size_t deferred = lines - kept;
+  if (deferred == 0) return;
+  // A queued text is written before kSlots more are queued, so the kSlots
+  // + 1 buffers of deferred values are never in use at once.
+  std::vector<float>& values = deferred_[next_deferred_];
+  next_deferred_ = (next_deferred_ + 1) % std::size(deferred_);
+  values.resize(5 * deferred);
+  for (int c = 0; c < 5; ++c) {
+    std::copy(columns[c] + kept, columns[c] + lines,
+              values.begin() + static_cast<ptrdiff_t>(c * deferred));
+  }
+  *rest = [first = values.data(), deferred](TextBuffer& t) {
+    const float* const columns[5] = {first, first + deferred,
+                                     first + 2 * deferred, first + 3 * deferred,
+                                     first + 4 * deferred};
+    put_gate_lines(t, columns, deferred);
+  };
+}
+
+// Moves a share of the formatting towards the thread that waited less.
+void OutputWriter::rebalance(int* share) {
+  const WriteBehind::Balance b = writer_.take_balance();
+  if (b.producer_waited) {
+    *share = std::min(*share + kShareStep, kShareSteps);
+  } else if (b.writer_idle) {
+    *share = std::max(*share - kShareStep, 0);
+  }
 }
 
 bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
@@ -320,22 +352,19 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
         put_spectrum_lines(t, source, split, source.gate_count);
       };
     } else {
-      put_gate_block(false);
-      if (k == kRass) {
+      // In a moments run the writer thread's share comes from the record's
+      // last block; in a spectra run it has spectrum lines instead.
+      const int share = spectra_input ? kShareSteps : moments_share_;
+      const bool rass = k == kRass;
+      put_gate_block(false, rass ? kShareSteps : share, &rest);
+      if (rass) {
         put_record_line(text_, stamp.beam + 1, stamp);
         put_beam_line();
-        put_gate_block(true);
+        put_gate_block(true, share, &rest);
       }
     }
     finish(k, std::move(rest));
-    if (k == kSpectra) {
-      const WriteBehind::Balance b = writer_.take_balance();
-      if (b.producer_waited) {
-        spectra_share_ = std::min(spectra_share_ + kShareStep, kShareSteps);
-      } else if (b.writer_idle) {
-        spectra_share_ = std::max(spectra_share_ - kShareStep, 0);
-      }
-    }
   }
+  rebalance(spectra_input ? &spectra_share_ : &moments_share_);
   return true;
 }

@@ -81,7 +81,9 @@ class OutputWriter {
   bool report_write_failure();
   void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
   void put_beam_line();
-  void put_gate_block(bool second_set);
+  void put_gate_block(bool second_set, int share,
+                      WriteBehind::Completion* rest);
+  void rebalance(int* share);
 
   SiteDescription site_;
   OpenFile files_[kKinds];
@@ -90,7 +92,14 @@ class OutputWriter {
   TextBuffer text_;
   TextBuffer summary_;
   std::vector<float> scratch_columns_[5];
-  int spectra_share_ = 32;  // lines the record loop formats, in 64ths
+  // Lines the record loop formats, in 64ths (see output_files.cpp).
+  int spectra_share_ = 32;
+  int moments_share_ = 48;
+  // Values of gate lines the writer thread formats. A queued text is
+  // written before kSlots more are queued, so kSlots + 1 of these are never
+  // in use at once.
+  std::vector<float> deferred_[WriteBehind::kSlots + 1];
+  size_t next_deferred_ = 0;
 };
 
 #endif  // QUELLMAR_TOOL_OUTPUT_FILES_H
