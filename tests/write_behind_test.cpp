@@ -28,6 +28,15 @@ std::string text_for(int i) {
   return text;
 }
 
+// A pipe whose write end is an unbuffered stream, as the tool's output
+// files are; fds[0] is the read end. Null when no pipe could be made.
+std::FILE* unbuffered_pipe(int fds[2]) {
+  if (pipe(fds) != 0) return nullptr;
+  std::FILE* out = fdopen(fds[1], "w");
+  if (out != nullptr) std::setvbuf(out, nullptr, _IONBF, 0);
+  return out;
+}
+
 TEST(WriteBehind, TextsReachTheirFilesWholeAndInOrder) {
   TempDir dir;
   const std::string names[2] = {dir.file("one.txt"), dir.file("two.txt")};
@@ -65,10 +74,8 @@ TEST(WriteBehind, TextsReachTheirFilesWholeAndInOrder) {
 // queue fills and queue() has to wait for room; nothing is lost or reordered.
 TEST(WriteBehind, BackPressureLosesNothing) {
   int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::FILE* out = fdopen(fds[1], "w");
+  std::FILE* out = unbuffered_pipe(fds);
   ASSERT_NE(out, nullptr);
-  std::setvbuf(out, nullptr, _IONBF, 0);
   std::string received;
   std::thread reader([&] {
     char buf[4096];
@@ -99,10 +106,8 @@ TEST(WriteBehind, BackPressureLosesNothing) {
 // full by a writer stuck in the kernel makes the queueing side wait.
 TEST(WriteBehind, BalanceTellsWhoWaited) {
   int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::FILE* out = fdopen(fds[1], "w");
+  std::FILE* out = unbuffered_pipe(fds);
   ASSERT_NE(out, nullptr);
-  std::setvbuf(out, nullptr, _IONBF, 0);
   {
     WriteBehind writer;
     TextBuffer text;
