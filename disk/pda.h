@@ -268,7 +268,8 @@ struct MomentArrays {
 extern MomentArrays pda_moments;
 extern int32_t met_values[kMetValueCapacity];
 
-// Releases the current MomentArrays.
+// Releases the current MomentArrays. The storage of their gate arrays is
+// kept for the next decode, so memory does not grow from record to record.
 void pda_release_moments();
 
 // Reads the RecordHeader at the present position. 0: read whole; 1: end of
