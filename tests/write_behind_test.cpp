@@ -102,8 +102,8 @@ TEST(WriteBehind, BackPressureLosesNothing) {
   EXPECT_TRUE(received == want);
 }
 
-// The balance report: a writer that ran out of work says so; a queue kept
-// full by a writer stuck in the kernel makes the queueing side wait.
+// The balance report: a writer that ran out of work says so; a writer stuck
+// in the kernel makes the queueing side wait, for room or in drain().
 TEST(WriteBehind, BalanceTellsWhoWaited) {
   int fds[2];
   std::FILE* out = unbuffered_pipe(fds);
@@ -113,10 +113,8 @@ TEST(WriteBehind, BalanceTellsWhoWaited) {
     TextBuffer text;
     text.append("first\n");
     writer.queue(out, "pipe", text);
-    writer.drain();
-    const WriteBehind::Balance idle = writer.take_balance();
-    EXPECT_FALSE(idle.producer_waited);
-    EXPECT_TRUE(idle.writer_idle);
+    writer.drain();  // may wait: that counts as the producer waiting
+    EXPECT_TRUE(writer.take_balance().writer_idle);
     // Nothing happened since: nothing to report.
     const WriteBehind::Balance quiet = writer.take_balance();
     EXPECT_FALSE(quiet.producer_waited);

@@ -60,8 +60,9 @@ float at(const std::vector<float>& values, int64_t i) {
 // makes every write: the record loop formats the first lines of a record
 // (spectrum lines; the gate lines of its last block), the writer thread the
 // rest. The record loop's share, in 64ths of the lines, follows the load:
-// it grows when the record loop had to wait for room in the queue and
-// shrinks when the writer thread waited for work. Spectrum lines start
+// it grows when the record loop had to wait for the writer (the record
+// before was not yet written) and shrinks when the writer thread waited for
+// work. Spectrum lines start
 // evenly shared; gate lines start mostly with the record loop, since in a
 // moments run the writes alone keep the writer thread busy.
 constexpr int kShareSteps = 64;
@@ -150,8 +151,9 @@ OutputWriter::~OutputWriter() {
   close_all();
 }
 
-bool OutputWriter::open(Kind kind, const std::string& name) {
+bool OutputWriter::open(Kind kind, const std::string& name, bool* is_new) {
   OpenFile& f = files_[kind];
+  *is_new = false;
   if (f.file != nullptr && f.name == name) return true;
   if (f.file != nullptr) {
     writer_.drain();  // the writer may still hold text for this file
@@ -174,28 +176,23 @@ bool OutputWriter::open(Kind kind, const std::string& name) {
   std::setvbuf(file, nullptr, _IONBF, 0);
   f.file = file;
   f.name = name;
-  if (!exists) {
-    text_.append(" ");
-    text_.append(site_.label);
-    for (size_t n = site_.label.size(); n < 30; ++n) text_.append_char(' ');
-    text_.append_char(' ');
-    text_.append_int(site_.value_1, 4);
-    text_.append_char(' ');
-    text_.append_int(site_.value_2, 5);
-    text_.append_char(' ');
-    text_.append_int(site_.value_4, 5);
-    text_.append_char(' ');
-    text_.append_int(site_.tx_frequency, 5);
-    text_.append_char('\n');
-  }
+  *is_new = !exists;
   return true;
 }
 
-// Hands the record's text for this file, and what remains to be added to
-// it, to the writer thread.
-void OutputWriter::finish(Kind kind, WriteBehind::Completion rest) {
-  OpenFile& f = files_[kind];
-  writer_.queue(f.file, f.name, text_, std::move(rest));
+void OutputWriter::put_file_header_line(TextBuffer& t) {
+  t.append(" ");
+  t.append(site_.label);
+  for (size_t n = site_.label.size(); n < 30; ++n) t.append_char(' ');
+  t.append_char(' ');
+  t.append_int(site_.value_1, 4);
+  t.append_char(' ');
+  t.append_int(site_.value_2, 5);
+  t.append_char(' ');
+  t.append_int(site_.value_4, 5);
+  t.append_char(' ');
+  t.append_int(site_.tx_frequency, 5);
+  t.append_char('\n');
 }
 
 bool OutputWriter::report_write_failure() {
@@ -239,9 +236,8 @@ void OutputWriter::put_record_line(TextBuffer& t, int32_t beam,
   t.append_char('\n');
 }
 
-void OutputWriter::put_beam_line() {
+void OutputWriter::put_beam_line(TextBuffer& t) {
   const BeamInfo& b = pda_beam_info;
-  TextBuffer& t = text_;
   t.append_int(b.ipp_ns / 1000, 2);
   t.append_char(' ');
   t.append_int(b.pulse_width, 4);
@@ -265,7 +261,7 @@ void OutputWriter::put_beam_line() {
 // the decode held nothing for print zeros. The record loop formats the
 // first `share` 64ths of the lines; the values of the others are copied
 // for the writer thread, which formats them into *rest.
-void OutputWriter::put_gate_block(bool second_set, int share,
+void OutputWriter::put_gate_block(TextBuffer& t, bool second_set, int share,
                                   WriteBehind::Completion* rest) {
   const MomentArrays& m = pda_moments;
   const std::vector<float>* sources[5] = {
@@ -291,7 +287,7 @@ void OutputWriter::put_gate_block(bool second_set, int share,
     columns[c] = column.data();
   }
   const size_t kept = lines * static_cast<size_t>(share) / kShareSteps;
-  put_gate_lines(text_, columns, kept);
+  put_gate_lines(t, columns, kept);
   const size_t deferred = lines - kept;
   if (deferred == 0) return;
   // A queued text is written before kSlots more are queued, so the kSlots
@@ -321,16 +317,59 @@ void OutputWriter::rebalance(int* share) {
   }
 }
 
+// One file's block of the current record, formatted into t; what the
+// writer thread is to add goes into *rest.
+void OutputWriter::format_block(Kind k, const RecordStamp& stamp,
+                                bool spectra_input, TextBuffer& t,
+                                WriteBehind::Completion* rest) {
+  put_record_line(t, stamp.beam, stamp);
+  put_beam_line(t);
+  if (k == kSpectra) {
+    // The writer thread's share is formatted from the record's rows, which
+    // it holds on to.
+    SpectrumSource source = current_spectra();
+    const int64_t split = source.gate_count * spectra_share_ / kShareSteps;
+    put_spectrum_lines(t, source, 0, split);
+    *rest = [source = std::move(source), split](TextBuffer& text) {
+      put_spectrum_lines(text, source, split, source.gate_count);
+    };
+    return;
+  }
+  // In a moments run the writer thread's share comes from the record's
+  // last block; in a spectra run it has spectrum lines instead.
+  const int share = spectra_input ? kShareSteps : moments_share_;
+  const bool rass = k == kRass;
+  put_gate_block(t, false, rass ? kShareSteps : share, rest);
+  if (rass) {
+    put_record_line(t, stamp.beam + 1, stamp);
+    put_beam_line(t);
+    put_gate_block(t, true, share, rest);
+  }
+}
+
 bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
-  // A failed write of an earlier record ends the run before this one.
-  if (writer_.failed()) return close_all();
   const Kind kind = pda_beam_info.spectral_points < 2048 ? kWind : kRass;
-  Kind kinds[2] = {kind, kSpectra};
+  const Kind kinds[2] = {kind, kSpectra};
   const int count = spectra_input ? 2 : 1;
+  // The record's blocks are formatted while the writer thread still writes
+  // the record before; nothing of this record (summary line, header line,
+  // block) goes out until every earlier record has been handed over.
+  for (int i = 0; i < count; ++i) {
+    blocks_[i].clear();
+    format_block(kinds[i], stamp, spectra_input, blocks_[i], &rests_[i]);
+  }
+  writer_.drain();
+  if (writer_.failed()) {
+    for (auto& rest : rests_) rest = nullptr;
+    return close_all();
+  }
   for (int i = 0; i < count; ++i) {
     const Kind k = kinds[i];
-    if (!open(k, output_file_name(site_.label, stamp.year, stamp.day,
-                                  kSuffix[k]))) {
+    bool is_new = false;
+    if (!open(k,
+              output_file_name(site_.label, stamp.year, stamp.day, kSuffix[k]),
+              &is_new)) {
+      for (auto& rest : rests_) rest = nullptr;
       return false;
     }
     // The summary line is the record line behind its tag.
@@ -339,31 +378,17 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
     put_record_line(summary_, stamp.beam, stamp);
     std::fwrite(summary_.data(), 1, summary_.size(), stdout);
 
-    put_record_line(text_, stamp.beam, stamp);
-    put_beam_line();
-    WriteBehind::Completion rest;
-    if (k == kSpectra) {
-      // The writer thread's share is formatted from the record's rows,
-      // which it holds on to.
-      SpectrumSource source = current_spectra();
-      const int64_t split = source.gate_count * spectra_share_ / kShareSteps;
-      put_spectrum_lines(text_, source, 0, split);
-      rest = [source = std::move(source), split](TextBuffer& t) {
-        put_spectrum_lines(t, source, split, source.gate_count);
-      };
-    } else {
-      // In a moments run the writer thread's share comes from the record's
-      // last block; in a spectra run it has spectrum lines instead.
-      const int share = spectra_input ? kShareSteps : moments_share_;
-      const bool rass = k == kRass;
-      put_gate_block(false, rass ? kShareSteps : share, &rest);
-      if (rass) {
-        put_record_line(text_, stamp.beam + 1, stamp);
-        put_beam_line();
-        put_gate_block(true, share, &rest);
-      }
+    if (is_new) {
+      // A file the record creates starts with its header line, in the same
+      // write as the block.
+      header_.clear();
+      put_file_header_line(header_);
+      header_.append(blocks_[i].view());
+      std::swap(header_, blocks_[i]);
     }
-    finish(k, std::move(rest));
+    writer_.queue(files_[k].file, files_[k].name, blocks_[i],
+                  std::move(rests_[i]));
+    rests_[i] = nullptr;
   }
   rebalance(spectra_input ? &spectra_share_ : &moments_share_);
   return true;

@@ -8,9 +8,12 @@
 //
 // Files stay open while consecutive records go to the same file. Each
 // record's text for a file is handed to the operating system with one
-// write, in record order, by a writer thread (WriteBehind) while the next
-// record is formatted; the writer is drained before a file is closed or
-// replaced, when the run ends, and when the process exits.
+// write, in record order, by a writer thread (WriteBehind), which may also
+// format part of it. A record is formatted while the record before is
+// being written, but nothing of it is written (summary line included) until
+// every earlier record has been handed over; the writer is also drained
+// before a file is closed or replaced, when the run ends, and when the
+// process exits.
 
 #ifndef QUELLMAR_TOOL_OUTPUT_FILES_H
 #define QUELLMAR_TOOL_OUTPUT_FILES_H
@@ -76,12 +79,14 @@ class OutputWriter {
   };
   enum Kind { kWind, kRass, kSpectra, kKinds };
 
-  bool open(Kind kind, const std::string& name);
-  void finish(Kind kind, WriteBehind::Completion rest);
+  bool open(Kind kind, const std::string& name, bool* is_new);
+  void put_file_header_line(TextBuffer& t);
+  void format_block(Kind k, const RecordStamp& stamp, bool spectra_input,
+                    TextBuffer& t, WriteBehind::Completion* rest);
   bool report_write_failure();
   void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
-  void put_beam_line();
-  void put_gate_block(bool second_set, int share,
+  void put_beam_line(TextBuffer& t);
+  void put_gate_block(TextBuffer& t, bool second_set, int share,
                       WriteBehind::Completion* rest);
   void rebalance(int* share);
 
@@ -89,7 +94,11 @@ class OutputWriter {
   OpenFile files_[kKinds];
   WriteBehind writer_;
   bool write_failure_reported_ = false;
-  TextBuffer text_;
+  // The current record's blocks (wind or RASS, then spectra) and what the
+  // writer thread adds to each.
+  TextBuffer blocks_[2];
+  WriteBehind::Completion rests_[2];
+  TextBuffer header_;
   TextBuffer summary_;
   std::vector<float> scratch_columns_[5];
   // Lines the record loop formats, in 64ths (see output_files.cpp).

@@ -5,8 +5,11 @@
 
 namespace {
 
-// Polls with yields before sleeping: a futex sleep and wake per record
-// would cost more than the record's write.
+// The other side is usually a few microseconds away (a record of a moments
+// file takes about as long to format as to write), so a wait first spins,
+// about 50 us, then polls with yields, and sleeps only after that: a futex
+// sleep and wake per record would cost more than the record's write.
+constexpr int kSpins = 2000;
 constexpr int kYields = 200;
 
 // Waits until counter differs from value: spins briefly, then yields the
@@ -14,7 +17,7 @@ constexpr int kYields = 200;
 // while polling, and finally sleeps on the counter.
 void wait_for_change(const std::atomic<std::uint32_t>& counter,
                      std::uint32_t value) {
-  for (int i = 0; i < 64; ++i) {
+  for (int i = 0; i < kSpins; ++i) {
     if (counter.load(std::memory_order_acquire) != value) return;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
@@ -68,6 +71,7 @@ void WriteBehind::drain() {
   for (;;) {
     const std::uint32_t written = written_.load(std::memory_order_acquire);
     if (written == queued) return;
+    waited_ = true;
     wait_for_change(written_, written);
   }
 }

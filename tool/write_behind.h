@@ -4,12 +4,13 @@
 // it here; a writer thread writes each queued text with one unbuffered
 // fwrite, in queue order, while the main thread goes on with the next
 // record. At most kSlots texts wait at any time: queueing more waits until
-// the oldest has been written, so the writer is never more than about one
-// record behind.
+// the oldest has been written.
 //
-// drain() returns once every queued text has been written. The owner drains
-// before it closes or replaces a file the writer may still use, before any
-// exit of the run, and before reporting a write error; destruction drains.
+// drain() returns once every queued text has been written. The extraction
+// tool drains before it writes anything of a record (so each record is
+// handed over before the next one's output starts), before it closes or
+// replaces a file the writer may still use, before any exit of the run, and
+// before reporting a write error; destruction drains.
 // A failed write stops all later writes (nothing is written after a gap)
 // and is reported by failure() with the file's name and errno.
 //
@@ -64,8 +65,8 @@ class WriteBehind {
   void drain();
 
   // Who waited for whom since the last call: the queueing thread for room
-  // (the writer is behind), or the writer for work (it could take more).
-  // Lets the owner shift work between the threads.
+  // or in drain() (the writer is behind), or the writer for work (it could
+  // take more). Lets the owner shift work between the threads.
   struct Balance {
     bool producer_waited = false;
     bool writer_idle = false;
