@@ -241,6 +241,12 @@ inline qwriter::Bytes builtin_header(int choice) {
   return file;
 }
 
+// The header file an input stands for: its own bytes, or a built-in one.
+inline std::vector<uint8_t> header_file(const PairInput& in) {
+  return in.header_choice == 0 ? in.header
+                               : builtin_header(in.header_choice).buf;
+}
+
 // ---------------------------------------------------------------------------
 // Bound on the spectra table of one decode
 

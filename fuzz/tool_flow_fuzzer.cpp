@@ -79,9 +79,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qfuzz::PairInput in;
   if (!qfuzz::split_pair_input(data, size, &in)) return -1;
-  std::vector<uint8_t> header = in.header;
-  if (in.header_choice != 0)
-    header = qfuzz::builtin_header(in.header_choice).buf;
+  const std::vector<uint8_t> header = qfuzz::header_file(in);
   const qfuzz::DecodeBound bound = qfuzz::decode_bound(header, in.data);
   if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues ||
       bound.spectrum_line_values > kMaxSpectraValues) {

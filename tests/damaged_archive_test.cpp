@@ -1352,16 +1352,11 @@ TEST(FuzzRegressions, StoredInputsReplayCleanly) {
     } else if (name.rfind("records-", 0) == 0) {
       qfuzz::PairInput in;
       ASSERT_TRUE(qfuzz::split_pair_input(input.data(), input.size(), &in));
-      const std::vector<uint8_t> header =
-          in.header_choice == 0 ? in.header
-                                : qfuzz::builtin_header(in.header_choice).buf;
-      problem = qfuzz::run_records_flow(prefix, in, header);
+      problem = qfuzz::run_records_flow(prefix, in, qfuzz::header_file(in));
     } else if (name.rfind("tool-", 0) == 0) {
       qfuzz::PairInput in;
       ASSERT_TRUE(qfuzz::split_pair_input(input.data(), input.size(), &in));
-      const std::vector<uint8_t> header =
-          in.header_choice == 0 ? in.header
-                                : qfuzz::builtin_header(in.header_choice).buf;
+      const std::vector<uint8_t> header = qfuzz::header_file(in);
       const std::string data_name =
           qfuzz::pair_data_name(in.name_choice, in.spectra);
       qfuzz::write_bytes(prefix + data_name, in.data.data(), in.data.size());
