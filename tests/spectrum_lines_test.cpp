@@ -61,9 +61,7 @@ std::string model_lines(const SpectrumSource& s) {
 
 std::string lines(const SpectrumSource& s) {
   TextBuffer t;
-  // In two calls, as the record loop and the writer thread share them.
-  put_spectrum_lines(t, s, 0, s.gate_count / 2);
-  put_spectrum_lines(t, s, s.gate_count / 2, s.gate_count);
+  put_spectrum_lines(t, s);
   return std::string(t.view());
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "disk/pda.h"
+#include "tool/interrupt.h"
 #include "tool/output_files.h"
 
 namespace {
@@ -54,6 +55,8 @@ int write_records(OutputWriter& writer, const RunRequest& request) {
                                          &stamp.minute, &stamp.second);
     if (!writer.write_record(stamp, request.spectra_input)) return 1;
     pda_release_moments();
+    // An interrupted run ends between records; main ends it by the signal.
+    if (quellmar::interrupt_signal() != 0) return 0;
     if (!pda_next_record(&new_header)) return 0;
     if (instant >= request.stop_time) return 0;
   }
@@ -85,7 +88,8 @@ int run_main_loop(const RunRequest& request) {
 
   OutputWriter writer(site);
   const int status = write_records(writer, request);
-  // All text handed over and the files closed; a failed write ends the run
-  // with status 1 even when the records ran out normally.
+  // All held text handed over and the files closed, whatever the status; a
+  // failed write ends the run with status 1 even when the records ran out
+  // normally.
   return writer.close_all() ? status : 1;
 }

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -55,18 +54,6 @@ const char* const kTag[] = {"WIND: ", "RASS: ", "SPEC: "};
 float at(const std::vector<float>& values, int64_t i) {
   return i < static_cast<int64_t>(values.size()) ? values[i] : 0.0f;
 }
-
-// Work shared between the record loop and the writer thread, which also
-// makes every write: the record loop formats the first lines of a record
-// (spectrum lines; the gate lines of its last block), the writer thread the
-// rest. The record loop's share, in 64ths of the lines, follows the load:
-// it grows when the record loop had to wait for the writer (the record
-// before was not yet written) and shrinks when the writer thread waited for
-// work. Spectrum lines start
-// evenly shared; gate lines start mostly with the record loop, since in a
-// moments run the writes alone keep the writer thread busy.
-constexpr int kShareSteps = 64;
-constexpr int kShareStep = 2;
 
 // Room one gate line may need in a TextBuffer.
 constexpr size_t kGateLineRoom = 5 * (quellmar::kMaxFormattedLength + 1) + 8;
@@ -120,63 +107,59 @@ SpectrumSource current_spectra() {
   return s;
 }
 
-// The writer whose text a process exit must not lose: an exit from inside
-// the access module (a fatal allocation failure) ends the process without
-// unwinding the record loop.
-std::mutex active_mutex;
+// The writer whose held text a process exit must not lose: an exit from
+// inside the access module (a fatal allocation failure) ends the process
+// without unwinding the record loop.
 OutputWriter* active_writer = nullptr;
 bool exit_hook_installed = false;
 
-void drain_active_writer() {
-  std::lock_guard<std::mutex> lock(active_mutex);
+void close_active_writer() {
   if (active_writer != nullptr) active_writer->close_all();
 }
 
 }  // namespace
 
 OutputWriter::OutputWriter(const SiteDescription& site) : site_(site) {
-  std::lock_guard<std::mutex> lock(active_mutex);
   active_writer = this;
   if (!exit_hook_installed) {
     exit_hook_installed = true;
-    std::atexit(drain_active_writer);
+    std::atexit(close_active_writer);
   }
 }
 
 OutputWriter::~OutputWriter() {
-  {
-    std::lock_guard<std::mutex> lock(active_mutex);
-    if (active_writer == this) active_writer = nullptr;
-  }
+  if (active_writer == this) active_writer = nullptr;
   close_all();
 }
 
-bool OutputWriter::open(Kind kind, const std::string& name, bool* is_new) {
-  OpenFile& f = files_[kind];
-  *is_new = false;
-  if (f.file != nullptr && f.name == name) return true;
-  if (f.file != nullptr) {
-    writer_.drain();  // the writer may still hold text for this file
-    std::fclose(f.file);
+// Hands over what file holds, unless a write has failed before. Reports
+// the first failure.
+bool OutputWriter::hand_over(quellmar::AppendFile& file) {
+  if (write_failed_) {
+    file.text().clear();
+    return false;
   }
-  f.file = nullptr;
-  f.name.clear();
+  if (!file.is_open() || file.hand_over()) return true;
+  write_failed_ = true;
+  std::fprintf(stderr, "Cannot write file %s: %s\n", file.name().c_str(),
+               std::strerror(errno));
+  return false;
+}
 
-  bool exists = false;
-  if (std::FILE* probe = std::fopen(name.c_str(), "r")) {
-    exists = true;
-    std::fclose(probe);
-  }
-  std::FILE* file = std::fopen(name.c_str(), "a");
-  if (file == nullptr) {
+bool OutputWriter::open(Kind kind, const std::string& name) {
+  quellmar::AppendFile& f = files_[kind];
+  if (f.is_open() && f.name() == name) return true;
+  const bool handed_over = hand_over(f);
+  f.close();
+  if (!handed_over) return false;
+  // A file the record creates starts with its header line.
+  header_.clear();
+  put_file_header_line(header_);
+  bool is_new = false;
+  if (!f.open(name, header_.view(), &is_new)) {
     std::fprintf(stderr, "Cannot open file %s\n", name.c_str());
     return false;
   }
-  // Each record's text goes out in one write of its own.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  f.file = file;
-  f.name = name;
-  *is_new = !exists;
   return true;
 }
 
@@ -195,24 +178,14 @@ void OutputWriter::put_file_header_line(TextBuffer& t) {
   t.append_char('\n');
 }
 
-bool OutputWriter::report_write_failure() {
-  const WriteBehind::Failure failure = writer_.failure();
-  if (failure.name.empty()) return false;
-  std::fprintf(stderr, "Cannot write file %s: %s\n", failure.name.c_str(),
-               std::strerror(failure.error));
-  return true;
-}
-
 bool OutputWriter::close_all() {
-  writer_.drain();
-  for (OpenFile& f : files_) {
-    if (f.file != nullptr) std::fclose(f.file);
-    f.file = nullptr;
-    f.name.clear();
+  bool ok = !write_failed_;
+  for (quellmar::AppendFile& f : files_) {
+    ok = hand_over(f) && ok;
+    f.close();
   }
-  if (write_failure_reported_) return false;
-  write_failure_reported_ = report_write_failure();
-  return !write_failure_reported_;
+  std::fflush(stdout);
+  return ok;
 }
 
 void OutputWriter::put_record_line(TextBuffer& t, int32_t beam,
@@ -258,11 +231,8 @@ void OutputWriter::put_beam_line(TextBuffer& t) {
 
 // The gate lines of one moment set: velocity, SNR, signal power in dB,
 // width, and noise (first set) or the auxiliary value (second set). Gates
-// the decode held nothing for print zeros. The record loop formats the
-// first `share` 64ths of the lines; the values of the others are copied
-// for the writer thread, which formats them into *rest.
-void OutputWriter::put_gate_block(TextBuffer& t, bool second_set, int share,
-                                  WriteBehind::Completion* rest) {
+// the decode held nothing for print zeros.
+void OutputWriter::put_gate_block(TextBuffer& t, bool second_set) {
   const MomentArrays& m = pda_moments;
   const std::vector<float>* sources[5] = {
       second_set ? &m.velocity2 : &m.velocity, second_set ? &m.snr2 : &m.snr,
@@ -286,64 +256,23 @@ void OutputWriter::put_gate_block(TextBuffer& t, bool second_set, int share,
     }
     columns[c] = column.data();
   }
-  const size_t kept = lines * static_cast<size_t>(share) / kShareSteps;
-  put_gate_lines(t, columns, kept);
-  const size_t deferred = lines - kept;
-  if (deferred == 0) return;
-  // A queued text is written before kSlots more are queued, so the kSlots
-  // + 1 buffers of deferred values are never in use at once.
-  std::vector<float>& values = deferred_[next_deferred_];
-  next_deferred_ = (next_deferred_ + 1) % std::size(deferred_);
-  values.resize(5 * deferred);
-  for (int c = 0; c < 5; ++c) {
-    std::copy(columns[c] + kept, columns[c] + lines,
-              values.begin() + static_cast<ptrdiff_t>(c * deferred));
-  }
-  *rest = [first = values.data(), deferred](TextBuffer& t) {
-    const float* const columns[5] = {first, first + deferred,
-                                     first + 2 * deferred, first + 3 * deferred,
-                                     first + 4 * deferred};
-    put_gate_lines(t, columns, deferred);
-  };
+  put_gate_lines(t, columns, lines);
 }
 
-// Moves a share of the formatting towards the thread that waited less.
-void OutputWriter::rebalance(int* share) {
-  const WriteBehind::Balance b = writer_.take_balance();
-  if (b.producer_waited) {
-    *share = std::min(*share + kShareStep, kShareSteps);
-  } else if (b.writer_idle) {
-    *share = std::max(*share - kShareStep, 0);
-  }
-}
-
-// One file's block of the current record, formatted into t; what the
-// writer thread is to add goes into *rest.
-void OutputWriter::format_block(Kind k, const RecordStamp& stamp,
-                                bool spectra_input, TextBuffer& t,
-                                WriteBehind::Completion* rest) {
+// One file's block of the current record.
+void OutputWriter::put_block(Kind k, const RecordStamp& stamp, TextBuffer& t) {
   put_record_line(t, stamp.beam, stamp);
   put_beam_line(t);
   if (k == kSpectra) {
-    // The writer thread's share is formatted from the record's rows, which
-    // it holds on to.
-    SpectrumSource source = current_spectra();
-    const int64_t split = source.gate_count * spectra_share_ / kShareSteps;
-    put_spectrum_lines(t, source, 0, split);
-    *rest = [source = std::move(source), split](TextBuffer& text) {
-      put_spectrum_lines(text, source, split, source.gate_count);
-    };
+    const SpectrumSource source = current_spectra();
+    put_spectrum_lines(t, source);
     return;
   }
-  // In a moments run the writer thread's share comes from the record's
-  // last block; in a spectra run it has spectrum lines instead.
-  const int share = spectra_input ? kShareSteps : moments_share_;
-  const bool rass = k == kRass;
-  put_gate_block(t, false, rass ? kShareSteps : share, rest);
-  if (rass) {
+  put_gate_block(t, false);
+  if (k == kRass) {
     put_record_line(t, stamp.beam + 1, stamp);
     put_beam_line(t);
-    put_gate_block(t, true, share, rest);
+    put_gate_block(t, true);
   }
 }
 
@@ -351,25 +280,10 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
   const Kind kind = pda_beam_info.spectral_points < 2048 ? kWind : kRass;
   const Kind kinds[2] = {kind, kSpectra};
   const int count = spectra_input ? 2 : 1;
-  // The record's blocks are formatted while the writer thread still writes
-  // the record before; nothing of this record (summary line, header line,
-  // block) goes out until every earlier record has been handed over.
-  for (int i = 0; i < count; ++i) {
-    blocks_[i].clear();
-    format_block(kinds[i], stamp, spectra_input, blocks_[i], &rests_[i]);
-  }
-  writer_.drain();
-  if (writer_.failed()) {
-    for (auto& rest : rests_) rest = nullptr;
-    return close_all();
-  }
   for (int i = 0; i < count; ++i) {
     const Kind k = kinds[i];
-    bool is_new = false;
-    if (!open(k,
-              output_file_name(site_.label, stamp.year, stamp.day, kSuffix[k]),
-              &is_new)) {
-      for (auto& rest : rests_) rest = nullptr;
+    if (!open(k, output_file_name(site_.label, stamp.year, stamp.day,
+                                  kSuffix[k]))) {
       return false;
     }
     // The summary line is the record line behind its tag.
@@ -378,18 +292,9 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
     put_record_line(summary_, stamp.beam, stamp);
     std::fwrite(summary_.data(), 1, summary_.size(), stdout);
 
-    if (is_new) {
-      // A file the record creates starts with its header line, in the same
-      // write as the block.
-      header_.clear();
-      put_file_header_line(header_);
-      header_.append(blocks_[i].view());
-      std::swap(header_, blocks_[i]);
-    }
-    writer_.queue(files_[k].file, files_[k].name, blocks_[i],
-                  std::move(rests_[i]));
-    rests_[i] = nullptr;
+    quellmar::AppendFile& file = files_[k];
+    put_block(k, stamp, file.text());
+    if (file.holds_enough() && !hand_over(file)) return false;
   }
-  rebalance(spectra_input ? &spectra_share_ : &moments_share_);
-  return true;
+  return !write_failed_;
 }

@@ -72,11 +72,10 @@ Placed place(int64_t start, int64_t count, int64_t source, int64_t points) {
 
 }  // namespace
 
-void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s, int64_t first,
-                        int64_t end) {
+void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s) {
   const int64_t points = s.points;
   std::vector<float> buffer;
-  for (int64_t g = first; g < end; ++g) {
+  for (int64_t g = 0; g < s.gate_count; ++g) {
     const bool allocated = g < s.decoded_gates;
     const float* row = allocated ? s.rows.get() + g * s.row_length : nullptr;
     const int64_t row_length = allocated ? s.row_length : 0;
