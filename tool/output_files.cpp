@@ -268,8 +268,8 @@ void OutputWriter::put_gate_block(TextBuffer& t, bool second_set) {
 
 // One file's block of the current record.
 void OutputWriter::put_block(Kind k, const RecordStamp& stamp, TextBuffer& t) {
-  put_record_line(t, stamp.beam, stamp);
-  put_beam_line(t);
+  t.append(record_line_.view());
+  t.append(beam_line_.view());
   if (k == kSpectra) {
     const SpectrumSource source = current_spectra();
     put_spectrum_lines(t, source);
@@ -278,7 +278,7 @@ void OutputWriter::put_block(Kind k, const RecordStamp& stamp, TextBuffer& t) {
   put_gate_block(t, false);
   if (k == kRass) {
     put_record_line(t, stamp.beam + 1, stamp);
-    put_beam_line(t);
+    t.append(beam_line_.view());
     put_gate_block(t, true);
   }
 }
@@ -287,6 +287,11 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
   const Kind kind = pda_beam_info.spectral_points < 2048 ? kWind : kRass;
   const Kind kinds[2] = {kind, kSpectra};
   const int count = spectra_input ? 2 : 1;
+  // The record and beam lines are the same in every block of the record.
+  record_line_.clear();
+  put_record_line(record_line_, stamp.beam, stamp);
+  beam_line_.clear();
+  put_beam_line(beam_line_);
   for (int i = 0; i < count; ++i) {
     const Kind k = kinds[i];
     if (!open(k, output_file_name(site_.label, stamp.year, stamp.day,
@@ -296,7 +301,7 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
     // The summary line is the record line behind its tag.
     summary_.clear();
     summary_.append(kTag[k]);
-    put_record_line(summary_, stamp.beam, stamp);
+    summary_.append(record_line_.view());
     std::fwrite(summary_.data(), 1, summary_.size(), stdout);
 
     quellmar::AppendFile& file = files_[k];

@@ -87,6 +87,8 @@ class OutputWriter {
   // has a gap.
   bool write_failed_ = false;
   TextBuffer header_;
+  TextBuffer record_line_;
+  TextBuffer beam_line_;
   TextBuffer summary_;
   std::vector<float> scratch_columns_[5];
 };
