@@ -89,7 +89,14 @@ class MomentSet {
     static std::vector<unsigned char> buffer;
     buffer.assign(static_cast<size_t>(gates) * group, 0);
     data_ = buffer.data();
-    got_ = pair.data.read(data_, buffer.size());
+    size_ = buffer.size();
+    got_ = pair.data.read(data_, size_);
+  }
+  // True when the file delivered every gate whole; at() then gives gate
+  // g's group in place.
+  bool complete() const { return got_ == size_; }
+  const unsigned char* at(int64_t g) const {
+    return data_ + static_cast<size_t>(g) * group_;
   }
   // Copies gate g's group into b with its incomplete fields zeroed and
   // returns the number of its bytes the file delivered.
@@ -114,6 +121,7 @@ class MomentSet {
   size_t group_;
   const int* field_ends_;
   unsigned char* data_;
+  size_t size_;
   size_t got_;
 };
 
@@ -232,6 +240,7 @@ void decode_spectra(int64_t gates, int64_t points) {
 struct PowerTables {
   std::vector<double> snr_power;    // by raw snr count
   std::vector<float> noise_linear;  // by raw noise count
+  std::vector<float> hundredths;    // count / 100, 16-bit snr and noise
   int offset = 0;                   // index of raw count 0
 };
 
@@ -257,6 +266,7 @@ const PowerTables& tables_16bit() {
     p.noise_linear.reserve(65536);
     for (int raw = -32768; raw < 32768; ++raw) {
       const float snr = static_cast<float>(raw / 100.0);
+      p.hundredths.push_back(snr);
       p.snr_power.push_back(std::pow(10.0, snr / 10.0));
       p.noise_linear.push_back(
           static_cast<float>(std::pow(10.0, raw / 1000.0)));
@@ -284,14 +294,16 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
   if (encoding16) {
     static const int kEnds[4] = {2, 4, 6, 8};
     const MomentSet set(gates, 8, kEnds);
+    const bool complete = set.complete();
     for (int64_t g = 0; g < gates; ++g) {
-      const size_t got = set.gate(g, b);
-      const int16_t snr = get_i16(b + 4);
-      const int16_t noise = get_i16(b + 6);
-      a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
-      a.width[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
-      a.snr[g] = static_cast<float>(snr / 100.0);
-      a.noise[g] = static_cast<float>(noise / 100.0);
+      const unsigned char* q = complete ? set.at(g) : b;
+      const size_t got = complete ? 8 : set.gate(g, b);
+      const int16_t snr = get_i16(q + 4);
+      const int16_t noise = get_i16(q + 6);
+      a.velocity[g] = static_cast<float>(get_i16(q) * v / 10000.0);
+      a.width[g] = static_cast<float>(get_u16(q + 2) * v / 10000.0);
+      a.snr[g] = t.hundredths[snr + t.offset];
+      a.noise[g] = t.hundredths[noise + t.offset];
       noise_linear[g] = t.noise_linear[noise + t.offset];
       a.signal_power[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
@@ -325,15 +337,17 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
   if (encoding16) {
     static const int kEnds[4] = {2, 4, 6, 8};
     const MomentSet set(gates, 8, kEnds);
+    const bool complete = set.complete();
     for (int64_t g = 0; g < gates; ++g) {
-      set.gate(g, b);
-      const int16_t snr = get_i16(b + 4);
-      a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
-      a.width2[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
-      a.snr2[g] = static_cast<float>(snr / 100.0);
+      const unsigned char* q = complete ? set.at(g) : b;
+      if (!complete) set.gate(g, b);
+      const int16_t snr = get_i16(q + 4);
+      a.velocity2[g] = static_cast<float>(get_i16(q) * v / 10000.0);
+      a.width2[g] = static_cast<float>(get_u16(q + 2) * v / 10000.0);
+      a.snr2[g] = t.hundredths[snr + t.offset];
       a.signal_power2[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
-      a.aux2[g] = static_cast<float>(get_i16(b + 6) / 10.0);
+      a.aux2[g] = static_cast<float>(get_i16(q + 6) / 10.0);
     }
   } else {
     static const int kEnds[4] = {2, 3, 4, 6};

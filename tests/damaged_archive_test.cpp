@@ -1239,14 +1239,15 @@ TEST(Bounds, FailedAllocationKeepsTheRecordsWrittenBefore) {
 
   // The wind file is a named pipe that is read only after a pause; the
   // reader takes what arrives within a second.
-  const std::string command = "cd " + quote(dir.path()) +
-                              " && mkfifo abc102123.rew"
-                              " && { exec 3<>abc102123.rew; sleep 0.3;"
-                              " timeout 1 cat <&3 >captured.txt; } &"
-                              " cd " +
-                              quote(dir.path()) + " && (ulimit -v 1048576 && " +
-                              quote(QUELLMAR_BINARY) + " " + kName +
-                              " >out.txt 2>err.txt; echo $? >status.txt); wait";
+  // The pipe is made before the run starts, so the run finds it there.
+  const std::string command =
+      "cd " + quote(dir.path()) +
+      " && mkfifo abc102123.rew"
+      " && { { exec 3<>abc102123.rew; sleep 0.3;"
+      " timeout 1 cat <&3 >captured.txt; } &"
+      " (ulimit -v 1048576 && " +
+      quote(QUELLMAR_BINARY) + " " + kName +
+      " >out.txt 2>err.txt; echo $? >status.txt); wait; }";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(qtest::read_text(dir.file("status.txt")), "2\n");
   EXPECT_EQ(qtest::read_text(dir.file("out.txt")),
