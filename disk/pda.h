@@ -86,6 +86,10 @@ constexpr int kDirectionCount = 9;
 constexpr int kMaxMetInstruments = 256;
 constexpr int kMetValueCapacity = 1024;
 
+// Records whose spectra have this many points or more are RASS records,
+// those with fewer wind records.
+constexpr int32_t kRassSpectralPoints = 2048;
+
 struct ModeEntry {
   int32_t ipp_ns;
   int32_t pulse_width;

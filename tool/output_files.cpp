@@ -100,20 +100,6 @@ void put_gate_lines(TextBuffer& t, const float* const columns[5],
   t.commit(p);
 }
 
-SpectrumSource current_spectra() {
-  SpectrumSource s;
-  int32_t e1, e2, e3, e4, e5;
-  s.placement = pda_get_spectrum_windows(&s.w1s, &s.w1n, &s.w2s, &s.w2n, &e1,
-                                         &e2, &e3, &e4, &e5);
-  s.points = pda_beam_info.spectral_points;
-  s.gate_count = pda_beam_info.gate_count;
-  s.positional = pda_get_record_datacode() % 100 == 17;
-  s.rows = pda_moments.spectra;
-  s.decoded_gates = pda_moments.gate_count;
-  s.row_length = pda_moments.row_length;
-  return s;
-}
-
 // The writer whose held text a process exit must not lose: an exit from
 // inside the access module (a fatal allocation failure) ends the process
 // without unwinding the record loop.
@@ -196,8 +182,7 @@ bool OutputWriter::close_all() {
 }
 
 void OutputWriter::put_record_line(TextBuffer& t, int32_t beam,
-                                   const RecordStamp& s) {
-  const BeamInfo& b = pda_beam_info;
+                                   const RecordStamp& s, const BeamInfo& b) {
   t.append_int(beam);
   t.append_char(' ');
   t.append_int(b.elevation, 2);
@@ -216,8 +201,7 @@ void OutputWriter::put_record_line(TextBuffer& t, int32_t beam,
   t.append_char('\n');
 }
 
-void OutputWriter::put_beam_line(TextBuffer& t) {
-  const BeamInfo& b = pda_beam_info;
+void OutputWriter::put_beam_line(TextBuffer& t, const BeamInfo& b) {
   t.append_int(b.ipp_ns / 1000, 2);
   t.append_char(' ');
   t.append_int(b.pulse_width, 4);
@@ -239,13 +223,14 @@ void OutputWriter::put_beam_line(TextBuffer& t) {
 // The gate lines of one moment set: velocity, SNR, signal power in dB,
 // width, and noise (first set) or the auxiliary value (second set). Gates
 // the decode held nothing for print zeros.
-void OutputWriter::put_gate_block(TextBuffer& t, bool second_set) {
-  const MomentArrays& m = pda_moments;
+void OutputWriter::put_gate_block(TextBuffer& t, const RecordView& r,
+                                  bool second_set) {
+  const MomentArrays& m = *r.moments;
   const std::vector<float>* sources[5] = {
       second_set ? &m.velocity2 : &m.velocity, second_set ? &m.snr2 : &m.snr,
       second_set ? &m.signal_power2 : &m.signal_power,
       second_set ? &m.width2 : &m.width, second_set ? &m.aux2 : &m.noise};
-  const int64_t gates = std::max<int64_t>(pda_beam_info.gate_count, 0);
+  const int64_t gates = std::max<int64_t>(r.beam->gate_count, 0);
   const size_t lines = static_cast<size_t>(gates);
   const float* columns[5];
   for (int c = 0; c < 5; ++c) {
@@ -267,31 +252,32 @@ void OutputWriter::put_gate_block(TextBuffer& t, bool second_set) {
 }
 
 // One file's block of the current record.
-void OutputWriter::put_block(Kind k, const RecordStamp& stamp, TextBuffer& t) {
+void OutputWriter::put_block(Kind k, const RecordView& r, TextBuffer& t) {
   t.append(record_line_.view());
   t.append(beam_line_.view());
   if (k == kSpectra) {
-    const SpectrumSource source = current_spectra();
-    put_spectrum_lines(t, source);
+    put_spectrum_lines(t, r.spectra);
     return;
   }
-  put_gate_block(t, false);
+  put_gate_block(t, r, false);
   if (k == kRass) {
-    put_record_line(t, stamp.beam + 1, stamp);
+    put_record_line(t, r.stamp.beam + 1, r.stamp, *r.beam);
     t.append(beam_line_.view());
-    put_gate_block(t, true);
+    put_gate_block(t, r, true);
   }
 }
 
-bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
-  const Kind kind = pda_beam_info.spectral_points < 2048 ? kWind : kRass;
+bool OutputWriter::write_record(const RecordView& r, bool spectra_input) {
+  const RecordStamp& stamp = r.stamp;
+  const Kind kind =
+      r.beam->spectral_points < kRassSpectralPoints ? kWind : kRass;
   const Kind kinds[2] = {kind, kSpectra};
   const int count = spectra_input ? 2 : 1;
   // The record and beam lines are the same in every block of the record.
   record_line_.clear();
-  put_record_line(record_line_, stamp.beam, stamp);
+  put_record_line(record_line_, stamp.beam, stamp, *r.beam);
   beam_line_.clear();
-  put_beam_line(beam_line_);
+  put_beam_line(beam_line_, *r.beam);
   for (int i = 0; i < count; ++i) {
     const Kind k = kinds[i];
     if (!open(k, output_file_name(site_.label, stamp.year, stamp.day,
@@ -305,7 +291,7 @@ bool OutputWriter::write_record(const RecordStamp& stamp, bool spectra_input) {
     std::fwrite(summary_.data(), 1, summary_.size(), stdout);
 
     quellmar::AppendFile& file = files_[k];
-    put_block(k, stamp, file.text());
+    put_block(k, r, file.text());
     if (file.holds_enough() && !hand_over(file)) return false;
   }
   return !write_failed_;

@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "disk/pda.h"
 #include "tool/append_file.h"
+#include "tool/spectrum_lines.h"
 #include "tool/text_format.h"
 
 using quellmar::TextBuffer;
@@ -43,6 +45,15 @@ struct RecordStamp {
   int32_t second = 0;
 };
 
+// One record as the writers see it, gathered by the record loop; the
+// writers read nothing else of the access module.
+struct RecordView {
+  RecordStamp stamp;
+  const BeamInfo* beam = nullptr;
+  const MomentArrays* moments = nullptr;
+  SpectrumSource spectra;  // spectra input only
+};
+
 // log10 power in dB, held as a float; 0 for values that are not positive.
 float power_db(float x);
 
@@ -58,12 +69,11 @@ class OutputWriter {
   OutputWriter& operator=(const OutputWriter&) = delete;
   ~OutputWriter();
 
-  // Writes the current record (BeamInfo and MomentArrays of the access
-  // module) to its wind or RASS file and, for spectra input, to the
-  // spectra file. False when a file could not be opened or a write failed;
+  // Writes the record to its wind or RASS file and, for spectra input, to
+  // the spectra file. False when a file could not be opened or a write failed;
   // the message has been printed and nothing more of the record is
   // written.
-  bool write_record(const RecordStamp& stamp, bool spectra_input);
+  bool write_record(const RecordView& record, bool spectra_input);
 
   // Hands over all held text and closes the files. False when a write has
   // failed, now or before; the failure is reported once ("Cannot write
@@ -76,10 +86,11 @@ class OutputWriter {
   bool open(Kind kind, const std::string& name);
   bool hand_over(quellmar::AppendFile& file);
   void put_file_header_line(TextBuffer& t);
-  void put_block(Kind k, const RecordStamp& stamp, TextBuffer& t);
-  void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
-  void put_beam_line(TextBuffer& t);
-  void put_gate_block(TextBuffer& t, bool second_set);
+  void put_block(Kind k, const RecordView& r, TextBuffer& t);
+  void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp,
+                       const BeamInfo& b);
+  void put_beam_line(TextBuffer& t, const BeamInfo& b);
+  void put_gate_block(TextBuffer& t, const RecordView& r, bool second_set);
 
   SiteDescription site_;
   quellmar::AppendFile files_[kKinds];
