@@ -90,6 +90,11 @@ constexpr int kMetValueCapacity = 1024;
 // those with fewer wind records.
 constexpr int32_t kRassSpectralPoints = 2048;
 
+// Fields named kept_NN are read and kept but used by nothing; NN is the
+// field's byte offset: within its entry for ModeEntry (32 bytes) and
+// DirectionEntry (18 bytes), and from the start of the HeaderBlock of
+// versions 100 to 102 for RadarRecord (12 more from version 103 on, where
+// the site part starts at 16 instead of 4).
 struct ModeEntry {
   int32_t ipp_ns;
   int32_t pulse_width;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using quellmar::TextBuffer;
+
 namespace {
 
 std::string model_lines(const SpectrumSource& s) {

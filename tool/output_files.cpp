@@ -14,6 +14,8 @@
 #include "tool/fixed_fields.h"
 #include "tool/spectrum_lines.h"
 
+using quellmar::TextBuffer;
+
 float power_db(float x) {
   if (!(x > 0.0f)) return 0.0f;
   // Signal powers repeat a great deal (they derive from small integer

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+using quellmar::TextBuffer;
+
 // " %.2f" of each of n values. Most points of a windowed spectrum are
 // exactly zero; those are written without the formatter.
 void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
