@@ -209,27 +209,29 @@ void read_values(float* row, int64_t last, int64_t first, int64_t n) {
 
 void skip_values(int64_t n) { pair.data.seek_relative(n * 4); }
 
-void decode_spectra(int64_t gates, int64_t points) {
+void decode_spectra(int64_t gates, int64_t points, bool positional) {
   const RadarRecord& r = pda_parameters.radars[0];
   const int64_t w1s = r.window1_start, w1n = r.window1_points;
   const int64_t w2s = r.window2_start, w2n = r.window2_points;
-  const bool window2 = w2n > 1;
-  const bool positional = record.datacode % 100 == 17;
+  const WindowRows rows = pda_locate_windows(r.window1_start, r.window2_start,
+                                             r.window2_points, positional);
   for (int64_t g = 0; g < gates; ++g) {
     float* row = pda_moments.spectra.get() + g * (points + 1);
     if (positional) {
-      read_values(row, points, w1s, w1n);
-      if (window2) read_values(row, points, w2s, w2n);
+      // Only the windows are stored, each value at its point number.
+      read_values(row, points, rows.window1_row, w1n);
+      if (rows.two_windows) read_values(row, points, rows.window2_row, w2n);
       continue;
     }
-    if (window2) {
+    // All points are stored; the windows' values are picked from them.
+    if (rows.two_windows) {
       skip_values(w2s - 1);
-      read_values(row, points, 0, w2n);
+      read_values(row, points, rows.window2_row, w2n);
       skip_values(w1s - (w2s + w2n));
     } else {
       skip_values(w1s - 1);
     }
-    read_values(row, points, window2 ? w2n : 0, w1n);
+    read_values(row, points, rows.window1_row, w1n);
     skip_values(points - (w1s + w1n - 1));
   }
 }
@@ -392,14 +394,13 @@ void pda_decode_record() {
                             : pda_internal::nyquist_velocity(
                                   pda_parameters.radars[0].tx_frequency,
                                   mode->ipp_ns, mode->coherent_integrations);
-  const int datacode = record.datacode;
-  const bool encoding16 = datacode / 100 % 10 != 0;
-  const int family = datacode % 100;
-  const bool second_set =
-      encoding16 ? (family == 16 || family == 17) : family == 16;
-  decode_moments(gates, points, nyquist, encoding16, second_set);
-  if (datacode >= 3000) read_met_values();
-  if (record.spectra_flag != 0) decode_spectra(gates, points);
+  const DatacodeTraits traits =
+      pda_describe_datacode(record.datacode, record.spectra_flag);
+  decode_moments(gates, points, nyquist, traits.encoding16, traits.second_set);
+  if (traits.met_values) read_met_values();
+  if (record.spectra_flag != 0) {
+    decode_spectra(gates, points, traits.positional_spectra);
+  }
 
   pair.current_offset += record.record_length;
   if (pair.current_offset < 0) pair.current_offset = 0;

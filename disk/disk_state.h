@@ -56,7 +56,8 @@ constexpr int32_t kMinLengthN = 28;
 
 // Width of the length field and trailer of the record read last.
 inline int trailer_width() {
-  return (record.datacode >= 3000 || record.spectra_flag != 0) ? 4 : 2;
+  return pda_describe_datacode(record.datacode, record.spectra_flag)
+      .trailer_width;
 }
 
 // The ModeEntry of the current record, or nullptr when it has none.

@@ -183,6 +183,40 @@ int pda_select_beam(int32_t beam);
 int32_t pda_get_record_beam();
 int32_t pda_get_record_radar();
 int32_t pda_get_record_datacode();
+
+// What a record's datacode (and, for records before datacode 3000, the
+// spectra flag in force) says about its layout:
+//   datacode >= 3000       layout N: its own spectra flag, met values, a
+//                          4-byte length and trailer
+//   else spectra flag set  layout S: 4-byte length and trailer
+//   else                   layout M: 2-byte length and trailer
+//   hundreds digit 0       the 8-bit moment encoding ("x0xx"), else 16-bit
+//   last two digits 16     a second moment set
+//   last two digits 17     a second moment set (16-bit encoding only) and
+//                          spectra stored by point number
+struct DatacodeTraits {
+  char layout = 'M';          // 'M', 'S' or 'N'
+  int32_t trailer_width = 2;  // bytes of the length field and the trailer
+  bool met_values = false;
+  bool encoding16 = false;
+  bool second_set = false;
+  bool positional_spectra = false;
+};
+DatacodeTraits pda_describe_datacode(int32_t datacode, int32_t spectra_flag);
+
+// Where the spectral windows lie in a gate's row of decoded spectra. With
+// two windows (window 2 of more than one point), compact rows hold window
+// 2's values first (from row index 0), then window 1's; with one window,
+// window 1's from index 0. Positional rows (datacode ending in 17) hold
+// each value at its point number: window 1 from index window1_start, window
+// 2 from window2_start.
+struct WindowRows {
+  bool two_windows = false;
+  int64_t window1_row = 0;  // row index of window 1's first value
+  int64_t window2_row = 0;  // row index of window 2's first value
+};
+WindowRows pda_locate_windows(int32_t window1_start, int32_t window2_start,
+                              int32_t window2_points, bool positional);
 // Length, HeaderBlock offset and data-file offset of the record whose
 // RecordHeader was read last, and the spectra flag now in force.
 int32_t pda_get_record_length();

@@ -70,8 +70,10 @@ int32_t wrap32(int64_t v) {
 // the later fields keep their previous values).
 bool read_fields(int* new_header) {
   pda_internal::ByteStream& s = pair.data;
-  const bool long_length = record.datacode >= 3000 || record.spectra_flag != 0;
-  const bool layout_n = record.datacode >= 3000;
+  const DatacodeTraits traits =
+      pda_describe_datacode(record.datacode, record.spectra_flag);
+  const bool long_length = traits.trailer_width == 4;
+  const bool layout_n = traits.layout == 'N';
   if (long_length) {
     if (!read_i32(s, &record.record_length)) return false;
   } else {

@@ -51,7 +51,9 @@ SpectrumSource current_spectra() {
                                          &e2, &e3, &e4, &e5);
   s.points = pda_beam_info.spectral_points;
   s.gate_count = pda_beam_info.gate_count;
-  s.positional = pda_get_record_datacode() % 100 == 17;
+  s.positional =
+      pda_describe_datacode(pda_get_record_datacode(), pda_get_spectra_flag())
+          .positional_spectra;
   s.rows = pda_moments.spectra;
   s.decoded_gates = pda_moments.gate_count;
   s.row_length = pda_moments.row_length;
