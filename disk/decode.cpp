@@ -310,6 +310,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
       a.signal_power[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 8) {
+        pda_internal::note_problem(DiskProblem::kMomentsCut, record.offset);
         std::printf("\ndisk: Read error %ld\n", 0L);
         break;
       }
@@ -329,6 +330,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
       a.signal_power[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 5) {
+        pda_internal::note_problem(DiskProblem::kMomentsCut, record.offset);
         std::printf("\ndisk: datacode x0xx Read error %ld\n", 0L);
         break;
       }

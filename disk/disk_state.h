@@ -49,6 +49,9 @@ extern RecordState record;
 extern PairState pair;
 extern bool header_error_reported;
 
+// Notes a problem of the record at data_offset (pda_get_problem()).
+void note_problem(DiskProblem code, int64_t data_offset, int64_t value = 0);
+
 // Smallest record of each layout: its fixed RecordHeader plus its trailer.
 constexpr int32_t kMinLengthM = 18;
 constexpr int32_t kMinLengthS = 22;

@@ -347,6 +347,32 @@ enum class SetFileFailure {
   kEmptyName,
 };
 
+// What went wrong last with the open pair. The module keeps it beside the
+// "disk: ..." message it prints (a cut RecordHeader prints nothing), so that
+// a program can tell problems apart without reading the messages.
+enum class DiskProblem {
+  kNone,
+  kCutRecordHeader,  // the data file ends inside a RecordHeader
+  kBadRecordLength,  // value: the length, below the smallest record
+  kHeaderReadError,  // value: the header offset whose block is unreadable
+  kMomentsCut,       // the data file ends inside the first moment set
+  kMetListTooLong,   // value: the met instrument count
+  kMetListCut,       // value: the met instrument count
+};
+
+// The last problem since the pair was opened or pda_clear_problem() was
+// called: 1 and its code, the data-file offset of the record concerned and
+// its value; 0 when there was none.
+int pda_get_problem(DiskProblem* code, int64_t* data_offset, int64_t* value);
+void pda_clear_problem();
+
+// Reads the trailer (the repeated length) of the record of `length` bytes
+// at data-file offset `offset`, `width` (2 or 4) bytes before its end,
+// widened with its sign. 1 when the file holds it whole, 0 otherwise. The
+// position of the current record is unchanged.
+int pda_read_record_trailer(int64_t offset, int32_t length, int32_t width,
+                            int32_t* value);
+
 // Opens the pair prefix+name and prefix+('h' + name[1..]). 1 when a new pair
 // was opened and its first RecordHeader was read whole; 0 otherwise.
 int pda_set_file(const std::string& prefix, const std::string& name,

@@ -51,6 +51,8 @@ void load_header_block(int32_t header_offset, int* new_header) {
     *new_header = 1;
     return;
   }
+  pda_internal::note_problem(DiskProblem::kHeaderReadError, pair.current_offset,
+                             header_offset);
   if (!pda_internal::header_error_reported) {
     std::fputs("\n", stdout);
     std::fputs("disk: Header Read Error, pressing on...", stdout);
@@ -85,6 +87,8 @@ bool read_fields(int* new_header) {
                           : long_length ? pda_internal::kMinLengthS
                                         : pda_internal::kMinLengthM;
   if (record.record_length < minimum) {
+    pda_internal::note_problem(DiskProblem::kBadRecordLength,
+                               pair.current_offset, record.record_length);
     std::printf("disk: bad record length %ld at offset %ld\n",
                 static_cast<long>(record.record_length),
                 static_cast<long>(pair.current_offset));
@@ -138,11 +142,24 @@ int pda_read_record_header(int* new_header) {
   if (!pair.open) return 1;
   int16_t datacode;
   if (!read_i16(pair.data, &datacode)) {
+    // No byte at all is a clean end of the data; one byte is a cut.
+    if (pair.data.tell() != pair.current_offset) {
+      pda_internal::note_problem(DiskProblem::kCutRecordHeader,
+                                 pair.current_offset);
+    }
     pair.data.seek(pair.current_offset);
     return 1;
   }
   record.datacode = datacode;
   if (!read_fields(new_header)) {
+    // A bad length has been noted already; anything else is a cut.
+    DiskProblem code = DiskProblem::kNone;
+    int64_t at = -1, value = 0;
+    if (!pda_get_problem(&code, &at, &value) || at != pair.current_offset ||
+        code != DiskProblem::kBadRecordLength) {
+      pda_internal::note_problem(DiskProblem::kCutRecordHeader,
+                                 pair.current_offset);
+    }
     pair.data.seek(pair.current_offset);
     return -4;
   }
