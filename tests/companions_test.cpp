@@ -995,6 +995,28 @@ TEST(QuellmarNc, EveryDeflateLevelKeepsEverySpectrumValue) {
   }
 }
 
+TEST(QuellmarNc, RaysWithoutGatesGiveEmptyFields) {
+  TempDir dir;
+  // n_points is then an unlimited dimension of length 0.
+  qtest::write_pair(dir.path(), "d02123a.mom",
+                    qwriter::encode_header(qtest::standard_header(0, 64)),
+                    join({qtest::moments_record(kT0, 0, 0),
+                          qtest::moments_record(kT0 + 5, 1, 0)}));
+  qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "z.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcReader f(dir.file("z.nc"));
+  EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{0, 0}));
+  EXPECT_EQ(f.length("VEL"), 0u);
+  EXPECT_EQ(f.ints("sweep_start_ray_index"), (std::vector<int>{0, 1}));
+  qtest::write_pair(dir.path(), "d02124a.spc",
+                    qwriter::encode_header(spectra_header(0, 64, 64)),
+                    join({spectra_record(kT0, 0, 0, 64, 1)}));
+  r = nc(dir.path(), {"d02124a.spc", "-o", "s.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcReader g(dir.file("s.nc"));
+  EXPECT_EQ(g.length("spectra"), 0u);
+}
+
 TEST(QuellmarNc, LocationOptionsFillTheLocationVariables) {
   TempDir dir;
   qtest::write_pair(dir.path(), "d02123a.mom",
