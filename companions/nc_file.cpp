@@ -2,10 +2,9 @@
 
 #include <netcdf.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
-#include <type_traits>
+#include <optional>
 #include <utility>
 
 #include "companions/nc_fields.h"
