@@ -14,14 +14,18 @@ std::string changed(const std::string& what) {
 
 }  // namespace
 
-bool convert_records(const NcPlan& plan, const NcPlanner& planner, NcFile& file,
-                     int64_t data_bytes, std::string* error) {
-  pda_select_radar(-1);
-  pda_select_beam(-1);
-  Progress progress(plan.rays, data_bytes);
+bool convert_records(const PairInput& input, const NcPlan& plan,
+                     const NcPlanner& planner, NcFile& file,
+                     std::string* error) {
+  // The walk of the scan again, from a fresh opening of the pair, now
+  // decoding each record: it needs no trailer to step back over, so it
+  // meets every record the scan met.
+  PairInput again;
+  if (!open_pair(input.path, &again, error)) return false;
+  Progress progress(plan.rays, input.data_bytes);
   int new_header = 0;
-  bool found = pda_first_record(&new_header) == 1;
-  while (found) {
+  while (pda_read_record_header(&new_header) == 0) {
+    pda_decode_record();
     const RecordFacts ray = record_facts();
     if (planner.takes(ray)) {
       if (pda_moments.gate_count != ray.gate_count) {
@@ -42,7 +46,6 @@ bool convert_records(const NcPlan& plan, const NcPlanner& planner, NcFile& file,
     }
     pda_release_moments();
     progress.update(file.rays_written(), pda_current_offset());
-    found = pda_next_record(&new_header) == 1;
   }
   pda_release_moments();
   progress.finish();

@@ -202,8 +202,7 @@ int main(int argc, char** argv) {
   try {
     qcomp::NcFile file(output.temp_path());
     file.define(plan, input, options.file);
-    if (!qcomp::convert_records(plan, planner, file, input.data_bytes,
-                                &error)) {
+    if (!qcomp::convert_records(input, plan, planner, file, &error)) {
       return fail(options.pair + ": " + error);
     }
     file.close();

@@ -55,9 +55,9 @@ ChunkShapes chunk_shapes(const NcPlan& plan) {
   const int64_t width = std::max<int64_t>(plan.spectrum_length, 1);
   s.spectra_columns =
       std::min(width, std::max<int64_t>(plan.shortest_spectrum, 64));
-  s.spectra_rows =
-      std::max<int64_t>(1, std::min({points, kSpectraChunkValues / s.spectra_columns,
-                                     kSpectraSlabValues / width}));
+  s.spectra_rows = std::max<int64_t>(
+      1, std::min({points, kSpectraChunkValues / s.spectra_columns,
+                   kSpectraSlabValues / width}));
   return s;
 }
 

@@ -857,6 +857,42 @@ TEST(QuellmarNc, WritesIntoTheCurrentFolderAndReportsDamageOnStderr) {
   EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{4, 4, 4}));
 }
 
+TEST(QuellmarNc, ReportsTheFindingsOfQuellmarInfo) {
+  TempDir dir;
+  const Bytes r0 = qtest::moments_record(kT0, 0, 4);
+  Bytes bad_trailer = qtest::moments_record(kT0 + 1, 1, 4);
+  bad_trailer.patch_i16(bad_trailer.size() - 2, 999);
+  std::vector<Bytes> records = {r0, bad_trailer,
+                                qtest::moments_record(kT0 + 2, 1, 4, 0, 9000),
+                                qtest::moments_record(kT0 + 3, 1, 4, 0, 9000)};
+  for (int i = 0; i < 22; ++i) {
+    records.push_back(qtest::moments_record(kT0 + 4 + i, 2, 4, 1));
+  }
+  records.push_back(qwriter::cut(r0, 7));
+  qtest::write_pair(dir.path(), "d02123a.mom",
+                    qwriter::encode_header(qtest::standard_header()),
+                    join(records));
+  const qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "o.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  // The first twenty of quellmar-info's findings, in its words, then a
+  // count of the rest.
+  const Json doc = parse_json(info(dir.path(), {"d02123a.mom", "--json"}).out);
+  const std::vector<Json>& damage = doc["damage"].items;
+  ASSERT_EQ(damage.size(), 25u);
+  std::string wanted;
+  for (size_t i = 0; i < 20; ++i) {
+    wanted += "quellmar-nc: d02123a.mom: data offset " +
+              std::to_string(damage[i]["offset"].integer()) + ": " +
+              damage[i]["kind"].text + ": " + damage[i]["detail"].text + "\n";
+  }
+  wanted +=
+      "quellmar-nc: d02123a.mom: 5 more finding(s); quellmar-info lists them "
+      "all\n";
+  EXPECT_EQ(r.err, wanted);
+  EXPECT_NE(r.err.find("2 record(s) name it"), std::string::npos);
+}
+
 // A spectra header: mode 0 of `points` spectral points (beams 0 to 3) and
 // mode 1 of `long_points` (beam 4), both of `gates` gates. Window 2 holds
 // points 1 to 8 and is placed, window 1 points 9 to 64, so that a line is
