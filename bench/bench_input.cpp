@@ -86,8 +86,8 @@ std::vector<float> spectrum(Random& rnd, int points, double centre,
   std::vector<float> row(points);
   for (int k = 0; k < points; ++k) {
     const double x = (k - centre) / width;
-    row[k] = static_cast<float>(1000.0 * std::exp(-0.5 * x * x) + 20.0 +
-                                5.0 * rnd.uniform());
+    row[k] = static_cast<float>(1000.0 * std::exp(-0.5 * x * x) +
+                                20.0 + 5.0 * rnd.uniform());
   }
   return row;
 }
@@ -107,9 +107,9 @@ qwriter::Bytes record(Random& rnd, int32_t time, int16_t beam, int gates,
     m.noise_or_aux = static_cast<int16_t>(rnd.range(-500, 500));
     body.second.push_back(m);
     if (spectra) {
-      body.spectra.push_back(spectrum(rnd, points,
-                                      points * (0.3 + 0.4 * rnd.uniform()),
-                                      points * 0.02 + 1.0));
+      body.spectra.push_back(
+          spectrum(rnd, points, points * (0.3 + 0.4 * rnd.uniform()),
+                   points * 0.02 + 1.0));
     }
   }
   body.met_values = {rnd.range(0, 1000), rnd.range(0, 1000), 3, 4};
@@ -132,9 +132,8 @@ void write_day(const std::string& dir, const std::string& name, bool spectra,
                int wind_gates, int rass_gates, int count, int32_t start,
                int32_t step_s, int per_step = 1) {
   Random rnd;
-  qwriter::write_file(
-      dir + "/h" + name.substr(1),
-      qwriter::encode_header(bench_header(wind_gates, rass_gates)));
+  qwriter::write_file(dir + "/h" + name.substr(1),
+                      qwriter::encode_header(bench_header(wind_gates, rass_gates)));
   std::FILE* out = std::fopen((dir + "/" + name).c_str(), "wb");
   if (out == nullptr) {
     std::perror(name.c_str());
