@@ -113,3 +113,4 @@ for input in d02123a.spc d02123a.mom; do
   done
 done
 rm -rf "$data"/run-a* "$data"/run-b*
+bench/nc.sh  # the netCDF conversion against the text tool
