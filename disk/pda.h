@@ -379,6 +379,8 @@ int pda_set_file(const std::string& prefix, const std::string& name,
                  int spectra_flag);
 SetFileFailure pda_set_file_failure();
 int pda_set_file_errno();
+// The path of the file that would not open (kOpenFailed), else empty.
+const std::string& pda_set_file_failed_path();
 const std::string& pda_data_path();
 
 int pda_seek_time(int32_t year, int32_t day, int32_t hour, int32_t minute,
