@@ -37,9 +37,8 @@ class BeamInfoTest : public ::testing::Test {
   }
 
   void OpenPair(const Bytes& header, const Bytes& data) {
-    pda_reset();
-    qtest::write_pair(dir_.path(), kDataName, header, data);
-    ASSERT_EQ(qtest::open_pair(dir_.path(), kDataName, 0), 1);
+    ASSERT_EQ(qtest::write_and_open_pair(dir_.path(), kDataName, header, data),
+              1);
   }
 
   qtest::TempDir dir_;
@@ -451,7 +450,7 @@ TEST_F(BeamInfoTest, SpectrumIndexAndNyquistFollowTheCurrentRecordsMode) {
   h.beams[1].mode_index = 1;
   const Bytes first = qtest::moments_record(kRecordTime, 1, 3);
   const Bytes second = qtest::moments_record(kRecordTime + 60, 0, 10);
-  OpenPair(qwriter::encode_header(h), qwriter::concat({&first, &second}));
+  OpenPair(qwriter::encode_header(h), qtest::join({first, second}));
 
   // Opening makes the first record (beam 1, mode 1) current.
   EXPECT_EQ(pda_get_record_beam(), 1);

@@ -42,12 +42,6 @@ GateMoments Gate(int16_t velocity, uint16_t width, int16_t snr,
   return g;
 }
 
-Bytes Join(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.append(p);
-  return out;
-}
-
 // A record of the layout that its datacode and the spectra flag select.
 // Layouts S and M carry the override words (with the header's values 100
 // and 30) exactly when the record is longer than the bound that the mode
@@ -100,8 +94,8 @@ class DecodeTest : public ::testing::Test {
 
   int Open(const HeaderSpec& header, const Bytes& data, int spectra) {
     data_size_ = static_cast<int64_t>(data.size());
-    qtest::write_pair(dir_.path(), kName, qwriter::encode_header(header), data);
-    return qtest::open_pair(dir_.path(), kName, spectra);
+    return qtest::write_and_open_pair(
+        dir_.path(), kName, qwriter::encode_header(header), data, spectra);
   }
 
   // The record after the decoded one has the time 777.
@@ -329,7 +323,8 @@ TEST_P(DatacodeTableTest, ReadsWhatTheDatacodeSelects) {
   qwriter::put_spectra(body, spectra);
 
   const Bytes record = Record(row.datacode, true, body, 2, 8);
-  ASSERT_EQ(Open(header, Join({record, Follower(row.datacode, true, 2, 8)}), 1),
+  ASSERT_EQ(Open(header,
+                 qtest::join({record, Follower(row.datacode, true, 2, 8)}), 1),
             1);
   ASSERT_EQ(pda_parameters.met_instrument_count, 3);
   for (int i = 0; i < 4; ++i) met_values[i] = 0x5A5A5A5A;
@@ -413,7 +408,7 @@ TEST_F(DecodeTest, NoSpectraWithoutTheFlag) {
     body.put_f32(9.5f);  // would be a spectral value with the flag set
     const Bytes record = Record(datacode, false, body, 1, 4);
     ASSERT_EQ(Open(qtest::standard_header(1, 4),
-                   Join({record, Follower(datacode, false, 1, 4)}), 0),
+                   qtest::join({record, Follower(datacode, false, 1, 4)}), 0),
               1);
     EXPECT_EQ(pda_read_record(), 0);
     ASSERT_EQ(pda_moments.gate_count, 1);
@@ -445,7 +440,8 @@ class WindowTest : public DecodeTest {
     body.append(padding_);
     record_ = Record(datacode, true, body, 2, points);
     ASSERT_EQ(
-        Open(header, Join({record_, Follower(datacode, true, 2, points)}), 1),
+        Open(header,
+             qtest::join({record_, Follower(datacode, true, 2, points)}), 1),
         1);
     EXPECT_EQ(pda_read_record(), 0);
     ASSERT_EQ(pda_moments.gate_count, 2);
@@ -558,7 +554,8 @@ TEST_F(WindowTest, SkipBeforeTheStartOfTheFileLeavesThePosition) {
   qwriter::put_first_set_x0xx(body, {Gate(1, 1, 1, 1)});
   qwriter::put_spectra(body, FullBlocks(1, 8));
   const Bytes record = Record(2000, true, body, 1, 8);
-  ASSERT_EQ(Open(header, Join({record, Follower(2000, true, 1, 8)}), 1), 1);
+  ASSERT_EQ(Open(header, qtest::join({record, Follower(2000, true, 1, 8)}), 1),
+            1);
   EXPECT_EQ(pda_read_record(), 0);
   ASSERT_EQ(pda_moments.gate_count, 1);
   std::vector<float> expected(9, 0.0f);
@@ -597,7 +594,7 @@ TEST_F(DecodeTest, GateCountZeroReadsNothing) {
   body.put_f32(1.0f);
   const Bytes record = Record(1116, true, body, 0, 64);
   ASSERT_EQ(Open(qtest::standard_header(0, 64),
-                 Join({record, Follower(1116, true, 0, 64)}), 1),
+                 qtest::join({record, Follower(1116, true, 0, 64)}), 1),
             1);
   qtest::start_capture();
   EXPECT_EQ(pda_read_record(), 0);
@@ -667,7 +664,8 @@ TEST_F(DecodeTest, MetValuesSitBetweenMomentsAndSpectra) {
     ASSERT_EQ(body.size() - before_met, c.met_in_body ? 12u : 0u);
     qwriter::put_spectra(body, FullBlocks(1, 4));
     const Bytes record = Record(c.datacode, true, body, 1, 4);
-    ASSERT_EQ(Open(header, Join({record, Follower(c.datacode, true, 1, 4)}), 1),
+    ASSERT_EQ(Open(header,
+                   qtest::join({record, Follower(c.datacode, true, 1, 4)}), 1),
               1);
     ASSERT_EQ(pda_parameters.met_instrument_count, c.met_count);
     met_values[0] = met_values[1] = met_values[2] = 99;
@@ -699,7 +697,8 @@ TEST_F(DecodeTest, MetCountAbove1024StoresTheFirst1024) {
   qwriter::put_met_values(body, values);
   qwriter::put_spectra(body, FullBlocks(1, 4));
   const Bytes record = Record(3016, true, body, 1, 4);
-  ASSERT_EQ(Open(header, Join({record, Follower(3016, true, 1, 4)}), 1), 1);
+  ASSERT_EQ(Open(header, qtest::join({record, Follower(3016, true, 1, 4)}), 1),
+            1);
 
   int new_header = 0;
   ASSERT_EQ(pda_read_record_header(&new_header), 0);
@@ -733,9 +732,8 @@ TEST_F(DecodeTest, EveryDecodeRenewsTheArrays) {
   r1.header_offset = 568;
   r1.body = b1;
   const Bytes data =
-      Join({Record(2000, true, b0, 3, 4), qwriter::encode_record(r1)});
-  qtest::write_pair(dir_.path(), kName, header, data);
-  ASSERT_EQ(qtest::open_pair(dir_.path(), kName, 1), 1);
+      qtest::join({Record(2000, true, b0, 3, 4), qwriter::encode_record(r1)});
+  ASSERT_EQ(qtest::write_and_open_pair(dir_.path(), kName, header, data, 1), 1);
 
   EXPECT_EQ(pda_read_record(), 0);
   ASSERT_EQ(pda_moments.gate_count, 3);

@@ -34,14 +34,14 @@ class HeaderBlockTest : public ::testing::Test {
   // header_offset while opening.
   void OpenPair(const Bytes& header, int32_t header_offset = 0,
                 int16_t beam = 0, int16_t radar = 0) {
-    pda_reset();
     // A fresh pair of files each time: rewriting files in place costs far
     // more than creating new ones on some file systems.
     const std::string name = "d" + std::to_string(++pairs_) + ".mom";
-    qtest::write_pair(
-        dir_.path(), name, header,
-        qtest::moments_record(kRecordTime, beam, 0, radar, header_offset));
-    ASSERT_EQ(qtest::open_pair(dir_.path(), name, 0), 1);
+    ASSERT_EQ(
+        qtest::write_and_open_pair(
+            dir_.path(), name, header,
+            qtest::moments_record(kRecordTime, beam, 0, radar, header_offset)),
+        1);
   }
 
   qtest::TempDir dir_;
@@ -329,12 +329,12 @@ TEST_F(HeaderBlockTest, ClosingFieldIsTheLastByteOfAnOldBlock) {
     const Bytes first = qwriter::encode_header(base);
     const Bytes block = qwriter::encode_header(DistinctSpec(version, 2));
     ASSERT_EQ(block.size(), 568u);
-    OpenPair(qwriter::concat({&first, &block}));
+    OpenPair(qtest::join({first, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(pda_parameters.met_instrument_count, 0);
 
     const Bytes cut_block = qwriter::cut(block, 567);
-    OpenPair(qwriter::concat({&first, &cut_block}));
+    OpenPair(qtest::join({first, cut_block}));
     EXPECT_EQ(pda_read_header_block_at(568), -4);
   }
 }
@@ -346,11 +346,11 @@ TEST_F(HeaderBlockTest, NewBlockEndsAfterItsMetInstrumentList) {
   none.met_instrument_list.clear();
   const Bytes none_block = qwriter::encode_header(none);
   ASSERT_EQ(none_block.size(), 580u);
-  OpenPair(qwriter::concat({&base, &none_block}));
+  OpenPair(qtest::join({base, none_block}));
   EXPECT_EQ(pda_read_header_block_at(568), 0);
   EXPECT_EQ(pda_parameters.met_instrument_count, 0);
   const Bytes none_cut = qwriter::cut(none_block, 579);
-  OpenPair(qwriter::concat({&base, &none_cut}));
+  OpenPair(qtest::join({base, none_cut}));
   EXPECT_EQ(pda_read_header_block_at(568), -4);
 
   const HeaderSpec three = [] {
@@ -360,23 +360,23 @@ TEST_F(HeaderBlockTest, NewBlockEndsAfterItsMetInstrumentList) {
   }();
   const Bytes three_block = qwriter::encode_header(three);
   ASSERT_EQ(three_block.size(), 586u);
-  OpenPair(qwriter::concat({&base, &three_block}));
+  OpenPair(qtest::join({base, three_block}));
   EXPECT_EQ(ReadAt(568), (Read{0, ""}));
   ExpectBlockHolds(three);
 
   // One byte short: the last entry is not whole.
   const Bytes three_cut = qwriter::cut(three_block, 585);
-  OpenPair(qwriter::concat({&base, &three_cut}));
+  OpenPair(qtest::join({base, three_cut}));
   EXPECT_EQ(ReadAt(568), (Read{-3, "disk: cannot read all 3 inst\n"}));
 
   // The closing field is whole but no entry follows.
   const Bytes list_missing = qwriter::cut(three_block, 580);
-  OpenPair(qwriter::concat({&base, &list_missing}));
+  OpenPair(qtest::join({base, list_missing}));
   EXPECT_EQ(ReadAt(568), (Read{-3, "disk: cannot read all 3 inst\n"}));
 
   // Cut inside the closing field: truncation, not a short list.
   const Bytes closing_cut = qwriter::cut(three_block, 579);
-  OpenPair(qwriter::concat({&base, &closing_cut}));
+  OpenPair(qtest::join({base, closing_cut}));
   EXPECT_EQ(ReadAt(568), (Read{-4, ""}));
 }
 
@@ -390,7 +390,7 @@ TEST_F(HeaderBlockTest, VersionsFrom100To999AreAccepted) {
     SCOPED_TRACE("version " + std::to_string(version));
     const HeaderSpec block = DistinctSpec(version, 2);
     const Bytes bytes = qwriter::encode_header(block);
-    OpenPair(qwriter::concat({&base, &bytes}));
+    OpenPair(qtest::join({base, bytes}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     ExpectBlockHolds(block);
   }
@@ -451,7 +451,7 @@ TEST_F(HeaderBlockTest, ListOf256InstrumentsIsReadWhole) {
   const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
   const Bytes block = qwriter::encode_header(h);
   ASSERT_EQ(block.size(), 580u + 512u);
-  OpenPair(qwriter::concat({&base, &block}));
+  OpenPair(qtest::join({base, block}));
   EXPECT_EQ(ReadAt(568), (Read{0, ""}));
   ExpectBlockHolds(h);
 }
@@ -463,7 +463,7 @@ TEST_F(HeaderBlockTest, MoreThan256InstrumentsAreRefusedUnread) {
   h.met_instrument_list.assign(257, 99);
   const Bytes first = qwriter::encode_header(before);
   const Bytes block = qwriter::encode_header(h);
-  OpenPair(qwriter::concat({&first, &block}));
+  OpenPair(qtest::join({first, block}));
 
   EXPECT_EQ(
       ReadAt(static_cast<int32_t>(first.size())),
@@ -499,7 +499,7 @@ TEST_F(HeaderBlockTest, ListCutShortKeepsTheEntriesRead) {
   const Bytes first = qwriter::encode_header(before);
   // Three whole entries and one byte of the fourth.
   const Bytes block = qwriter::cut(qwriter::encode_header(h), 580 + 7);
-  OpenPair(qwriter::concat({&first, &block}));
+  OpenPair(qtest::join({first, block}));
 
   EXPECT_EQ(ReadAt(static_cast<int32_t>(first.size())),
             (Read{-3, "disk: cannot read all 5 inst\n"}));
@@ -526,7 +526,7 @@ TEST_F(HeaderBlockTest, NegativeInstrumentCountReadsAsNone) {
     const Bytes b = qwriter::encode_header(h);
     const Bytes c = qwriter::encode_header(next);
     ASSERT_EQ(b.size(), 580u);
-    OpenPair(qwriter::concat({&a, &b, &c}));
+    OpenPair(qtest::join({a, b, c}));
 
     EXPECT_EQ(ReadAt(static_cast<int32_t>(a.size())), (Read{0, ""}));
     EXPECT_EQ(pda_parameters.met_instrument_count, 0);
@@ -543,7 +543,7 @@ TEST_F(HeaderBlockTest, OldVersionClearsTheInstrumentCount) {
   const HeaderSpec old = DistinctSpec(100, 2);
   const Bytes a = qwriter::encode_header(with_list);
   const Bytes b = qwriter::encode_header(old);
-  OpenPair(qwriter::concat({&a, &b}));
+  OpenPair(qtest::join({a, b}));
   ASSERT_EQ(pda_parameters.met_instrument_count, 4);
   EXPECT_EQ(pda_read_header_block_at(static_cast<int32_t>(a.size())), 0);
   EXPECT_EQ(pda_parameters.met_instrument_count, 0);
@@ -704,7 +704,7 @@ void CheckEveryCut(int16_t version,
   for (size_t n = 2; n < closing_end; ++n) {
     SCOPED_TRACE("block cut to " + std::to_string(n) + " bytes");
     const Bytes cut_block = qwriter::cut(block, n);
-    open(qwriter::concat({&first, &cut_block}), /*record radar*/ 1);
+    open(qtest::join({first, cut_block}), /*record radar*/ 1);
     ASSERT_EQ(pda_get_record_radar(), 1);
     // Window fields and radar count that need every fix-up, whatever part
     // of the block the cut leaves.
@@ -756,7 +756,7 @@ TEST_F(HeaderBlockTest, TruncatedOldBlockLeavesTheInstrumentCount) {
   const Bytes a = qwriter::encode_header(with_list);
   const Bytes b =
       qwriter::cut(qwriter::encode_header(DistinctSpec(102, 2)), 300);
-  OpenPair(qwriter::concat({&a, &b}));
+  OpenPair(qtest::join({a, b}));
   EXPECT_EQ(ReadAt(static_cast<int32_t>(a.size())), (Read{-4, ""}));
   EXPECT_EQ(pda_parameters.header_version, 102);
   EXPECT_EQ(pda_parameters.met_instrument_count, 4);
@@ -789,7 +789,7 @@ TEST_F(HeaderBlockTest, Window2OfOneOrLessMeansNoWindow2) {
     h.window2_start = 7;
     h.window2_points = points;
     const Bytes block = qwriter::encode_header(h);
-    OpenPair(qwriter::concat({&base, &block}));
+    OpenPair(qtest::join({base, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(Radar().window2_points, 1);
     EXPECT_EQ(Radar().window2_start, 1);
@@ -800,7 +800,7 @@ TEST_F(HeaderBlockTest, Window2OfOneOrLessMeansNoWindow2) {
     h.window2_start = 7;
     h.window2_points = points;
     const Bytes block = qwriter::encode_header(h);
-    OpenPair(qwriter::concat({&base, &block}));
+    OpenPair(qtest::join({base, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(Radar().window2_points, points);
     EXPECT_EQ(Radar().window2_start, 7);
@@ -817,7 +817,7 @@ TEST_F(HeaderBlockTest, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
     const Bytes block = qwriter::encode_header(h);
     // The current record is of radar 1 (not one the block describes) and
     // of beam 1, whose mode is 2.
-    OpenPair(qwriter::concat({&base, &block}), 0, 1, 1);
+    OpenPair(qtest::join({base, block}), 0, 1, 1);
     ASSERT_EQ(pda_get_record_radar(), 1);
     ASSERT_EQ(pda_get_record_beam(), 1);
     // Mode 2's period: 91500 hundredths of a MHz, 80000 ns, 100 integrations.
@@ -839,7 +839,7 @@ TEST_F(HeaderBlockTest, NonEmptyWindow1IsKeptWithTheRecordIndices) {
   h.window1_start = 5;
   h.window1_points = 1;
   const Bytes block = qwriter::encode_header(h);
-  OpenPair(qwriter::concat({&base, &block}), 0, 1, 1);
+  OpenPair(qtest::join({base, block}), 0, 1, 1);
   EXPECT_EQ(pda_read_header_block_at(568), 0);
   EXPECT_EQ(Radar().window1_start, 5);
   EXPECT_EQ(Radar().window1_points, 1);
@@ -956,7 +956,7 @@ TEST_F(HeaderBlockTest, HeaderReadLeavesTheSelectionAlone) {
   HeaderSpec one_beam = qtest::standard_header();
   one_beam.beam_count = 1;
   const Bytes b = qwriter::encode_header(one_beam);
-  OpenPair(qwriter::concat({&a, &b}));
+  OpenPair(qtest::join({a, b}));
   ASSERT_EQ(pda_select_radar(-1), 1);
   ASSERT_EQ(pda_select_beam(4), 1);
   EXPECT_EQ(pda_read_header_block_at(568), 0);
