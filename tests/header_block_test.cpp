@@ -48,6 +48,16 @@ class HeaderBlockTest : public ::testing::Test {
   int pairs_ = 0;
 };
 
+// Suites by what they test; all share the HeaderBlockTest fixture.
+using HeaderBlockLayout = HeaderBlockTest;
+using HeaderBlockExtent = HeaderBlockTest;
+using HeaderBlockVersion = HeaderBlockTest;
+using HeaderBlockMetList = HeaderBlockTest;
+using HeaderBlockTruncated = HeaderBlockTest;
+using HeaderBlockWindows = HeaderBlockTest;
+using HeaderBlockSelection = HeaderBlockTest;
+using HeaderBlockValues = HeaderBlockTest;
+
 // Result of one header read and what it printed.
 struct Read {
   int result;
@@ -242,7 +252,7 @@ void ExpectBlockHolds(const HeaderSpec& h, bool check_version = true) {
 // Layout of the two preambles
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, EveryFieldIsReadFromItsPlaceInBothPreambles) {
+TEST_F(HeaderBlockLayout, EveryFieldIsReadFromItsPlaceInBothPreambles) {
   for (int16_t version : {100, 101, 102, 103, 104, 500, 999}) {
     SCOPED_TRACE("version " + std::to_string(version));
     const HeaderSpec base = DistinctSpec(102, 1);
@@ -263,7 +273,7 @@ TEST_F(HeaderBlockTest, EveryFieldIsReadFromItsPlaceInBothPreambles) {
   }
 }
 
-TEST_F(HeaderBlockTest, RecordLoadsTheBlockAtTheOffsetItNames) {
+TEST_F(HeaderBlockLayout, RecordLoadsTheBlockAtTheOffsetItNames) {
   const HeaderSpec first = DistinctSpec(102, 1);
   const HeaderSpec named = DistinctSpec(103, 3);
   Bytes header = qwriter::encode_header(first);
@@ -282,7 +292,7 @@ TEST_F(HeaderBlockTest, RecordLoadsTheBlockAtTheOffsetItNames) {
 // read, so the next block of the file reads on from there.
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, ConsecutiveBlocksReadOneAfterAnother) {
+TEST_F(HeaderBlockExtent, ConsecutiveBlocksReadOneAfterAnother) {
   std::vector<HeaderSpec> chain;
   chain.push_back(DistinctSpec(100, 1));
   chain.push_back(DistinctSpec(103, 2));  // 4 met instruments: 588 bytes
@@ -322,7 +332,7 @@ TEST_F(HeaderBlockTest, ConsecutiveBlocksReadOneAfterAnother) {
   ExpectBlockHolds(chain.back());
 }
 
-TEST_F(HeaderBlockTest, ClosingFieldIsTheLastByteOfAnOldBlock) {
+TEST_F(HeaderBlockExtent, ClosingFieldIsTheLastByteOfAnOldBlock) {
   const HeaderSpec base = DistinctSpec(102, 1);
   for (int16_t version : {100, 102}) {
     SCOPED_TRACE("version " + std::to_string(version));
@@ -339,7 +349,7 @@ TEST_F(HeaderBlockTest, ClosingFieldIsTheLastByteOfAnOldBlock) {
   }
 }
 
-TEST_F(HeaderBlockTest, NewBlockEndsAfterItsMetInstrumentList) {
+TEST_F(HeaderBlockExtent, NewBlockEndsAfterItsMetInstrumentList) {
   const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
 
   HeaderSpec none = DistinctSpec(103, 2);
@@ -384,7 +394,7 @@ TEST_F(HeaderBlockTest, NewBlockEndsAfterItsMetInstrumentList) {
 // Version
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, VersionsFrom100To999AreAccepted) {
+TEST_F(HeaderBlockVersion, VersionsFrom100To999AreAccepted) {
   const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
   for (int16_t version : {100, 102, 103, 999}) {
     SCOPED_TRACE("version " + std::to_string(version));
@@ -396,7 +406,7 @@ TEST_F(HeaderBlockTest, VersionsFrom100To999AreAccepted) {
   }
 }
 
-TEST_F(HeaderBlockTest, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
+TEST_F(HeaderBlockVersion, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
   const HeaderSpec base = DistinctSpec(103, 1);
   const HeaderSpec next = DistinctSpec(102, 4);
   for (int16_t version : {99, 1000, 0, -100, 32767}) {
@@ -424,7 +434,7 @@ TEST_F(HeaderBlockTest, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
   }
 }
 
-TEST_F(HeaderBlockTest, UnreadableVersionChangesNothing) {
+TEST_F(HeaderBlockVersion, UnreadableVersionChangesNothing) {
   const HeaderSpec base = DistinctSpec(103, 1);
   Bytes header = qwriter::encode_header(base);
   header.put_u8(0x64);  // half a version word at the end of the file
@@ -442,7 +452,7 @@ TEST_F(HeaderBlockTest, UnreadableVersionChangesNothing) {
 // Met instrument list
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, ListOf256InstrumentsIsReadWhole) {
+TEST_F(HeaderBlockMetList, ListOf256InstrumentsIsReadWhole) {
   HeaderSpec h = DistinctSpec(103, 2);
   h.met_instrument_list.clear();
   for (int i = 0; i < 256; ++i) {
@@ -456,7 +466,7 @@ TEST_F(HeaderBlockTest, ListOf256InstrumentsIsReadWhole) {
   ExpectBlockHolds(h);
 }
 
-TEST_F(HeaderBlockTest, MoreThan256InstrumentsAreRefusedUnread) {
+TEST_F(HeaderBlockMetList, MoreThan256InstrumentsAreRefusedUnread) {
   HeaderSpec before = DistinctSpec(103, 1);
   before.met_instrument_list = {11, -12, 13};
   HeaderSpec h = DistinctSpec(103, 2);
@@ -491,7 +501,7 @@ TEST_F(HeaderBlockTest, MoreThan256InstrumentsAreRefusedUnread) {
   }
 }
 
-TEST_F(HeaderBlockTest, ListCutShortKeepsTheEntriesRead) {
+TEST_F(HeaderBlockMetList, ListCutShortKeepsTheEntriesRead) {
   HeaderSpec before = DistinctSpec(103, 1);
   before.met_instrument_list = {21, 22, 23, 24, 25};
   HeaderSpec h = DistinctSpec(103, 2);
@@ -514,7 +524,7 @@ TEST_F(HeaderBlockTest, ListCutShortKeepsTheEntriesRead) {
   EXPECT_EQ(met[4], 25);
 }
 
-TEST_F(HeaderBlockTest, NegativeInstrumentCountReadsAsNone) {
+TEST_F(HeaderBlockMetList, NegativeInstrumentCountReadsAsNone) {
   for (int16_t count : {-4, -32768}) {
     SCOPED_TRACE("count " + std::to_string(count));
     HeaderSpec before = DistinctSpec(103, 1);
@@ -538,7 +548,7 @@ TEST_F(HeaderBlockTest, NegativeInstrumentCountReadsAsNone) {
   }
 }
 
-TEST_F(HeaderBlockTest, OldVersionClearsTheInstrumentCount) {
+TEST_F(HeaderBlockMetList, OldVersionClearsTheInstrumentCount) {
   const HeaderSpec with_list = DistinctSpec(103, 1);
   const HeaderSpec old = DistinctSpec(100, 2);
   const Bytes a = qwriter::encode_header(with_list);
@@ -739,19 +749,19 @@ void CheckEveryCut(int16_t version,
   }
 }
 
-TEST_F(HeaderBlockTest, OldBlockCutAnywhereIsTruncatedButFixedUp) {
+TEST_F(HeaderBlockTruncated, OldBlockCutAnywhereIsTruncatedButFixedUp) {
   CheckEveryCut(102, [this](const Bytes& header, int16_t radar) {
     OpenPair(header, 0, 0, radar);
   });
 }
 
-TEST_F(HeaderBlockTest, NewBlockCutAnywhereIsTruncatedButFixedUp) {
+TEST_F(HeaderBlockTruncated, NewBlockCutAnywhereIsTruncatedButFixedUp) {
   CheckEveryCut(103, [this](const Bytes& header, int16_t radar) {
     OpenPair(header, 0, 0, radar);
   });
 }
 
-TEST_F(HeaderBlockTest, TruncatedOldBlockLeavesTheInstrumentCount) {
+TEST_F(HeaderBlockTruncated, TruncatedOldBlockLeavesTheInstrumentCount) {
   const HeaderSpec with_list = DistinctSpec(103, 1);  // 4 instruments
   const Bytes a = qwriter::encode_header(with_list);
   const Bytes b =
@@ -781,7 +791,7 @@ HeaderSpec TwoModeSpec() {
   return h;
 }
 
-TEST_F(HeaderBlockTest, Window2OfOneOrLessMeansNoWindow2) {
+TEST_F(HeaderBlockWindows, Window2OfOneOrLessMeansNoWindow2) {
   const Bytes base = qwriter::encode_header(TwoModeSpec());
   for (int16_t points : {0, 1, -5, -32768}) {
     SCOPED_TRACE("window2_points " + std::to_string(points));
@@ -807,7 +817,7 @@ TEST_F(HeaderBlockTest, Window2OfOneOrLessMeansNoWindow2) {
   }
 }
 
-TEST_F(HeaderBlockTest, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
+TEST_F(HeaderBlockWindows, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
   const Bytes base = qwriter::encode_header(TwoModeSpec());
   for (int16_t points : {0, -3}) {
     SCOPED_TRACE("window1_points " + std::to_string(points));
@@ -833,7 +843,7 @@ TEST_F(HeaderBlockTest, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
   }
 }
 
-TEST_F(HeaderBlockTest, NonEmptyWindow1IsKeptWithTheRecordIndices) {
+TEST_F(HeaderBlockWindows, NonEmptyWindow1IsKeptWithTheRecordIndices) {
   const Bytes base = qwriter::encode_header(TwoModeSpec());
   HeaderSpec h = TwoModeSpec();
   h.window1_start = 5;
@@ -851,7 +861,7 @@ TEST_F(HeaderBlockTest, NonEmptyWindow1IsKeptWithTheRecordIndices) {
 // Radar count, radar queries and selection
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, OnlyRadarZeroExists) {
+TEST_F(HeaderBlockSelection, OnlyRadarZeroExists) {
   for (int16_t count : {3, 0, -1}) {
     SCOPED_TRACE("radar_count " + std::to_string(count));
     HeaderSpec h = qtest::standard_header();
@@ -884,7 +894,7 @@ TEST_F(HeaderBlockTest, OnlyRadarZeroExists) {
   }
 }
 
-TEST_F(HeaderBlockTest, SelectRadarAcceptsAnyOrRadarZero) {
+TEST_F(HeaderBlockSelection, SelectRadarAcceptsAnyOrRadarZero) {
   OpenPair(qwriter::encode_header(qtest::standard_header()));
   EXPECT_EQ(selected_radar, 0);
   EXPECT_EQ(pda_select_radar(-1), 1);
@@ -901,7 +911,7 @@ TEST_F(HeaderBlockTest, SelectRadarAcceptsAnyOrRadarZero) {
   EXPECT_EQ(selected_radar, 0);
 }
 
-TEST_F(HeaderBlockTest, SelectBeamChecksTheBeamTable) {
+TEST_F(HeaderBlockSelection, SelectBeamChecksTheBeamTable) {
   OpenPair(qwriter::encode_header(qtest::standard_header()));  // 5 beams
   EXPECT_EQ(selected_beam, 0);
   EXPECT_EQ(pda_select_beam(4), 1);
@@ -925,7 +935,7 @@ TEST_F(HeaderBlockTest, SelectBeamChecksTheBeamTable) {
   EXPECT_EQ(selected_beam, -1);
 }
 
-TEST_F(HeaderBlockTest, SelectBeamNeverGoesBeyondTheTenTableEntries) {
+TEST_F(HeaderBlockSelection, SelectBeamNeverGoesBeyondTheTenTableEntries) {
   HeaderSpec h = qtest::standard_header();
   h.beam_count = 12;
   OpenPair(qwriter::encode_header(h));
@@ -937,7 +947,7 @@ TEST_F(HeaderBlockTest, SelectBeamNeverGoesBeyondTheTenTableEntries) {
   EXPECT_EQ(selected_beam, 9);
 }
 
-TEST_F(HeaderBlockTest, EmptyBeamTableRefusesEveryBeamButAny) {
+TEST_F(HeaderBlockSelection, EmptyBeamTableRefusesEveryBeamButAny) {
   for (int16_t count : {0, -3}) {
     SCOPED_TRACE("beam_count " + std::to_string(count));
     HeaderSpec h = qtest::standard_header();
@@ -951,7 +961,7 @@ TEST_F(HeaderBlockTest, EmptyBeamTableRefusesEveryBeamButAny) {
   }
 }
 
-TEST_F(HeaderBlockTest, HeaderReadLeavesTheSelectionAlone) {
+TEST_F(HeaderBlockSelection, HeaderReadLeavesTheSelectionAlone) {
   const Bytes a = qwriter::encode_header(qtest::standard_header());
   HeaderSpec one_beam = qtest::standard_header();
   one_beam.beam_count = 1;
@@ -968,7 +978,7 @@ TEST_F(HeaderBlockTest, HeaderReadLeavesTheSelectionAlone) {
 // Values as the queries return them
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, NegativeFieldsComeBackNegative) {
+TEST_F(HeaderBlockValues, NegativeFieldsComeBackNegative) {
   HeaderSpec h = qtest::standard_header();
   h.header_version = 103;
   h.site_value_1 = -10500;
@@ -1002,7 +1012,7 @@ TEST_F(HeaderBlockTest, NegativeFieldsComeBackNegative) {
   EXPECT_EQ(pda_get_beam_count(0), -1);
 }
 
-TEST_F(HeaderBlockTest, NamesAreCopiedUpToTheirEnd) {
+TEST_F(HeaderBlockValues, NamesAreCopiedUpToTheirEnd) {
   struct Case {
     std::string site;
     std::string radar;

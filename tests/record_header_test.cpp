@@ -101,11 +101,20 @@ class RecordHeaderTest : public ::testing::Test {
   qtest::TempDir dir_;
 };
 
+// Suites by what they test on the RecordHeaderTest fixture.
+using RecordHeaderLayout = RecordHeaderTest;
+using RecordHeaderOverrides = RecordHeaderTest;
+using RecordHeaderLoadError = RecordHeaderTest;
+using RecordHeaderTime = RecordHeaderTest;
+using RecordHeaderSteppingLayouts = RecordHeaderTest;
+using RecordHeaderDamaged = RecordHeaderTest;
+using RecordHeaderNoMode = RecordHeaderTest;
+
 // ---------------------------------------------------------------------------
 // Layouts
 // ---------------------------------------------------------------------------
 
-TEST_F(RecordHeaderTest, Datacode2999WithoutFlagIsLayoutMWithTwoByteLength) {
+TEST_F(RecordHeaderLayout, Datacode2999WithoutFlagIsLayoutMWithTwoByteLength) {
   RecordSpec r0 = EmptyRecord(Layout::M, 2999, 1000, 2, 0);
   r0.radar_index = 0;
   const Bytes b0 = qwriter::encode_record(r0);
@@ -129,7 +138,7 @@ TEST_F(RecordHeaderTest, Datacode2999WithoutFlagIsLayoutMWithTwoByteLength) {
   EXPECT_EQ(pda_get_record_beam(), 3);
 }
 
-TEST_F(RecordHeaderTest, Datacode2999WithFlagIsLayoutSWithFourByteLength) {
+TEST_F(RecordHeaderLayout, Datacode2999WithFlagIsLayoutSWithFourByteLength) {
   const Bytes b0 =
       qwriter::encode_record(EmptyRecord(Layout::S, 2999, 1000, 2));
   const Bytes b1 =
@@ -149,7 +158,7 @@ TEST_F(RecordHeaderTest, Datacode2999WithFlagIsLayoutSWithFourByteLength) {
 
 // A datacode of 3000 or more carries its own flag, which then decides the
 // layout of the following records below 3000.
-TEST_F(RecordHeaderTest, Datacode3000CarriesTheFlagForLaterRecords) {
+TEST_F(RecordHeaderLayout, Datacode3000CarriesTheFlagForLaterRecords) {
   RecordSpec n_on = EmptyRecord(Layout::N, 3000, 5000, 1);
   n_on.spectra_flag = 1;
   RecordSpec n_off = EmptyRecord(Layout::N, 3000, 7000, 3);
@@ -196,7 +205,7 @@ TEST_F(RecordHeaderTest, Datacode3000CarriesTheFlagForLaterRecords) {
   EXPECT_EQ(ReadHeader().result, 1);
 }
 
-TEST_F(RecordHeaderTest, Datacode3000IgnoresTheFlagGivenAtOpen) {
+TEST_F(RecordHeaderLayout, Datacode3000IgnoresTheFlagGivenAtOpen) {
   RecordSpec n = EmptyRecord(Layout::N, 3000, 5000, 1);
   n.spectra_flag = 0;
   const Bytes b0 = qwriter::encode_record(n);
@@ -220,7 +229,7 @@ TEST_F(RecordHeaderTest, Datacode3000IgnoresTheFlagGivenAtOpen) {
 // m/s with 100 coherent integrations and twice that with 50. Each record
 // under test follows a whole first record, and is read and decoded by
 // pda_read_record: where its body starts shows in the decoded velocities.
-TEST_F(RecordHeaderTest, LayoutMOverridesOnlyAboveFiveGPlus18) {
+TEST_F(RecordHeaderOverrides, LayoutMOverridesOnlyAboveFiveGPlus18) {
   const HeaderSpec header = qtest::standard_header(2, 8);
   RecordSpec first = EmptyRecord(Layout::M, 2000, 1);
   first.body = X0xxMoments(2, 100);
@@ -279,7 +288,7 @@ TEST_F(RecordHeaderTest, LayoutMOverridesOnlyAboveFiveGPlus18) {
 
 // Layout S with 2 gates of 8 points: the bound is 10 + 64 + 22 = 96, the
 // length of such a record without overrides.
-TEST_F(RecordHeaderTest, LayoutSOverridesOnlyAboveFiveGPlusFourGPPlus22) {
+TEST_F(RecordHeaderOverrides, LayoutSOverridesOnlyAboveFiveGPlusFourGPPlus22) {
   const HeaderSpec header = qtest::standard_header(2, 8);
   std::vector<std::vector<float>> spectra(2, std::vector<float>(8, 1.5f));
   Bytes body = X0xxMoments(2, 5000);
@@ -334,7 +343,7 @@ TEST_F(RecordHeaderTest, LayoutSOverridesOnlyAboveFiveGPlusFourGPPlus22) {
 // With 32767 gates of 32767 points, 5G + 4GP + 22 does not fit in 32 bits:
 // computed in signed 32-bit arithmetic it wraps to -98283, so any record
 // length lies above it and the override words are read.
-TEST_F(RecordHeaderTest, LayoutSBoundIsComputedInSigned32Bits) {
+TEST_F(RecordHeaderOverrides, LayoutSBoundIsComputedInSigned32Bits) {
   HeaderSpec header = qtest::standard_header(2, 8);
   header.modes[0].gate_count = 32767;
   header.modes[0].spectral_points = 32767;
@@ -350,7 +359,7 @@ TEST_F(RecordHeaderTest, LayoutSBoundIsComputedInSigned32Bits) {
 
 // Overrides stay in the ModeEntry for later records of the mode until the
 // next HeaderBlock load.
-TEST_F(RecordHeaderTest, OverridesStayUntilTheNextHeaderBlockLoad) {
+TEST_F(RecordHeaderOverrides, OverridesStayUntilTheNextHeaderBlockLoad) {
   HeaderSpec second = qtest::standard_header(2, 8);
   second.modes[0].coherent_integrations = 120;
   second.modes[0].spectral_averages = 40;
@@ -386,7 +395,7 @@ TEST_F(RecordHeaderTest, OverridesStayUntilTheNextHeaderBlockLoad) {
 // HeaderBlock loading
 // ---------------------------------------------------------------------------
 
-class HeaderLoadTest : public RecordHeaderTest {
+class RecordHeaderLoad : public RecordHeaderTest {
  protected:
   // Two blocks: site_value_1 4000 at offset 0 and 1111 at offset 568. The
   // ten records all name the second block.
@@ -404,7 +413,7 @@ class HeaderLoadTest : public RecordHeaderTest {
   Bytes data_;
 };
 
-TEST_F(HeaderLoadTest, TenRecordsNamingOneOffsetLoadItOnce) {
+TEST_F(RecordHeaderLoad, TenRecordsNamingOneOffsetLoadItOnce) {
   ASSERT_EQ(Open(header_, data_), 1);
   // Opening read the first RecordHeader, which loaded the block.
   EXPECT_EQ(pda_get_loaded_header_offset(), 568);
@@ -437,7 +446,7 @@ TEST_F(HeaderLoadTest, TenRecordsNamingOneOffsetLoadItOnce) {
   EXPECT_EQ(pda_parameters.site_value_1, 1111);
 }
 
-TEST_F(HeaderLoadTest, ReadsStraightAfterOpeningLoadNothing) {
+TEST_F(RecordHeaderLoad, ReadsStraightAfterOpeningLoadNothing) {
   ASSERT_EQ(Open(header_, data_), 1);
   pda_parameters.site_value_1 = -999;
   for (int i = 0; i < 10; ++i) {
@@ -449,7 +458,7 @@ TEST_F(HeaderLoadTest, ReadsStraightAfterOpeningLoadNothing) {
   EXPECT_EQ(pda_parameters.site_value_1, -999);
 }
 
-TEST_F(HeaderLoadTest, OpeningAnotherPairAndBackLoadsAgain) {
+TEST_F(RecordHeaderLoad, OpeningAnotherPairAndBackLoadsAgain) {
   ASSERT_EQ(Open(header_, data_), 1);
   HeaderSpec other = qtest::standard_header();
   other.site_value_1 = 2222;
@@ -469,7 +478,7 @@ TEST_F(HeaderLoadTest, OpeningAnotherPairAndBackLoadsAgain) {
 
 // The header file holds one block of 568 bytes; offset 100000 lies past its
 // end, so the header file can be positioned there but no block read.
-TEST_F(RecordHeaderTest, HeaderReadErrorPastTheEndIsPrintedOnce) {
+TEST_F(RecordHeaderLoadError, HeaderReadErrorPastTheEndIsPrintedOnce) {
   const Bytes b0 = qtest::moments_record(1000, 1, 0, 0, 100000);
   const Bytes b1 = qtest::moments_record(2000, 2, 0, 0, 0);
   const Bytes b2 = qtest::moments_record(3000, 3, 0, 0, 200000);
@@ -512,7 +521,7 @@ TEST_F(RecordHeaderTest, HeaderReadErrorPastTheEndIsPrintedOnce) {
   EXPECT_EQ(other, 1);
 }
 
-TEST_F(RecordHeaderTest, HeaderReadErrorForNegativeOffsetNamesFailedSeek) {
+TEST_F(RecordHeaderLoadError, HeaderReadErrorForNegativeOffsetNamesFailedSeek) {
   const Bytes b0 = qtest::moments_record(1000, 1, 0, 0, -8);
   qtest::start_capture();
   const int opened = Open(qtest::standard_header(), b0);
@@ -525,7 +534,7 @@ TEST_F(RecordHeaderTest, HeaderReadErrorForNegativeOffsetNamesFailedSeek) {
   EXPECT_EQ(RecordTime().seconds, 1000);
 }
 
-TEST_F(RecordHeaderTest, HeaderReadErrorNamesTheOffsetStillInForce) {
+TEST_F(RecordHeaderLoadError, HeaderReadErrorNamesTheOffsetStillInForce) {
   const Bytes b0 = qtest::moments_record(1000, 1, 0, 0, 0);
   const Bytes b1 = qtest::moments_record(2000, 2, 0, 0, 99999);
   const Bytes b2 = qtest::moments_record(3000, 3, 0, 0, -1);
@@ -551,7 +560,7 @@ TEST_F(RecordHeaderTest, HeaderReadErrorNamesTheOffsetStillInForce) {
 // TimeKeys
 // ---------------------------------------------------------------------------
 
-TEST_F(RecordHeaderTest, RecordTimeBreaksDownInUtc) {
+TEST_F(RecordHeaderTime, RecordTimeBreaksDownInUtc) {
   struct Case {
     int32_t seconds;
     Time expected;
@@ -590,7 +599,7 @@ TEST_F(RecordHeaderTest, RecordTimeBreaksDownInUtc) {
 // Ten layout M records of 1 to 10 x0xx gates (lengths 23 to 68) under a
 // mode of 20 gates, so that none carries overrides and every record starts
 // at a distinct, irregular offset.
-class SteppingTest : public RecordHeaderTest {
+class RecordHeaderStepping : public RecordHeaderTest {
  protected:
   void SetUp() override {
     int64_t offset = 0;
@@ -621,7 +630,7 @@ class SteppingTest : public RecordHeaderTest {
   int64_t size_ = 0;
 };
 
-TEST_F(SteppingTest, ForwardSkipReadsHeadersOfTheRecordsPassed) {
+TEST_F(RecordHeaderStepping, ForwardSkipReadsHeadersOfTheRecordsPassed) {
   OpenOnSixth();
   // The record state is that of the last RecordHeader read: the fifth.
   EXPECT_EQ(RecordTime().seconds, 1000 + 60 * 4);
@@ -629,42 +638,42 @@ TEST_F(SteppingTest, ForwardSkipReadsHeadersOfTheRecordsPassed) {
   EXPECT_EQ(TimeOfRecordHere(), 1000 + 60 * 5);
 }
 
-TEST_F(SteppingTest, SkipByOneMovesNothing) {
+TEST_F(RecordHeaderStepping, SkipByOneMovesNothing) {
   OpenOnSixth();
   EXPECT_EQ(pda_skip_records(1), 0);
   EXPECT_EQ(pda_current_offset(), offsets_[5]);
   EXPECT_EQ(TimeOfRecordHere(), 1000 + 60 * 5);
 }
 
-TEST_F(SteppingTest, SkipByZeroStepsBackOne) {
+TEST_F(RecordHeaderStepping, SkipByZeroStepsBackOne) {
   OpenOnSixth();
   EXPECT_EQ(pda_skip_records(0), 0);
   EXPECT_EQ(pda_current_offset(), offsets_[4]);
   EXPECT_EQ(TimeOfRecordHere(), 1000 + 60 * 4);
 }
 
-TEST_F(SteppingTest, SkipByMinusTwoStepsBackThree) {
+TEST_F(RecordHeaderStepping, SkipByMinusTwoStepsBackThree) {
   OpenOnSixth();
   EXPECT_EQ(pda_skip_records(-2), 0);
   EXPECT_EQ(pda_current_offset(), offsets_[2]);
   EXPECT_EQ(TimeOfRecordHere(), 1000 + 60 * 2);
 }
 
-TEST_F(SteppingTest, SkipByMinusTwentyStopsOnTheFirstRecord) {
+TEST_F(RecordHeaderStepping, SkipByMinusTwentyStopsOnTheFirstRecord) {
   OpenOnSixth();
   EXPECT_EQ(pda_skip_records(-20), -2);
   EXPECT_EQ(pda_current_offset(), 0);
   EXPECT_EQ(TimeOfRecordHere(), 1000);
 }
 
-TEST_F(SteppingTest, SkipByZeroOnTheFirstRecordDoesNotMove) {
+TEST_F(RecordHeaderStepping, SkipByZeroOnTheFirstRecordDoesNotMove) {
   ASSERT_EQ(Open(qtest::standard_header(20, 64), data_), 1);
   EXPECT_EQ(pda_skip_records(0), -2);
   EXPECT_EQ(pda_current_offset(), 0);
   EXPECT_EQ(TimeOfRecordHere(), 1000);
 }
 
-TEST_F(SteppingTest, AdvancePastTheLastRecordMeetsTheEndOfData) {
+TEST_F(RecordHeaderStepping, AdvancePastTheLastRecordMeetsTheEndOfData) {
   ASSERT_EQ(Open(qtest::standard_header(20, 64), data_), 1);
   for (int i = 0; i < 10; ++i) ReadAndAdvance();
   EXPECT_EQ(pda_current_offset(), size_);
@@ -683,7 +692,7 @@ TEST_F(SteppingTest, AdvancePastTheLastRecordMeetsTheEndOfData) {
   EXPECT_EQ(pda_current_offset(), offsets_[9]);
 }
 
-TEST_F(SteppingTest, ForwardSkipPastTheEndReturnsMinusOne) {
+TEST_F(RecordHeaderStepping, ForwardSkipPastTheEndReturnsMinusOne) {
   ASSERT_EQ(Open(qtest::standard_header(20, 64), data_), 1);
   EXPECT_EQ(pda_skip_records(12), -1);
   EXPECT_EQ(pda_current_offset(), size_);
@@ -691,7 +700,7 @@ TEST_F(SteppingTest, ForwardSkipPastTheEndReturnsMinusOne) {
 }
 
 // Layouts N and S step back over 4-byte trailers.
-TEST_F(RecordHeaderTest, BackwardStepsUseFourByteTrailers) {
+TEST_F(RecordHeaderSteppingLayouts, BackwardStepsUseFourByteTrailers) {
   RecordSpec n = EmptyRecord(Layout::N, 3000, 1);
   n.spectra_flag = 1;
   RecordSpec n2 = n;
@@ -728,7 +737,7 @@ TEST_F(RecordHeaderTest, BackwardStepsUseFourByteTrailers) {
 }
 
 // A data file of more than 2 GiB (sparse): offsets beyond 2^31 - 1 work.
-TEST_F(RecordHeaderTest, OffsetsBeyondTwoGibWork) {
+TEST_F(RecordHeaderSteppingLayouts, OffsetsBeyondTwoGibWork) {
   const int32_t big = 0x7FFFFFF0;
   RecordSpec first = EmptyRecord(Layout::N, 3000, 1);
   first.record_length = big;
@@ -783,7 +792,7 @@ TEST_F(RecordHeaderTest, OffsetsBeyondTwoGibWork) {
 // Damaged records
 // ---------------------------------------------------------------------------
 
-TEST_F(RecordHeaderTest, LayoutMLengthBelow18IsRefusedEachTime) {
+TEST_F(RecordHeaderDamaged, LayoutMLengthBelow18IsRefusedEachTime) {
   const Bytes b0 = qtest::moments_record(1000, 1, 4);
   RecordSpec bad = EmptyRecord(Layout::M, 2001, 2000, 2, 99999);
   bad.record_length = 17;
@@ -810,7 +819,7 @@ TEST_F(RecordHeaderTest, LayoutMLengthBelow18IsRefusedEachTime) {
   EXPECT_EQ(pda_current_offset(), 0);
 }
 
-TEST_F(RecordHeaderTest, SmallestLengthOfEachLayoutIsAccepted) {
+TEST_F(RecordHeaderDamaged, SmallestLengthOfEachLayoutIsAccepted) {
   struct Case {
     Layout layout;
     int16_t datacode;
@@ -871,7 +880,7 @@ TEST_F(RecordHeaderTest, SmallestLengthOfEachLayoutIsAccepted) {
 // A stray byte after the last record: the datacode cannot be read whole,
 // the result is 1, and the data file is put back at current_offset, from
 // where a step back reads the last record's trailer.
-TEST_F(RecordHeaderTest, EndOfDataPutsTheFileBackAtCurrentOffset) {
+TEST_F(RecordHeaderDamaged, EndOfDataPutsTheFileBackAtCurrentOffset) {
   const Bytes b0 = qtest::moments_record(1000, 0, 2);
   const Bytes b1 = qtest::moments_record(2000, 0, 2);
   Bytes stray;
@@ -890,7 +899,7 @@ TEST_F(RecordHeaderTest, EndOfDataPutsTheFileBackAtCurrentOffset) {
 
 // A RecordHeader cut short: -4, the data file put back at current_offset,
 // so that a step back reads the trailer before it.
-TEST_F(RecordHeaderTest, CutRecordHeaderPutsTheFileBack) {
+TEST_F(RecordHeaderDamaged, CutRecordHeaderPutsTheFileBack) {
   const Bytes b0 = qtest::moments_record(1000, 0, 2);
   const Bytes b1 = qtest::moments_record(2000, 0, 2);
   const Bytes b2 = qwriter::cut(qtest::moments_record(3000, 0, 2), 11);
@@ -908,7 +917,7 @@ TEST_F(RecordHeaderTest, CutRecordHeaderPutsTheFileBack) {
 // The fields of a RecordHeader cut inside one of them: those before the cut
 // take the new record's values, the cut one and those after keep the
 // previous record's.
-TEST_F(RecordHeaderTest, CutRecordHeaderKeepsTheFieldsItCouldNotRead) {
+TEST_F(RecordHeaderDamaged, CutRecordHeaderKeepsTheFieldsItCouldNotRead) {
   HeaderSpec second = qtest::standard_header();
   second.site_value_1 = 1111;
   Bytes header = qwriter::encode_header(qtest::standard_header());
@@ -971,7 +980,7 @@ TEST_F(RecordHeaderTest, CutRecordHeaderKeepsTheFieldsItCouldNotRead) {
 
 // A cut length field of a record whose length would be refused prints
 // nothing: the check needs the whole field.
-TEST_F(RecordHeaderTest, CutLengthFieldIsNotChecked) {
+TEST_F(RecordHeaderDamaged, CutLengthFieldIsNotChecked) {
   const Bytes b0 = qtest::moments_record(1000, 0, 4);
   RecordSpec bad = EmptyRecord(Layout::N, 3000, 2000);
   bad.record_length = 3;  // bytes 03 00 00 00; cut after 03 00 00
@@ -988,7 +997,7 @@ TEST_F(RecordHeaderTest, CutLengthFieldIsNotChecked) {
 // The last record of a file copied while it was written: its body and
 // trailer are cut off. A backward step from the end of the data lands on
 // it, its RecordHeader having been read whole.
-TEST_F(RecordHeaderTest, BackwardStepLandsOnCutLastRecord) {
+TEST_F(RecordHeaderDamaged, BackwardStepLandsOnCutLastRecord) {
   const Bytes b0 = qtest::moments_record(1000, 0, 4);
   const Bytes b1 = qtest::moments_record(2000, 0, 4);
   const Bytes b2 = qtest::moments_record(3000, 0, 4);
@@ -1019,7 +1028,7 @@ TEST_F(RecordHeaderTest, BackwardStepLandsOnCutLastRecord) {
 // Beams outside 0..9, and beams whose entry names a mode outside 0..3, have
 // no mode: G = P = 0 for the override bound (layout M: 18) and the decode,
 // and override words are read but written nowhere.
-TEST_F(RecordHeaderTest, BeamWithoutModeConsumesOverridesAndDecodesNothing) {
+TEST_F(RecordHeaderNoMode, BeamWithoutModeConsumesOverridesAndDecodesNothing) {
   HeaderSpec header = qtest::standard_header();
   header.beams[3].mode_index = 4;
   header.beams[4].mode_index = -1;
@@ -1064,7 +1073,7 @@ TEST_F(RecordHeaderTest, BeamWithoutModeConsumesOverridesAndDecodesNothing) {
 
 // With no mode the layout M bound is 18: a record of length 22 expects
 // the override words, where a beam with a 4-gate mode (bound 38) does not.
-TEST_F(RecordHeaderTest, BeamWithoutModeExpectsOverridesAbove18) {
+TEST_F(RecordHeaderNoMode, BeamWithoutModeExpectsOverridesAbove18) {
   for (int16_t beam : {int16_t{0}, int16_t{10}}) {
     SCOPED_TRACE(beam);
     RecordSpec r = EmptyRecord(Layout::M, 2000, 5, beam);
