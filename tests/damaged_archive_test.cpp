@@ -1014,6 +1014,9 @@ TEST(Bounds, RecordLengthsThatCannotBeSteppedOver) {
   }
 }
 
+// Trailers that cannot be stepped back over are the Trailer group of
+// positioning_test.cpp.
+
 // Skip counts at the ends of their range finish at the ends of the file.
 TEST(Bounds, ExtremeSkipCountsEndAtTheEndsOfTheFile) {
   const Bytes header = header_bytes(qtest::standard_header(4, 64));

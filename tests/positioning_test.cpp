@@ -2,6 +2,8 @@
 // file names, reopening and rewinding, the time search (forward scan and the
 // backward search in passes of 20 records), the searches for the next record
 // of the selected radar and beam, failed opens, and cut or damaged files.
+// The Trailer group holds every check on the trailers that a step back
+// reads: each step back, the one at opening, and the backward search.
 //
 // Unless a test says otherwise the data files hold layout M records of one
 // gate (x0xx moments, 23 bytes each), all naming the HeaderBlock at offset 0,

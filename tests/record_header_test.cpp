@@ -1,7 +1,9 @@
 // RecordHeader reading and record stepping of the access module: the three
 // record layouts, the override words, the lazy HeaderBlock load, the
 // TimeKey of a record, forward and backward steps and the handling of
-// damaged records. Inputs are built with the file writer.
+// damaged records. Inputs are built with the file writer. The checks on
+// the trailers that backward steps read are the Trailer group of
+// positioning_test.cpp.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
