@@ -1,7 +1,6 @@
 #include "companions/wind_input.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -30,19 +29,17 @@ std::string stored_name(const char (&field)[32]) {
   return std::string(field, strnlen(field, sizeof field));
 }
 
-void report_damage(const std::string& program, const std::string& path,
-                   const std::vector<Damage>& damage) {
+void add_damage(const std::string& path, const std::vector<Damage>& damage,
+                std::vector<std::string>* findings) {
   constexpr size_t kShown = 20;
   for (size_t i = 0; i < damage.size() && i < kShown; ++i) {
     const Damage& d = damage[i];
-    std::fprintf(stderr, "%s: %s: data offset %lld: %s: %s\n", program.c_str(),
-                 path.c_str(), static_cast<long long>(d.offset), d.kind.c_str(),
-                 d.detail.c_str());
+    findings->push_back(path + ": data offset " + std::to_string(d.offset) +
+                        ": " + d.kind + ": " + d.detail);
   }
   if (damage.size() > kShown) {
-    std::fprintf(stderr,
-                 "%s: %s: %zu more finding(s); quellmar-info lists them all\n",
-                 program.c_str(), path.c_str(), damage.size() - kShown);
+    findings->push_back(path + ": " + std::to_string(damage.size() - kShown) +
+                        " more finding(s); quellmar-info lists them all");
   }
 }
 
@@ -105,7 +102,7 @@ bool decode_pair(const ScannedPair& pair, std::map<SeriesKey, BeamSeries>* out,
 // One series per (mode, beam): the geometry most of its records share
 // (the lowest geometry on a tie); the others' records are set aside.
 std::vector<BeamSeries> resolve_geometry(std::map<SeriesKey, BeamSeries> all,
-                                         const std::string& program) {
+                                         std::vector<std::string>* findings) {
   std::vector<BeamSeries> out;
   auto it = all.begin();
   while (it != all.end()) {
@@ -122,13 +119,12 @@ std::vector<BeamSeries> resolve_geometry(std::map<SeriesKey, BeamSeries> all,
     }
     const int64_t kept = static_cast<int64_t>(best->second.records());
     if (kept != total) {
-      std::fprintf(stderr,
-                   "%s: mode %d beam %d: %lld record(s) set aside: their "
-                   "HeaderBlock points the beam elsewhere or places its "
-                   "gates differently than for the other %lld\n",
-                   program.c_str(), mode, beam,
-                   static_cast<long long>(total - kept),
-                   static_cast<long long>(kept));
+      findings->push_back(
+          "mode " + std::to_string(mode) + " beam " + std::to_string(beam) +
+          ": " + std::to_string(total - kept) +
+          " record(s) set aside: their HeaderBlock points the beam elsewhere "
+          "or places its gates differently than for the other " +
+          std::to_string(kept));
     }
     out.push_back(std::move(best->second));
     it = next;
@@ -139,8 +135,7 @@ std::vector<BeamSeries> resolve_geometry(std::map<SeriesKey, BeamSeries> all,
 }  // namespace
 
 bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
-                     const std::string& program, WindInput* out,
-                     std::string* error) {
+                     WindInput* out, std::string* error) {
   for (size_t i = 0; i < paths.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
       if (paths[i] == paths[j] || same_file(paths[i], paths[j])) {
@@ -155,6 +150,7 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
   std::vector<ScannedPair> pairs;
   std::string site;
   std::string first_path;
+  std::vector<std::string> findings;
   int64_t wanted_records = 0, all_records = 0, all_bytes = 0, values = 0;
   for (const std::string& path : paths) {
     PairInput input;
@@ -170,7 +166,7 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
     }
     ScanResult scan = scan_records(input, capture);
     capture.take();
-    report_damage(program, path, scan.damage);
+    add_damage(path, scan.damage, &findings);
     ScannedPair p;
     p.path = path;
     p.data_bytes = input.data_bytes;
@@ -203,7 +199,7 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
   }
 
   std::map<SeriesKey, BeamSeries> series;
-  Progress progress(all_records, all_bytes, program.c_str());
+  Progress progress(all_records, all_bytes, "quellmar-wind");
   int64_t done = 0, bytes_before = 0;
   for (const ScannedPair& p : pairs) {
     if (!decode_pair(p, &series, &progress, &done, bytes_before, error)) {
@@ -217,7 +213,8 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
 
   out->site_name = site;
   out->records = wanted_records;
-  out->series = resolve_geometry(std::move(series), program);
+  out->series = resolve_geometry(std::move(series), &findings);
+  out->findings = std::move(findings);
   return true;
 }
 

@@ -75,9 +75,12 @@ int main(int argc, char** argv) {
   }
 
   qcomp::WindInput input;
-  if (!qcomp::read_wind_input(options.inputs, options.report.radar,
-                              "quellmar-wind", &input, &error)) {
+  if (!qcomp::read_wind_input(options.inputs, options.report.radar, &input,
+                              &error)) {
     return fail(error);
+  }
+  for (const std::string& finding : input.findings) {
+    std::fprintf(stderr, "quellmar-wind: %s\n", finding.c_str());
   }
   options.report.site_name = input.site_name;
   const std::vector<qcomp::ModeProfiles> modes =
