@@ -76,3 +76,4 @@ for input in d02123a.spc d02123a.mom; do
       name, t, f, t / f, d, t / d, ib / 1e6 / t, ob / 1e6 / t, t * 1e9 / nv, rss / 1024, ob / 1e6
   }'
 done
+bench/wind.sh
