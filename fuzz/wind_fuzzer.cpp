@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   qcomp::WindInput input;
   std::string error;
-  if (!qcomp::read_wind_input({dir + name}, 0, "wind_fuzzer", &input, &error)) {
+  if (!qcomp::read_wind_input({dir + name}, 0, &input, &error)) {
     if (error.empty()) qfuzz::report_problem("a failure without a message");
     return 0;
   }
