@@ -63,7 +63,9 @@ std::string wind_csv(const std::vector<ModeProfiles>& modes) {
       field(&out, "%.3f", m.v[at]);
       field(&out, "%.3f", m.w[at]);
       field(&out, "%.3f", m.speed[at]);
-      field(&out, "%.1f", m.direction[at]);
+      // A direction that rounds to 360.0 is written as 0.0.
+      const float from = m.direction[at];
+      field(&out, "%.1f", std::round(from * 10.0) >= 3600.0 ? 0.0 : from);
       field(&out, "%.3f", m.residual[at]);
       size_t b = 0;
       for (int32_t number : beam_numbers) {

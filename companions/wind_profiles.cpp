@@ -167,7 +167,9 @@ void fit_mode(const WindMethod& method, ModeProfiles* m) {
       m->residual[at] = finite_or_missing(fit.residual);
       if (std::isnan(m->u[at]) || std::isnan(m->v[at])) continue;
       m->speed[at] = finite_or_missing(wind_speed(fit.u, fit.v));
-      m->direction[at] = finite_or_missing(wind_from_direction(fit.u, fit.v));
+      // Just below 360 can round up to 360 in single precision: that is 0.
+      const float from = finite_or_missing(wind_from_direction(fit.u, fit.v));
+      m->direction[at] = from >= 360.0f ? 0.0f : from;
     }
   }
 }

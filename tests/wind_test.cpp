@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "companions/wind_consensus.h"
+#include "companions/wind_csv.h"
 #include "companions/wind_fit.h"
 #include "companions/wind_profiles.h"
 #include "tests/test_support.h"
@@ -142,6 +143,41 @@ TEST(WindFit, DirectionIsWhereTheWindComesFrom) {
   EXPECT_NEAR(qcomp::wind_from_direction(5, -1e-300), 270.0, 1e-9);
   EXPECT_EQ(qcomp::wind_from_direction(0, 0), 0.0);
   EXPECT_NEAR(qcomp::wind_speed(3, 4), 5.0, 1e-12);
+}
+
+// A wind from just west of north: the direction rounds up to 360 in single
+// precision (found by fuzzing), and to 360.0 with one decimal in the CSV.
+TEST(WindFit, DirectionJustBelow360IsWrittenAsZero) {
+  const int32_t t0 = 1020470400;
+  const double c = std::cos(75 * std::numbers::pi / 180);
+  std::vector<qcomp::BeamSeries> series(3);
+  const int16_t azimuths[3] = {0, 0, 90}, elevations[3] = {90, 75, 75};
+  // Period 0: u = 1e-7, period 1: u = 5 tan(0.03 degrees); v = -5, w = 0.
+  const double u[2] = {1e-7, 5 * std::tan(0.03 * std::numbers::pi / 180)};
+  for (int b = 0; b < 3; ++b) {
+    qcomp::BeamSeries& s = series[static_cast<size_t>(b)];
+    s.beam = b;
+    s.geometry = {azimuths[b], static_cast<float>(elevations[b]), 3000, 0, 700};
+    for (int p = 0; p < 2; ++p) {
+      const float vr = static_cast<float>(b == 0   ? 0.0
+                                          : b == 1 ? -5 * c
+                                                   : u[p] * c);
+      const std::vector<float> vel(4, vr), snr(4, 10.f);
+      for (int r = 0; r < 2; ++r) {
+        s.add(t0 + 3600 * p + 60 * r, vel.data(), snr.data(), 4);
+      }
+    }
+  }
+  const std::vector<qcomp::ModeProfiles> modes =
+      qcomp::compute_profiles(series, qcomp::WindMethod{});
+  ASSERT_EQ(modes.size(), 1u);
+  const qcomp::ModeProfiles& m = modes[0];
+  ASSERT_EQ(m.periods.size(), 2u);
+  EXPECT_EQ(m.direction[m.level(0, 0)], 0.0f);
+  EXPECT_NEAR(m.direction[m.level(1, 0)], 359.97, 1e-3);
+  const std::string csv = qcomp::wind_csv(modes);
+  EXPECT_EQ(csv.find("360.0"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",5.000,0.0,"), std::string::npos) << csv;
 }
 
 TEST(WindPeriods, AlignToMidnightAndEndThere) {
