@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -81,6 +82,14 @@ int main(int argc, char** argv) {
   }
   for (const std::string& finding : input.findings) {
     std::fprintf(stderr, "quellmar-wind: %s\n", finding.c_str());
+  }
+  const int64_t cells =
+      qcomp::profile_cells(input.series, options.report.method);
+  if (cells > qcomp::kMaxProfileCells) {
+    return fail("the profiles would take " + std::to_string(cells) +
+                " cells (periods x beams x gates), more than the " +
+                std::to_string(qcomp::kMaxProfileCells) +
+                " one run makes; give a longer --period or fewer files");
   }
   options.report.site_name = input.site_name;
   const std::vector<qcomp::ModeProfiles> modes =

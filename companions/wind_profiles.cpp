@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <numbers>
+#include <set>
 
 #include "companions/wind_fit.h"
 #include "disk/pda.h"
@@ -253,6 +254,29 @@ double wind_from_direction(double u, double v) {
   if (d < 0.0) d += 360.0;
   if (d >= 360.0) d -= 360.0;
   return d;
+}
+
+int64_t profile_cells(const std::vector<BeamSeries>& series,
+                      const WindMethod& method) {
+  struct Extent {
+    std::set<int64_t> periods;
+    int64_t beams = 0;
+    int64_t gates = 0;
+  };
+  std::map<int32_t, Extent> modes;
+  for (const BeamSeries& s : series) {
+    Extent& e = modes[s.mode];
+    ++e.beams;
+    e.gates = std::max<int64_t>(e.gates, s.gates);
+    for (int32_t t : s.times) {
+      e.periods.insert(period_of(t, method.period_minutes).start);
+    }
+  }
+  int64_t cells = 0;
+  for (const auto& [mode, e] : modes) {
+    cells += static_cast<int64_t>(e.periods.size()) * e.beams * e.gates;
+  }
+  return cells;
 }
 
 std::vector<ModeProfiles> compute_profiles(

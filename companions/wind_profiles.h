@@ -97,6 +97,13 @@ struct ModeProfiles {
   }
 };
 
+// The cells (period x beam x gate) the profiles of the series take, all
+// modes together; each holds 16 bytes. A run makes at most
+// kMaxProfileCells of them.
+int64_t profile_cells(const std::vector<BeamSeries>& series,
+                      const WindMethod& method);
+constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
+
 // One ModeProfiles per operating mode present, by mode number. Every
 // series must have a distinct (mode, beam).
 std::vector<ModeProfiles> compute_profiles(

@@ -137,8 +137,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (error.empty()) qfuzz::report_problem("a failure without a message");
     return 0;
   }
-  const std::vector<qcomp::ModeProfiles> modes = qcomp::compute_profiles(
-      input.series, method_for(size > 0 ? data[0] >> 6 : 0));
+  const qcomp::WindMethod method = method_for(size > 0 ? data[0] >> 6 : 0);
+  if (qcomp::profile_cells(input.series, method) > qcomp::kMaxProfileCells) {
+    return 0;  // the program refuses such a run
+  }
+  const std::vector<qcomp::ModeProfiles> modes =
+      qcomp::compute_profiles(input.series, method);
   size_t rows = 1;
   for (const qcomp::ModeProfiles& m : modes) {
     const std::string problem = check_profiles(m);
