@@ -863,6 +863,18 @@ TEST(WindInput, BadInputGetsOneLineAndTheRightStatus) {
   }
   EXPECT_EQ(files, 9u);
   EXPECT_EQ(wind(dir.path(), {"--help"}).status, 0);
+
+  // Damage that leaves wind records is reported, and the run goes on.
+  Bytes cut = good;
+  cut.append(qwriter::cut(good, 10));
+  qtest::write_pair(dir.path(), "d02129a.mom", header, cut);
+  const qtest::RunResult run = wind(dir.path(), {"d02129a.mom", "-o", "w.nc"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find("quellmar-wind: d02129a.mom: data offset " +
+                         std::to_string(good.size()) + ": cut_record_header"),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(qtest::file_exists(dir.file("w.nc")));
 }
 
 // Every float value of every mode is finite or the fill value, and the CSV
