@@ -634,6 +634,33 @@ TEST(WindProfiles, KnownShearedWindFromFiveAndThreeBeamsAcrossMidnight) {
       }
       EXPECT_EQ(rows[i][9], "60");  // beam 0 used at its own gate
     }
+
+    // Stored velocities taken as positive toward the radar reverse the
+    // wind; an azimuth offset of 90 degrees turns the beams clockwise, so
+    // the north beam's values are read as eastward wind: (u, v) becomes
+    // (v, -u).
+    ASSERT_EQ(wind(dir.path(), {"d02123a.mom", "d02124a.mom", "-o", "t.nc",
+                                "--velocity-sign", "toward"})
+                  .status,
+              0);
+    ASSERT_EQ(wind(dir.path(), {"d02123a.mom", "d02124a.mom", "-o", "r.nc",
+                                "--azimuth-offset", "90"})
+                  .status,
+              0);
+    ModeGroup toward(dir.file("t.nc"), 0), turned(dir.file("r.nc"), 0);
+    const std::vector<float> v = g.floats("northward_wind");
+    const std::vector<float> w = g.floats("upward_air_velocity");
+    const std::vector<float> tu = toward.floats("eastward_wind");
+    const std::vector<float> tw = toward.floats("upward_air_velocity");
+    const std::vector<float> ru = turned.floats("eastward_wind");
+    const std::vector<float> rv = turned.floats("northward_wind");
+    for (size_t at : {size_t{0}, size_t{5}, size_t{12 + 10}}) {
+      EXPECT_NEAR(tu[at], -u[at], 1e-5);
+      EXPECT_NEAR(tw[at], -w[at], 1e-5);
+      EXPECT_NEAR(ru[at], v[at], 1e-4);
+      EXPECT_NEAR(rv[at], -u[at], 1e-4);
+    }
+    EXPECT_EQ(turned.floats("beam_azimuth")[1], 90.0f);
   }
 }
 
