@@ -115,3 +115,4 @@ for input in d02123a.spc d02123a.mom; do
 done
 rm -rf "$data"/run-a* "$data"/run-b*
 [ -n "${SKIP_NC:-}" ] || bench/nc.sh  # the netCDF conversion against the text tool
+[ -n "${SKIP_WIND:-}" ] || bench/wind.sh  # wind profiles against the text tool
