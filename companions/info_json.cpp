@@ -60,7 +60,8 @@ void put_block(JsonWriter& j, const HeaderBlockView& v) {
       j.field("direction",
               field_text(d.direction_name, sizeof d.direction_name));
       j.field("azimuth", static_cast<int>(d.azimuth));
-      j.field("elevation", static_cast<double>(elevation_degrees(d.elevation)));
+      j.field("elevation",
+              static_cast<double>(pda_elevation_degrees(d.elevation)));
     }
     j.end_object();
   }

@@ -47,11 +47,6 @@ std::vector<int32_t> modes_in_use(const ParameterBlock& block) {
   return modes;
 }
 
-float elevation_degrees(int16_t stored) {
-  return stored > 90 ? static_cast<float>(stored / 100.0)
-                     : static_cast<float>(stored);
-}
-
 InfoSummary summarize(const PairInput& input, const ScanResult& scan) {
   InfoSummary s;
   s.input = input;

@@ -60,9 +60,6 @@ int32_t usable_beams(const ParameterBlock& block);
 // The modes that the usable beams of a block name, in ascending order.
 std::vector<int32_t> modes_in_use(const ParameterBlock& block);
 
-// Degrees of a stored elevation: above 90 it is in hundredths.
-float elevation_degrees(int16_t stored);
-
 }  // namespace qcomp
 
 #endif  // QUELLMAR_COMPANIONS_INFO_SUMMARY_H

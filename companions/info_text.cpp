@@ -73,7 +73,7 @@ void add_block(std::string* out, const HeaderBlockView& v) {
       add(out, " %s, azimuth %d, elevation %g",
           printable(field_text(d.direction_name, sizeof d.direction_name))
               .c_str(),
-          d.azimuth, elevation_degrees(d.elevation));
+          d.azimuth, pda_elevation_degrees(d.elevation));
     } else {
       add(out, " (not in the direction table)");
     }

@@ -7,19 +7,19 @@
 namespace qcomp {
 
 float gate_range_m(const RecordFacts& ray, int64_t gate) {
-  const int64_t delay_ns = static_cast<int64_t>(ray.first_gate_delay_ns) -
-                           ray.delay_offset_ns + gate * ray.gate_spacing_ns;
-  return static_cast<float>(static_cast<double>(delay_ns) * 0.15);
+  return static_cast<float>(pda_range_of_delay_m(
+      pda_gate_delay_ns(ray.first_gate_delay_ns, ray.delay_offset_ns,
+                        ray.gate_spacing_ns, gate)));
 }
 
 float gate_spacing_m(const RecordFacts& ray) {
-  return static_cast<float>(static_cast<double>(ray.gate_spacing_ns) * 0.15);
+  return static_cast<float>(pda_range_of_delay_m(ray.gate_spacing_ns));
 }
 
 int64_t ray_spectrum_length(const RecordFacts& f) {
   if (f.spectra_flag == 0) return 0;
-  return spectrum_line_length(f.windows, f.spectral_points,
-                              f.spectral_points + 1, f.datacode % 100 == 17);
+  return pda_spectrum_line_length(spectrum_line_shape(f),
+                                  f.spectral_points + 1);
 }
 
 RayCursor::Place RayCursor::next(const RecordFacts& f) {

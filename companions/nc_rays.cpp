@@ -153,22 +153,19 @@ void RayWriter::add_fields(const RecordFacts& f, const MomentArrays& m) {
 
 void RayWriter::add_spectra(const RecordFacts& f, const MomentArrays& m) {
   const int64_t width = plan_.spectrum_length;
-  const bool positional = f.datacode % 100 == 17;
+  const SpectrumLineShape shape = spectrum_line_shape(f);
   for (int64_t g = 0; g < f.gate_count; ++g) {
     if (spectra_used_ == shapes_.spectra_rows) flush_spectra();
     float* row = spectra_values_.data() + spectra_used_ * width;
     std::fill_n(row, width, kFillValue);
     int64_t length = 0;
     if (f.spectra_flag != 0 && g < m.gate_count) {
-      const int64_t n = spectrum_line_length(f.windows, f.spectral_points,
-                                             m.row_length, positional);
+      const int64_t n = pda_spectrum_line_length(shape, m.row_length);
       if (n <= width) {
-        spectrum_line(m.spectra_row(g), m.row_length, f.windows,
-                      f.spectral_points, positional, row);
+        pda_spectrum_line(shape, m.spectra_row(g), m.row_length, row);
       } else {
         line_.resize(static_cast<size_t>(n));
-        spectrum_line(m.spectra_row(g), m.row_length, f.windows,
-                      f.spectral_points, positional, line_.data());
+        pda_spectrum_line(shape, m.spectra_row(g), m.row_length, line_.data());
         std::copy_n(line_.data(), width, row);
       }
       length = std::min(n, width);

@@ -82,8 +82,7 @@ RecordFacts current_facts() {
   if (f.direction >= 0) {
     const DirectionEntry& d = r.directions[f.direction];
     f.azimuth = d.azimuth;
-    f.elevation = d.elevation > 90 ? static_cast<float>(d.elevation / 100.0)
-                                   : static_cast<float>(d.elevation);
+    f.elevation = pda_elevation_degrees(d.elevation);
   }
   if (f.mode >= 0) {
     const ModeEntry& m = r.modes[f.mode];

@@ -39,9 +39,11 @@ int pda_get_beam_info(int32_t beam, char* direction_name) {
   const ModeEntry& mode = r.modes[m];
   BeamInfo info;
   info.azimuth = dir.azimuth;
-  // Elevations above 90 are hundredths of a degree; converted in place.
-  if (dir.elevation > 90)
-    dir.elevation = static_cast<int16_t>(dir.elevation / 100);
+  // Elevations above 90 are hundredths of a degree; converted in place to
+  // whole degrees.
+  if (dir.elevation > 90) {
+    dir.elevation = static_cast<int16_t>(pda_elevation_degrees(dir.elevation));
+  }
   info.elevation = dir.elevation;
   pda_internal::copy_field_name(direction_name, dir.direction_name,
                                 sizeof dir.direction_name);

@@ -3,6 +3,8 @@
 // decoded row. The record reader, the decoder, the tool and the companion
 // programs all take them from here.
 
+#include <algorithm>
+
 #include "disk/pda.h"
 
 DatacodeTraits pda_describe_datacode(int32_t datacode, int32_t spectra_flag) {
@@ -29,4 +31,39 @@ WindowRows pda_locate_windows(int32_t window1_start, int32_t window2_start,
     w.window2_row = 0;
   }
   return w;
+}
+
+int64_t pda_spectrum_line_length(const SpectrumLineShape& shape,
+                                 int64_t row_length) {
+  if (shape.window2_points > 1) {
+    return std::max<int64_t>(shape.spectral_points, 0);
+  }
+  const int64_t points = std::max<int64_t>(shape.window1_points, 0);
+  return shape.positional ? points : std::min(points, row_length);
+}
+
+void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
+                       int64_t row_length, float* line) {
+  const int64_t length = pda_spectrum_line_length(shape, row_length);
+  std::fill_n(line, length, 0.0f);
+  auto value = [&](int64_t i) {
+    return i >= 0 && i < row_length ? row[i] : 0.0f;
+  };
+  const WindowRows rows =
+      pda_locate_windows(shape.window1_start, shape.window2_start,
+                         shape.window2_points, shape.positional);
+  if (!rows.two_windows) {
+    for (int64_t j = 0; j < length; ++j) line[j] = value(rows.window1_row + j);
+    return;
+  }
+  auto place = [&](int64_t start, int64_t count, int64_t first_row) {
+    for (int64_t j = 0; j < count; ++j) {
+      const int64_t point = start - 1 + j;
+      if (point >= 0 && point < length) line[point] = value(first_row + j);
+    }
+  };
+  place(shape.window1_start, shape.window1_points, rows.window1_row);
+  if (shape.placement == 1) {
+    place(shape.window2_start, shape.window2_points, rows.window2_row);
+  }
 }

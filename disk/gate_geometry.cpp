@@ -24,6 +24,11 @@ float pda_height_sine(double elevation_deg) {
   return static_cast<float>(std::sin(elevation_deg * 3.141592 / 180.0));
 }
 
+float pda_elevation_degrees(int16_t stored) {
+  return stored > 90 ? static_cast<float>(stored / 100.0)
+                     : static_cast<float>(stored);
+}
+
 double pda_gate_height_m(int32_t first_gate_delay_ns, int32_t delay_offset_ns,
                          int32_t gate_spacing_ns, int64_t gate,
                          double elevation_deg) {

@@ -217,6 +217,31 @@ struct WindowRows {
 };
 WindowRows pda_locate_windows(int32_t window1_start, int32_t window2_start,
                               int32_t window2_points, bool positional);
+
+// The spectrum line of a gate: what the .ras text file prints after the
+// gate number and what the netCDF export stores, rebuilt from the gate's
+// decoded row of row_length values.
+//   - two windows: spectral_points values, the k-th being spectral point k
+//     (counted from 1): window 1's values at their points, then, when the
+//     placement flag is 1, window 2's (over window 1 where they meet), 0
+//     elsewhere;
+//   - one window: window 1's values in point order (for compact rows no
+//     more than the row holds).
+// A row index outside the row reads as 0.
+struct SpectrumLineShape {
+  int32_t window1_start = 1;
+  int32_t window1_points = 0;
+  int32_t window2_start = 1;
+  int32_t window2_points = 1;
+  int32_t placement = 0;  // the window-2 placement flag
+  int64_t spectral_points = 0;
+  bool positional = false;  // datacode ending in 17
+};
+int64_t pda_spectrum_line_length(const SpectrumLineShape& shape,
+                                 int64_t row_length);
+// REQUIRES: line has room for pda_spectrum_line_length(shape, row_length).
+void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
+                       int64_t row_length, float* line);
 // Length, HeaderBlock offset and data-file offset of the record whose
 // RecordHeader was read last, and the spectra flag now in force.
 int32_t pda_get_record_length();
@@ -269,6 +294,9 @@ double pda_range_of_delay_m(int64_t delay_ns);
 // elevation above 0 degrees, sin(elevation x 3.141592 / 180) held in single
 // precision (pi to six decimals); 1.0 for an elevation of 0 or below.
 float pda_height_sine(double elevation_deg);
+// A direction's elevation in degrees: a stored value above 90 is in
+// hundredths of a degree (7550 is 75.5).
+float pda_elevation_degrees(int16_t stored);
 // Height above the radar in metres of the centre of gate g (from 0) of a
 // beam at the elevation: slant range x height sine, unrounded.
 double pda_gate_height_m(int32_t first_gate_delay_ns, int32_t delay_offset_ns,

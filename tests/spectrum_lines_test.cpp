@@ -1,8 +1,8 @@
-// Spectrum lines against a plain model of the line rule: a buffer of all
-// points set to 0, window 1 placed, then window 2 when the placement flag is
-// 1, every value printed with snprintf(" %.2f"). Windows of every shape are
-// drawn at random: overlapping, reaching before point 1 or past the last
-// point, longer than the row the decode kept.
+// The tool's fast spectrum lines against the access module's one statement
+// of the line rule (pda_spectrum_line), every value printed with
+// snprintf(" %.2f"). Windows of every shape are drawn at random:
+// overlapping, reaching before point 1 or past the last point, longer than
+// the row the decode kept.
 
 #include "tool/spectrum_lines.h"
 
@@ -19,46 +19,31 @@ using quellmar::TextBuffer;
 
 namespace {
 
+// The reference: the access module's spectrum line of each gate, each
+// value printed with snprintf(" %.2f").
 std::string model_lines(const SpectrumSource& s) {
+  SpectrumLineShape shape;
+  shape.window1_start = s.w1s;
+  shape.window1_points = s.w1n;
+  shape.window2_start = s.w2s;
+  shape.window2_points = s.w2n;
+  shape.placement = s.placement;
+  shape.spectral_points = s.points;
+  shape.positional = s.positional;
   std::string text;
   char field[64];
-  auto put = [&](float v) {
-    std::snprintf(field, sizeof field, " %.2f", static_cast<double>(v));
-    text += field;
-  };
   for (int64_t g = 0; g < s.gate_count; ++g) {
     const bool allocated = g < s.decoded_gates;
-    auto value = [&](int64_t i) {
-      return allocated && i >= 0 && i < s.row_length
-                 ? s.rows[g * s.row_length + i]
-                 : 0.0f;
-    };
+    const int64_t row_length = allocated ? s.row_length : 0;
+    const float* row = allocated ? s.rows.get() + g * s.row_length : nullptr;
+    std::vector<float> line(
+        static_cast<size_t>(pda_spectrum_line_length(shape, row_length)));
+    pda_spectrum_line(shape, row, row_length, line.data());
     std::snprintf(field, sizeof field, "%2ld", static_cast<long>(g));
     text += field;
-    const WindowRows rows =
-        pda_locate_windows(s.w1s, s.w2s, s.w2n, s.positional);
-    if (rows.two_windows) {
-      std::vector<float> buffer(s.points, 0.0f);
-      const int64_t first1 = rows.window1_row;
-      const int64_t first2 = rows.window2_row;
-      for (int64_t j = 0; j < s.w1n; ++j) {
-        const int64_t pos = s.w1s - 1 + j;
-        if (pos >= 0 && pos < s.points) buffer[pos] = value(first1 + j);
-      }
-      if (s.placement == 1) {
-        for (int64_t j = 0; j < s.w2n; ++j) {
-          const int64_t pos = s.w2s - 1 + j;
-          if (pos >= 0 && pos < s.points) buffer[pos] = value(first2 + j);
-        }
-      }
-      for (float v : buffer) put(v);
-    } else if (s.positional) {
-      for (int64_t j = 0; j < s.w1n; ++j) put(value(rows.window1_row + j));
-    } else {
-      const int64_t row_length = allocated ? s.row_length : 0;
-      for (int64_t j = 0; j < std::min<int64_t>(s.w1n, row_length); ++j) {
-        put(value(rows.window1_row + j));
-      }
+    for (float v : line) {
+      std::snprintf(field, sizeof field, " %.2f", static_cast<double>(v));
+      text += field;
     }
     text += '\n';
   }
