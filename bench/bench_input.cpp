@@ -36,8 +36,8 @@ struct Random {
 constexpr int kWindMode = 0;
 constexpr int kRassMode = 1;
 
-qwriter::HeaderSpec bench_header(int wind_gates, int rass_gates) {
-  qwriter::HeaderSpec h;
+quellmar::writer::HeaderSpec bench_header(int wind_gates, int rass_gates) {
+  quellmar::writer::HeaderSpec h;
   h.header_version = 103;
   h.met_instrument_list = {1, 2, 3, 4};
   h.site_name = "Bench Profiler";
@@ -46,7 +46,7 @@ qwriter::HeaderSpec bench_header(int wind_gates, int rass_gates) {
   h.site_value_4 = 1500;
   h.tx_frequency = 91500;
   h.beam_count = 6;
-  qwriter::ModeSpec& wind = h.modes[kWindMode];
+  quellmar::writer::ModeSpec& wind = h.modes[kWindMode];
   wind.ipp_ns = 40000;
   wind.pulse_width = 700;
   wind.first_gate_delay_ns = 3000;
@@ -55,7 +55,7 @@ qwriter::HeaderSpec bench_header(int wind_gates, int rass_gates) {
   wind.coherent_integrations = 100;
   wind.spectral_averages = 30;
   wind.spectral_points = 256;
-  qwriter::ModeSpec& rass = h.modes[kRassMode];
+  quellmar::writer::ModeSpec& rass = h.modes[kRassMode];
   rass = wind;
   rass.ipp_ns = 20000;
   rass.gate_count = static_cast<int16_t>(rass_gates);
@@ -86,18 +86,18 @@ std::vector<float> spectrum(Random& rnd, int points, double centre,
   std::vector<float> row(points);
   for (int k = 0; k < points; ++k) {
     const double x = (k - centre) / width;
-    row[k] = static_cast<float>(1000.0 * std::exp(-0.5 * x * x) +
-                                20.0 + 5.0 * rnd.uniform());
+    row[k] = static_cast<float>(1000.0 * std::exp(-0.5 * x * x) + 20.0 +
+                                5.0 * rnd.uniform());
   }
   return row;
 }
 
-qwriter::Bytes record(Random& rnd, int32_t time, int16_t beam, int gates,
-                      int points, bool spectra) {
-  qwriter::BodySpec body;
+quellmar::writer::Bytes record(Random& rnd, int32_t time, int16_t beam,
+                               int gates, int points, bool spectra) {
+  quellmar::writer::BodySpec body;
   body.datacode = 3016;
   for (int g = 0; g < gates; ++g) {
-    qwriter::GateMoments m;
+    quellmar::writer::GateMoments m;
     m.velocity = static_cast<int16_t>(rnd.range(-6000, 6000));
     m.width = static_cast<uint16_t>(rnd.range(0, 255));
     m.snr = static_cast<int16_t>(rnd.range(-20, 40));
@@ -107,23 +107,23 @@ qwriter::Bytes record(Random& rnd, int32_t time, int16_t beam, int gates,
     m.noise_or_aux = static_cast<int16_t>(rnd.range(-500, 500));
     body.second.push_back(m);
     if (spectra) {
-      body.spectra.push_back(
-          spectrum(rnd, points, points * (0.3 + 0.4 * rnd.uniform()),
-                   points * 0.02 + 1.0));
+      body.spectra.push_back(spectrum(rnd, points,
+                                      points * (0.3 + 0.4 * rnd.uniform()),
+                                      points * 0.02 + 1.0));
     }
   }
   body.met_values = {rnd.range(0, 1000), rnd.range(0, 1000), 3, 4};
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = 3016;
-  r.layout = qwriter::Layout::N;
+  r.layout = quellmar::writer::Layout::N;
   r.spectra_flag = spectra ? 1 : 0;
   r.header_offset = 0;
   r.record_time = time;
   r.beam_index = beam;
   r.coherent_integrations = static_cast<int16_t>(beam == 5 ? 20 : 100);
   r.spectral_averages = static_cast<int16_t>(beam == 5 ? 10 : 30);
-  r.body = qwriter::encode_body(body);
-  return qwriter::encode_record(r);
+  r.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(r);
 }
 
 // Writes `count` records, `per_step` of them every `step_s` seconds from
@@ -132,8 +132,9 @@ void write_day(const std::string& dir, const std::string& name, bool spectra,
                int wind_gates, int rass_gates, int count, int32_t start,
                int32_t step_s, int per_step = 1) {
   Random rnd;
-  qwriter::write_file(dir + "/h" + name.substr(1),
-                      qwriter::encode_header(bench_header(wind_gates, rass_gates)));
+  quellmar::writer::write_file(
+      dir + "/h" + name.substr(1),
+      quellmar::writer::encode_header(bench_header(wind_gates, rass_gates)));
   std::FILE* out = std::fopen((dir + "/" + name).c_str(), "wb");
   if (out == nullptr) {
     std::perror(name.c_str());
@@ -142,7 +143,7 @@ void write_day(const std::string& dir, const std::string& name, bool spectra,
   for (int i = 0; i < count; ++i) {
     const bool rass = i % 6 == 5;
     const int16_t beam = static_cast<int16_t>(rass ? 5 : i % 6);
-    const qwriter::Bytes rec =
+    const quellmar::writer::Bytes rec =
         record(rnd, start + i / per_step * step_s, beam,
                rass ? rass_gates : wind_gates, rass ? 2048 : 256, spectra);
     std::fwrite(rec.data(), 1, rec.size(), out);

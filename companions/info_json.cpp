@@ -5,7 +5,7 @@
 #include "companions/json_writer.h"
 #include "companions/time_text.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -169,4 +169,4 @@ std::string info_json(const InfoSummary& s) {
   return j.text();
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -50,16 +50,19 @@ int main(int argc, char** argv) {
   std::string report;
   {
     // The module's own messages must not mix with the report.
-    qcomp::QuietStdout quiet;
-    qcomp::PairInput input;
+    quellmar::companions::QuietStdout quiet;
+    quellmar::companions::PairInput input;
     std::string error;
-    if (!qcomp::open_pair(path, &input, &error)) {
+    if (!quellmar::companions::open_pair(path, &input, &error)) {
       std::fprintf(stderr, "quellmar-info: %s\n", error.c_str());
       return 1;
     }
-    const qcomp::ScanResult scan = qcomp::scan_records(input);
-    const qcomp::InfoSummary summary = qcomp::summarize(input, scan);
-    report = json ? qcomp::info_json(summary) : qcomp::info_text(summary);
+    const quellmar::companions::ScanResult scan =
+        quellmar::companions::scan_records(input);
+    const quellmar::companions::InfoSummary summary =
+        quellmar::companions::summarize(input, scan);
+    report = json ? quellmar::companions::info_json(summary)
+                  : quellmar::companions::info_text(summary);
   }
   std::fputs(report.c_str(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;

@@ -8,11 +8,11 @@
 
 #include "companions/info_summary.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 std::string info_text(const InfoSummary& summary);
 std::string info_json(const InfoSummary& summary);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_INFO_REPORT_H

@@ -4,7 +4,7 @@
 #include <map>
 #include <tuple>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 const char* header_status_text(int status) {
   switch (status) {
@@ -93,4 +93,4 @@ InfoSummary summarize(const PairInput& input, const ScanResult& scan) {
   return s;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

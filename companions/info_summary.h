@@ -12,7 +12,7 @@
 #include "companions/pair_scan.h"
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct HeaderBlockView {
   int32_t offset = 0;      // in the header file
@@ -60,6 +60,6 @@ int32_t usable_beams(const ParameterBlock& block);
 // The modes that the usable beams of a block name, in ascending order.
 std::vector<int32_t> modes_in_use(const ParameterBlock& block);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_INFO_SUMMARY_H

@@ -6,7 +6,7 @@
 #include "companions/info_report.h"
 #include "companions/time_text.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -146,4 +146,4 @@ std::string info_text(const InfoSummary& s) {
   return out;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 std::string json_quote(const std::string& text) {
   std::string q = "\"";
@@ -98,4 +98,4 @@ void JsonWriter::value(const std::string& v) {
   text_ += json_quote(v);
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // Values and containers are written in order; inside an object, key()
 // comes before each value or container. Commas and indentation follow by
@@ -47,6 +47,6 @@ class JsonWriter {
 // are written as \u00XX, so any byte string gives valid JSON.
 std::string json_quote(const std::string& text);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_JSON_WRITER_H

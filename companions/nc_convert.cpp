@@ -4,7 +4,7 @@
 #include "companions/progress.h"
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -59,4 +59,4 @@ bool convert_records(const PairInput& input, const NcPlan& plan,
   return true;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -11,7 +11,7 @@
 #include "companions/nc_file.h"
 #include "companions/nc_plan.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // Writes the rays of the plan into file. False, with a message, when the
 // pair cannot be opened again or the records decoded do not match the plan (the
@@ -21,6 +21,6 @@ bool convert_records(const PairInput& input, const NcPlan& plan,
                      const NcPlanner& planner, NcFile& file,
                      std::string* error);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_NC_CONVERT_H

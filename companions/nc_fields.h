@@ -8,7 +8,7 @@
 
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct FieldSpec {
   const char* name;
@@ -51,6 +51,6 @@ inline const FieldSpec kFields[] = {
 };
 constexpr int kFieldCount = sizeof kFields / sizeof kFields[0];
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_NC_FIELDS_H

@@ -11,7 +11,7 @@
 #include "companions/nc_rays.h"
 #include "companions/time_text.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -373,4 +373,4 @@ void NcFile::write_plan_values(const NcFileOptions& options) {
   }
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -21,7 +21,7 @@
 #include "companions/pair_scan.h"
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // A failed netCDF call, with the library's words for it.
 class NcError : public std::runtime_error {
@@ -90,6 +90,6 @@ class NcFile {
   int32_t tx_frequency_ = 0;
 };
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_NC_FILE_H

@@ -43,7 +43,7 @@ struct Options {
   std::string pair;
   std::string output;
   int32_t radar = -1;
-  qcomp::NcFileOptions file;
+  quellmar::companions::NcFileOptions file;
 };
 
 // A finite number within [low, high].
@@ -62,15 +62,15 @@ struct NumberOption {
   const char* name;
   double low, high;
   const char* wanted;
-  std::optional<double> qcomp::NcFileOptions::*value;
+  std::optional<double> quellmar::companions::NcFileOptions::*value;
 };
 const NumberOption kNumberOptions[] = {
     {"--latitude", -90, 90, "a latitude in degrees, -90 to 90",
-     &qcomp::NcFileOptions::latitude},
+     &quellmar::companions::NcFileOptions::latitude},
     {"--longitude", -180, 360, "a longitude in degrees, -180 to 360",
-     &qcomp::NcFileOptions::longitude},
+     &quellmar::companions::NcFileOptions::longitude},
     {"--altitude", -1e5, 1e5, "an altitude in metres",
-     &qcomp::NcFileOptions::altitude},
+     &quellmar::companions::NcFileOptions::altitude},
 };
 
 bool parse_int(const std::string& text, int32_t* value) {
@@ -155,8 +155,9 @@ int parse_options(int argc, char** argv, Options* options) {
 // Findings shown on standard error; quellmar-info lists them all.
 constexpr size_t kDamageShown = 20;
 
-void report_damage(const std::string& pair, const qcomp::NcScan& scan) {
-  for (const qcomp::Damage& d : scan.damage) {
+void report_damage(const std::string& pair,
+                   const quellmar::companions::NcScan& scan) {
+  for (const quellmar::companions::Damage& d : scan.damage) {
     std::fprintf(stderr, "quellmar-nc: %s: data offset %lld: %s: %s\n",
                  pair.c_str(), static_cast<long long>(d.offset), d.kind.c_str(),
                  d.detail.c_str());
@@ -185,29 +186,31 @@ int main(int argc, char** argv) {
 
   // The module's messages stay off standard output; what went wrong reaches
   // the damage report from the module's own state.
-  qcomp::QuietStdout quiet;
-  qcomp::PairInput input;
+  quellmar::companions::QuietStdout quiet;
+  quellmar::companions::PairInput input;
   std::string error;
-  if (!qcomp::open_pair(options.pair, &input, &error)) return fail(error);
-  qcomp::NcPlanner planner(options.radar);
-  const qcomp::NcScan scan =
-      qcomp::scan_for_conversion(input, kDamageShown, &planner);
+  if (!quellmar::companions::open_pair(options.pair, &input, &error))
+    return fail(error);
+  quellmar::companions::NcPlanner planner(options.radar);
+  const quellmar::companions::NcScan scan =
+      quellmar::companions::scan_for_conversion(input, kDamageShown, &planner);
   report_damage(options.pair, scan);
-  qcomp::NcPlan plan;
+  quellmar::companions::NcPlan plan;
   if (!planner.finish(&plan, &error)) {
     return fail(options.pair + ": " + error);
   }
 
-  qcomp::PendingOutput output(options.output);
+  quellmar::companions::PendingOutput output(options.output);
   if (!output.ok()) return fail(output.error());
   try {
-    qcomp::NcFile file(output.temp_path());
+    quellmar::companions::NcFile file(output.temp_path());
     file.define(plan, input, options.file);
-    if (!qcomp::convert_records(input, plan, planner, file, &error)) {
+    if (!quellmar::companions::convert_records(input, plan, planner, file,
+                                               &error)) {
       return fail(options.pair + ": " + error);
     }
     file.close();
-  } catch (const qcomp::NcError& e) {
+  } catch (const quellmar::companions::NcError& e) {
     return fail(options.output + ": " + e.what());
   }
   if (!output.commit()) return fail(output.error());

@@ -4,7 +4,7 @@
 
 #include "companions/nc_spectra.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 float gate_range_m(const RecordFacts& ray, int64_t gate) {
   return static_cast<float>(pda_range_of_delay_m(
@@ -88,4 +88,4 @@ bool NcPlanner::finish(NcPlan* plan, std::string* error) const {
   return true;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -12,7 +12,7 @@
 
 #include "companions/pair_scan.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct NcPlan {
   int64_t rays = 0;               // in file order
@@ -83,6 +83,6 @@ int64_t ray_spectrum_length(const RecordFacts& ray);
 float gate_range_m(const RecordFacts& ray, int64_t gate);
 float gate_spacing_m(const RecordFacts& ray);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_NC_PLAN_H

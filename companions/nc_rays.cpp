@@ -11,7 +11,7 @@
 #include "companions/nc_spectra.h"
 #include "tool/output_files.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -43,7 +43,7 @@ void put(int ncid, int var, const char* what, size_t start,
 }
 
 float decibels(float linear) {
-  return linear > 0.0f ? power_db(linear) : kFillValue;
+  return linear > 0.0f ? quellmar::tool::power_db(linear) : kFillValue;
 }
 
 }  // namespace
@@ -281,4 +281,4 @@ void RayWriter::finish() {
   flush_spectra();
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

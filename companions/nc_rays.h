@@ -13,7 +13,7 @@
 #include "companions/nc_plan.h"
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // Length of the text variables' string dimension.
 constexpr size_t kStringLength = 32;
@@ -95,6 +95,6 @@ class RayWriter {
   std::vector<float> line_;
 };
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_NC_RAYS_H

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -64,4 +64,4 @@ NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
   return scan;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -12,7 +12,7 @@
 #include "companions/nc_plan.h"
 #include "companions/pair_scan.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct NcScan {
   // The first findings in data-file order, in the words and kinds of
@@ -26,6 +26,6 @@ struct NcScan {
 NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
                            NcPlanner* planner);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_NC_SCAN_H

@@ -1,6 +1,6 @@
 #include "companions/nc_spectra.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 SpectrumLineShape spectrum_line_shape(const RecordFacts& f) {
   SpectrumLineShape s;
@@ -15,4 +15,4 @@ SpectrumLineShape spectrum_line_shape(const RecordFacts& f) {
   return s;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

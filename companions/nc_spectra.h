@@ -8,11 +8,11 @@
 
 #include "companions/pair_scan.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // The shape of the spectrum lines of a record.
 SpectrumLineShape spectrum_line_shape(const RecordFacts& f);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_NC_SPECTRA_H

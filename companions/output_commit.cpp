@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -116,4 +116,4 @@ bool PendingOutput::commit() {
   return true;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

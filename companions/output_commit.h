@@ -11,7 +11,7 @@
 
 #include <string>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 class PendingOutput {
  public:
@@ -38,6 +38,6 @@ class PendingOutput {
   std::string error_;
 };
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_OUTPUT_COMMIT_H

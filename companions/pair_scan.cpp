@@ -8,7 +8,7 @@
 
 #include "tool/command_line.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -118,7 +118,7 @@ bool open_pair(const std::string& path, PairInput* input, std::string* error) {
     return false;
   }
   in.header_path = in.prefix + "h" + in.name.substr(1);
-  in.spectra_name = is_spectra_name(in.name);
+  in.spectra_name = quellmar::tool::is_spectra_name(in.name);
 
   pda_reset();
   if (!pda_set_file(in.prefix, in.name, in.spectra_name ? 1 : 0)) {
@@ -199,4 +199,4 @@ ScanResult scan_records(const PairInput& input) {
   return scan;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -15,7 +15,7 @@
 
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct PairInput {
   std::string path;    // the data file as given
@@ -107,6 +107,6 @@ std::string header_read_error(int32_t header_offset, int64_t records);
 // data-file order.
 ScanResult scan_records(const PairInput& input);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_PAIR_SCAN_H

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 Progress::Progress(int64_t total_records, int64_t total_bytes,
                    const char* program)
@@ -41,4 +41,4 @@ void Progress::finish() {
   shown_ = false;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 class Progress {
  public:
@@ -36,6 +36,6 @@ class Progress {
   std::chrono::steady_clock::time_point next_;
 };
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_PROGRESS_H

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 QuietStdout::QuietStdout() {
   std::fflush(stdout);
@@ -26,4 +26,4 @@ QuietStdout::~QuietStdout() {
   close(saved_stdout_);
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

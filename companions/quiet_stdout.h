@@ -5,7 +5,7 @@
 #ifndef QUELLMAR_COMPANIONS_QUIET_STDOUT_H
 #define QUELLMAR_COMPANIONS_QUIET_STDOUT_H
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // While a QuietStdout lives, file descriptor 1 writes to /dev/null; the
 // destructor puts the original standard output back. When /dev/null cannot
@@ -21,6 +21,6 @@ class QuietStdout {
   int saved_stdout_ = -1;
 };
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_QUIET_STDOUT_H

@@ -4,7 +4,7 @@
 
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 std::string iso_time(int64_t seconds) {
   const TimeKey key = pda_time_key_from_seconds(seconds);
@@ -20,4 +20,4 @@ std::string iso_time(int64_t seconds) {
   return text;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

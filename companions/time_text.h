@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <string>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // "YYYY-MM-DDTHH:MM:SSZ" for seconds since 1970-01-01 00:00:00 UTC, with
 // the access module's calendar.
 std::string iso_time(int64_t seconds);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_TIME_TEXT_H

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 Consensus consensus(std::vector<GateSample>& samples,
                     const ConsensusRule& rule) {
@@ -58,4 +58,4 @@ Consensus consensus(std::vector<GateSample>& samples,
   return c;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // One record's value at the gate.
 struct GateSample {
@@ -42,6 +42,6 @@ struct Consensus {
 Consensus consensus(std::vector<GateSample>& samples,
                     const ConsensusRule& rule);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_CONSENSUS_H

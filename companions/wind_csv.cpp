@@ -8,7 +8,7 @@
 
 #include "companions/time_text.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -87,4 +87,4 @@ std::string wind_csv(const std::vector<ModeProfiles>& modes) {
   return out;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -8,7 +8,7 @@
 
 #include "companions/wind_profiles.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // Header row: time,mode,height_m,u,v,w,speed,direction,residual, then
 // beam<B>_used,beam<B>_available for every beam number of any mode, in
@@ -18,6 +18,6 @@ namespace qcomp {
 // mode does not have or whose gates do not reach its height.
 std::string wind_csv(const std::vector<ModeProfiles>& modes);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_CSV_H

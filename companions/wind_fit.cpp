@@ -3,7 +3,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -96,4 +96,4 @@ WindFit fit_wind(const std::vector<FitRow>& rows) {
   return fit;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // A beam's pointing: the unit vector along the beam, positive away from the
 // radar.
@@ -39,6 +39,6 @@ struct WindFit {
 // are at least three rows, and the system is not numerically singular.
 WindFit fit_wind(const std::vector<FitRow>& rows);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_FIT_H

@@ -11,7 +11,7 @@
 #include "companions/quiet_stdout.h"
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -214,4 +214,4 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
   return true;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -11,7 +11,7 @@
 
 #include "companions/wind_profiles.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct WindInput {
   std::string site_name;           // the first pair's, bytes as stored
@@ -36,6 +36,6 @@ constexpr int64_t kMaxPooledValues = int64_t{1} << 27;
 bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
                      WindInput* out, std::string* error);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_INPUT_H

@@ -65,8 +65,9 @@ bool write_text(const std::string& path, const std::string& text,
 }  // namespace
 
 int main(int argc, char** argv) {
-  qcomp::WindOptions options;
-  const int status = qcomp::parse_wind_options(argc, argv, &options);
+  quellmar::companions::WindOptions options;
+  const int status =
+      quellmar::companions::parse_wind_options(argc, argv, &options);
   if (status != 0) return status < 0 ? 0 : status;
 
   std::string error;
@@ -75,41 +76,44 @@ int main(int argc, char** argv) {
     return fail(error);
   }
 
-  qcomp::WindInput input;
-  if (!qcomp::read_wind_input(options.inputs, options.report.radar, &input,
-                              &error)) {
+  quellmar::companions::WindInput input;
+  if (!quellmar::companions::read_wind_input(
+          options.inputs, options.report.radar, &input, &error)) {
     return fail(error);
   }
   for (const std::string& finding : input.findings) {
     std::fprintf(stderr, "quellmar-wind: %s\n", finding.c_str());
   }
   const int64_t cells =
-      qcomp::profile_cells(input.series, options.report.method);
-  if (cells > qcomp::kMaxProfileCells) {
+      quellmar::companions::profile_cells(input.series, options.report.method);
+  if (cells > quellmar::companions::kMaxProfileCells) {
     return fail("the profiles would take " + std::to_string(cells) +
                 " cells (periods x beams x gates), more than the " +
-                std::to_string(qcomp::kMaxProfileCells) +
+                std::to_string(quellmar::companions::kMaxProfileCells) +
                 " one run makes; give a longer --period or fewer files");
   }
   options.report.site_name = input.site_name;
-  const std::vector<qcomp::ModeProfiles> modes =
-      qcomp::compute_profiles(input.series, options.report.method);
+  const std::vector<quellmar::companions::ModeProfiles> modes =
+      quellmar::companions::compute_profiles(input.series,
+                                             options.report.method);
 
   // One output at a time under its temporary name.
   {
-    qcomp::PendingOutput output(options.output);
+    quellmar::companions::PendingOutput output(options.output);
     if (!output.ok()) return fail(output.error());
     try {
-      qcomp::write_wind_netcdf(output.temp_path(), options.report, modes);
-    } catch (const qcomp::WindFileError& e) {
+      quellmar::companions::write_wind_netcdf(output.temp_path(),
+                                              options.report, modes);
+    } catch (const quellmar::companions::WindFileError& e) {
       return fail(options.output + ": " + e.what());
     }
     if (!output.commit()) return fail(output.error());
   }
   if (!options.csv.empty()) {
-    qcomp::PendingOutput csv(options.csv);
+    quellmar::companions::PendingOutput csv(options.csv);
     if (!csv.ok()) return fail(csv.error());
-    if (!write_text(csv.temp_path(), qcomp::wind_csv(modes), &error)) {
+    if (!write_text(csv.temp_path(), quellmar::companions::wind_csv(modes),
+                    &error)) {
       return fail(error);
     }
     if (!csv.commit()) return fail(csv.error());

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <limits>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -296,4 +296,4 @@ void write_wind_netcdf(const std::string& path, const WindReport& report,
   check(nc_close(ncid), path);
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -12,7 +12,7 @@
 #include "companions/wind_profiles.h"
 #include "companions/wind_report.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 // Fill value of every float variable that can miss values.
 constexpr float kWindFill = -9999.0f;
@@ -21,6 +21,6 @@ constexpr float kWindFill = -9999.0f;
 void write_wind_netcdf(const std::string& path, const WindReport& report,
                        const std::vector<ModeProfiles>& modes);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_NETCDF_H

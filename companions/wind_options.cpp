@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-namespace qcomp {
+namespace quellmar::companions {
 
 const char* const kWindUsage =
     "Usage: quellmar-wind DATAFILE... -o OUT.nc [--csv OUT.csv] [--period "
@@ -137,4 +137,4 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
   return 0;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

@@ -8,7 +8,7 @@
 
 #include "companions/wind_report.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 extern const char* const kWindUsage;
 
@@ -24,6 +24,6 @@ struct WindOptions {
 // error.
 int parse_wind_options(int argc, char** argv, WindOptions* options);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_OPTIONS_H

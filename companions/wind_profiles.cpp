@@ -10,7 +10,7 @@
 #include "companions/wind_fit.h"
 #include "disk/pda.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 namespace {
 
@@ -294,4 +294,4 @@ std::vector<ModeProfiles> compute_profiles(
   return out;
 }
 
-}  // namespace qcomp
+}  // namespace quellmar::companions

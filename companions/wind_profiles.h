@@ -12,7 +12,7 @@
 
 #include "companions/wind_consensus.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct WindMethod {
   int32_t period_minutes = 60;
@@ -114,6 +114,6 @@ std::vector<ModeProfiles> compute_profiles(
 double wind_speed(double u, double v);
 double wind_from_direction(double u, double v);
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_PROFILES_H

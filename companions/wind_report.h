@@ -12,7 +12,7 @@
 
 #include "companions/wind_profiles.h"
 
-namespace qcomp {
+namespace quellmar::companions {
 
 struct WindReport {
   std::string site_name;                 // bytes as stored in the HeaderBlock
@@ -30,6 +30,6 @@ class WindFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-}  // namespace qcomp
+}  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_REPORT_H

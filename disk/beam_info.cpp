@@ -45,8 +45,8 @@ int pda_get_beam_info(int32_t beam, char* direction_name) {
     dir.elevation = static_cast<int16_t>(pda_elevation_degrees(dir.elevation));
   }
   info.elevation = dir.elevation;
-  pda_internal::copy_field_name(direction_name, dir.direction_name,
-                                sizeof dir.direction_name);
+  quellmar::disk::copy_field_name(direction_name, dir.direction_name,
+                                  sizeof dir.direction_name);
   info.ipp_ns = mode.ipp_ns;
   info.pulse_width = mode.pulse_width;
   const float sine_factor = pda_height_sine(info.elevation);
@@ -95,7 +95,7 @@ int32_t pda_get_spectrum_windows(int32_t* window1_start,
 
 int32_t pda_spectrum_index(int32_t point, int32_t gate) {
   const RadarRecord& r = pda_parameters.radars[0];
-  const ModeEntry* mode = pda_internal::record_mode();
+  const ModeEntry* mode = quellmar::disk::record_mode();
   const int64_t gates = mode == nullptr ? 0 : mode->gate_count;
   if (gate < 0 || gate >= gates) return -1;
   const int64_t p = point;
@@ -110,7 +110,7 @@ int32_t pda_spectrum_index(int32_t point, int32_t gate) {
   return static_cast<int32_t>(gate * (w1n + w2n) + offset);
 }
 
-namespace pda_internal {
+namespace quellmar::disk {
 
 float nyquist_velocity(int32_t tx_frequency, int32_t ipp_ns,
                        int32_t coherent_integrations) {
@@ -122,12 +122,12 @@ float nyquist_velocity(int32_t tx_frequency, int32_t ipp_ns,
   return static_cast<float>(v);
 }
 
-}  // namespace pda_internal
+}  // namespace quellmar::disk
 
 float pda_get_nyquist_velocity() {
-  const ModeEntry* mode = pda_internal::record_mode();
+  const ModeEntry* mode = quellmar::disk::record_mode();
   if (mode == nullptr) return 0.0f;
-  return pda_internal::nyquist_velocity(pda_parameters.radars[0].tx_frequency,
-                                        mode->ipp_ns,
-                                        mode->coherent_integrations);
+  return quellmar::disk::nyquist_velocity(pda_parameters.radars[0].tx_frequency,
+                                          mode->ipp_ns,
+                                          mode->coherent_integrations);
 }

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace pda_internal {
+namespace quellmar::disk {
 
 namespace {
 constexpr size_t kBufferSize = 1 << 16;
@@ -95,4 +95,4 @@ bool ByteStream::seek(int64_t position) {
   return true;
 }
 
-}  // namespace pda_internal
+}  // namespace quellmar::disk

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace pda_internal {
+namespace quellmar::disk {
 
 class ByteStream {
  public:
@@ -93,6 +93,6 @@ inline bool read_i32(ByteStream& s, int32_t* dst) {
   return true;
 }
 
-}  // namespace pda_internal
+}  // namespace quellmar::disk
 
 #endif  // QUELLMAR_DISK_BYTE_STREAM_H

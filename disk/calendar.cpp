@@ -105,11 +105,11 @@ int64_t pda_seconds_from_date(int64_t year, int32_t month, int32_t day,
 
 int32_t pda_get_time(int32_t* year, int32_t* day, int32_t* hour,
                      int32_t* minute, int32_t* second) {
-  const TimeKey& key = pda_internal::record.key;
+  const TimeKey& key = quellmar::disk::record.key;
   *year = key.year;
   *day = key.day;
   *hour = key.hour;
   *minute = key.minute;
   *second = key.second;
-  return pda_internal::record.record_time;
+  return quellmar::disk::record.record_time;
 }

@@ -69,10 +69,10 @@ void pda_release_moments() {
 
 namespace {
 
-using pda_internal::get_i16;
-using pda_internal::get_u16;
-using pda_internal::pair;
-using pda_internal::record;
+using quellmar::disk::get_i16;
+using quellmar::disk::get_u16;
+using quellmar::disk::pair;
+using quellmar::disk::record;
 
 [[noreturn]] void fatal(const char* message) {
   std::fputs(message, stdout);
@@ -310,7 +310,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
       a.signal_power[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 8) {
-        pda_internal::note_problem(DiskProblem::kMomentsCut, record.offset);
+        quellmar::disk::note_problem(DiskProblem::kMomentsCut, record.offset);
         std::printf("\ndisk: Read error %ld\n", 0L);
         break;
       }
@@ -330,7 +330,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
       a.signal_power[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 5) {
-        pda_internal::note_problem(DiskProblem::kMomentsCut, record.offset);
+        quellmar::disk::note_problem(DiskProblem::kMomentsCut, record.offset);
         std::printf("\ndisk: datacode x0xx Read error %ld\n", 0L);
         break;
       }
@@ -376,7 +376,7 @@ void read_met_values() {
   unsigned char bytes[4];
   for (int64_t i = 0; i < stored; ++i) {
     if (pair.data.read(bytes, 4) != 4) return;
-    met_values[i] = pda_internal::get_i32(bytes);
+    met_values[i] = quellmar::disk::get_i32(bytes);
   }
   if (count > stored) pair.data.seek_relative((count - stored) * 4);
 }
@@ -384,7 +384,7 @@ void read_met_values() {
 }  // namespace
 
 void pda_decode_record() {
-  const ModeEntry* mode = pda_internal::record_mode();
+  const ModeEntry* mode = quellmar::disk::record_mode();
   int64_t gates = mode == nullptr ? 0 : mode->gate_count;
   int64_t points = mode == nullptr ? 0 : mode->spectral_points;
   if (gates < 0) gates = 0;
@@ -393,7 +393,7 @@ void pda_decode_record() {
 
   const float nyquist = mode == nullptr
                             ? 0.0f
-                            : pda_internal::nyquist_velocity(
+                            : quellmar::disk::nyquist_velocity(
                                   pda_parameters.radars[0].tx_frequency,
                                   mode->ipp_ns, mode->coherent_integrations);
   const DatacodeTraits traits =

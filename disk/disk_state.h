@@ -13,7 +13,7 @@
 #include "disk/byte_stream.h"
 #include "disk/pda.h"
 
-namespace pda_internal {
+namespace quellmar::disk {
 
 struct RecordState {
   int16_t datacode = 0;
@@ -78,6 +78,6 @@ void copy_field_name(char* dst, const char* src, size_t width);
 float nyquist_velocity(int32_t tx_frequency, int32_t ipp_ns,
                        int32_t coherent_integrations);
 
-}  // namespace pda_internal
+}  // namespace quellmar::disk
 
 #endif  // QUELLMAR_DISK_DISK_STATE_H

@@ -30,9 +30,9 @@ int32_t selected_beam = 0;
 
 namespace {
 
-using pda_internal::ByteStream;
-using pda_internal::read_i16;
-using pda_internal::read_i32;
+using quellmar::disk::ByteStream;
+using quellmar::disk::read_i16;
+using quellmar::disk::read_i32;
 
 void read_chars(ByteStream& s, char* dst, size_t n) { s.read(dst, n); }
 
@@ -100,7 +100,7 @@ bool radar_in_range(int32_t radar) {
 
 }  // namespace
 
-namespace pda_internal {
+namespace quellmar::disk {
 
 void copy_field_name(char* dst, const char* src, size_t width) {
   size_t n = 0;
@@ -109,10 +109,10 @@ void copy_field_name(char* dst, const char* src, size_t width) {
   dst[n] = '\0';
 }
 
-}  // namespace pda_internal
+}  // namespace quellmar::disk
 
 int pda_read_header_block() {
-  ByteStream& s = pda_internal::pair.header;
+  ByteStream& s = quellmar::disk::pair.header;
   ParameterBlock& p = pda_parameters;
 
   int16_t version;
@@ -144,8 +144,8 @@ int pda_read_header_block() {
   }
   if (r.window1_points <= 0) {
     r.window1_start = 1;
-    pda_internal::record.radar_index = 0;
-    pda_internal::record.mode_index = 0;
+    quellmar::disk::record.radar_index = 0;
+    quellmar::disk::record.mode_index = 0;
     r.window1_points = r.modes[0].spectral_points;
   }
   p.radar_count = 1;
@@ -158,9 +158,9 @@ int pda_read_header_block() {
   }
   if (p.met_instrument_count == 0) return 0;
   if (p.met_instrument_count > kMaxMetInstruments) {
-    pda_internal::note_problem(DiskProblem::kMetListTooLong,
-                               pda_internal::pair.current_offset,
-                               p.met_instrument_count);
+    quellmar::disk::note_problem(DiskProblem::kMetListTooLong,
+                                 quellmar::disk::pair.current_offset,
+                                 p.met_instrument_count);
     std::fputs("\ndisk: Too many met inst; ", stdout);
     std::fputs(" modify arrays in met routine", stdout);
     return -3;
@@ -171,9 +171,9 @@ int pda_read_header_block() {
     ++read;
   }
   if (read < p.met_instrument_count) {
-    pda_internal::note_problem(DiskProblem::kMetListCut,
-                               pda_internal::pair.current_offset,
-                               p.met_instrument_count);
+    quellmar::disk::note_problem(DiskProblem::kMetListCut,
+                                 quellmar::disk::pair.current_offset,
+                                 p.met_instrument_count);
     std::printf("disk: cannot read all %d inst\n", p.met_instrument_count);
     return -3;
   }
@@ -181,8 +181,8 @@ int pda_read_header_block() {
 }
 
 void pda_get_site_name(char name[32]) {
-  pda_internal::copy_field_name(name, pda_parameters.site_name,
-                                sizeof pda_parameters.site_name);
+  quellmar::disk::copy_field_name(name, pda_parameters.site_name,
+                                  sizeof pda_parameters.site_name);
 }
 
 void pda_get_site_values(int32_t* value_1, int32_t* value_2) {
@@ -198,7 +198,7 @@ int pda_get_radar_info(int32_t radar, char name[32], int32_t* radar_value,
                        int32_t* tx_frequency) {
   if (!radar_in_range(radar)) return 0;
   const RadarRecord& r = pda_parameters.radars[radar];
-  pda_internal::copy_field_name(name, r.radar_name, sizeof r.radar_name);
+  quellmar::disk::copy_field_name(name, r.radar_name, sizeof r.radar_name);
   *radar_value = r.radar_value;
   *tx_frequency = r.tx_frequency;
   return 1;
@@ -228,9 +228,9 @@ int pda_select_beam(int32_t beam) {
   return 1;
 }
 
-int32_t pda_get_record_beam() { return pda_internal::record.beam_index; }
-int32_t pda_get_record_radar() { return pda_internal::record.radar_index; }
-int32_t pda_get_record_datacode() { return pda_internal::record.datacode; }
+int32_t pda_get_record_beam() { return quellmar::disk::record.beam_index; }
+int32_t pda_get_record_radar() { return quellmar::disk::record.radar_index; }
+int32_t pda_get_record_datacode() { return quellmar::disk::record.datacode; }
 
 int32_t pda_get_met_instruments(int32_t* instruments) {
   int32_t count = pda_parameters.met_instrument_count;

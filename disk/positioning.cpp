@@ -13,8 +13,8 @@
 
 namespace {
 
-using pda_internal::pair;
-using pda_internal::record;
+using quellmar::disk::pair;
+using quellmar::disk::record;
 
 void close_pair() {
   pair.data.close();
@@ -192,8 +192,8 @@ void pda_reset() {
   pair.failure = SetFileFailure::kNone;
   pair.set_file_errno = 0;
   pair.failed_path.clear();
-  record = pda_internal::RecordState();
-  pda_internal::header_error_reported = false;
+  record = quellmar::disk::RecordState();
+  quellmar::disk::header_error_reported = false;
   pda_clear_problem();
   pda_parameters = ParameterBlock();
   selected_radar = 0;

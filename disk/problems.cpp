@@ -17,13 +17,13 @@ Problem last_problem;
 
 }  // namespace
 
-namespace pda_internal {
+namespace quellmar::disk {
 
 void note_problem(DiskProblem code, int64_t data_offset, int64_t value) {
   last_problem = Problem{code, data_offset, value};
 }
 
-}  // namespace pda_internal
+}  // namespace quellmar::disk
 
 int pda_get_problem(DiskProblem* code, int64_t* data_offset, int64_t* value) {
   *code = last_problem.code;
@@ -36,7 +36,7 @@ void pda_clear_problem() { last_problem = Problem(); }
 
 int pda_read_record_trailer(int64_t offset, int32_t length, int32_t width,
                             int32_t* value) {
-  using pda_internal::pair;
+  using quellmar::disk::pair;
   if (!pair.open || (width != 2 && width != 4) || offset < 0) return 0;
   const int64_t at = offset + length - width;
   if (at < offset) return 0;
@@ -45,7 +45,8 @@ int pda_read_record_trailer(int64_t offset, int32_t length, int32_t width,
   unsigned char b[4] = {0, 0, 0, 0};
   if (pair.data.seek(at) && pair.data.read(b, static_cast<size_t>(width)) ==
                                 static_cast<size_t>(width)) {
-    *value = width == 4 ? pda_internal::get_i32(b) : pda_internal::get_i16(b);
+    *value =
+        width == 4 ? quellmar::disk::get_i32(b) : quellmar::disk::get_i16(b);
     ok = 1;
   }
   pair.data.seek(saved);

@@ -27,18 +27,18 @@
 #include "disk/disk_state.h"
 #include "disk/pda.h"
 
-namespace pda_internal {
+namespace quellmar::disk {
 RecordState record;
 PairState pair;
 bool header_error_reported = false;
-}  // namespace pda_internal
+}  // namespace quellmar::disk
 
 namespace {
 
-using pda_internal::pair;
-using pda_internal::read_i16;
-using pda_internal::read_i32;
-using pda_internal::record;
+using quellmar::disk::pair;
+using quellmar::disk::read_i16;
+using quellmar::disk::read_i32;
+using quellmar::disk::record;
 
 // Loads the HeaderBlock at offset unless it is the one held already.
 void load_header_block(int32_t header_offset, int* new_header) {
@@ -51,15 +51,15 @@ void load_header_block(int32_t header_offset, int* new_header) {
     *new_header = 1;
     return;
   }
-  pda_internal::note_problem(DiskProblem::kHeaderReadError, pair.current_offset,
-                             header_offset);
-  if (!pda_internal::header_error_reported) {
+  quellmar::disk::note_problem(DiskProblem::kHeaderReadError,
+                               pair.current_offset, header_offset);
+  if (!quellmar::disk::header_error_reported) {
     std::fputs("\n", stdout);
     std::fputs("disk: Header Read Error, pressing on...", stdout);
     std::printf("  %ld %ld  %ld\n", static_cast<long>(seek_status),
                 static_cast<long>(read_status),
                 static_cast<long>(pair.last_header_offset));
-    pda_internal::header_error_reported = true;
+    quellmar::disk::header_error_reported = true;
   }
 }
 
@@ -71,7 +71,7 @@ int32_t wrap32(int64_t v) {
 // Reads the fields after the datacode; false when one is not whole (it and
 // the later fields keep their previous values).
 bool read_fields(int* new_header) {
-  pda_internal::ByteStream& s = pair.data;
+  quellmar::disk::ByteStream& s = pair.data;
   const DatacodeTraits traits =
       pda_describe_datacode(record.datacode, record.spectra_flag);
   const bool long_length = traits.trailer_width == 4;
@@ -83,12 +83,12 @@ bool read_fields(int* new_header) {
     if (!read_i16(s, &length)) return false;
     record.record_length = length;
   }
-  const int32_t minimum = layout_n      ? pda_internal::kMinLengthN
-                          : long_length ? pda_internal::kMinLengthS
-                                        : pda_internal::kMinLengthM;
+  const int32_t minimum = layout_n      ? quellmar::disk::kMinLengthN
+                          : long_length ? quellmar::disk::kMinLengthS
+                                        : quellmar::disk::kMinLengthM;
   if (record.record_length < minimum) {
-    pda_internal::note_problem(DiskProblem::kBadRecordLength,
-                               pair.current_offset, record.record_length);
+    quellmar::disk::note_problem(DiskProblem::kBadRecordLength,
+                                 pair.current_offset, record.record_length);
     std::printf("disk: bad record length %ld at offset %ld\n",
                 static_cast<long>(record.record_length),
                 static_cast<long>(pair.current_offset));
@@ -144,8 +144,8 @@ int pda_read_record_header(int* new_header) {
   if (!read_i16(pair.data, &datacode)) {
     // No byte at all is a clean end of the data; one byte is a cut.
     if (pair.data.tell() != pair.current_offset) {
-      pda_internal::note_problem(DiskProblem::kCutRecordHeader,
-                                 pair.current_offset);
+      quellmar::disk::note_problem(DiskProblem::kCutRecordHeader,
+                                   pair.current_offset);
     }
     pair.data.seek(pair.current_offset);
     return 1;
@@ -157,8 +157,8 @@ int pda_read_record_header(int* new_header) {
     int64_t at = -1, value = 0;
     if (!pda_get_problem(&code, &at, &value) || at != pair.current_offset ||
         code != DiskProblem::kBadRecordLength) {
-      pda_internal::note_problem(DiskProblem::kCutRecordHeader,
-                                 pair.current_offset);
+      quellmar::disk::note_problem(DiskProblem::kCutRecordHeader,
+                                   pair.current_offset);
     }
     pair.data.seek(pair.current_offset);
     return -4;
@@ -193,7 +193,7 @@ namespace {
 // One step back over the record before the present position. False when
 // the start of the file or an unusable trailer stops it.
 bool step_back() {
-  pda_internal::ByteStream& s = pair.data;
+  quellmar::disk::ByteStream& s = pair.data;
   const int64_t position = s.tell();
   if (position <= 0) return false;
   // Inside or at the end of a record cut short by the end of the file: its
@@ -205,7 +205,7 @@ bool step_back() {
     pair.current_offset = cut;
     return true;
   }
-  const int width = pda_internal::trailer_width();
+  const int width = quellmar::disk::trailer_width();
   if (position - width < 0) return false;
   s.seek(position - width);
   unsigned char bytes[4];
@@ -220,10 +220,10 @@ bool step_back() {
     }
     return false;
   }
-  const int64_t trailer =
-      width == 4 ? pda_internal::get_i32(bytes) : pda_internal::get_i16(bytes);
+  const int64_t trailer = width == 4 ? quellmar::disk::get_i32(bytes)
+                                     : quellmar::disk::get_i16(bytes);
   const int64_t minimum =
-      width == 4 ? pda_internal::kMinLengthS : pda_internal::kMinLengthM;
+      width == 4 ? quellmar::disk::kMinLengthS : quellmar::disk::kMinLengthM;
   if (trailer < minimum || trailer > position) return false;
   s.seek(position - trailer);
   pair.current_offset = position - trailer;

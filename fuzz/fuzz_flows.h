@@ -28,7 +28,7 @@
 #include "disk/pda.h"
 #include "fuzz/fuzz_input.h"
 
-namespace qfuzz {
+namespace quellmar::fuzz {
 
 inline bool write_bytes(const std::string& path, const uint8_t* data,
                         size_t size) {
@@ -152,7 +152,7 @@ inline std::string run_header_flow(const std::string& dir,
     return "pda_read_header_block_at without an open pair did not give -1";
   }
   const std::string name = "d02001a.mom";
-  const qwriter::Bytes data = header_target_data(in.offsets);
+  const quellmar::writer::Bytes data = header_target_data(in.offsets);
   if (!write_bytes(dir + "h02001a.mom", in.header.data(), in.header.size()) ||
       !write_bytes(dir + name, data.data(), data.size())) {
     return "";  // the scratch folder is not usable; nothing to test
@@ -299,6 +299,6 @@ inline std::string run_records_flow(const std::string& dir, const PairInput& in,
   return problem;
 }
 
-}  // namespace qfuzz
+}  // namespace quellmar::fuzz
 
 #endif  // QUELLMAR_FUZZ_FUZZ_FLOWS_H

@@ -34,7 +34,7 @@
 
 #include "writer/format_writer.h"
 
-namespace qfuzz {
+namespace quellmar::fuzz {
 
 // ---------------------------------------------------------------------------
 // Header target
@@ -83,17 +83,18 @@ inline std::vector<uint8_t> join_header_input(const HeaderInput& in) {
 // naming offsets[i], taken at i minutes past midnight of 1 January 2002 by
 // beam i. Whatever gate count the block gives, the RecordHeader is whole
 // (a reader takes the override words as present when 22 > 5 x gates + 18).
-inline qwriter::Bytes header_target_data(const std::vector<int32_t>& offsets) {
-  qwriter::Bytes data;
+inline quellmar::writer::Bytes header_target_data(
+    const std::vector<int32_t>& offsets) {
+  quellmar::writer::Bytes data;
   for (size_t i = 0; i < offsets.size(); ++i) {
-    qwriter::RecordSpec r;
+    quellmar::writer::RecordSpec r;
     r.datacode = 2000;
-    r.layout = qwriter::Layout::M;
+    r.layout = quellmar::writer::Layout::M;
     r.header_offset = offsets[i];
     r.record_time = 1009843200 + 60 * static_cast<int32_t>(i);
     r.beam_index = static_cast<int16_t>(i);
     r.has_overrides = true;
-    data.append(qwriter::encode_record(r));
+    data.append(quellmar::writer::encode_record(r));
   }
   return data;
 }
@@ -165,8 +166,8 @@ inline std::string pair_data_name(int name_choice, bool spectra) {
 //      reader);
 //   3: one version 999 block whose beams name modes and directions outside
 //      their tables (beams 6-9), with a radar count of 3.
-inline qwriter::HeaderSpec builtin_header_spec(int choice, int block) {
-  qwriter::HeaderSpec h;
+inline quellmar::writer::HeaderSpec builtin_header_spec(int choice, int block) {
+  quellmar::writer::HeaderSpec h;
   h.site_name = "Fuzz Site";
   h.site_value_1 = 4000;
   h.site_value_2 = -10500;
@@ -228,15 +229,17 @@ inline std::vector<int32_t> builtin_block_offsets(int choice) {
   for (int block = 0; block < builtin_block_count(choice); ++block) {
     offsets.push_back(at);
     at += static_cast<int32_t>(
-        qwriter::encode_header(builtin_header_spec(choice, block)).size());
+        quellmar::writer::encode_header(builtin_header_spec(choice, block))
+            .size());
   }
   return offsets;
 }
 
-inline qwriter::Bytes builtin_header(int choice) {
-  qwriter::Bytes file;
+inline quellmar::writer::Bytes builtin_header(int choice) {
+  quellmar::writer::Bytes file;
   for (int block = 0; block < builtin_block_count(choice); ++block) {
-    file.append(qwriter::encode_header(builtin_header_spec(choice, block)));
+    file.append(
+        quellmar::writer::encode_header(builtin_header_spec(choice, block)));
   }
   return file;
 }
@@ -313,6 +316,6 @@ inline DecodeBound decode_bound(const std::vector<uint8_t>& header,
   return bound;
 }
 
-}  // namespace qfuzz
+}  // namespace quellmar::fuzz
 
 #endif  // QUELLMAR_FUZZ_FUZZ_INPUT_H

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-namespace qfuzz {
+namespace quellmar::fuzz {
 
 // The scratch folder of this process (ends without '/'); removed at exit.
 inline std::string& scratch_root() {
@@ -77,6 +77,6 @@ inline bool is_stuck_walk(const std::string& problem) {
   std::abort();
 }
 
-}  // namespace qfuzz
+}  // namespace quellmar::fuzz
 
 #endif  // QUELLMAR_FUZZ_FUZZ_SCRATCH_H

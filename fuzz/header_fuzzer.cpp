@@ -10,18 +10,20 @@
 #include "fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  qfuzz::set_up_process();
+  quellmar::fuzz::set_up_process();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  qfuzz::HeaderInput in;
-  if (!qfuzz::split_header_input(data, size, &in)) return -1;
+  quellmar::fuzz::HeaderInput in;
+  if (!quellmar::fuzz::split_header_input(data, size, &in)) return -1;
   const std::string problem =
-      qfuzz::run_header_flow(qfuzz::scratch_root() + "/", in);
+      quellmar::fuzz::run_header_flow(quellmar::fuzz::scratch_root() + "/", in);
   if (!problem.empty()) {
-    if (qfuzz::skip_stuck_walks() && qfuzz::is_stuck_walk(problem)) return -1;
-    qfuzz::report_problem(problem);
+    if (quellmar::fuzz::skip_stuck_walks() &&
+        quellmar::fuzz::is_stuck_walk(problem))
+      return -1;
+    quellmar::fuzz::report_problem(problem);
   }
   return 0;
 }

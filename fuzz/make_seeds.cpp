@@ -24,9 +24,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qwriter::Bytes;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
+using quellmar::writer::Bytes;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
 
 // 3 May 2002 (day 123), 00:00:00 UTC.
 constexpr int32_t kDay123 = 1020384000;
@@ -35,9 +35,9 @@ int g_written = 0;
 
 void write_seed(const fs::path& dir, const std::string& name,
                 const std::vector<uint8_t>& bytes) {
-  qwriter::Bytes b;
+  quellmar::writer::Bytes b;
   b.buf = bytes;
-  qwriter::write_file((dir / name).string(), b);
+  quellmar::writer::write_file((dir / name).string(), b);
   ++g_written;
 }
 
@@ -61,7 +61,7 @@ const WindowShape kShapes[] = {
 };
 
 HeaderSpec shaped_header(const WindowShape& s, int version) {
-  HeaderSpec h = qfuzz::builtin_header_spec(1, 0);
+  HeaderSpec h = quellmar::fuzz::builtin_header_spec(1, 0);
   h.header_version = static_cast<int16_t>(version);
   if (version >= 103) h.met_instrument_list = {11, 12, 13};
   h.modes[0].gate_count = s.gates;
@@ -97,17 +97,17 @@ void effective_windows(const HeaderSpec& h, int* w1s, int* w1n, int* w2s,
 // A record body that matches the mode of `beam` in h.
 Bytes make_body(const HeaderSpec& h, int16_t datacode, int beam, bool spectra,
                 int seed) {
-  const qwriter::ModeSpec& mode = h.modes[h.beams[beam].mode_index];
-  qwriter::BodySpec body;
+  const quellmar::writer::ModeSpec& mode = h.modes[h.beams[beam].mode_index];
+  quellmar::writer::BodySpec body;
   body.datacode = datacode;
   for (int g = 0; g < mode.gate_count; ++g) {
-    qwriter::GateMoments m;
+    quellmar::writer::GateMoments m;
     m.velocity = static_cast<int16_t>(500 * (g + 1) - 1000 + seed);
     m.width = static_cast<uint16_t>(30 + 7 * g);
     m.snr = static_cast<int16_t>(
-        qwriter::uses_16bit_moments(datacode) ? 100 * (g - 2) : g - 2);
+        quellmar::writer::uses_16bit_moments(datacode) ? 100 * (g - 2) : g - 2);
     m.noise_or_aux = static_cast<int16_t>(
-        qwriter::uses_16bit_moments(datacode) ? -4500 + g : -45 + g);
+        quellmar::writer::uses_16bit_moments(datacode) ? -4500 + g : -45 + g);
     body.moments.push_back(m);
     m.noise_or_aux = static_cast<int16_t>(-123 + 10 * g);
     body.second.push_back(m);
@@ -122,7 +122,7 @@ Bytes make_body(const HeaderSpec& h, int16_t datacode, int beam, bool spectra,
     effective_windows(h, &w1s, &w1n, &w2s, &w2n);
     for (int g = 0; g < mode.gate_count; ++g) {
       std::vector<float> row;
-      if (qwriter::positional_spectra(datacode)) {
+      if (quellmar::writer::positional_spectra(datacode)) {
         for (int j = 0; j < w1n; ++j)
           row.push_back(static_cast<float>(w1s + j));
         if (w2n > 1) {
@@ -138,13 +138,13 @@ Bytes make_body(const HeaderSpec& h, int16_t datacode, int beam, bool spectra,
       body.spectra.push_back(row);
     }
   }
-  return qwriter::encode_body(body);
+  return quellmar::writer::encode_body(body);
 }
 
 Bytes make_record(const HeaderSpec& h, int32_t header_offset, int16_t datacode,
                   Layout layout, bool spectra, int beam, int32_t time,
                   bool overrides, int16_t radar = 0) {
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = datacode;
   r.layout = layout;
   r.spectra_flag = static_cast<int16_t>(spectra ? 1 : 0);
@@ -156,7 +156,7 @@ Bytes make_record(const HeaderSpec& h, int32_t header_offset, int16_t datacode,
   r.coherent_integrations = 80;
   r.spectral_averages = 20;
   r.body = make_body(h, datacode, beam, spectra, beam);
-  return qwriter::encode_record(r);
+  return quellmar::writer::encode_record(r);
 }
 
 struct Family {
@@ -184,23 +184,23 @@ std::string layout_name(Layout l) {
 // A pair input holding its own header file.
 std::vector<uint8_t> pair_with_header(const Bytes& header, const Bytes& data,
                                       bool spectra, int name_choice) {
-  qfuzz::PairInput in;
+  quellmar::fuzz::PairInput in;
   in.spectra = spectra;
   in.header_choice = 0;
   in.name_choice = name_choice;
   in.header = header.buf;
   in.data = data.buf;
-  return qfuzz::join_pair_input(in);
+  return quellmar::fuzz::join_pair_input(in);
 }
 
 std::vector<uint8_t> pair_with_builtin(int choice, const Bytes& data,
                                        bool spectra, int name_choice) {
-  qfuzz::PairInput in;
+  quellmar::fuzz::PairInput in;
   in.spectra = spectra;
   in.header_choice = choice;
   in.name_choice = name_choice;
   in.data = data.buf;
-  return qfuzz::join_pair_input(in);
+  return quellmar::fuzz::join_pair_input(in);
 }
 
 void write_record_seeds(const fs::path& dir) {
@@ -213,7 +213,7 @@ void write_record_seeds(const fs::path& dir) {
       if (rass && !f.spectra) continue;
       const int version = f.datacode >= 3000 ? 103 : 102;
       const HeaderSpec h = shaped_header(s, version);
-      const Bytes header = qwriter::encode_header(h);
+      const Bytes header = quellmar::writer::encode_header(h);
       Bytes data;
       const int records = rass ? 1 : 3;
       for (int i = 0; i < records; ++i) {
@@ -230,14 +230,15 @@ void write_record_seeds(const fs::path& dir) {
   }
 
   // The built-in header files, with records naming each of their blocks.
-  for (int choice = 1; choice <= qfuzz::kBuiltinHeaders; ++choice) {
-    const std::vector<int32_t> offsets = qfuzz::builtin_block_offsets(choice);
+  for (int choice = 1; choice <= quellmar::fuzz::kBuiltinHeaders; ++choice) {
+    const std::vector<int32_t> offsets =
+        quellmar::fuzz::builtin_block_offsets(choice);
     for (bool spectra : {false, true}) {
       Bytes data;
       int n = 0;
       for (size_t b = 0; b < offsets.size(); ++b) {
         const HeaderSpec h =
-            qfuzz::builtin_header_spec(choice, static_cast<int>(b));
+            quellmar::fuzz::builtin_header_spec(choice, static_cast<int>(b));
         const int16_t datacode = h.header_version >= 103 ? 3117 : 2100;
         const Layout layout = datacode >= 3000 ? Layout::N
                               : spectra        ? Layout::S
@@ -249,7 +250,7 @@ void write_record_seeds(const fs::path& dir) {
           const bool usable = h.beams[beam].mode_index >= 0 &&
                               h.beams[beam].mode_index < 4 &&
                               h.modes[h.beams[beam].mode_index].gate_count >= 0;
-          qwriter::RecordSpec r;
+          quellmar::writer::RecordSpec r;
           r.datacode = datacode;
           r.layout = layout;
           r.spectra_flag = static_cast<int16_t>(spectra ? 1 : 0);
@@ -258,7 +259,7 @@ void write_record_seeds(const fs::path& dir) {
           r.beam_index = static_cast<int16_t>(beam);
           r.radar_index = static_cast<int16_t>(beam == 4 ? 1 : 0);
           if (usable) r.body = make_body(h, datacode, beam, spectra, beam);
-          data.append(qwriter::encode_record(r));
+          data.append(quellmar::writer::encode_record(r));
         }
       }
       for (int name = 0; name < 4; ++name) {
@@ -273,19 +274,21 @@ void write_record_seeds(const fs::path& dir) {
 
   // Damage on a well-formed three-record moments file.
   const HeaderSpec h = shaped_header(kShapes[0], 102);
-  const Bytes header = qwriter::encode_header(h);
+  const Bytes header = quellmar::writer::encode_header(h);
   Bytes whole;
   for (int i = 0; i < 3; ++i) {
     whole.append(make_record(h, 0, 1116, Layout::M, false, i,
                              kDay123 + 86400 + 3600 * 23 + 1200 * i, false));
   }
-  write_seed(dir, "damage-cut-last",
-             pair_with_header(header, qwriter::cut(whole, whole.size() - 7),
-                              false, 0));
-  write_seed(dir, "damage-cut-header",
-             pair_with_header(qwriter::cut(header, 300), whole, false, 0));
+  write_seed(
+      dir, "damage-cut-last",
+      pair_with_header(header, quellmar::writer::cut(whole, whole.size() - 7),
+                       false, 0));
+  write_seed(
+      dir, "damage-cut-header",
+      pair_with_header(quellmar::writer::cut(header, 300), whole, false, 0));
   Bytes zeroed = whole;
-  qwriter::zero_range(zeroed, whole.size() / 3, 40);
+  quellmar::writer::zero_range(zeroed, whole.size() / 3, 40);
   write_seed(dir, "damage-zeroed", pair_with_header(header, zeroed, false, 0));
   Bytes offset_mid = whole;
   offset_mid.patch_i32(4, 100);
@@ -311,26 +314,27 @@ Bytes wind_records(const HeaderSpec& h, int per_beam) {
   Bytes data;
   for (int i = 0; i < per_beam; ++i) {
     for (int beam = 0; beam < h.beam_count && beam < 10; ++beam) {
-      const qwriter::BeamSpec& b = h.beams[beam];
-      const qwriter::DirectionSpec& d = h.directions[b.direction_index % 9];
-      const qwriter::ModeSpec& mode = h.modes[b.mode_index % 4];
+      const quellmar::writer::BeamSpec& b = h.beams[beam];
+      const quellmar::writer::DirectionSpec& d =
+          h.directions[b.direction_index % 9];
+      const quellmar::writer::ModeSpec& mode = h.modes[b.mode_index % 4];
       const double el =
           (d.elevation > 90 ? d.elevation / 100.0 : d.elevation) * kPi / 180;
       const double az = d.azimuth * kPi / 180;
       double vr = 6.0 * std::sin(az) * std::cos(el) -
                   4.0 * std::cos(az) * std::cos(el) + 0.3 * std::sin(el);
       if (beam == 1 && i % 4 == 0) vr += 11.0;
-      qwriter::BodySpec body;
+      quellmar::writer::BodySpec body;
       body.datacode = 2100;
       for (int g = 0; g < mode.gate_count; ++g) {
-        qwriter::GateMoments m;
+        quellmar::writer::GateMoments m;
         m.velocity =
             static_cast<int16_t>(std::lround((vr + 0.1 * g) / kNyquist * 1e4));
         m.snr = static_cast<int16_t>(100 * (12 - g));
         m.noise_or_aux = -4500;
         body.moments.push_back(m);
       }
-      qwriter::RecordSpec r;
+      quellmar::writer::RecordSpec r;
       r.datacode = 2100;
       r.layout = Layout::M;
       r.record_time = kDay123 + 86400 - 1800 + 120 * i;
@@ -338,15 +342,16 @@ Bytes wind_records(const HeaderSpec& h, int per_beam) {
       r.has_overrides = true;  // read as present at this length
       r.coherent_integrations = mode.coherent_integrations;
       r.spectral_averages = mode.spectral_averages;
-      r.body = qwriter::encode_body(body);
-      data.append(qwriter::encode_record(r));
+      r.body = quellmar::writer::encode_body(body);
+      data.append(quellmar::writer::encode_record(r));
     }
   }
   return data;
 }
 
 void write_wind_seeds(const fs::path& dir) {
-  const Bytes five = wind_records(qfuzz::builtin_header_spec(1, 0), 16);
+  const Bytes five =
+      wind_records(quellmar::fuzz::builtin_header_spec(1, 0), 16);
   write_seed(dir, "wind-builtin1", pair_with_builtin(1, five, false, 0));
 
   struct Variant {
@@ -407,24 +412,24 @@ void write_wind_seeds(const fs::path& dir) {
        }},
   };
   for (const Variant& v : variants) {
-    HeaderSpec h = qfuzz::builtin_header_spec(1, 0);
+    HeaderSpec h = quellmar::fuzz::builtin_header_spec(1, 0);
     v.change(h);
     write_seed(dir, std::string("wind-") + v.name,
-               pair_with_header(qwriter::encode_header(h), wind_records(h, 12),
-                                false, 0));
+               pair_with_header(quellmar::writer::encode_header(h),
+                                wind_records(h, 12), false, 0));
   }
 }
 
 void write_header_seeds(const fs::path& dir) {
-  for (int choice = 1; choice <= qfuzz::kBuiltinHeaders; ++choice) {
-    qfuzz::HeaderInput in;
-    in.header = qfuzz::builtin_header(choice).buf;
-    in.offsets = qfuzz::builtin_block_offsets(choice);
+  for (int choice = 1; choice <= quellmar::fuzz::kBuiltinHeaders; ++choice) {
+    quellmar::fuzz::HeaderInput in;
+    in.header = quellmar::fuzz::builtin_header(choice).buf;
+    in.offsets = quellmar::fuzz::builtin_block_offsets(choice);
     in.offsets.push_back(static_cast<int32_t>(in.header.size()));
     in.offsets.push_back(100);
     in.any_radar = choice == 2;
     write_seed(dir, "builtin" + std::to_string(choice),
-               qfuzz::join_header_input(in));
+               quellmar::fuzz::join_header_input(in));
   }
   // Single blocks of either version family, versions at the edges, met
   // lists at and beyond the limit, cut blocks and window fix-ups.
@@ -456,17 +461,17 @@ void write_header_seeds(const fs::path& dir) {
     HeaderSpec h = shaped_header(kShapes[2], v.version);
     h.met_instrument_list.assign(static_cast<size_t>(v.met), 7);
     if (v.set_count) h.met_instrument_count = v.met_count;
-    Bytes block = qwriter::encode_header(h);
-    if (v.cut != 0) block = qwriter::cut(block, v.cut);
-    qfuzz::HeaderInput in;
+    Bytes block = quellmar::writer::encode_header(h);
+    if (v.cut != 0) block = quellmar::writer::cut(block, v.cut);
+    quellmar::fuzz::HeaderInput in;
     in.header = block.buf;
     in.offsets = {0, -1, 2, 0};
     write_seed(dir, std::string("block-") + v.name,
-               qfuzz::join_header_input(in));
+               quellmar::fuzz::join_header_input(in));
   }
   // Odd tables: elevations in hundredths, direction names without a NUL,
   // beam counts beyond the table, pulse table ties.
-  HeaderSpec odd = qfuzz::builtin_header_spec(3, 0);
+  HeaderSpec odd = quellmar::fuzz::builtin_header_spec(3, 0);
   odd.directions[0].name = "ABCDEFGHIJKLMNOP";
   odd.site_name = std::string(40, 'S');
   odd.radar_name = std::string(32, 'R');
@@ -475,10 +480,10 @@ void write_header_seeds(const fs::path& dir) {
   odd.pulse_table_keys = {700, 700, 1, 2};
   odd.pulse_table_values = {5, 6, 7, 8};
   odd.modes[0].delay_offset_ns = 30000;
-  qfuzz::HeaderInput in;
-  in.header = qwriter::encode_header(odd).buf;
+  quellmar::fuzz::HeaderInput in;
+  in.header = quellmar::writer::encode_header(odd).buf;
   in.offsets = {0, 0, 3, 568};
-  write_seed(dir, "odd-tables", qfuzz::join_header_input(in));
+  write_seed(dir, "odd-tables", quellmar::fuzz::join_header_input(in));
 }
 
 }  // namespace

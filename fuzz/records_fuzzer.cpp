@@ -18,23 +18,26 @@ constexpr int64_t kMaxSpectraValues = 4000000;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  qfuzz::set_up_process();
+  quellmar::fuzz::set_up_process();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  qfuzz::PairInput in;
-  if (!qfuzz::split_pair_input(data, size, &in)) return -1;
-  const std::vector<uint8_t> header = qfuzz::header_file(in);
-  const qfuzz::DecodeBound bound = qfuzz::decode_bound(header, in.data);
+  quellmar::fuzz::PairInput in;
+  if (!quellmar::fuzz::split_pair_input(data, size, &in)) return -1;
+  const std::vector<uint8_t> header = quellmar::fuzz::header_file(in);
+  const quellmar::fuzz::DecodeBound bound =
+      quellmar::fuzz::decode_bound(header, in.data);
   if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues) {
     return -1;
   }
-  const std::string problem =
-      qfuzz::run_records_flow(qfuzz::scratch_root() + "/", in, header);
+  const std::string problem = quellmar::fuzz::run_records_flow(
+      quellmar::fuzz::scratch_root() + "/", in, header);
   if (!problem.empty()) {
-    if (qfuzz::skip_stuck_walks() && qfuzz::is_stuck_walk(problem)) return -1;
-    qfuzz::report_problem(problem);
+    if (quellmar::fuzz::skip_stuck_walks() &&
+        quellmar::fuzz::is_stuck_walk(problem))
+      return -1;
+    quellmar::fuzz::report_problem(problem);
   }
   return 0;
 }

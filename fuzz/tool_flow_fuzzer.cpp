@@ -29,6 +29,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using quellmar::tool::parse_command_line;
+using quellmar::tool::run_main_loop;
+using quellmar::tool::RunRequest;
+
 // Reads past the end of the data file cost system calls per gate; more
 // gates than this make one input slow without reaching new code.
 constexpr int64_t kMaxGates = 4096;
@@ -36,8 +40,8 @@ constexpr int64_t kMaxGates = 4096;
 // spectra file may print at most this many numbers per record.
 constexpr int64_t kMaxSpectraValues = 1000000;
 
-std::string in_dir() { return qfuzz::scratch_root() + "/in"; }
-std::string out_dir() { return qfuzz::scratch_root() + "/out"; }
+std::string in_dir() { return quellmar::fuzz::scratch_root() + "/in"; }
+std::string out_dir() { return quellmar::fuzz::scratch_root() + "/out"; }
 
 void clear_folder(const std::string& dir) {
   std::error_code ec;
@@ -54,7 +58,7 @@ bool walk_is_stuck(const std::string& dir, const std::string& name,
   int new_header = 0;
   pda_seek_time(1990, 1, 0, 0, 0, &new_header);
   if (pda_select_radar(0) != 1 || pda_select_beam(-1) != 1) return false;
-  return !qfuzz::walk_rest(data_size, "tool").empty();
+  return !quellmar::fuzz::walk_rest(data_size, "tool").empty();
 }
 
 // Names of the entries of a folder.
@@ -70,17 +74,18 @@ std::vector<std::string> entries(const std::string& dir) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  qfuzz::set_up_process();
+  quellmar::fuzz::set_up_process();
   fs::create_directory(in_dir());
   fs::create_directory(out_dir());
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  qfuzz::PairInput in;
-  if (!qfuzz::split_pair_input(data, size, &in)) return -1;
-  const std::vector<uint8_t> header = qfuzz::header_file(in);
-  const qfuzz::DecodeBound bound = qfuzz::decode_bound(header, in.data);
+  quellmar::fuzz::PairInput in;
+  if (!quellmar::fuzz::split_pair_input(data, size, &in)) return -1;
+  const std::vector<uint8_t> header = quellmar::fuzz::header_file(in);
+  const quellmar::fuzz::DecodeBound bound =
+      quellmar::fuzz::decode_bound(header, in.data);
   if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues ||
       bound.spectrum_line_values > kMaxSpectraValues) {
     return -1;
@@ -90,14 +95,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::signal(SIGXFSZ, SIG_IGN);
 
   clear_folder(in_dir());
-  const std::string name = qfuzz::pair_data_name(in.name_choice, in.spectra);
+  const std::string name =
+      quellmar::fuzz::pair_data_name(in.name_choice, in.spectra);
   const std::string dir = in_dir() + "/";
-  if (!qfuzz::write_bytes(dir + name, in.data.data(), in.data.size()) ||
-      !qfuzz::write_bytes(dir + "h" + name.substr(1), header.data(),
-                          header.size())) {
+  if (!quellmar::fuzz::write_bytes(dir + name, in.data.data(),
+                                   in.data.size()) ||
+      !quellmar::fuzz::write_bytes(dir + "h" + name.substr(1), header.data(),
+                                   header.size())) {
     return 0;
   }
-  if (qfuzz::skip_stuck_walks() &&
+  if (quellmar::fuzz::skip_stuck_walks() &&
       walk_is_stuck(dir, name, in.spectra, in.data.size())) {
     return -1;
   }
@@ -110,21 +117,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The tool writes into the current folder: the scratch output folder for
   // the run, the folder libFuzzer started in afterwards.
   const fs::path started_in = fs::current_path();
-  if (chdir(out_dir().c_str()) != 0) qfuzz::report_problem("chdir failed");
+  if (chdir(out_dir().c_str()) != 0)
+    quellmar::fuzz::report_problem("chdir failed");
   if (status == 0) status = run_main_loop(request);
-  if (chdir(started_in.c_str()) != 0) qfuzz::report_problem("chdir failed");
+  if (chdir(started_in.c_str()) != 0)
+    quellmar::fuzz::report_problem("chdir failed");
   if (status != 0 && status != 1) {
-    qfuzz::report_problem("exit status " + std::to_string(status));
+    quellmar::fuzz::report_problem("exit status " + std::to_string(status));
   }
 
   // Nothing may appear beside in/ and out/, nor in in/ beside the pair.
-  for (const std::string& e : entries(qfuzz::scratch_root())) {
+  for (const std::string& e : entries(quellmar::fuzz::scratch_root())) {
     if (e != "in" && e != "out") {
-      qfuzz::report_problem("file written outside the current folder: " + e);
+      quellmar::fuzz::report_problem(
+          "file written outside the current folder: " + e);
     }
   }
   if (entries(in_dir()).size() != 2) {
-    qfuzz::report_problem("file written into the input folder");
+    quellmar::fuzz::report_problem("file written into the input folder");
   }
   clear_folder(out_dir());
   return 0;

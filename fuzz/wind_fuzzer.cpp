@@ -29,8 +29,8 @@ namespace {
 constexpr int64_t kMaxGates = 4096;
 constexpr int64_t kMaxSpectraValues = 4000000;
 
-qcomp::WindMethod method_for(int choice) {
-  qcomp::WindMethod m;
+quellmar::companions::WindMethod method_for(int choice) {
+  quellmar::companions::WindMethod m;
   switch (choice) {
     case 1:
       m.period_minutes = 1;
@@ -56,7 +56,7 @@ qcomp::WindMethod method_for(int choice) {
 
 bool finite_or_nan(float v) { return std::isfinite(v) || std::isnan(v); }
 
-std::string check_profiles(const qcomp::ModeProfiles& m) {
+std::string check_profiles(const quellmar::companions::ModeProfiles& m) {
   const size_t cells =
       m.periods.size() * m.beams.size() * static_cast<size_t>(m.max_gates);
   const size_t levels = m.periods.size() * m.height.size();
@@ -112,46 +112,53 @@ std::string check_profiles(const qcomp::ModeProfiles& m) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  qfuzz::set_up_process();
+  quellmar::fuzz::set_up_process();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  qfuzz::PairInput in;
-  if (!qfuzz::split_pair_input(data, size, &in)) return -1;
-  const std::vector<uint8_t> header = qfuzz::header_file(in);
-  const qfuzz::DecodeBound bound = qfuzz::decode_bound(header, in.data);
+  quellmar::fuzz::PairInput in;
+  if (!quellmar::fuzz::split_pair_input(data, size, &in)) return -1;
+  const std::vector<uint8_t> header = quellmar::fuzz::header_file(in);
+  const quellmar::fuzz::DecodeBound bound =
+      quellmar::fuzz::decode_bound(header, in.data);
   if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues) {
     return -1;
   }
-  const std::string dir = qfuzz::scratch_root() + "/";
-  const std::string name = qfuzz::pair_data_name(in.name_choice, in.spectra);
-  if (!qfuzz::write_bytes(dir + name, in.data.data(), in.data.size()) ||
-      !qfuzz::write_bytes(dir + "h" + name.substr(1), header.data(),
-                          header.size())) {
+  const std::string dir = quellmar::fuzz::scratch_root() + "/";
+  const std::string name =
+      quellmar::fuzz::pair_data_name(in.name_choice, in.spectra);
+  if (!quellmar::fuzz::write_bytes(dir + name, in.data.data(),
+                                   in.data.size()) ||
+      !quellmar::fuzz::write_bytes(dir + "h" + name.substr(1), header.data(),
+                                   header.size())) {
     return 0;
   }
-  qcomp::WindInput input;
+  quellmar::companions::WindInput input;
   std::string error;
-  if (!qcomp::read_wind_input({dir + name}, 0, &input, &error)) {
-    if (error.empty()) qfuzz::report_problem("a failure without a message");
+  if (!quellmar::companions::read_wind_input({dir + name}, 0, &input, &error)) {
+    if (error.empty())
+      quellmar::fuzz::report_problem("a failure without a message");
     return 0;
   }
-  const qcomp::WindMethod method = method_for(size > 0 ? data[0] >> 6 : 0);
-  if (qcomp::profile_cells(input.series, method) > qcomp::kMaxProfileCells) {
+  const quellmar::companions::WindMethod method =
+      method_for(size > 0 ? data[0] >> 6 : 0);
+  if (quellmar::companions::profile_cells(input.series, method) >
+      quellmar::companions::kMaxProfileCells) {
     return 0;  // the program refuses such a run
   }
-  const std::vector<qcomp::ModeProfiles> modes =
-      qcomp::compute_profiles(input.series, method);
+  const std::vector<quellmar::companions::ModeProfiles> modes =
+      quellmar::companions::compute_profiles(input.series, method);
   size_t rows = 1;
-  for (const qcomp::ModeProfiles& m : modes) {
+  for (const quellmar::companions::ModeProfiles& m : modes) {
     const std::string problem = check_profiles(m);
-    if (!problem.empty()) qfuzz::report_problem(problem);
+    if (!problem.empty()) quellmar::fuzz::report_problem(problem);
     rows += m.periods.size() * m.height.size();
   }
-  const std::string csv = qcomp::wind_csv(modes);
+  const std::string csv = quellmar::companions::wind_csv(modes);
   size_t lines = 0;
   for (char c : csv) lines += c == '\n';
-  if (lines != rows) qfuzz::report_problem("CSV rows differ from the profiles");
+  if (lines != rows)
+    quellmar::fuzz::report_problem("CSV rows differ from the profiles");
   return 0;
 }

@@ -27,7 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using qtest::TempDir;
+using quellmar::test::TempDir;
 
 constexpr int32_t kDay123 = 1020384000;  // 2002-05-03 00:00:00 UTC
 constexpr int kGates = 60;
@@ -38,14 +38,15 @@ std::string quote(const std::string& s) { return "'" + s + "'"; }
 // over the five beams, named for the day of `start`.
 void write_day(const std::string& dir, const std::string& name, int32_t start,
                int records) {
-  qwriter::Bytes data;
+  quellmar::writer::Bytes data;
   for (int i = 0; i < records; ++i) {
-    data.append(qtest::moments_record(start + 60 * i,
-                                      static_cast<int16_t>(i % 5), kGates));
+    data.append(quellmar::test::moments_record(
+        start + 60 * i, static_cast<int16_t>(i % 5), kGates));
   }
-  qtest::write_pair(dir, name,
-                    qwriter::encode_header(qtest::standard_header(kGates, 64)),
-                    data);
+  quellmar::test::write_pair(dir, name,
+                             quellmar::writer::encode_header(
+                                 quellmar::test::standard_header(kGates, 64)),
+                             data);
 }
 
 // Splits an output file into its record blocks (record line, beam line,
@@ -53,7 +54,7 @@ void write_day(const std::string& dir, const std::string& name, int32_t start,
 // does not start with its one header line or holds anything that is not a
 // whole block.
 std::vector<std::string> blocks_of(const std::string& path) {
-  std::istringstream in(qtest::read_text(path));
+  std::istringstream in(quellmar::test::read_text(path));
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   std::vector<std::string> blocks;
@@ -134,7 +135,8 @@ TEST(ArchiveRuns, DayFilesConvertedTwoAtATimeKeepEveryRecordWhole) {
   const std::string one_by_one = dir.file("one_by_one");
   fs::create_directories(one_by_one);
   for (const char* name : names) {
-    EXPECT_EQ(qtest::run_tool(one_by_one, {in + "/" + name}).status, 0);
+    EXPECT_EQ(quellmar::test::run_tool(one_by_one, {in + "/" + name}).status,
+              0);
   }
   ASSERT_EQ(convert(dir.file("j1"), 1), 0);
   ASSERT_EQ(convert(dir.file("j2"), 2), 0);
@@ -144,8 +146,8 @@ TEST(ArchiveRuns, DayFilesConvertedTwoAtATimeKeepEveryRecordWhole) {
   EXPECT_EQ(want.at("abc102124.rew").size(), 2u * 60 + 24u * 60);
   EXPECT_EQ(sorted_blocks(dir.file("j2")), want);
   for (const auto& [name, blocks] : want) {
-    EXPECT_EQ(qtest::read_text(dir.file("j1/" + name)),
-              qtest::read_text(one_by_one + "/" + name))
+    EXPECT_EQ(quellmar::test::read_text(dir.file("j1/" + name)),
+              quellmar::test::read_text(one_by_one + "/" + name))
         << name;
   }
 }
@@ -158,7 +160,7 @@ TEST(ArchiveRuns, TwoRunsAppendingToTheSameFileNeverTearRecords) {
   write_day(dir.path(), "d02123a.mom", kDay123, 3000);
   const std::string solo = dir.file("solo");
   fs::create_directories(solo);
-  ASSERT_EQ(qtest::run_tool(solo, {"../d02123a.mom"}).status, 0);
+  ASSERT_EQ(quellmar::test::run_tool(solo, {"../d02123a.mom"}).status, 0);
   const std::string both = dir.file("both");
   fs::create_directories(both);
   const std::string run = quote(QUELLMAR_BINARY) + " ../d02123a.mom >/dev/null";

@@ -20,8 +20,8 @@
 
 namespace {
 
-using qwriter::Bytes;
-using qwriter::HeaderSpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::HeaderSpec;
 
 constexpr char kDataName[] = "d0200101.mom";
 constexpr int32_t kRecordTime = 1009843200;  // 2002-01-01 00:00:00 UTC
@@ -32,16 +32,17 @@ class BeamInfoTest : public ::testing::Test {
 
   // One record of `beam` with no gates naming the block at offset 0.
   void OpenPair(const HeaderSpec& header, int16_t beam = 0) {
-    OpenPair(qwriter::encode_header(header),
-             qtest::moments_record(kRecordTime, beam, 0));
+    OpenPair(quellmar::writer::encode_header(header),
+             quellmar::test::moments_record(kRecordTime, beam, 0));
   }
 
   void OpenPair(const Bytes& header, const Bytes& data) {
-    ASSERT_EQ(qtest::write_and_open_pair(dir_.path(), kDataName, header, data),
+    ASSERT_EQ(quellmar::test::write_and_open_pair(dir_.path(), kDataName,
+                                                  header, data),
               1);
   }
 
-  qtest::TempDir dir_;
+  quellmar::test::TempDir dir_;
 };
 
 // Suites by what they test; all share the BeamInfoTest fixture.
@@ -79,10 +80,10 @@ int16_t StoredElevation(int direction) {
 // ---------------------------------------------------------------------------
 
 TEST_F(BeamInfoFields, TakesTheDirectionAndModeNamedByTheBeamTable) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.beams[2] = {4, 3, 0};
   h.directions[4] = {"SOUTHWEST", 225, 0, 0};
-  qwriter::ModeSpec& m = h.modes[3];
+  quellmar::writer::ModeSpec& m = h.modes[3];
   m.ipp_ns = 123000;
   m.pulse_width = 1700;
   m.first_gate_delay_ns = 4000;
@@ -133,7 +134,7 @@ TEST_F(BeamInfoFields, TakesTheDirectionAndModeNamedByTheBeamTable) {
 }
 
 TEST_F(BeamInfoFields, ElevationsAbove90AreHundredthsConvertedInTheBlock) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   const int16_t elevations[8] = {90, 7500, 7500, 90, 91, 9000, -9000, 100};
   h.beam_count = 8;
   for (int i = 0; i < 8; ++i) {
@@ -196,7 +197,7 @@ TEST_F(BeamInfoFields, ElevationsAbove90AreHundredthsConvertedInTheBlock) {
 }
 
 TEST_F(BeamInfoFields, HeightsUseASinglePrecisionSineOfSixDecimalPi) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.modes[0].first_gate_delay_ns = 3000;
   h.modes[0].gate_spacing_ns = 500;
   h.modes[1] = h.modes[0];
@@ -242,7 +243,7 @@ TEST_F(BeamInfoFields, HeightsUseASinglePrecisionSineOfSixDecimalPi) {
 }
 
 TEST_F(BeamInfoFields, NegativeFirstGateHeightIsTruncatedAfterAddingAHalf) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.modes[0].first_gate_delay_ns = 1000;
   h.modes[0].delay_offset_ns = 1069;  // -69 ns: -10.35 m
   h.modes[1] = h.modes[0];
@@ -265,7 +266,7 @@ TEST_F(BeamInfoFields, NegativeFirstGateHeightIsTruncatedAfterAddingAHalf) {
 }
 
 TEST_F(BeamInfoFields, PulseTableLastMatchingKeyWins) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.pulse_table_keys = {700, -1, 700, 9};
   h.pulse_table_values = {1, -2, 3, 4};
   const int32_t widths[4] = {700, -1, 65536 + 700, 65535};
@@ -287,7 +288,7 @@ TEST_F(BeamInfoFields, PulseTableLastMatchingKeyWins) {
 }
 
 TEST_F(BeamInfoFields, FailureWritesNothing) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.beam_count = 12;  // the table has ten entries
   h.directions[1] = {"HUNDREDTHS", 0, 7500, 0};
   h.beams[1] = {9, 0, 0};   // no direction 9
@@ -322,7 +323,7 @@ TEST_F(BeamInfoFields, FailureWritesNothing) {
 }
 
 TEST_F(BeamInfoFields, EmptyBeamTableHasNoBeamInfo) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.beam_count = 0;
   OpenPair(h);
   const BeamInfo sentinel = Sentinel();
@@ -333,7 +334,7 @@ TEST_F(BeamInfoFields, EmptyBeamTableHasNoBeamInfo) {
 }
 
 TEST_F(BeamInfoFields, DirectionNameWithoutNulKeepsElevenBytes) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.directions[0].name = "ABCDEFGHIJKL";  // 12 bytes, no NUL
   h.directions[1].name = "ABCDEFGHIJK";   // 11 bytes and a NUL
   h.directions[2].name = std::string("NE\0XYZ", 6);
@@ -353,24 +354,25 @@ TEST_F(BeamInfoFields, DirectionNameWithoutNulKeepsElevenBytes) {
 // A record that carries its own integrations and averages for its mode.
 Bytes RecordWithOverrides(int16_t beam, int gates, int16_t integrations,
                           int16_t averages) {
-  qwriter::BodySpec body;
+  quellmar::writer::BodySpec body;
   body.datacode = 2000;
   body.moments.resize(static_cast<size_t>(gates));
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = 2000;
-  r.layout = qwriter::Layout::M;
+  r.layout = quellmar::writer::Layout::M;
   r.record_time = kRecordTime;
   r.beam_index = beam;
   r.has_overrides = true;
   r.coherent_integrations = integrations;
   r.spectral_averages = averages;
-  r.body = qwriter::encode_body(body);
-  return qwriter::encode_record(r);
+  r.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(r);
 }
 
 TEST_F(BeamInfoFields, RecordOverridesShowInTheBeamInfo) {
-  const HeaderSpec h = qtest::standard_header(4, 64);
-  OpenPair(qwriter::encode_header(h), RecordWithOverrides(0, 4, 77, 12));
+  const HeaderSpec h = quellmar::test::standard_header(4, 64);
+  OpenPair(quellmar::writer::encode_header(h),
+           RecordWithOverrides(0, 4, 77, 12));
   NameBuffer name;
   ASSERT_EQ(pda_get_beam_info(0, name.bytes), 1);
   EXPECT_EQ(pda_beam_info.coherent_integrations, 77);
@@ -382,7 +384,7 @@ TEST_F(BeamInfoFields, RecordOverridesShowInTheBeamInfo) {
 // ---------------------------------------------------------------------------
 
 TEST_F(BeamInfoWindows, SpectrumWindowsHandsOutTheWindowFields) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.window1_start = 10;
   h.window1_points = 5;
   h.window2_start = 3;
@@ -410,7 +412,8 @@ TEST_F(BeamInfoWindows, SpectrumWindowsHandsOutTheWindowFields) {
 
 TEST_F(BeamInfoWindows, SpectrumIndexWithTheDefaultWindows) {
   constexpr int kPoints = 64, kGates = 4;
-  OpenPair(qtest::standard_header(kGates, kPoints));  // W1 1..64, no W2
+  OpenPair(
+      quellmar::test::standard_header(kGates, kPoints));  // W1 1..64, no W2
   EXPECT_EQ(pda_spectrum_index(0, 0), 1);
   EXPECT_EQ(pda_spectrum_index(kPoints - 1, 0), kPoints);
   EXPECT_EQ(pda_spectrum_index(0, 1), kPoints + 2);
@@ -428,7 +431,7 @@ TEST_F(BeamInfoWindows, SpectrumIndexWithTheDefaultWindows) {
 }
 
 TEST_F(BeamInfoWindows, SpectrumIndexWithTwoWindows) {
-  HeaderSpec h = qtest::standard_header(4, 64);
+  HeaderSpec h = quellmar::test::standard_header(4, 64);
   h.window2_start = 3;
   h.window2_points = 4;
   h.window1_start = 10;
@@ -448,14 +451,15 @@ TEST_F(BeamInfoWindows, SpectrumIndexWithTwoWindows) {
 }
 
 TEST_F(BeamInfoWindows, SpectrumIndexAndNyquistFollowTheCurrentRecordsMode) {
-  HeaderSpec h = qtest::standard_header(10, 64);
+  HeaderSpec h = quellmar::test::standard_header(10, 64);
   h.modes[1] = h.modes[0];
   h.modes[1].gate_count = 3;
   h.modes[1].ipp_ns = 80000;
   h.beams[1].mode_index = 1;
-  const Bytes first = qtest::moments_record(kRecordTime, 1, 3);
-  const Bytes second = qtest::moments_record(kRecordTime + 60, 0, 10);
-  OpenPair(qwriter::encode_header(h), qtest::join({first, second}));
+  const Bytes first = quellmar::test::moments_record(kRecordTime, 1, 3);
+  const Bytes second = quellmar::test::moments_record(kRecordTime + 60, 0, 10);
+  OpenPair(quellmar::writer::encode_header(h),
+           quellmar::test::join({first, second}));
 
   // Opening makes the first record (beam 1, mode 1) current.
   EXPECT_EQ(pda_get_record_beam(), 1);
@@ -484,13 +488,14 @@ TEST_F(BeamInfoWindows, SpectrumIndexAndNyquistFollowTheCurrentRecordsMode) {
 
 TEST_F(BeamInfoNyquist, NyquistVelocityOfTheStandardMode) {
   // 149.9 / 915 x 5e8 / 40000 / 100 = 20.4781420...
-  OpenPair(qtest::standard_header());
+  OpenPair(quellmar::test::standard_header());
   EXPECT_EQ(pda_get_nyquist_velocity(), 20.478142f);
 }
 
 TEST_F(BeamInfoNyquist, NyquistVelocityUsesTheRecordsIntegrations) {
-  OpenPair(qwriter::encode_header(qtest::standard_header(4, 64)),
-           RecordWithOverrides(0, 4, 77, 12));
+  OpenPair(
+      quellmar::writer::encode_header(quellmar::test::standard_header(4, 64)),
+      RecordWithOverrides(0, 4, 77, 12));
   // 149.9 / 915 x 5e8 / 40000 / 77 = 26.5949897...
   EXPECT_EQ(pda_get_nyquist_velocity(), 26.59499f);
 }
@@ -498,7 +503,7 @@ TEST_F(BeamInfoNyquist, NyquistVelocityUsesTheRecordsIntegrations) {
 TEST_F(BeamInfoNyquist, NyquistVelocityIsZeroWhenADivisorIsZero) {
   for (int which = 0; which < 3; ++which) {
     SCOPED_TRACE("zero divisor " + std::to_string(which));
-    HeaderSpec h = qtest::standard_header();
+    HeaderSpec h = quellmar::test::standard_header();
     if (which == 0) h.tx_frequency = 0;
     if (which == 1) h.modes[0].ipp_ns = 0;
     if (which == 2) h.modes[0].coherent_integrations = 0;

@@ -10,11 +10,16 @@
 
 namespace {
 
+using quellmar::tool::is_spectra_name;
+using quellmar::tool::parse_command_line;
+using quellmar::tool::RunRequest;
+using quellmar::tool::stop_time_for;
+
 int parse(const std::string& name, RunRequest* r) {
   const char* argv[] = {"quellmar", name.c_str()};
-  qtest::start_capture();
+  quellmar::test::start_capture();
   const int status = parse_command_line(2, argv, r);
-  qtest::stop_capture();
+  quellmar::test::stop_capture();
   return status;
 }
 
@@ -87,10 +92,11 @@ TEST(CommandLine, DirectoryPartIsSplitOff) {
 }
 
 TEST(CommandLineBinary, WrongArgumentCountPrintsUsage) {
-  qtest::TempDir dir;
+  quellmar::test::TempDir dir;
   for (const auto& args : {std::vector<std::string>{},
                            std::vector<std::string>{"d02123a.mom", "x"}}) {
-    const qtest::RunResult r = qtest::run_tool(dir.path(), args);
+    const quellmar::test::RunResult r =
+        quellmar::test::run_tool(dir.path(), args);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "Usage: Quellmar d*.[mom|spc]\n");
     EXPECT_EQ(r.err, "");
@@ -98,28 +104,31 @@ TEST(CommandLineBinary, WrongArgumentCountPrintsUsage) {
 }
 
 TEST(CommandLineBinary, NameWithoutLetterA) {
-  qtest::TempDir dir;
-  qtest::RunResult r = qtest::run_tool(dir.path(), {"d02123b.mom"});
+  quellmar::test::TempDir dir;
+  quellmar::test::RunResult r =
+      quellmar::test::run_tool(dir.path(), {"d02123b.mom"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "Did not find A|a in file name: d02123b.mom\n");
   EXPECT_EQ(r.err, "");
   // An 'a' in the directory part does not count.
-  r = qtest::run_tool(dir.path(), {"data/d02123b.mom"});
+  r = quellmar::test::run_tool(dir.path(), {"data/d02123b.mom"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "Did not find A|a in file name: data/d02123b.mom\n");
 }
 
 TEST(CommandLineBinary, UnreadableDateIsRefusedBeforeOpening) {
-  qtest::TempDir dir;
-  const qtest::RunResult r = qtest::run_tool(dir.path(), {"dxyza.mom"});
+  quellmar::test::TempDir dir;
+  const quellmar::test::RunResult r =
+      quellmar::test::run_tool(dir.path(), {"dxyza.mom"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "Cannot read the date from file name: dxyza.mom\n");
   EXPECT_EQ(r.err, "");
 }
 
 TEST(CommandLineBinary, MissingPairIsReportedWithTheSystemError) {
-  qtest::TempDir dir;
-  const qtest::RunResult r = qtest::run_tool(dir.path(), {"d02123a.mom"});
+  quellmar::test::TempDir dir;
+  const quellmar::test::RunResult r =
+      quellmar::test::run_tool(dir.path(), {"d02123a.mom"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,

@@ -34,9 +34,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qtest::join;
-using qtest::TempDir;
-using qwriter::Bytes;
+using quellmar::test::join;
+using quellmar::test::TempDir;
+using quellmar::tool::power_db;
+using quellmar::writer::Bytes;
 
 // ---------------------------------------------------------------------------
 // Running a companion program
@@ -56,25 +57,25 @@ std::string info_binary() {
 #endif
 }
 
-qtest::RunResult run(const std::string& binary, const std::string& dir,
-                     const std::vector<std::string>& args) {
+quellmar::test::RunResult run(const std::string& binary, const std::string& dir,
+                              const std::vector<std::string>& args) {
   const std::string out = dir + "/.companion-stdout";
   const std::string err = dir + "/.companion-stderr";
   std::string command = "cd " + quote(dir) + " && " + quote(binary);
   for (const std::string& a : args) command += " " + quote(a);
   command += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
   const int raw = std::system(command.c_str());
-  qtest::RunResult r;
+  quellmar::test::RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = qtest::read_text(out);
-  r.err = qtest::read_text(err);
+  r.out = quellmar::test::read_text(out);
+  r.err = quellmar::test::read_text(err);
   fs::remove(out);
   fs::remove(err);
   return r;
 }
 
-qtest::RunResult info(const std::string& dir,
-                      const std::vector<std::string>& args) {
+quellmar::test::RunResult info(const std::string& dir,
+                               const std::vector<std::string>& args) {
   return run(info_binary(), dir, args);
 }
 
@@ -273,10 +274,10 @@ constexpr int32_t kT0 = 1020384000;  // 2002-05-03 00:00:00 UTC, day 123
 // second set), with its override words as the layout requires.
 Bytes record_16(int32_t time, int16_t beam, int gates, int16_t datacode = 2100,
                 int32_t header_offset = 0, int16_t integrations = 100) {
-  qwriter::BodySpec body;
+  quellmar::writer::BodySpec body;
   body.datacode = datacode;
   for (int g = 0; g < gates; ++g) {
-    qwriter::GateMoments m;
+    quellmar::writer::GateMoments m;
     m.velocity = static_cast<int16_t>(5000 - 700 * g + beam);
     m.width = static_cast<uint16_t>(1200 + 333 * g);
     m.snr = static_cast<int16_t>(1000 - 150 * g);
@@ -286,28 +287,29 @@ Bytes record_16(int32_t time, int16_t beam, int gates, int16_t datacode = 2100,
     m.noise_or_aux = static_cast<int16_t>(-123 + g);
     body.second.push_back(m);
   }
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = datacode;
-  r.layout = qwriter::Layout::M;
+  r.layout = quellmar::writer::Layout::M;
   r.header_offset = header_offset;
   r.record_time = time;
   r.beam_index = beam;
   r.has_overrides = true;
   r.coherent_integrations = integrations;
-  r.body = qwriter::encode_body(body);
-  return qwriter::encode_record(r);
+  r.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(r);
 }
 
 // Header file: the standard block (4 gates) at 0, and a version 103 block
 // at 568 with two met instruments, 6 gates and beam 1 tilted to 80
 // degrees.
 Bytes two_blocks() {
-  Bytes h = qwriter::encode_header(qtest::standard_header(4, 64));
-  qwriter::HeaderSpec second = qtest::standard_header(6, 64);
+  Bytes h =
+      quellmar::writer::encode_header(quellmar::test::standard_header(4, 64));
+  quellmar::writer::HeaderSpec second = quellmar::test::standard_header(6, 64);
   second.header_version = 103;
   second.met_instrument_list = {11, 12};
   second.directions[1].elevation = 8000;
-  h.append(qwriter::encode_header(second));
+  h.append(quellmar::writer::encode_header(second));
   return h;
 }
 
@@ -317,17 +319,18 @@ Bytes two_blocks() {
 TEST(QuellmarInfo, JsonCountsMatchTheWrittenPair) {
   TempDir dir;
   const std::vector<Bytes> records = {
-      qtest::moments_record(kT0, 0, 4),
-      qtest::moments_record(kT0 + 60, 1, 4),
-      qtest::moments_record(kT0 + 120, 0, 4),
+      quellmar::test::moments_record(kT0, 0, 4),
+      quellmar::test::moments_record(kT0 + 60, 1, 4),
+      quellmar::test::moments_record(kT0 + 120, 0, 4),
       record_16(kT0 + 180, 2, 4),
-      qtest::moments_record(kT0 + 240, 0, 6, 0, 568),
-      qtest::moments_record(kT0 + 300, 1, 6, 0, 568),
+      quellmar::test::moments_record(kT0 + 240, 0, 6, 0, 568),
+      quellmar::test::moments_record(kT0 + 300, 1, 6, 0, 568),
   };
   const Bytes data = join(records);
-  qtest::write_pair(dir.path(), "d02123a.mom", two_blocks(), data);
+  quellmar::test::write_pair(dir.path(), "d02123a.mom", two_blocks(), data);
 
-  const qtest::RunResult r = info(dir.path(), {"d02123a.mom", "--json"});
+  const quellmar::test::RunResult r =
+      info(dir.path(), {"d02123a.mom", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Json doc = parse_json(r.out);
 
@@ -409,12 +412,13 @@ TEST(QuellmarInfo, JsonCountsMatchTheWrittenPair) {
 
 TEST(QuellmarInfo, PlainTextNamesSiteGroupsAndDamage) {
   TempDir dir;
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), "d02123a.mom",
-      qwriter::encode_header(qtest::standard_header()),
-      join({qtest::moments_record(kT0, 0, 4), qtest::moments_record(kT0, 3, 4),
-            qtest::moments_record(kT0 + 60, 0, 4)}));
-  const qtest::RunResult r = info(dir.path(), {"d02123a.mom"});
+      quellmar::writer::encode_header(quellmar::test::standard_header()),
+      join({quellmar::test::moments_record(kT0, 0, 4),
+            quellmar::test::moments_record(kT0, 3, 4),
+            quellmar::test::moments_record(kT0 + 60, 0, 4)}));
+  const quellmar::test::RunResult r = info(dir.path(), {"d02123a.mom"});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* line :
        {"site: ABCD Profiler, values 4000 -10500 7 1500, radar RADAR0, "
@@ -442,18 +446,19 @@ struct DamageCase {
 };
 
 TEST(QuellmarInfo, DamageIsReportedWithItsOffsetAndTheReportStaysJson) {
-  const Bytes header = qwriter::encode_header(qtest::standard_header());
-  const Bytes r0 = qtest::moments_record(kT0, 0, 4);
-  const Bytes r1 = qtest::moments_record(kT0 + 60, 1, 4);
+  const Bytes header =
+      quellmar::writer::encode_header(quellmar::test::standard_header());
+  const Bytes r0 = quellmar::test::moments_record(kT0, 0, 4);
+  const Bytes r1 = quellmar::test::moments_record(kT0 + 60, 1, 4);
   const int64_t n0 = static_cast<int64_t>(r0.size());
   const int64_t n1 = static_cast<int64_t>(r1.size());
 
   std::vector<DamageCase> cases;
   cases.push_back({"last record cut short", header,
-                   join({r0, r1, qwriter::cut(r0, r0.size() - 5)}), 3, n0 + n1,
-                   "cut_record"});
+                   join({r0, r1, quellmar::writer::cut(r0, r0.size() - 5)}), 3,
+                   n0 + n1, "cut_record"});
   cases.push_back({"RecordHeader cut short", header,
-                   join({r0, r1, qwriter::cut(r0, 7)}), 2, n0 + n1,
+                   join({r0, r1, quellmar::writer::cut(r0, 7)}), 2, n0 + n1,
                    "cut_record_header"});
   {
     Bytes bad = r1;
@@ -467,18 +472,20 @@ TEST(QuellmarInfo, DamageIsReportedWithItsOffsetAndTheReportStaysJson) {
     cases.push_back(
         {"length", header, join({r0, bad, r0}), 1, n0, "bad_length"});
   }
-  cases.push_back({"header offset past the header file", header,
-                   join({r0, qtest::moments_record(kT0 + 60, 1, 4, 0, 9000)}),
-                   2, n0, "header_read_error"});
+  cases.push_back(
+      {"header offset past the header file", header,
+       join({r0, quellmar::test::moments_record(kT0 + 60, 1, 4, 0, 9000)}), 2,
+       n0, "header_read_error"});
   cases.push_back({"beam outside the beam table", header,
-                   join({r0, qtest::moments_record(kT0 + 60, 7, 4)}), 2, n0,
-                   "unknown_beam"});
+                   join({r0, quellmar::test::moments_record(kT0 + 60, 7, 4)}),
+                   2, n0, "unknown_beam"});
 
   for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
-    qtest::write_pair(dir.path(), "d02123a.mom", c.header, c.data);
-    const qtest::RunResult r = info(dir.path(), {"d02123a.mom", "--json"});
+    quellmar::test::write_pair(dir.path(), "d02123a.mom", c.header, c.data);
+    const quellmar::test::RunResult r =
+        info(dir.path(), {"d02123a.mom", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     const Json doc = parse_json(r.out);
     EXPECT_EQ(doc["records"]["count"].integer(), c.records);
@@ -489,7 +496,7 @@ TEST(QuellmarInfo, DamageIsReportedWithItsOffsetAndTheReportStaysJson) {
     EXPECT_TRUE(found) << r.out;
 
     // The text form names the same finding.
-    const qtest::RunResult t = info(dir.path(), {"d02123a.mom"});
+    const quellmar::test::RunResult t = info(dir.path(), {"d02123a.mom"});
     EXPECT_NE(
         t.out.find("data offset " + std::to_string(c.offset) + ": " + c.kind),
         std::string::npos)
@@ -499,12 +506,14 @@ TEST(QuellmarInfo, DamageIsReportedWithItsOffsetAndTheReportStaysJson) {
 
 TEST(QuellmarInfo, AnyBytesInNamesGiveValidJson) {
   TempDir dir;
-  qwriter::HeaderSpec h = qtest::standard_header();
+  quellmar::writer::HeaderSpec h = quellmar::test::standard_header();
   h.site_name = std::string("Q\"uote\\ \x01 caf\xe9");
   h.directions[0].name = "V\tE\x7f";
-  qtest::write_pair(dir.path(), "d02123a.mom", qwriter::encode_header(h),
-                    qtest::moments_record(kT0, 0, 4));
-  const qtest::RunResult r = info(dir.path(), {"d02123a.mom", "--json"});
+  quellmar::test::write_pair(dir.path(), "d02123a.mom",
+                             quellmar::writer::encode_header(h),
+                             quellmar::test::moments_record(kT0, 0, 4));
+  const quellmar::test::RunResult r =
+      info(dir.path(), {"d02123a.mom", "--json"});
   ASSERT_EQ(r.status, 0);
   const Json doc = parse_json(r.out);
   EXPECT_EQ(doc["site"]["name"].text, h.site_name);
@@ -513,22 +522,24 @@ TEST(QuellmarInfo, AnyBytesInNamesGiveValidJson) {
 
 TEST(QuellmarInfo, PairThatCannotBeOpenedExitsOne) {
   TempDir dir;
-  qtest::RunResult r = info(dir.path(), {"d02123a.mom"});
+  quellmar::test::RunResult r = info(dir.path(), {"d02123a.mom"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("d02123a.mom"), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty());
 
   // Data file without its header file.
-  qwriter::write_file(dir.file("d02123a.mom"),
-                      qtest::moments_record(kT0, 0, 4));
+  quellmar::writer::write_file(dir.file("d02123a.mom"),
+                               quellmar::test::moments_record(kT0, 0, 4));
   r = info(dir.path(), {"d02123a.mom", "--json"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("h02123a.mom"), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty());
 
   // An empty data file holds no record.
-  qtest::write_pair(dir.path(), "d02124a.mom",
-                    qwriter::encode_header(qtest::standard_header()), Bytes());
+  quellmar::test::write_pair(
+      dir.path(), "d02124a.mom",
+      quellmar::writer::encode_header(quellmar::test::standard_header()),
+      Bytes());
   r = info(dir.path(), {"d02124a.mom"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no complete record"), std::string::npos) << r.err;
@@ -543,8 +554,8 @@ TEST(QuellmarInfo, PairThatCannotBeOpenedExitsOne) {
 // ---------------------------------------------------------------------------
 // quellmar-nc
 
-qtest::RunResult nc(const std::string& dir,
-                    const std::vector<std::string>& args) {
+quellmar::test::RunResult nc(const std::string& dir,
+                             const std::vector<std::string>& args) {
   return run(QUELLMAR_NC_BINARY, dir, args);
 }
 
@@ -626,8 +637,8 @@ struct Decoded {
 std::vector<Decoded> decode_all(const std::string& dir,
                                 const std::string& name) {
   std::vector<Decoded> out;
-  qtest::start_capture();
-  qtest::open_pair(dir, name, 0);
+  quellmar::test::start_capture();
+  quellmar::test::open_pair(dir, name, 0);
   pda_select_radar(-1);
   pda_select_beam(-1);
   int new_header = 0;
@@ -642,14 +653,14 @@ std::vector<Decoded> decode_all(const std::string& dir,
     out.push_back(std::move(d));
   }
   pda_reset();
-  qtest::stop_capture();
+  quellmar::test::stop_capture();
   return out;
 }
 
 // Standard header with a second mode (6 gates, wider spacing, a delay
 // offset) used by beam 4.
-qwriter::HeaderSpec two_mode_header() {
-  qwriter::HeaderSpec h = qtest::standard_header(4, 64);
+quellmar::writer::HeaderSpec two_mode_header() {
+  quellmar::writer::HeaderSpec h = quellmar::test::standard_header(4, 64);
   h.modes[1] = h.modes[0];
   h.modes[1].ipp_ns = 60000;
   h.modes[1].first_gate_delay_ns = 4000;
@@ -666,14 +677,16 @@ TEST(QuellmarNc, HoldsTheDecodedValuesTimesAnglesAndRangesOfEveryRecord) {
   TempDir dir;
   const std::vector<Bytes> records = {
       record_16(kT0, 0, 4),
-      qtest::moments_record(kT0 + 60, 1, 4),
+      quellmar::test::moments_record(kT0 + 60, 1, 4),
       record_16(kT0 + 120, 4, 6, 1116, 0, 50),
-      qtest::moments_record(kT0 + 180, 4, 6),
+      quellmar::test::moments_record(kT0 + 180, 4, 6),
       record_16(kT0 - 30, 0, 4),
   };
-  qtest::write_pair(dir.path(), "d02123a.mom",
-                    qwriter::encode_header(two_mode_header()), join(records));
-  const qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "out.nc"});
+  quellmar::test::write_pair(dir.path(), "d02123a.mom",
+                             quellmar::writer::encode_header(two_mode_header()),
+                             join(records));
+  const quellmar::test::RunResult r =
+      nc(dir.path(), {"d02123a.mom", "-o", "out.nc"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_TRUE(r.err.empty()) << r.err;  // no terminal, no damage: silent
@@ -770,12 +783,14 @@ TEST(QuellmarNc, EachRayTakesItsOwnHeaderBlock) {
   TempDir dir;
   // Beam 1 runs on across the change of HeaderBlock, which tilts it from
   // 75 to 80 degrees and gives its mode 6 gates instead of 4.
-  qtest::write_pair(dir.path(), "d02123a.mom", two_blocks(),
-                    join({qtest::moments_record(kT0, 1, 4),
-                          qtest::moments_record(kT0 + 60, 1, 4),
-                          qtest::moments_record(kT0 + 120, 1, 6, 0, 568),
-                          qtest::moments_record(kT0 + 180, 0, 6, 0, 568)}));
-  const qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "o.nc"});
+  quellmar::test::write_pair(
+      dir.path(), "d02123a.mom", two_blocks(),
+      join({quellmar::test::moments_record(kT0, 1, 4),
+            quellmar::test::moments_record(kT0 + 60, 1, 4),
+            quellmar::test::moments_record(kT0 + 120, 1, 6, 0, 568),
+            quellmar::test::moments_record(kT0 + 180, 0, 6, 0, 568)}));
+  const quellmar::test::RunResult r =
+      nc(dir.path(), {"d02123a.mom", "-o", "o.nc"});
   ASSERT_EQ(r.status, 0) << r.err;
   NcReader f(dir.file("o.nc"));
   ASSERT_TRUE(f.ok());
@@ -791,19 +806,21 @@ TEST(QuellmarNc, EachRayTakesItsOwnHeaderBlock) {
 
 TEST(QuellmarNc, FailedConversionLeavesNoFileBehind) {
   TempDir dir;
-  const Bytes header = qwriter::encode_header(qtest::standard_header());
+  const Bytes header =
+      quellmar::writer::encode_header(quellmar::test::standard_header());
   // Beam 7 is outside the five beams of the header: quellmar stops there
   // too ("Cannot get information for beam 7").
-  qtest::write_pair(dir.path(), "d02123a.mom", header,
-                    join({qtest::moments_record(kT0, 0, 4),
-                          qtest::moments_record(kT0 + 60, 7, 4)}));
-  qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "out.nc"});
+  quellmar::test::write_pair(
+      dir.path(), "d02123a.mom", header,
+      join({quellmar::test::moments_record(kT0, 0, 4),
+            quellmar::test::moments_record(kT0 + 60, 7, 4)}));
+  quellmar::test::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "out.nc"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("beam 7"), std::string::npos) << r.err;
 
   // A folder that does not exist.
-  qtest::write_pair(dir.path(), "d02124a.mom", header,
-                    qtest::moments_record(kT0, 0, 4));
+  quellmar::test::write_pair(dir.path(), "d02124a.mom", header,
+                             quellmar::test::moments_record(kT0, 0, 4));
   r = nc(dir.path(), {"d02124a.mom", "-o", "missing/out.nc"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("missing/out.nc"), std::string::npos) << r.err;
@@ -833,18 +850,20 @@ TEST(QuellmarNc, FailedConversionLeavesNoFileBehind) {
 TEST(QuellmarNc, WritesIntoTheCurrentFolderAndReportsDamageOnStderr) {
   TempDir dir;
   fs::create_directory(dir.file("in"));
-  const Bytes r0 = qtest::moments_record(kT0, 0, 4);
-  qtest::write_pair(dir.file("in"), "d02123a.mom",
-                    qwriter::encode_header(qtest::standard_header()),
-                    join({r0, r0, qwriter::cut(r0, r0.size() - 4)}));
-  const qtest::RunResult r = nc(dir.path(), {"in/d02123a.mom", "--radar", "0"});
+  const Bytes r0 = quellmar::test::moments_record(kT0, 0, 4);
+  quellmar::test::write_pair(
+      dir.file("in"), "d02123a.mom",
+      quellmar::writer::encode_header(quellmar::test::standard_header()),
+      join({r0, r0, quellmar::writer::cut(r0, r0.size() - 4)}));
+  const quellmar::test::RunResult r =
+      nc(dir.path(), {"in/d02123a.mom", "--radar", "0"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_NE(r.err.find("cut_record"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("data offset " + std::to_string(2 * r0.size())),
             std::string::npos)
       << r.err;
-  EXPECT_FALSE(qtest::file_exists(dir.file("in/d02123a.mom.nc")));
+  EXPECT_FALSE(quellmar::test::file_exists(dir.file("in/d02123a.mom.nc")));
   NcReader f(dir.file("d02123a.mom.nc"));
   ASSERT_TRUE(f.ok());
   // The cut record is converted as the module decodes it, like quellmar
@@ -854,20 +873,22 @@ TEST(QuellmarNc, WritesIntoTheCurrentFolderAndReportsDamageOnStderr) {
 
 TEST(QuellmarNc, ReportsTheFindingsOfQuellmarInfo) {
   TempDir dir;
-  const Bytes r0 = qtest::moments_record(kT0, 0, 4);
-  Bytes bad_trailer = qtest::moments_record(kT0 + 1, 1, 4);
+  const Bytes r0 = quellmar::test::moments_record(kT0, 0, 4);
+  Bytes bad_trailer = quellmar::test::moments_record(kT0 + 1, 1, 4);
   bad_trailer.patch_i16(bad_trailer.size() - 2, 999);
-  std::vector<Bytes> records = {r0, bad_trailer,
-                                qtest::moments_record(kT0 + 2, 1, 4, 0, 9000),
-                                qtest::moments_record(kT0 + 3, 1, 4, 0, 9000)};
+  std::vector<Bytes> records = {
+      r0, bad_trailer, quellmar::test::moments_record(kT0 + 2, 1, 4, 0, 9000),
+      quellmar::test::moments_record(kT0 + 3, 1, 4, 0, 9000)};
   for (int i = 0; i < 22; ++i) {
-    records.push_back(qtest::moments_record(kT0 + 4 + i, 2, 4, 1));
+    records.push_back(quellmar::test::moments_record(kT0 + 4 + i, 2, 4, 1));
   }
-  records.push_back(qwriter::cut(r0, 7));
-  qtest::write_pair(dir.path(), "d02123a.mom",
-                    qwriter::encode_header(qtest::standard_header()),
-                    join(records));
-  const qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "o.nc"});
+  records.push_back(quellmar::writer::cut(r0, 7));
+  quellmar::test::write_pair(
+      dir.path(), "d02123a.mom",
+      quellmar::writer::encode_header(quellmar::test::standard_header()),
+      join(records));
+  const quellmar::test::RunResult r =
+      nc(dir.path(), {"d02123a.mom", "-o", "o.nc"});
   ASSERT_EQ(r.status, 0) << r.err;
 
   // The first twenty of quellmar-info's findings, in its words, then a
@@ -893,8 +914,10 @@ TEST(QuellmarNc, ReportsTheFindingsOfQuellmarInfo) {
 // points 1 to 8 and is placed, window 1 points 9 to 64, so that a line is
 // as long as the mode's spectral points and its value k (k < 64) is row
 // value k.
-qwriter::HeaderSpec spectra_header(int gates, int points, int long_points) {
-  qwriter::HeaderSpec h = qtest::standard_header(gates, points);
+quellmar::writer::HeaderSpec spectra_header(int gates, int points,
+                                            int long_points) {
+  quellmar::writer::HeaderSpec h =
+      quellmar::test::standard_header(gates, points);
   h.modes[1] = h.modes[0];
   h.modes[1].spectral_points = static_cast<int16_t>(long_points);
   h.beams[4].mode_index = 1;
@@ -910,10 +933,10 @@ qwriter::HeaderSpec spectra_header(int gates, int points, int long_points) {
 // values.
 Bytes spectra_record(int32_t time, int16_t beam, int gates, int points,
                      uint32_t seed) {
-  qwriter::BodySpec body;
+  quellmar::writer::BodySpec body;
   body.datacode = 3000;
   for (int g = 0; g < gates; ++g) {
-    qwriter::GateMoments m;
+    quellmar::writer::GateMoments m;
     m.velocity = static_cast<int16_t>(seed % 4000);
     m.snr = static_cast<int16_t>(g);
     body.moments.push_back(m);
@@ -925,14 +948,14 @@ Bytes spectra_record(int32_t time, int16_t beam, int gates, int points,
     body.spectra.push_back(row);
   }
   body.met_values = {1, 2};
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = 3000;
-  r.layout = qwriter::Layout::N;
+  r.layout = quellmar::writer::Layout::N;
   r.spectra_flag = 1;
   r.record_time = time;
   r.beam_index = beam;
-  r.body = qwriter::encode_body(body);
-  return qwriter::encode_record(r);
+  r.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(r);
 }
 
 // Every variable of the file as raw bytes, by name.
@@ -977,9 +1000,10 @@ TEST(QuellmarNc, EveryDeflateLevelKeepsEverySpectrumValue) {
   for (int i = 0; i < 10; ++i) {
     records.push_back(spectra_record(kT0 + 42 + i, 1, 4, 64, 200u + i));
   }
-  qtest::write_pair(dir.path(), "d02123a.spc",
-                    qwriter::encode_header(spectra_header(4, 64, 256)),
-                    join(records));
+  quellmar::test::write_pair(
+      dir.path(), "d02123a.spc",
+      quellmar::writer::encode_header(spectra_header(4, 64, 256)),
+      join(records));
   const std::vector<Decoded> decoded = decode_all(dir.path(), "d02123a.spc");
   ASSERT_EQ(decoded.size(), records.size());
 
@@ -987,7 +1011,7 @@ TEST(QuellmarNc, EveryDeflateLevelKeepsEverySpectrumValue) {
   for (const char* level : {"0", "1", "9"}) {
     SCOPED_TRACE(std::string("--deflate ") + level);
     const std::string out = std::string("l") + level + ".nc";
-    const qtest::RunResult r =
+    const quellmar::test::RunResult r =
         nc(dir.path(), {"d02123a.spc", "--deflate", level, "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     {
@@ -1029,19 +1053,21 @@ TEST(QuellmarNc, EveryDeflateLevelKeepsEverySpectrumValue) {
 TEST(QuellmarNc, RaysWithoutGatesGiveEmptyFields) {
   TempDir dir;
   // n_points is then an unlimited dimension of length 0.
-  qtest::write_pair(dir.path(), "d02123a.mom",
-                    qwriter::encode_header(qtest::standard_header(0, 64)),
-                    join({qtest::moments_record(kT0, 0, 0),
-                          qtest::moments_record(kT0 + 5, 1, 0)}));
-  qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "z.nc"});
+  quellmar::test::write_pair(
+      dir.path(), "d02123a.mom",
+      quellmar::writer::encode_header(quellmar::test::standard_header(0, 64)),
+      join({quellmar::test::moments_record(kT0, 0, 0),
+            quellmar::test::moments_record(kT0 + 5, 1, 0)}));
+  quellmar::test::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "z.nc"});
   ASSERT_EQ(r.status, 0) << r.err;
   NcReader f(dir.file("z.nc"));
   EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{0, 0}));
   EXPECT_EQ(f.length("VEL"), 0u);
   EXPECT_EQ(f.ints("sweep_start_ray_index"), (std::vector<int>{0, 1}));
-  qtest::write_pair(dir.path(), "d02124a.spc",
-                    qwriter::encode_header(spectra_header(0, 64, 64)),
-                    join({spectra_record(kT0, 0, 0, 64, 1)}));
+  quellmar::test::write_pair(
+      dir.path(), "d02124a.spc",
+      quellmar::writer::encode_header(spectra_header(0, 64, 64)),
+      join({spectra_record(kT0, 0, 0, 64, 1)}));
   r = nc(dir.path(), {"d02124a.spc", "-o", "s.nc"});
   ASSERT_EQ(r.status, 0) << r.err;
   NcReader g(dir.file("s.nc"));
@@ -1050,10 +1076,12 @@ TEST(QuellmarNc, RaysWithoutGatesGiveEmptyFields) {
 
 TEST(QuellmarNc, LocationOptionsFillTheLocationVariables) {
   TempDir dir;
-  qtest::write_pair(dir.path(), "d02123a.mom",
-                    qwriter::encode_header(qtest::standard_header()),
-                    qtest::moments_record(kT0, 0, 4));
-  qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "none.nc"});
+  quellmar::test::write_pair(
+      dir.path(), "d02123a.mom",
+      quellmar::writer::encode_header(quellmar::test::standard_header()),
+      quellmar::test::moments_record(kT0, 0, 4));
+  quellmar::test::RunResult r =
+      nc(dir.path(), {"d02123a.mom", "-o", "none.nc"});
   ASSERT_EQ(r.status, 0) << r.err;
   r = nc(dir.path(), {"d02123a.mom", "-o", "site.nc", "--latitude", "47.8",
                       "--longitude", "-11.25", "--altitude", "1500.5"});
@@ -1093,7 +1121,7 @@ TEST(QuellmarNc, LocationOptionsFillTheLocationVariables) {
     EXPECT_EQ(r.status, 2) << bad.front();
     EXPECT_NE(r.err.find(bad.front()), std::string::npos) << r.err;
   }
-  EXPECT_FALSE(qtest::file_exists(dir.file("bad.nc")));
+  EXPECT_FALSE(quellmar::test::file_exists(dir.file("bad.nc")));
 }
 
 // The names in a folder, sorted.
@@ -1109,14 +1137,15 @@ std::vector<std::string> folder_names(const std::string& dir) {
 TEST(QuellmarNc, TerminatedConversionLeavesNoFileAndEndsBySignal) {
   TempDir dir;
   // Enough spectra that compressing them at level 9 takes a while.
-  qwriter::HeaderSpec header = spectra_header(32, 2048, 2048);
+  quellmar::writer::HeaderSpec header = spectra_header(32, 2048, 2048);
   std::vector<Bytes> records;
   for (int i = 0; i < 80; ++i) {
     records.push_back(spectra_record(kT0 + i, static_cast<int16_t>(i % 4), 32,
                                      2048, static_cast<uint32_t>(i)));
   }
-  qtest::write_pair(dir.path(), "d02123a.spc", qwriter::encode_header(header),
-                    join(records));
+  quellmar::test::write_pair(dir.path(), "d02123a.spc",
+                             quellmar::writer::encode_header(header),
+                             join(records));
   const std::vector<std::string> before = folder_names(dir.path());
 
   for (const int signal_number : {SIGTERM, SIGINT}) {

@@ -44,10 +44,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qtest::TempDir;
-using qwriter::Bytes;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
+using quellmar::test::TempDir;
+using quellmar::writer::Bytes;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
 
 // 3 May 2002 (day 123) 01:00:00 UTC; the name d02123a puts the stop time two
 // days later.
@@ -86,8 +86,8 @@ ToolRun run_bounded(const std::string& dir, const std::string& argument) {
   } else if (WIFSIGNALED(raw)) {
     r.status = 128 + WTERMSIG(raw);
   }
-  r.out = qtest::read_text(out);
-  r.err = qtest::read_text(err);
+  r.out = quellmar::test::read_text(out);
+  r.err = quellmar::test::read_text(err);
   std::remove(out.c_str());
   std::remove(err.c_str());
   return r;
@@ -116,7 +116,7 @@ std::string record_line(const char* tag, long beam, long elevation,
   return line;
 }
 
-// Elevation and azimuth of the beams of qtest::standard_header.
+// Elevation and azimuth of the beams of quellmar::test::standard_header.
 long standard_elevation(int beam) { return beam == 0 ? 90 : 75; }
 long standard_azimuth(int beam) { return beam == 0 ? 0 : (beam - 1) * 90; }
 
@@ -181,8 +181,8 @@ struct Walk {
 Walk walk_like_tool(const TempDir& dir, const std::string& name, int spectra,
                     int limit = 100) {
   Walk w;
-  qtest::start_capture();
-  w.opened = qtest::open_pair(dir.path(), name, spectra) == 1;
+  quellmar::test::start_capture();
+  w.opened = quellmar::test::open_pair(dir.path(), name, spectra) == 1;
   if (w.opened) {
     int new_header = 0;
     pda_seek_time(1990, 1, 0, 0, 0, &new_header);
@@ -197,7 +197,7 @@ Walk walk_like_tool(const TempDir& dir, const std::string& name, int spectra,
       }
     }
   }
-  w.out = qtest::stop_capture();
+  w.out = quellmar::test::stop_capture();
   return w;
 }
 
@@ -220,15 +220,17 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-Bytes header_bytes(const HeaderSpec& h) { return qwriter::encode_header(h); }
+Bytes header_bytes(const HeaderSpec& h) {
+  return quellmar::writer::encode_header(h);
+}
 
 // Three layout M x0xx records (datacode 2000) of beams 0, 1, 2 at kT0, +60 s,
 // +120 s, each naming header offset 0: 38 bytes each with 4 gates.
 Bytes three_moments_records(int gates = 4) {
   Bytes data;
   for (int i = 0; i < 3; ++i) {
-    data.append(
-        qtest::moments_record(kT0 + 60 * i, static_cast<int16_t>(i), gates));
+    data.append(quellmar::test::moments_record(kT0 + 60 * i,
+                                               static_cast<int16_t>(i), gates));
   }
   return data;
 }
@@ -244,13 +246,13 @@ const char* const kZeroGateLine =
 // 20 bytes (gate g at 16 + 5g: velocity 2, width 1, snr 1, noise 1), trailer
 // 2 bytes; the last record starts at byte 76 of 114.
 TEST(DamagedArchive, MomentsFileCutAtEveryByteOfItsLastRecord) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   const Bytes whole = three_moments_records();
   const size_t last = 76;
   ASSERT_EQ(whole.size(), last + 38);
 
   TempDir whole_dir;
-  qtest::write_pair(whole_dir.path(), kName, header, whole);
+  quellmar::test::write_pair(whole_dir.path(), kName, header, whole);
   const Walk reference = walk_like_tool(whole_dir, kName, 0);
   ASSERT_EQ(reference.visits.size(), 3u);
   const Visit& intact = reference.visits[2];
@@ -275,7 +277,8 @@ TEST(DamagedArchive, MomentsFileCutAtEveryByteOfItsLastRecord) {
   for (size_t k = 0; k < 38; ++k) {
     SCOPED_TRACE("last record cut after " + std::to_string(k) + " bytes");
     TempDir dir;
-    qtest::write_pair(dir.path(), kName, header, qwriter::cut(whole, last + k));
+    quellmar::test::write_pair(dir.path(), kName, header,
+                               quellmar::writer::cut(whole, last + k));
     const Walk w = walk_like_tool(dir, kName, 0);
     ASSERT_TRUE(w.opened);
     ASSERT_TRUE(w.ended);
@@ -331,7 +334,7 @@ TEST(DamagedArchive, MomentsFileCutAtEveryByteOfItsLastRecord) {
 // the message appears between the second and the third summary line, and
 // the run ends with status 0.
 TEST(DamagedArchive, ToolWritesWhatRemainsOfACutMomentsFile) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   const Bytes whole = three_moments_records();
   const size_t last = 76;
 
@@ -339,12 +342,12 @@ TEST(DamagedArchive, ToolWritesWhatRemainsOfACutMomentsFile) {
       wind_summary(0, kT0) + wind_summary(1, kT0 + 60);
   const std::string third_summary = wind_summary(2, kT0 + 120);
   TempDir whole_dir;
-  qtest::write_pair(whole_dir.path(), kName, header, whole);
+  quellmar::test::write_pair(whole_dir.path(), kName, header, whole);
   const ToolRun reference = run_bounded(whole_dir.path(), kName);
   ASSERT_EQ(reference.status, 0);
   ASSERT_EQ(reference.out, two_summaries + third_summary);
   const std::vector<std::string> whole_rew =
-      lines_of(qtest::read_text(whole_dir.file("abc102123.rew")));
+      lines_of(quellmar::test::read_text(whole_dir.file("abc102123.rew")));
   // Header line, then three blocks of a record line, a beam line and four
   // gate lines.
   ASSERT_EQ(whole_rew.size(), 1u + 3 * 6);
@@ -352,12 +355,13 @@ TEST(DamagedArchive, ToolWritesWhatRemainsOfACutMomentsFile) {
   for (size_t k = 0; k < 38; ++k) {
     SCOPED_TRACE("last record cut after " + std::to_string(k) + " bytes");
     TempDir dir;
-    qtest::write_pair(dir.path(), kName, header, qwriter::cut(whole, last + k));
+    quellmar::test::write_pair(dir.path(), kName, header,
+                               quellmar::writer::cut(whole, last + k));
     const ToolRun r = run_bounded(dir.path(), kName);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     const std::vector<std::string> rew =
-        lines_of(qtest::read_text(dir.file("abc102123.rew")));
+        lines_of(quellmar::test::read_text(dir.file("abc102123.rew")));
     if (k < 16) {
       EXPECT_EQ(r.out, two_summaries);
       EXPECT_EQ(rew, std::vector<std::string>(whole_rew.begin(),
@@ -384,16 +388,16 @@ TEST(DamagedArchive, ToolWritesWhatRemainsOfACutMomentsFile) {
 // values, positional spectra) with 2 gates and 16 points: RecordHeader 24
 // bytes, first set 16, second set 16, met values 12, spectra 128, trailer 4.
 TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
-  HeaderSpec h = qtest::standard_header(2, 16);
+  HeaderSpec h = quellmar::test::standard_header(2, 16);
   h.header_version = 103;
   h.met_instrument_list = {1, 2, 3};
   const Bytes header = header_bytes(h);
   Bytes whole;
   for (int i = 0; i < 3; ++i) {
-    qwriter::BodySpec body;
+    quellmar::writer::BodySpec body;
     body.datacode = 3117;
     for (int g = 0; g < 2; ++g) {
-      qwriter::GateMoments m;
+      quellmar::writer::GateMoments m;
       m.velocity = static_cast<int16_t>(1000 * (g + 1) + i);
       m.width = static_cast<uint16_t>(200 + g);
       m.snr = static_cast<int16_t>(150 * g - 300);
@@ -405,20 +409,20 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
       body.spectra.push_back(row);
     }
     body.met_values = {7, 8, 9};
-    qwriter::RecordSpec r;
+    quellmar::writer::RecordSpec r;
     r.datacode = 3117;
     r.layout = Layout::N;
     r.spectra_flag = 1;
     r.record_time = kT0 + 60 * i;
     r.beam_index = static_cast<int16_t>(i);
-    r.body = qwriter::encode_body(body);
-    whole.append(qwriter::encode_record(r));
+    r.body = quellmar::writer::encode_body(body);
+    whole.append(quellmar::writer::encode_record(r));
   }
   ASSERT_EQ(whole.size(), 3u * 200);
   const size_t last = 400;
 
   TempDir whole_dir;
-  qtest::write_pair(whole_dir.path(), "d02123a.spc", header, whole);
+  quellmar::test::write_pair(whole_dir.path(), "d02123a.spc", header, whole);
   const Walk reference = walk_like_tool(whole_dir, "d02123a.spc", 1);
   ASSERT_EQ(reference.visits.size(), 3u);
   // The whole record (beam 2): 16-bit velocity count 1000 (g + 1) + 2,
@@ -440,8 +444,8 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
   for (size_t k = 0; k < 200; ++k) {
     SCOPED_TRACE("last record cut after " + std::to_string(k) + " bytes");
     TempDir dir;
-    qtest::write_pair(dir.path(), "d02123a.spc", header,
-                      qwriter::cut(whole, last + k));
+    quellmar::test::write_pair(dir.path(), "d02123a.spc", header,
+                               quellmar::writer::cut(whole, last + k));
     const Walk w = walk_like_tool(dir, "d02123a.spc", 1);
     ASSERT_TRUE(w.ended);
     const bool comes_out = k >= 24;
@@ -475,8 +479,8 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
 Bytes five_moments_records() {
   Bytes data;
   for (int i = 0; i < 5; ++i) {
-    data.append(
-        qtest::moments_record(kT0 + 60 * i, static_cast<int16_t>(i % 5), 4));
+    data.append(quellmar::test::moments_record(kT0 + 60 * i,
+                                               static_cast<int16_t>(i % 5), 4));
   }
   return data;
 }
@@ -486,12 +490,12 @@ Bytes five_moments_records() {
 // smallest record, so pda_next_record finds nothing and the run ends after
 // the first record, with no message.
 TEST(DamagedArchive, ZeroedBlockOverATrailerEndsTheWalkSilently) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   Bytes data = five_moments_records();
-  qwriter::zero_range(data, 60, 32);  // bytes 60..91
+  quellmar::writer::zero_range(data, 60, 32);  // bytes 60..91
 
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, data);
+  quellmar::test::write_pair(dir.path(), kName, header, data);
   const Walk w = walk_like_tool(dir, kName, 0);
   EXPECT_EQ(times_of(w), std::vector<int32_t>{kT0});
   EXPECT_EQ(w.out, "");
@@ -506,12 +510,12 @@ TEST(DamagedArchive, ZeroedBlockOverATrailerEndsTheWalkSilently) {
 // datacode of 0 and a length of 0, which cannot be stepped over; the first
 // two records are written and the length message names the offset.
 TEST(DamagedArchive, ZeroedBlockOverARecordHeaderReportsItsLength) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   Bytes data = five_moments_records();
-  qwriter::zero_range(data, 76, 64);
+  quellmar::writer::zero_range(data, 76, 64);
 
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, data);
+  quellmar::test::write_pair(dir.path(), kName, header, data);
   const Walk w = walk_like_tool(dir, kName, 0);
   EXPECT_EQ(times_of(w), (std::vector<int32_t>{kT0, kT0 + 60}));
   EXPECT_EQ(w.out, "disk: bad record length 0 at offset 76\n");
@@ -526,14 +530,14 @@ TEST(DamagedArchive, ZeroedBlockOverARecordHeaderReportsItsLength) {
 // at 38, whose gates start at 54): every record comes out, and the zeroed
 // fields of the second record read as raw 0.
 TEST(DamagedArchive, ZeroedBlockInsideABodyGivesZeroFields) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   const Bytes whole = five_moments_records();
   Bytes data = whole;
-  qwriter::zero_range(data, 56, 15);
+  quellmar::writer::zero_range(data, 56, 15);
 
   TempDir whole_dir, dir;
-  qtest::write_pair(whole_dir.path(), kName, header, whole);
-  qtest::write_pair(dir.path(), kName, header, data);
+  quellmar::test::write_pair(whole_dir.path(), kName, header, whole);
+  quellmar::test::write_pair(dir.path(), kName, header, data);
   const Walk reference = walk_like_tool(whole_dir, kName, 0);
   const Walk w = walk_like_tool(dir, kName, 0);
   ASSERT_EQ(times_of(w), times_of(reference));
@@ -573,7 +577,7 @@ TEST(DamagedArchive, ZeroedBlockInsideABodyGivesZeroFields) {
 // offset of the block still in force (0); both records are read with the
 // fields of the cut block that were whole and the first block's directions.
 TEST(DamagedArchive, HeaderFileCutInsideItsSecondBlock) {
-  const HeaderSpec first = qtest::standard_header(4, 64);
+  const HeaderSpec first = quellmar::test::standard_header(4, 64);
   HeaderSpec second = first;
   second.header_version = 103;
   second.modes[0].ipp_ns = 50000;
@@ -582,15 +586,16 @@ TEST(DamagedArchive, HeaderFileCutInsideItsSecondBlock) {
   second.directions[1].elevation = 80;
   const Bytes block0 = header_bytes(first);
   Bytes header = block0;
-  header.append(qwriter::cut(header_bytes(second), 300));
+  header.append(quellmar::writer::cut(header_bytes(second), 300));
   ASSERT_EQ(block0.size(), 568u);
 
   Bytes data;
   for (int i = 0; i < 4; ++i) {
-    data.append(qtest::moments_record(kT0 + 60 * i, 1, 4, 0, i < 2 ? 0 : 568));
+    data.append(
+        quellmar::test::moments_record(kT0 + 60 * i, 1, 4, 0, i < 2 ? 0 : 568));
   }
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, data);
+  quellmar::test::write_pair(dir.path(), kName, header, data);
 
   const ToolRun r = run_bounded(dir.path(), kName);
   EXPECT_EQ(r.status, 0);
@@ -602,7 +607,7 @@ TEST(DamagedArchive, HeaderFileCutInsideItsSecondBlock) {
   // Beam lines: the first two records with the first block's mode, the
   // last two with the cut block's inter-pulse period and pulse width.
   const std::vector<std::string> rew =
-      lines_of(qtest::read_text(dir.file("abc102123.rew")));
+      lines_of(quellmar::test::read_text(dir.file("abc102123.rew")));
   ASSERT_EQ(rew.size(), 1u + 4 * 6);
   const float sine = static_cast<float>(std::sin(75 * 3.141592 / 180.0));
   const long first_height =
@@ -625,10 +630,11 @@ TEST(DamagedArchive, HeaderFileCutInsideItsSecondBlock) {
 // record is still read, with the site part, the mode and beam tables that
 // were whole and a direction table still empty (azimuth 0, elevation 0).
 TEST(DamagedArchive, HeaderFileCutInsideItsOnlyBlock) {
-  const Bytes header =
-      qwriter::cut(header_bytes(qtest::standard_header(4, 64)), 300);
+  const Bytes header = quellmar::writer::cut(
+      header_bytes(quellmar::test::standard_header(4, 64)), 300);
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, three_moments_records());
+  quellmar::test::write_pair(dir.path(), kName, header,
+                             three_moments_records());
 
   const ToolRun r = run_bounded(dir.path(), kName);
   EXPECT_EQ(r.status, 0);
@@ -637,7 +643,7 @@ TEST(DamagedArchive, HeaderFileCutInsideItsOnlyBlock) {
                        record_line("WIND: ", 0, 0, 0, kT0) +
                        record_line("WIND: ", 1, 0, 0, kT0 + 60) +
                        record_line("WIND: ", 2, 0, 0, kT0 + 120));
-  EXPECT_TRUE(qtest::file_exists(dir.file("abc102123.rew")));
+  EXPECT_TRUE(quellmar::test::file_exists(dir.file("abc102123.rew")));
 }
 
 // ---------------------------------------------------------------------------
@@ -648,15 +654,15 @@ TEST(DamagedArchive, HeaderFileCutInsideItsOnlyBlock) {
 // gives -10. The record is read with the block loaded before, and the next
 // record, naming offset 0 again, loads nothing.
 TEST(DamagedArchive, HeaderOffsetIntoTheMiddleOfABlock) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   Bytes data;
   const int32_t offsets[3] = {0, 100, 0};
   for (int i = 0; i < 3; ++i) {
-    data.append(qtest::moments_record(kT0 + 60 * i, static_cast<int16_t>(i), 4,
-                                      0, offsets[i]));
+    data.append(quellmar::test::moments_record(
+        kT0 + 60 * i, static_cast<int16_t>(i), 4, 0, offsets[i]));
   }
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, data);
+  quellmar::test::write_pair(dir.path(), kName, header, data);
 
   const Walk w = walk_like_tool(dir, kName, 0);
   EXPECT_EQ(times_of(w), (std::vector<int32_t>{kT0, kT0 + 60, kT0 + 120}));
@@ -680,18 +686,18 @@ TEST(DamagedArchive, HeaderOffsetIntoTheMiddleOfABlock) {
 // 4 (whose velocity is the trailer, 38). Offset 568 lies at the end of the
 // other file: "  0 -1  0", once.
 TEST(DamagedArchive, DataFilePairedWithAnotherDaysHeaderFile) {
-  HeaderSpec other = qtest::standard_header(10, 64);
+  HeaderSpec other = quellmar::test::standard_header(10, 64);
   other.site_name = "Other Site";
   const Bytes header = header_bytes(other);
   ASSERT_EQ(header.size(), 568u);
   Bytes data;
   const int32_t offsets[3] = {0, 0, 568};
   for (int i = 0; i < 3; ++i) {
-    data.append(qtest::moments_record(kT0 + 60 * i, static_cast<int16_t>(i), 4,
-                                      0, offsets[i]));
+    data.append(quellmar::test::moments_record(
+        kT0 + 60 * i, static_cast<int16_t>(i), 4, 0, offsets[i]));
   }
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, data);
+  quellmar::test::write_pair(dir.path(), kName, header, data);
 
   const Walk w = walk_like_tool(dir, kName, 0);
   ASSERT_EQ(times_of(w), (std::vector<int32_t>{kT0, kT0 + 60, kT0 + 120}));
@@ -726,7 +732,7 @@ TEST(DamagedArchive, DataFilePairedWithAnotherDaysHeaderFile) {
                        wind_summary(2, kT0 + 120));
   // Named after the other day's site; three blocks of 10 gate lines.
   const std::vector<std::string> rew =
-      lines_of(qtest::read_text(dir.file("oth102123.rew")));
+      lines_of(quellmar::test::read_text(dir.file("oth102123.rew")));
   EXPECT_EQ(rew.size(), 1u + 3 * 12);
 }
 
@@ -737,15 +743,15 @@ TEST(DamagedArchive, DataFilePairedWithAnotherDaysHeaderFile) {
 // mode: it decodes with no gates, the walk goes on past it, and the tool
 // stops there because the beam has no information.
 TEST(Bounds, RecordBeamOutsideTheBeamTable) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   for (int16_t beam : {int16_t{10}, int16_t{-1}, int16_t{32767}}) {
     SCOPED_TRACE(beam);
     Bytes data;
-    data.append(qtest::moments_record(kT0, 0, 4));
-    data.append(qtest::moments_record(kT0 + 60, beam, 4));
-    data.append(qtest::moments_record(kT0 + 120, 1, 4));
+    data.append(quellmar::test::moments_record(kT0, 0, 4));
+    data.append(quellmar::test::moments_record(kT0 + 60, beam, 4));
+    data.append(quellmar::test::moments_record(kT0 + 120, 1, 4));
     TempDir dir;
-    qtest::write_pair(dir.path(), kName, header, data);
+    quellmar::test::write_pair(dir.path(), kName, header, data);
 
     const Walk w = walk_like_tool(dir, kName, 0);
     ASSERT_EQ(w.visits.size(), 3u);
@@ -767,7 +773,7 @@ TEST(Bounds, RecordBeamOutsideTheBeamTable) {
 // is none (no gates), and a record of radar 7 resolves its mode in radar 0's
 // table.
 TEST(Bounds, TableEntriesOutsideTheirTables) {
-  HeaderSpec h = qtest::standard_header(4, 64);
+  HeaderSpec h = quellmar::test::standard_header(4, 64);
   h.beam_count = 12;
   h.beams[5] = {9, 0, 0};   // direction past the nine entries
   h.beams[6] = {-1, 0, 0};  // negative direction
@@ -776,11 +782,12 @@ TEST(Bounds, TableEntriesOutsideTheirTables) {
   h.beams[9] = {0, 0, 0};   // usable
   TempDir dir;
   Bytes data;
-  data.append(qtest::moments_record(kT0, 9, 4));
-  data.append(qtest::moments_record(kT0 + 60, 7, 4));
-  data.append(qtest::moments_record(kT0 + 120, 2, 4, 7));
-  ASSERT_EQ(
-      qtest::write_and_open_pair(dir.path(), kName, header_bytes(h), data), 1);
+  data.append(quellmar::test::moments_record(kT0, 9, 4));
+  data.append(quellmar::test::moments_record(kT0 + 60, 7, 4));
+  data.append(quellmar::test::moments_record(kT0 + 120, 2, 4, 7));
+  ASSERT_EQ(quellmar::test::write_and_open_pair(dir.path(), kName,
+                                                header_bytes(h), data),
+            1);
   int new_header = 0;
   ASSERT_EQ(pda_seek_time(1990, 1, 0, 0, 0, &new_header), 1);
   ASSERT_EQ(pda_select_radar(0), 1);
@@ -812,13 +819,13 @@ TEST(Bounds, TableEntriesOutsideTheirTables) {
 // Negative gate and point counts decode as no gates and no points; the
 // tool prints the counts as stored and no gate lines.
 TEST(Bounds, NegativeCountsGiveEmptyArrays) {
-  HeaderSpec h = qtest::standard_header(4, 64);
+  HeaderSpec h = quellmar::test::standard_header(4, 64);
   h.modes[0].gate_count = -4;
   h.modes[0].spectral_points = -64;
   h.window1_points = 8;
   TempDir dir;
-  Bytes data = qtest::moments_record(kT0, 0, 4);
-  qtest::write_pair(dir.path(), kName, header_bytes(h), data);
+  Bytes data = quellmar::test::moments_record(kT0, 0, 4);
+  quellmar::test::write_pair(dir.path(), kName, header_bytes(h), data);
   const Walk w = walk_like_tool(dir, kName, 0);
   ASSERT_EQ(w.visits.size(), 1u);
   EXPECT_EQ(w.visits[0].gates, 0);
@@ -827,7 +834,7 @@ TEST(Bounds, NegativeCountsGiveEmptyArrays) {
   const ToolRun r = run_bounded(dir.path(), kName);
   EXPECT_EQ(r.status, 0);
   const std::vector<std::string> rew =
-      lines_of(qtest::read_text(dir.file("abc102123.rew")));
+      lines_of(quellmar::test::read_text(dir.file("abc102123.rew")));
   ASSERT_EQ(rew.size(), 3u);  // header line, record line, beam line
   EXPECT_NE(rew[2].find(" -4 "), std::string::npos);
   EXPECT_NE(rew[2].find(" -64\n"), std::string::npos);
@@ -838,25 +845,25 @@ TEST(Bounds, NegativeCountsGiveEmptyArrays) {
 // stores 1024 values, skips the other 76 and the walk goes on to the next
 // record.
 TEST(Bounds, MetValuesBeyondTheStore) {
-  HeaderSpec h = qtest::standard_header(1, 8);
+  HeaderSpec h = quellmar::test::standard_header(1, 8);
   h.header_version = 103;
   h.met_instrument_count = 1100;
   Bytes data;
   for (int i = 0; i < 2; ++i) {
-    qwriter::BodySpec body;
+    quellmar::writer::BodySpec body;
     body.datacode = 3016;
     body.moments.resize(1);
     body.second.resize(1);
     for (int m = 0; m < 1100; ++m) body.met_values.push_back(m + 1000 * i);
-    qwriter::RecordSpec r;
+    quellmar::writer::RecordSpec r;
     r.datacode = 3016;
     r.layout = Layout::N;
     r.record_time = kT0 + 60 * i;
-    r.body = qwriter::encode_body(body);
-    data.append(qwriter::encode_record(r));
+    r.body = quellmar::writer::encode_body(body);
+    data.append(quellmar::writer::encode_record(r));
   }
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header_bytes(h), data);
+  quellmar::test::write_pair(dir.path(), kName, header_bytes(h), data);
   const Walk w = walk_like_tool(dir, kName, 0);
   EXPECT_EQ(times_of(w), (std::vector<int32_t>{kT0, kT0 + 60}));
   // The header reader prints its message at every attempt: at opening, at
@@ -880,26 +887,26 @@ TEST(Bounds, SpectralWindowsOutsideTheRow) {
   auto spectra_pair = [](HeaderSpec h, int16_t datacode,
                          const std::vector<std::vector<float>>& rows,
                          const TempDir& dir) {
-    qwriter::BodySpec body;
+    quellmar::writer::BodySpec body;
     body.datacode = datacode;
     body.moments.resize(rows.size());
     body.second.resize(rows.size());
     body.spectra = rows;
-    qwriter::RecordSpec r;
+    quellmar::writer::RecordSpec r;
     r.datacode = datacode;
     r.layout = Layout::S;
     r.record_time = kT0;
-    r.body = qwriter::encode_body(body);
-    ASSERT_EQ(
-        qtest::write_and_open_pair(dir.path(), "d02123a.spc", header_bytes(h),
-                                   qwriter::encode_record(r), 1),
-        1);
+    r.body = quellmar::writer::encode_body(body);
+    ASSERT_EQ(quellmar::test::write_and_open_pair(
+                  dir.path(), "d02123a.spc", header_bytes(h),
+                  quellmar::writer::encode_record(r), 1),
+              1);
     int new_header = 0;
     ASSERT_EQ(pda_seek_time(1990, 1, 0, 0, 0, &new_header), 1);
   };
   {
     SCOPED_TRACE("positional window 1 from point -2");
-    HeaderSpec h = qtest::standard_header(2, 8);
+    HeaderSpec h = quellmar::test::standard_header(2, 8);
     h.window1_start = -2;
     h.window1_points = 5;
     TempDir dir;
@@ -915,7 +922,7 @@ TEST(Bounds, SpectralWindowsOutsideTheRow) {
   }
   {
     SCOPED_TRACE("compact windows of 6 and 6 points in a row of 9");
-    HeaderSpec h = qtest::standard_header(2, 8);
+    HeaderSpec h = quellmar::test::standard_header(2, 8);
     h.window2_start = 1;
     h.window2_points = 6;
     h.window1_start = 3;
@@ -941,24 +948,24 @@ TEST(Bounds, SpectralWindowsOutsideTheRow) {
 // A one-window spectrum line never holds more than the row's P + 1 values,
 // however many points window 1 claims.
 TEST(Bounds, OneWindowSpectrumLineStaysInsideTheRow) {
-  HeaderSpec h = qtest::standard_header(1, 8);
+  HeaderSpec h = quellmar::test::standard_header(1, 8);
   h.window1_points = 100;
-  qwriter::BodySpec body;
+  quellmar::writer::BodySpec body;
   body.datacode = 2000;
   body.moments.resize(1);
   body.spectra = {{1, 2, 3, 4, 5, 6, 7, 8}};
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = 2000;
   r.layout = Layout::S;
   r.record_time = kT0;
-  r.body = qwriter::encode_body(body);
+  r.body = quellmar::writer::encode_body(body);
   TempDir dir;
-  qtest::write_pair(dir.path(), "d02123a.spc", header_bytes(h),
-                    qwriter::encode_record(r));
+  quellmar::test::write_pair(dir.path(), "d02123a.spc", header_bytes(h),
+                             quellmar::writer::encode_record(r));
   const ToolRun run = run_bounded(dir.path(), "d02123a.spc");
   EXPECT_EQ(run.status, 0);
   const std::vector<std::string> ras =
-      lines_of(qtest::read_text(dir.file("abc102123.ras")));
+      lines_of(quellmar::test::read_text(dir.file("abc102123.ras")));
   ASSERT_EQ(ras.size(), 4u);  // header, record, beam and one spectrum line
   EXPECT_EQ(ras[3].rfind(" 0", 0), 0u);
   // " 0" (the gate number in "%2ld"), then " %.2f" per value.
@@ -988,24 +995,24 @@ TEST(Bounds, RecordLengthsThatCannotBeSteppedOver) {
       {Layout::S, 2000, 1, -1},
       {Layout::N, 3016, 0, 27},
       {Layout::N, 3016, 1, std::numeric_limits<int32_t>::min()}};
-  const Bytes header = header_bytes(qtest::standard_header(0, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(0, 64));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
     auto record = [&](int32_t time, std::optional<int32_t> length) {
-      qwriter::RecordSpec r;
+      quellmar::writer::RecordSpec r;
       r.datacode = c.datacode;
       r.layout = c.layout;
       r.spectra_flag = static_cast<int16_t>(c.spectra);
       r.record_time = time;
       r.record_length = length;
-      return qwriter::encode_record(r);
+      return quellmar::writer::encode_record(r);
     };
     Bytes data = record(kT0, std::nullopt);
     const size_t second = data.size();
     data.append(record(kT0 + 60, c.length));
     data.append(record(kT0 + 120, std::nullopt));
     TempDir dir;
-    qtest::write_pair(dir.path(), kName, header, data);
+    quellmar::test::write_pair(dir.path(), kName, header, data);
     const Walk w = walk_like_tool(dir, kName, c.spectra);
     EXPECT_TRUE(w.ended);
     EXPECT_EQ(times_of(w), std::vector<int32_t>{kT0});
@@ -1019,11 +1026,13 @@ TEST(Bounds, RecordLengthsThatCannotBeSteppedOver) {
 
 // Skip counts at the ends of their range finish at the ends of the file.
 TEST(Bounds, ExtremeSkipCountsEndAtTheEndsOfTheFile) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
+  const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   Bytes data;
-  for (int i = 0; i < 6; ++i) data.append(qtest::moments_record(kT0 + i, 0, 4));
+  for (int i = 0; i < 6; ++i)
+    data.append(quellmar::test::moments_record(kT0 + i, 0, 4));
   TempDir dir;
-  ASSERT_EQ(qtest::write_and_open_pair(dir.path(), kName, header, data), 1);
+  ASSERT_EQ(
+      quellmar::test::write_and_open_pair(dir.path(), kName, header, data), 1);
   EXPECT_EQ(pda_skip_records(std::numeric_limits<int32_t>::max()), -1);
   EXPECT_EQ(pda_current_offset(), 6 * 38);
   EXPECT_EQ(pda_skip_records(std::numeric_limits<int32_t>::min()), -2);
@@ -1034,15 +1043,16 @@ TEST(Bounds, ExtremeSkipCountsEndAtTheEndsOfTheFile) {
 // is decoded as one cut short, and the search that finds nothing more ends
 // on the end of the file (24 bytes), not past it.
 TEST(Bounds, LargestRecordLengthStepsPastTheEnd) {
-  const Bytes header = header_bytes(qtest::standard_header(0, 64));
-  qwriter::RecordSpec r;
+  const Bytes header = header_bytes(quellmar::test::standard_header(0, 64));
+  quellmar::writer::RecordSpec r;
   r.datacode = 3016;
   r.layout = Layout::N;
   r.record_time = kT0;
   r.record_length = std::numeric_limits<int32_t>::max();
   r.omit_trailer = true;
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, qwriter::encode_record(r));
+  quellmar::test::write_pair(dir.path(), kName, header,
+                             quellmar::writer::encode_record(r));
   const Walk w = walk_like_tool(dir, kName, 0);
   EXPECT_EQ(times_of(w), std::vector<int32_t>{kT0});
   EXPECT_EQ(pda_current_offset(), 24);
@@ -1055,21 +1065,21 @@ TEST(Bounds, LargestRecordLengthStepsPastTheEnd) {
 // over the second record by it lands on the first record again. The walk
 // must still end, visiting each record at most once.
 TEST(Bounds, TrailerLongerThanItsRecordDoesNotMakeTheWalkReturn) {
-  HeaderSpec h = qtest::standard_header(0, 64);
+  HeaderSpec h = quellmar::test::standard_header(0, 64);
   const Bytes header = header_bytes(h);
-  qwriter::RecordSpec a;
+  quellmar::writer::RecordSpec a;
   a.datacode = 2000;
   a.layout = Layout::M;
   a.record_time = kT0;
-  qwriter::RecordSpec b = a;
+  quellmar::writer::RecordSpec b = a;
   b.record_time = kT0 + 60;
   b.beam_index = 1;
   b.trailer = 36;
-  Bytes data = qwriter::encode_record(a);
-  data.append(qwriter::encode_record(b));
+  Bytes data = quellmar::writer::encode_record(a);
+  data.append(quellmar::writer::encode_record(b));
   ASSERT_EQ(data.size(), 36u);
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, data);
+  quellmar::test::write_pair(dir.path(), kName, header, data);
 
   const Walk w = walk_like_tool(dir, kName, 0, 10);
   EXPECT_TRUE(w.ended) << "pda_next_record keeps returning to earlier records";
@@ -1095,7 +1105,7 @@ TEST(Bounds, TrailerLongerThanItsRecordDoesNotMakeTheWalkReturn) {
 // record's sizes, and releasing them between records (as the tool does)
 // keeps the heap from growing over hundreds of records.
 TEST(Bounds, MemoryHeldIsOneRecordsArrays) {
-  HeaderSpec h = qtest::standard_header(50, 64);
+  HeaderSpec h = quellmar::test::standard_header(50, 64);
   h.beams[1].mode_index = 1;
   h.modes[1] = h.modes[0];
   h.modes[1].gate_count = 7;
@@ -1103,11 +1113,13 @@ TEST(Bounds, MemoryHeldIsOneRecordsArrays) {
   Bytes data;
   for (int i = 0; i < 400; ++i) {
     const int16_t beam = static_cast<int16_t>(i % 2);
-    data.append(qtest::moments_record(kT0 + i, beam, beam == 0 ? 50 : 7));
+    data.append(
+        quellmar::test::moments_record(kT0 + i, beam, beam == 0 ? 50 : 7));
   }
   TempDir dir;
-  ASSERT_EQ(
-      qtest::write_and_open_pair(dir.path(), kName, header_bytes(h), data), 1);
+  ASSERT_EQ(quellmar::test::write_and_open_pair(dir.path(), kName,
+                                                header_bytes(h), data),
+            1);
   int new_header = 0;
   ASSERT_EQ(pda_seek_time(1990, 1, 0, 0, 0, &new_header), 1);
   ASSERT_EQ(pda_select_radar(0), 1);
@@ -1140,25 +1152,25 @@ TEST(Bounds, FailedAllocationEndsWithStatusTwo) {
 #if defined(QUELLMAR_UNDER_ASAN)
   GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
 #else
-  HeaderSpec h = qtest::standard_header(4, 64);
+  HeaderSpec h = quellmar::test::standard_header(4, 64);
   h.modes[0].gate_count = 32767;
   h.modes[0].spectral_points = 32767;
   TempDir dir;
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = 2000;
   r.layout = Layout::M;
   r.record_time = kT0;
-  qtest::write_pair(dir.path(), kName, header_bytes(h),
-                    qwriter::encode_record(r));
+  quellmar::test::write_pair(dir.path(), kName, header_bytes(h),
+                             quellmar::writer::encode_record(r));
   const std::string command =
       "cd " + quote(dir.path()) + " && ulimit -v 1048576 && " +
       quote(QUELLMAR_BINARY) + " " + kName + " >out.txt 2>err.txt";
   const int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), 2);
-  EXPECT_EQ(qtest::read_text(dir.file("out.txt")),
+  EXPECT_EQ(quellmar::test::read_text(dir.file("out.txt")),
             "disk: can't allocate memory for spectra arrays. Fatal.\n");
-  EXPECT_EQ(qtest::read_text(dir.file("err.txt")), "");
+  EXPECT_EQ(quellmar::test::read_text(dir.file("err.txt")), "");
 #endif
 }
 
@@ -1172,35 +1184,35 @@ TEST(Bounds, FailedAllocationKeepsTheRecordsWrittenBefore) {
   // A first record of 32767 gates: about 2 MB of text, handed over when
   // the record ends (it is more than a file holds), and still being
   // written when the second record fails.
-  HeaderSpec h = qtest::standard_header(32767, 64);
+  HeaderSpec h = quellmar::test::standard_header(32767, 64);
   h.modes[1] = h.modes[0];
   h.modes[1].spectral_points = 32767;
   h.beams[1].mode_index = 1;
-  qwriter::BodySpec body;
+  quellmar::writer::BodySpec body;
   body.datacode = 3000;
   for (int g = 0; g < 32767; ++g) {
-    qwriter::GateMoments m;
+    quellmar::writer::GateMoments m;
     m.velocity = static_cast<int16_t>(g);
     m.snr = static_cast<int16_t>(g % 50);
     body.moments.push_back(m);
   }
-  qwriter::RecordSpec big;
+  quellmar::writer::RecordSpec big;
   big.datacode = 3000;
   big.layout = Layout::N;
   big.record_time = kT0;
-  big.body = qwriter::encode_body(body);
-  const Bytes first = qwriter::encode_record(big);
-  qwriter::RecordSpec r;
+  big.body = quellmar::writer::encode_body(body);
+  const Bytes first = quellmar::writer::encode_record(big);
+  quellmar::writer::RecordSpec r;
   r.datacode = 2000;
   r.layout = Layout::M;
   r.record_time = kT0 + 60;
   r.beam_index = 1;
   Bytes both = first;
-  both.append(qwriter::encode_record(r));
+  both.append(quellmar::writer::encode_record(r));
   TempDir dir;
   TempDir alone;
-  qtest::write_pair(dir.path(), kName, header_bytes(h), both);
-  qtest::write_pair(alone.path(), kName, header_bytes(h), first);
+  quellmar::test::write_pair(dir.path(), kName, header_bytes(h), both);
+  quellmar::test::write_pair(alone.path(), kName, header_bytes(h), first);
 
   // The wind file is a named pipe that is read only after a pause; the
   // reader takes what arrives within a second.
@@ -1214,17 +1226,19 @@ TEST(Bounds, FailedAllocationKeepsTheRecordsWrittenBefore) {
       quote(QUELLMAR_BINARY) + " " + kName +
       " >out.txt 2>err.txt; echo $? >status.txt); wait; }";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(qtest::read_text(dir.file("status.txt")), "2\n");
-  EXPECT_EQ(qtest::read_text(dir.file("out.txt")),
+  EXPECT_EQ(quellmar::test::read_text(dir.file("status.txt")), "2\n");
+  EXPECT_EQ(quellmar::test::read_text(dir.file("out.txt")),
             "WIND: 0 90   0 102 123  1  0  0\n"
             "disk: can't allocate memory for spectra arrays. Fatal.\n");
-  const qtest::RunResult reference = qtest::run_tool(alone.path(), {kName});
+  const quellmar::test::RunResult reference =
+      quellmar::test::run_tool(alone.path(), {kName});
   ASSERT_EQ(reference.status, 0);
   // The pipe existed, so the block came without a file header line.
-  std::string written = qtest::read_text(alone.file("abc102123.rew"));
+  std::string written = quellmar::test::read_text(alone.file("abc102123.rew"));
   written.erase(0, written.find('\n') + 1);
   ASSERT_GT(written.size(), 1000000u);
-  const std::string captured = qtest::read_text(dir.file("captured.txt"));
+  const std::string captured =
+      quellmar::test::read_text(dir.file("captured.txt"));
   EXPECT_EQ(captured.size(), written.size());
   EXPECT_TRUE(captured == written);
 #endif
@@ -1249,13 +1263,13 @@ TEST(Bounds, SiteNamesNeverLeadOutOfTheCurrentFolder) {
     TempDir root;
     const std::string work = root.file("work");
     fs::create_directories(work);
-    HeaderSpec h = qtest::standard_header(4, 64);
+    HeaderSpec h = quellmar::test::standard_header(4, 64);
     h.site_name = c.site;
-    qtest::write_pair(work, kName, header_bytes(h),
-                      qtest::moments_record(kT0, 0, 4));
+    quellmar::test::write_pair(work, kName, header_bytes(h),
+                               quellmar::test::moments_record(kT0, 0, 4));
     const ToolRun r = run_bounded(work, kName);
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(qtest::file_exists(work + "/" + c.file));
+    EXPECT_TRUE(quellmar::test::file_exists(work + "/" + c.file));
     std::vector<std::string> in_work, in_root;
     for (const auto& e : fs::directory_iterator(work)) {
       in_work.push_back(e.path().filename().string());
@@ -1271,15 +1285,15 @@ TEST(Bounds, SiteNamesNeverLeadOutOfTheCurrentFolder) {
 // Text from the files is printed as text: a site name full of conversion
 // specifications appears in the header line as it is.
 TEST(Bounds, SiteNameIsNeverAFormat) {
-  HeaderSpec h = qtest::standard_header(4, 64);
+  HeaderSpec h = quellmar::test::standard_header(4, 64);
   h.site_name = "%s%n%x%d%%%s";
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header_bytes(h),
-                    qtest::moments_record(kT0, 0, 4));
+  quellmar::test::write_pair(dir.path(), kName, header_bytes(h),
+                             quellmar::test::moments_record(kT0, 0, 4));
   const ToolRun r = run_bounded(dir.path(), kName);
   EXPECT_EQ(r.status, 0);
   const std::vector<std::string> rew =
-      lines_of(qtest::read_text(dir.file("%s%102123.rew")));
+      lines_of(quellmar::test::read_text(dir.file("%s%102123.rew")));
   ASSERT_FALSE(rew.empty());
   char expected[160];
   std::snprintf(expected, sizeof expected, " %-30s %4ld %5ld %5ld %5ld\n",
@@ -1293,7 +1307,7 @@ TEST(Bounds, SiteNameIsNeverAFormat) {
 // records-*.bin through the records flow, tool-*.bin through the tool.
 
 std::vector<uint8_t> file_bytes(const fs::path& p) {
-  const std::string text = qtest::read_text(p.string());
+  const std::string text = quellmar::test::read_text(p.string());
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
@@ -1308,25 +1322,30 @@ TEST(FuzzRegressions, StoredInputsReplayCleanly) {
     const std::vector<uint8_t> input = file_bytes(entry.path());
     TempDir scratch;
     const std::string prefix = scratch.path() + "/";
-    qtest::start_capture();
+    quellmar::test::start_capture();
     std::string problem;
     if (name.rfind("header-", 0) == 0) {
-      qfuzz::HeaderInput in;
-      ASSERT_TRUE(qfuzz::split_header_input(input.data(), input.size(), &in));
-      problem = qfuzz::run_header_flow(prefix, in);
+      quellmar::fuzz::HeaderInput in;
+      ASSERT_TRUE(
+          quellmar::fuzz::split_header_input(input.data(), input.size(), &in));
+      problem = quellmar::fuzz::run_header_flow(prefix, in);
     } else if (name.rfind("records-", 0) == 0) {
-      qfuzz::PairInput in;
-      ASSERT_TRUE(qfuzz::split_pair_input(input.data(), input.size(), &in));
-      problem = qfuzz::run_records_flow(prefix, in, qfuzz::header_file(in));
+      quellmar::fuzz::PairInput in;
+      ASSERT_TRUE(
+          quellmar::fuzz::split_pair_input(input.data(), input.size(), &in));
+      problem = quellmar::fuzz::run_records_flow(
+          prefix, in, quellmar::fuzz::header_file(in));
     } else if (name.rfind("tool-", 0) == 0) {
-      qfuzz::PairInput in;
-      ASSERT_TRUE(qfuzz::split_pair_input(input.data(), input.size(), &in));
-      const std::vector<uint8_t> header = qfuzz::header_file(in);
+      quellmar::fuzz::PairInput in;
+      ASSERT_TRUE(
+          quellmar::fuzz::split_pair_input(input.data(), input.size(), &in));
+      const std::vector<uint8_t> header = quellmar::fuzz::header_file(in);
       const std::string data_name =
-          qfuzz::pair_data_name(in.name_choice, in.spectra);
-      qfuzz::write_bytes(prefix + data_name, in.data.data(), in.data.size());
-      qfuzz::write_bytes(prefix + "h" + data_name.substr(1), header.data(),
-                         header.size());
+          quellmar::fuzz::pair_data_name(in.name_choice, in.spectra);
+      quellmar::fuzz::write_bytes(prefix + data_name, in.data.data(),
+                                  in.data.size());
+      quellmar::fuzz::write_bytes(prefix + "h" + data_name.substr(1),
+                                  header.data(), header.size());
       const ToolRun r = run_bounded(scratch.path(), data_name);
       if (r.status != 0 && r.status != 1) {
         problem = "tool ended with status " + std::to_string(r.status);
@@ -1334,7 +1353,7 @@ TEST(FuzzRegressions, StoredInputsReplayCleanly) {
     } else {
       ADD_FAILURE() << "unknown kind of stored input";
     }
-    qtest::stop_capture();
+    quellmar::test::stop_capture();
     EXPECT_EQ(problem, "");
     ++replayed;
   }

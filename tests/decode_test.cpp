@@ -23,11 +23,11 @@
 
 namespace {
 
-using qwriter::Bytes;
-using qwriter::GateMoments;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
-using qwriter::RecordSpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::GateMoments;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
+using quellmar::writer::RecordSpec;
 
 constexpr char kName[] = "d02100a.spc";
 constexpr float kV = 20.478142f;
@@ -56,11 +56,11 @@ Bytes Record(int16_t datacode, bool spectra, const Bytes& body, int gates,
   r.body = body;
   if (r.layout != Layout::N) {
     r.has_overrides =
-        qwriter::computed_record_length(r) >
-        qwriter::override_bound(r.layout, static_cast<int16_t>(gates),
-                                static_cast<int16_t>(points));
+        quellmar::writer::computed_record_length(r) >
+        quellmar::writer::override_bound(r.layout, static_cast<int16_t>(gates),
+                                         static_cast<int16_t>(points));
   }
-  return qwriter::encode_record(r);
+  return quellmar::writer::encode_record(r);
 }
 
 // A small record that follows the one under test: reading its RecordHeader
@@ -84,7 +84,7 @@ std::vector<std::vector<float>> FullBlocks(int gates, int points) {
 
 Bytes Spectra(const std::vector<std::vector<float>>& rows) {
   Bytes b;
-  qwriter::put_spectra(b, rows);
+  quellmar::writer::put_spectra(b, rows);
   return b;
 }
 
@@ -94,8 +94,9 @@ class DecodeTest : public ::testing::Test {
 
   int Open(const HeaderSpec& header, const Bytes& data, int spectra) {
     data_size_ = static_cast<int64_t>(data.size());
-    return qtest::write_and_open_pair(
-        dir_.path(), kName, qwriter::encode_header(header), data, spectra);
+    return quellmar::test::write_and_open_pair(
+        dir_.path(), kName, quellmar::writer::encode_header(header), data,
+        spectra);
   }
 
   // The record after the decoded one has the time 777.
@@ -111,7 +112,7 @@ class DecodeTest : public ::testing::Test {
     return std::vector<float>(row, row + pda_moments.row_length);
   }
 
-  qtest::TempDir dir_;
+  quellmar::test::TempDir dir_;
   int64_t data_size_ = 0;
 };
 
@@ -133,10 +134,10 @@ TEST_F(DecodeConversion, SixteenBitConversions) {
   const std::vector<GateMoments> second = {Gate(-5000, 65535, 2000, -123),
                                            Gate(2500, 10000, 0, 32767)};
   Bytes body;
-  qwriter::put_first_set_16(body, first);
-  qwriter::put_second_set_16(body, second);
+  quellmar::writer::put_first_set_16(body, first);
+  quellmar::writer::put_second_set_16(body, second);
   const Bytes record = Record(1116, false, body, 2, 64);
-  ASSERT_EQ(Open(qtest::standard_header(2, 64), record, 0), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(2, 64), record, 0), 1);
   EXPECT_EQ(pda_read_record(), 0);
 
   const MomentArrays& a = pda_moments;
@@ -176,11 +177,11 @@ TEST_F(DecodeConversion, X0xxConversions) {
   const std::vector<GateMoments> second = {Gate(-5000, 255, 20, -123),
                                            Gate(2500, 100, -128, -32768)};
   Bytes body;
-  qwriter::put_first_set_x0xx(body, first);
-  qwriter::put_second_set_x0xx(body, second);
+  quellmar::writer::put_first_set_x0xx(body, first);
+  quellmar::writer::put_second_set_x0xx(body, second);
   ASSERT_EQ(body.size(), 22u);
   const Bytes record = Record(1016, false, body, 2, 64);
-  ASSERT_EQ(Open(qtest::standard_header(2, 64), record, 0), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(2, 64), record, 0), 1);
   EXPECT_EQ(pda_read_record(), 0);
 
   const MomentArrays& a = pda_moments;
@@ -213,10 +214,10 @@ TEST_F(DecodeConversion, X0xxConversions) {
 // of the signal power.
 TEST_F(DecodeConversion, LinearNoiseComesFromTheRawCount) {
   Bytes body;
-  qwriter::put_first_set_16(body, {Gate(0, 0, 1234, -4501)});
-  ASSERT_EQ(
-      Open(qtest::standard_header(1, 64), Record(2100, false, body, 1, 64), 0),
-      1);
+  quellmar::writer::put_first_set_16(body, {Gate(0, 0, 1234, -4501)});
+  ASSERT_EQ(Open(quellmar::test::standard_header(1, 64),
+                 Record(2100, false, body, 1, 64), 0),
+            1);
   EXPECT_EQ(pda_read_record(), 0);
   ASSERT_EQ(pda_moments.gate_count, 1);
 
@@ -251,9 +252,9 @@ TEST_F(DecodeConversion, PointsTimesLinearNoiseIsRoundedToFloat) {
 
   {
     Bytes body;
-    qwriter::put_first_set_x0xx(body, {Gate(0, 0, 10, -60)});
-    qwriter::put_second_set_x0xx(body, {Gate(0, 0, 10, 0)});
-    ASSERT_EQ(Open(qtest::standard_header(1, 100),
+    quellmar::writer::put_first_set_x0xx(body, {Gate(0, 0, 10, -60)});
+    quellmar::writer::put_second_set_x0xx(body, {Gate(0, 0, 10, 0)});
+    ASSERT_EQ(Open(quellmar::test::standard_header(1, 100),
                    Record(1016, false, body, 1, 100), 0),
               1);
     EXPECT_EQ(pda_read_record(), 0);
@@ -263,9 +264,9 @@ TEST_F(DecodeConversion, PointsTimesLinearNoiseIsRoundedToFloat) {
   }
   {
     Bytes body;
-    qwriter::put_first_set_16(body, {Gate(0, 0, 1000, -4565)});
-    qwriter::put_second_set_16(body, {Gate(0, 0, 1000, 0)});
-    ASSERT_EQ(Open(qtest::standard_header(1, 100),
+    quellmar::writer::put_first_set_16(body, {Gate(0, 0, 1000, -4565)});
+    quellmar::writer::put_second_set_16(body, {Gate(0, 0, 1000, 0)});
+    ASSERT_EQ(Open(quellmar::test::standard_header(1, 100),
                    Record(1116, false, body, 1, 100), 0),
               1);
     EXPECT_EQ(pda_read_record(), 0);
@@ -294,7 +295,7 @@ class DecodeDatacode : public DecodeTest,
 // and three met instruments in the HeaderBlock (version 103).
 TEST_P(DecodeDatacode, ReadsWhatTheDatacodeSelects) {
   const DatacodeRow row = GetParam();
-  HeaderSpec header = qtest::standard_header(2, 8);
+  HeaderSpec header = quellmar::test::standard_header(2, 8);
   header.header_version = 103;
   header.met_instrument_list = {11, 12, 13};
   header.window1_start = 3;
@@ -302,22 +303,22 @@ TEST_P(DecodeDatacode, ReadsWhatTheDatacodeSelects) {
 
   Bytes body;
   if (row.wide) {
-    qwriter::put_first_set_16(
+    quellmar::writer::put_first_set_16(
         body, {Gate(5000, 65535, 1000, -4500), Gate(-5000, 0, 0, 0)});
   } else {
-    qwriter::put_first_set_x0xx(
+    quellmar::writer::put_first_set_x0xx(
         body, {Gate(5000, 255, 10, -45), Gate(-5000, 0, 0, 0)});
   }
   if (row.second) {
     const std::vector<GateMoments> second = {Gate(2500, 0, 0, -123),
                                              Gate(-2500, 0, 0, 45)};
     if (row.wide) {
-      qwriter::put_second_set_16(body, second);
+      quellmar::writer::put_second_set_16(body, second);
     } else {
-      qwriter::put_second_set_x0xx(body, second);
+      quellmar::writer::put_second_set_x0xx(body, second);
     }
   }
-  if (row.met) qwriter::put_met_values(body, {-7, 123456, 2147483647});
+  if (row.met) quellmar::writer::put_met_values(body, {-7, 123456, 2147483647});
   std::vector<std::vector<float>> spectra;
   for (int g = 0; g < 2; ++g) {
     std::vector<float> values;
@@ -326,12 +327,14 @@ TEST_P(DecodeDatacode, ReadsWhatTheDatacodeSelects) {
     for (int p = first; p <= last; ++p) values.push_back(Point(g, p));
     spectra.push_back(values);
   }
-  qwriter::put_spectra(body, spectra);
+  quellmar::writer::put_spectra(body, spectra);
 
   const Bytes record = Record(row.datacode, true, body, 2, 8);
-  ASSERT_EQ(Open(header,
-                 qtest::join({record, Follower(row.datacode, true, 2, 8)}), 1),
-            1);
+  ASSERT_EQ(
+      Open(header,
+           quellmar::test::join({record, Follower(row.datacode, true, 2, 8)}),
+           1),
+      1);
   ASSERT_EQ(pda_parameters.met_instrument_count, 3);
   for (int i = 0; i < 4; ++i) met_values[i] = 0x5A5A5A5A;
   EXPECT_EQ(pda_read_record(), 0);
@@ -406,16 +409,18 @@ TEST_F(DecodeSpectraFlag, NoSpectraWithoutTheFlag) {
     SCOPED_TRACE(datacode);
     Bytes body;
     if (datacode / 100 % 10 != 0) {
-      qwriter::put_first_set_16(body, {Gate(100, 1, 2, 3)});
-      qwriter::put_second_set_16(body, {Gate(200, 1, 2, 3)});
+      quellmar::writer::put_first_set_16(body, {Gate(100, 1, 2, 3)});
+      quellmar::writer::put_second_set_16(body, {Gate(200, 1, 2, 3)});
     } else {
-      qwriter::put_first_set_x0xx(body, {Gate(100, 1, 2, 3)});
+      quellmar::writer::put_first_set_x0xx(body, {Gate(100, 1, 2, 3)});
     }
     body.put_f32(9.5f);  // would be a spectral value with the flag set
     const Bytes record = Record(datacode, false, body, 1, 4);
-    ASSERT_EQ(Open(qtest::standard_header(1, 4),
-                   qtest::join({record, Follower(datacode, false, 1, 4)}), 0),
-              1);
+    ASSERT_EQ(
+        Open(quellmar::test::standard_header(1, 4),
+             quellmar::test::join({record, Follower(datacode, false, 1, 4)}),
+             0),
+        1);
     EXPECT_EQ(pda_read_record(), 0);
     ASSERT_EQ(pda_moments.gate_count, 1);
     EXPECT_EQ(Row(0), std::vector<float>(5, 0.0f));
@@ -435,20 +440,22 @@ class DecodeWindow : public DecodeTest {
   void Decode(int16_t datacode, int16_t w1_start, int16_t w1_points,
               int16_t w2_start, int16_t w2_points, const Bytes& spectra,
               int points = 64) {
-    HeaderSpec header = qtest::standard_header(2, points);
+    HeaderSpec header = quellmar::test::standard_header(2, points);
     header.window1_start = w1_start;
     header.window1_points = w1_points;
     header.window2_start = w2_start;
     header.window2_points = w2_points;
     Bytes body;
-    qwriter::put_first_set_x0xx(body, {Gate(1, 1, 1, 1), Gate(2, 2, 2, 2)});
+    quellmar::writer::put_first_set_x0xx(body,
+                                         {Gate(1, 1, 1, 1), Gate(2, 2, 2, 2)});
     body.append(spectra);
     body.append(padding_);
     record_ = Record(datacode, true, body, 2, points);
-    ASSERT_EQ(
-        Open(header,
-             qtest::join({record_, Follower(datacode, true, 2, points)}), 1),
-        1);
+    ASSERT_EQ(Open(header,
+                   quellmar::test::join(
+                       {record_, Follower(datacode, true, 2, points)}),
+                   1),
+              1);
     EXPECT_EQ(pda_read_record(), 0);
     ASSERT_EQ(pda_moments.gate_count, 2);
     ASSERT_EQ(pda_moments.row_length, points + 1);
@@ -553,14 +560,15 @@ TEST_F(DecodeWindow, PositionalValuesOutsideTheRowAreDropped) {
 // 0 and leaves the position where it is, so the window is read from the
 // start of the block.
 TEST_F(DecodeWindow, SkipBeforeTheStartOfTheFileLeavesThePosition) {
-  HeaderSpec header = qtest::standard_header(1, 8);
+  HeaderSpec header = quellmar::test::standard_header(1, 8);
   header.window1_start = -1000;
   header.window1_points = 4;
   Bytes body;
-  qwriter::put_first_set_x0xx(body, {Gate(1, 1, 1, 1)});
-  qwriter::put_spectra(body, FullBlocks(1, 8));
+  quellmar::writer::put_first_set_x0xx(body, {Gate(1, 1, 1, 1)});
+  quellmar::writer::put_spectra(body, FullBlocks(1, 8));
   const Bytes record = Record(2000, true, body, 1, 8);
-  ASSERT_EQ(Open(header, qtest::join({record, Follower(2000, true, 1, 8)}), 1),
+  ASSERT_EQ(Open(header,
+                 quellmar::test::join({record, Follower(2000, true, 1, 8)}), 1),
             1);
   EXPECT_EQ(pda_read_record(), 0);
   ASSERT_EQ(pda_moments.gate_count, 1);
@@ -596,15 +604,16 @@ TEST_F(DecodeWindow, SpectralValuesAreCopiedBitForBit) {
 TEST_F(DecodeCounts, GateCountZeroReadsNothing) {
   // Bytes in the body that a decode of no gates does not look at.
   Bytes body;
-  qwriter::put_first_set_16(body, {Gate(1, 2, 3, 4)});
+  quellmar::writer::put_first_set_16(body, {Gate(1, 2, 3, 4)});
   body.put_f32(1.0f);
   const Bytes record = Record(1116, true, body, 0, 64);
-  ASSERT_EQ(Open(qtest::standard_header(0, 64),
-                 qtest::join({record, Follower(1116, true, 0, 64)}), 1),
-            1);
-  qtest::start_capture();
+  ASSERT_EQ(
+      Open(quellmar::test::standard_header(0, 64),
+           quellmar::test::join({record, Follower(1116, true, 0, 64)}), 1),
+      1);
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_read_record(), 0);
-  EXPECT_EQ(qtest::stop_capture(), "");
+  EXPECT_EQ(quellmar::test::stop_capture(), "");
   const MomentArrays& a = pda_moments;
   EXPECT_EQ(a.gate_count, 0);
   for (const std::vector<float>* v :
@@ -619,21 +628,21 @@ TEST_F(DecodeCounts, GateCountZeroReadsNothing) {
 // Negative counts in a HeaderBlock count as 0.
 TEST_F(DecodeCounts, NegativeCountsCountAsZero) {
   {
-    HeaderSpec header = qtest::standard_header(4, 64);
+    HeaderSpec header = quellmar::test::standard_header(4, 64);
     header.modes[0].gate_count = -3;
     Bytes body;
-    qwriter::put_first_set_x0xx(body, {Gate(1, 2, 3, 4)});
+    quellmar::writer::put_first_set_x0xx(body, {Gate(1, 2, 3, 4)});
     ASSERT_EQ(Open(header, Record(2000, false, body, -3, 64), 0), 1);
     EXPECT_EQ(pda_read_record(), 0);
     EXPECT_EQ(pda_moments.gate_count, 0);
     EXPECT_TRUE(pda_moments.velocity.empty());
   }
   {
-    HeaderSpec header = qtest::standard_header(2, 64);
+    HeaderSpec header = quellmar::test::standard_header(2, 64);
     header.modes[0].spectral_points = -5;
     Bytes body;
-    qwriter::put_first_set_x0xx(body,
-                                {Gate(5000, 2, 10, -45), Gate(1, 2, 3, 4)});
+    quellmar::writer::put_first_set_x0xx(
+        body, {Gate(5000, 2, 10, -45), Gate(1, 2, 3, 4)});
     ASSERT_EQ(Open(header, Record(2000, false, body, 2, -5), 0), 1);
     EXPECT_EQ(pda_read_record(), 0);
     ASSERT_EQ(pda_moments.gate_count, 2);
@@ -657,22 +666,24 @@ TEST_F(DecodeCounts, MetValuesSitBetweenMomentsAndSpectra) {
        {Case{3016, 3, true}, Case{3016, 0, false}, Case{1016, 3, false}}) {
     SCOPED_TRACE(std::to_string(c.datacode) + "/" +
                  std::to_string(c.met_count));
-    HeaderSpec header = qtest::standard_header(1, 4);
+    HeaderSpec header = quellmar::test::standard_header(1, 4);
     header.header_version = 103;
     for (int i = 0; i < c.met_count; ++i) {
       header.met_instrument_list.push_back(static_cast<int16_t>(i + 1));
     }
     Bytes body;
-    qwriter::put_first_set_x0xx(body, {Gate(5000, 1, 2, 3)});
-    qwriter::put_second_set_x0xx(body, {Gate(-5000, 1, 2, -123)});
+    quellmar::writer::put_first_set_x0xx(body, {Gate(5000, 1, 2, 3)});
+    quellmar::writer::put_second_set_x0xx(body, {Gate(-5000, 1, 2, -123)});
     const size_t before_met = body.size();
-    if (c.met_in_body) qwriter::put_met_values(body, {41, -42, 43});
+    if (c.met_in_body) quellmar::writer::put_met_values(body, {41, -42, 43});
     ASSERT_EQ(body.size() - before_met, c.met_in_body ? 12u : 0u);
-    qwriter::put_spectra(body, FullBlocks(1, 4));
+    quellmar::writer::put_spectra(body, FullBlocks(1, 4));
     const Bytes record = Record(c.datacode, true, body, 1, 4);
-    ASSERT_EQ(Open(header,
-                   qtest::join({record, Follower(c.datacode, true, 1, 4)}), 1),
-              1);
+    ASSERT_EQ(
+        Open(header,
+             quellmar::test::join({record, Follower(c.datacode, true, 1, 4)}),
+             1),
+        1);
     ASSERT_EQ(pda_parameters.met_instrument_count, c.met_count);
     met_values[0] = met_values[1] = met_values[2] = 99;
     EXPECT_EQ(pda_read_record(), 0);
@@ -692,18 +703,19 @@ TEST_F(DecodeCounts, MetValuesSitBetweenMomentsAndSpectra) {
 // A met instrument count above 1024 (as a rejected HeaderBlock can leave
 // it): 1024 values are stored and the position moves past the others.
 TEST_F(DecodeCounts, MetCountAbove1024StoresTheFirst1024) {
-  HeaderSpec header = qtest::standard_header(1, 4);
+  HeaderSpec header = quellmar::test::standard_header(1, 4);
   header.header_version = 103;
   header.met_instrument_list = {1};
   std::vector<int32_t> values;
   for (int i = 0; i < 1030; ++i) values.push_back(10000 + i);
   Bytes body;
-  qwriter::put_first_set_x0xx(body, {Gate(5000, 1, 2, 3)});
-  qwriter::put_second_set_x0xx(body, {Gate(-5000, 1, 2, -123)});
-  qwriter::put_met_values(body, values);
-  qwriter::put_spectra(body, FullBlocks(1, 4));
+  quellmar::writer::put_first_set_x0xx(body, {Gate(5000, 1, 2, 3)});
+  quellmar::writer::put_second_set_x0xx(body, {Gate(-5000, 1, 2, -123)});
+  quellmar::writer::put_met_values(body, values);
+  quellmar::writer::put_spectra(body, FullBlocks(1, 4));
   const Bytes record = Record(3016, true, body, 1, 4);
-  ASSERT_EQ(Open(header, qtest::join({record, Follower(3016, true, 1, 4)}), 1),
+  ASSERT_EQ(Open(header,
+                 quellmar::test::join({record, Follower(3016, true, 1, 4)}), 1),
             1);
 
   int new_header = 0;
@@ -721,25 +733,28 @@ TEST_F(DecodeCounts, MetCountAbove1024StoresTheFirst1024) {
 
 // Every decode allocates a new set of arrays sized for its own record.
 TEST_F(DecodeCounts, EveryDecodeRenewsTheArrays) {
-  HeaderSpec second = qtest::standard_header(1, 2);
+  HeaderSpec second = quellmar::test::standard_header(1, 2);
   second.site_value_1 = 2;
-  Bytes header = qwriter::encode_header(qtest::standard_header(3, 4));
-  header.append(qwriter::encode_header(second));
+  Bytes header =
+      quellmar::writer::encode_header(quellmar::test::standard_header(3, 4));
+  header.append(quellmar::writer::encode_header(second));
   Bytes b0;
-  qwriter::put_first_set_x0xx(
+  quellmar::writer::put_first_set_x0xx(
       b0, {Gate(5000, 0, 0, 0), Gate(5000, 0, 0, 0), Gate(5000, 0, 0, 0)});
-  qwriter::put_spectra(b0, FullBlocks(3, 4));
+  quellmar::writer::put_spectra(b0, FullBlocks(3, 4));
   Bytes b1;
-  qwriter::put_first_set_x0xx(b1, {Gate(-5000, 0, 0, 0)});
-  qwriter::put_spectra(b1, {{7.0f, 8.0f}});
+  quellmar::writer::put_first_set_x0xx(b1, {Gate(-5000, 0, 0, 0)});
+  quellmar::writer::put_spectra(b1, {{7.0f, 8.0f}});
   RecordSpec r1;
   r1.datacode = 2000;
   r1.layout = Layout::S;
   r1.header_offset = 568;
   r1.body = b1;
-  const Bytes data =
-      qtest::join({Record(2000, true, b0, 3, 4), qwriter::encode_record(r1)});
-  ASSERT_EQ(qtest::write_and_open_pair(dir_.path(), kName, header, data, 1), 1);
+  const Bytes data = quellmar::test::join(
+      {Record(2000, true, b0, 3, 4), quellmar::writer::encode_record(r1)});
+  ASSERT_EQ(
+      quellmar::test::write_and_open_pair(dir_.path(), kName, header, data, 1),
+      1);
 
   EXPECT_EQ(pda_read_record(), 0);
   ASSERT_EQ(pda_moments.gate_count, 3);
@@ -769,16 +784,16 @@ TEST_F(DecodeShortRead, RecordCutInsideGate5) {
         static_cast<int16_t>(100 * g), static_cast<int16_t>(-4500 + 100 * g)));
   }
   Bytes body;
-  qwriter::put_first_set_16(body, gates);
+  quellmar::writer::put_first_set_16(body, gates);
   const Bytes whole = Record(2100, false, body, 8, 64);
   const int32_t length = static_cast<int32_t>(whole.size());
   ASSERT_EQ(length, 20 + 64 + 2);
-  const Bytes cut = qwriter::cut(whole, 20 + 5 * 8 + 3);
-  ASSERT_EQ(Open(qtest::standard_header(8, 64), cut, 0), 1);
+  const Bytes cut = quellmar::writer::cut(whole, 20 + 5 * 8 + 3);
+  ASSERT_EQ(Open(quellmar::test::standard_header(8, 64), cut, 0), 1);
 
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_read_record(), 0);
-  EXPECT_EQ(qtest::stop_capture(), "\ndisk: Read error 0\n");
+  EXPECT_EQ(quellmar::test::stop_capture(), "\ndisk: Read error 0\n");
 
   const MomentArrays& a = pda_moments;
   ASSERT_EQ(a.gate_count, 8);
@@ -818,15 +833,16 @@ TEST_F(DecodeShortRead, SecondSetAfterACutFirstSet) {
   std::vector<GateMoments> gates;
   for (int g = 0; g < 4; ++g) gates.push_back(Gate(100, 0, 0, 0));
   Bytes body;
-  qwriter::put_first_set_16(body, gates);
-  qwriter::put_second_set_16(body, gates);
+  quellmar::writer::put_first_set_16(body, gates);
+  quellmar::writer::put_second_set_16(body, gates);
   const Bytes whole = Record(1116, false, body, 4, 64);
   // Cut after gate 1 of the first set: gate 2 is not delivered at all.
-  ASSERT_EQ(
-      Open(qtest::standard_header(4, 64), qwriter::cut(whole, 20 + 16), 0), 1);
-  qtest::start_capture();
+  ASSERT_EQ(Open(quellmar::test::standard_header(4, 64),
+                 quellmar::writer::cut(whole, 20 + 16), 0),
+            1);
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_read_record(), 0);
-  EXPECT_EQ(qtest::stop_capture(), "\ndisk: Read error 0\n");
+  EXPECT_EQ(quellmar::test::stop_capture(), "\ndisk: Read error 0\n");
   const MomentArrays& a = pda_moments;
   ASSERT_EQ(a.gate_count, 4);
   const std::vector<float> power2(a.signal_power2.begin(),
@@ -845,17 +861,18 @@ TEST_F(DecodeShortRead, X0xxRecordCutInsideTheFirstSet) {
     gates.push_back(Gate(static_cast<int16_t>(5000), 255, 10, -45));
   }
   Bytes body;
-  qwriter::put_first_set_x0xx(body, gates);
-  qwriter::put_spectra(body, FullBlocks(4, 8));
+  quellmar::writer::put_first_set_x0xx(body, gates);
+  quellmar::writer::put_spectra(body, FullBlocks(4, 8));
   const Bytes whole = Record(2000, true, body, 4, 8);
   // Layout S: 18 bytes of RecordHeader; the cut falls just before gate 2's
   // noise byte.
-  ASSERT_EQ(Open(qtest::standard_header(4, 8),
-                 qwriter::cut(whole, 18 + 2 * 5 + 4), 1),
+  ASSERT_EQ(Open(quellmar::test::standard_header(4, 8),
+                 quellmar::writer::cut(whole, 18 + 2 * 5 + 4), 1),
             1);
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_read_record(), 0);
-  EXPECT_EQ(qtest::stop_capture(), "\ndisk: datacode x0xx Read error 0\n");
+  EXPECT_EQ(quellmar::test::stop_capture(),
+            "\ndisk: datacode x0xx Read error 0\n");
   const MomentArrays& a = pda_moments;
   ASSERT_EQ(a.gate_count, 4);
   EXPECT_FLOAT_EQ(a.signal_power[1], 0.020238578f / 8);  // 8 points
@@ -876,16 +893,17 @@ TEST_F(DecodeShortRead, X0xxRecordCutInsideTheFirstSet) {
 // is printed.
 TEST_F(DecodeShortRead, SpectraCutByTheEndOfTheData) {
   Bytes body;
-  qwriter::put_first_set_x0xx(body, {Gate(1, 1, 1, 1), Gate(2, 2, 2, 2)});
-  qwriter::put_spectra(body, FullBlocks(2, 4));
+  quellmar::writer::put_first_set_x0xx(body,
+                                       {Gate(1, 1, 1, 1), Gate(2, 2, 2, 2)});
+  quellmar::writer::put_spectra(body, FullBlocks(2, 4));
   const Bytes whole = Record(2000, true, body, 2, 4);
   // RecordHeader 18, moments 10, gate 0's block 16, then 6 bytes of gate 1.
-  ASSERT_EQ(
-      Open(qtest::standard_header(2, 4), qwriter::cut(whole, 18 + 10 + 22), 1),
-      1);
-  qtest::start_capture();
+  ASSERT_EQ(Open(quellmar::test::standard_header(2, 4),
+                 quellmar::writer::cut(whole, 18 + 10 + 22), 1),
+            1);
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_read_record(), 0);
-  EXPECT_EQ(qtest::stop_capture(), "");
+  EXPECT_EQ(quellmar::test::stop_capture(), "");
   EXPECT_EQ(Row(0), (std::vector<float>{Point(0, 1), Point(0, 2), Point(0, 3),
                                         Point(0, 4), 0.0f}));
   EXPECT_EQ(Row(1), (std::vector<float>{Point(1, 1), 0.0f, 0.0f, 0.0f, 0.0f}));
@@ -930,7 +948,7 @@ TEST_F(DecodeDeathTest, SpectraRowsThatCannotBeAllocatedEndTheProcess) {
   GTEST_SKIP() << "address space limits do not work under a sanitizer";
 #else
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  HeaderSpec header = qtest::standard_header(4, 64);
+  HeaderSpec header = quellmar::test::standard_header(4, 64);
   header.modes[0].gate_count = 32767;
   header.modes[0].spectral_points = 32767;
   ASSERT_EQ(Open(header, Record(2000, false, Bytes(), 32767, 32767), 0), 1);
@@ -954,7 +972,7 @@ TEST_F(DecodeDeathTest, MomentArraysThatCannotBeAllocatedEndTheProcess) {
   GTEST_SKIP() << "address space limits do not work under a sanitizer";
 #else
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  HeaderSpec header = qtest::standard_header(4, 0);
+  HeaderSpec header = quellmar::test::standard_header(4, 0);
   header.modes[0].gate_count = 32767;
   ASSERT_EQ(Open(header, Record(2000, false, Bytes(), 32767, 0), 0), 1);
   int new_header = 0;

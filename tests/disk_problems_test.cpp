@@ -13,8 +13,8 @@
 
 namespace {
 
-using qtest::TempDir;
-using qwriter::Bytes;
+using quellmar::test::TempDir;
+using quellmar::writer::Bytes;
 
 constexpr int32_t kT0 = 1020384000 + 3600;  // 2002-05-03 01:00:00 UTC
 const std::string kName = "d02123a.mom";
@@ -32,7 +32,10 @@ Problem problem() {
   return p;
 }
 
-Bytes header() { return qwriter::encode_header(qtest::standard_header(4, 64)); }
+Bytes header() {
+  return quellmar::writer::encode_header(
+      quellmar::test::standard_header(4, 64));
+}
 
 // Walks the records of the open pair, reading RecordHeaders only; the
 // status of the read that ended the walk.
@@ -46,27 +49,30 @@ int walk() {
 }
 
 TEST(DiskProblems, EachDamageGivesItsCodeOffsetAndValue) {
-  const Bytes one = qtest::moments_record(kT0, 0, 4);
+  const Bytes one = quellmar::test::moments_record(kT0, 0, 4);
   const int64_t second = static_cast<int64_t>(one.size());
   TempDir dir;
 
   // A whole file: no problem, and the walk ends cleanly.
-  qtest::write_pair(dir.path(), kName, header(), qtest::join({one, one}));
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
+  quellmar::test::write_pair(dir.path(), kName, header(),
+                             quellmar::test::join({one, one}));
+  ASSERT_EQ(quellmar::test::open_pair(dir.path(), kName, 0), 1);
   EXPECT_EQ(walk(), 1);
   EXPECT_EQ(problem().found, 0);
 
   // A second record whose length is below the smallest record.
-  qwriter::RecordSpec bad;
+  quellmar::writer::RecordSpec bad;
   bad.datacode = 2000;
   bad.record_length = 5;
-  qtest::write_pair(dir.path(), kName, header(),
-                    qtest::join({one, qwriter::encode_record(bad)}));
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
-  qtest::start_capture();
+  quellmar::test::write_pair(
+      dir.path(), kName, header(),
+      quellmar::test::join({one, quellmar::writer::encode_record(bad)}));
+  ASSERT_EQ(quellmar::test::open_pair(dir.path(), kName, 0), 1);
+  quellmar::test::start_capture();
   EXPECT_LT(walk(), 0);
-  EXPECT_EQ(qtest::stop_capture(), "disk: bad record length 5 at offset " +
-                                       std::to_string(second) + "\n");
+  EXPECT_EQ(
+      quellmar::test::stop_capture(),
+      "disk: bad record length 5 at offset " + std::to_string(second) + "\n");
   Problem p = problem();
   EXPECT_EQ(p.found, 1);
   EXPECT_EQ(p.code, DiskProblem::kBadRecordLength);
@@ -74,25 +80,28 @@ TEST(DiskProblems, EachDamageGivesItsCodeOffsetAndValue) {
   EXPECT_EQ(p.value, 5);
 
   // A file that ends six bytes into the second RecordHeader.
-  qtest::write_pair(dir.path(), kName, header(),
-                    qtest::join({one, qwriter::cut(one, 6)}));
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
+  quellmar::test::write_pair(
+      dir.path(), kName, header(),
+      quellmar::test::join({one, quellmar::writer::cut(one, 6)}));
+  ASSERT_EQ(quellmar::test::open_pair(dir.path(), kName, 0), 1);
   EXPECT_LT(walk(), 0);
   p = problem();
   EXPECT_EQ(p.code, DiskProblem::kCutRecordHeader);
   EXPECT_EQ(p.offset, second);
 
   // A second record naming a HeaderBlock past the end of the header file.
-  qwriter::RecordSpec far;
+  quellmar::writer::RecordSpec far;
   far.datacode = 2000;
   far.record_time = kT0 + 60;
   far.header_offset = 4000;
-  qtest::write_pair(dir.path(), kName, header(),
-                    qtest::join({one, qwriter::encode_record(far)}));
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
-  qtest::start_capture();
+  quellmar::test::write_pair(
+      dir.path(), kName, header(),
+      quellmar::test::join({one, quellmar::writer::encode_record(far)}));
+  ASSERT_EQ(quellmar::test::open_pair(dir.path(), kName, 0), 1);
+  quellmar::test::start_capture();
   EXPECT_EQ(walk(), 1);
-  EXPECT_NE(qtest::stop_capture().find("Header Read Error"), std::string::npos);
+  EXPECT_NE(quellmar::test::stop_capture().find("Header Read Error"),
+            std::string::npos);
   p = problem();
   EXPECT_EQ(p.code, DiskProblem::kHeaderReadError);
   EXPECT_EQ(p.offset, second);
@@ -102,36 +111,39 @@ TEST(DiskProblems, EachDamageGivesItsCodeOffsetAndValue) {
 }
 
 TEST(DiskProblems, FirstMomentSetCutIsKeptWithItsRecord) {
-  const Bytes one = qtest::moments_record(kT0, 0, 4);
+  const Bytes one = quellmar::test::moments_record(kT0, 0, 4);
   TempDir dir;
   // The second record ends 20 bytes in, inside its first moment set.
-  qtest::write_pair(dir.path(), kName, header(),
-                    qtest::join({one, qwriter::cut(one, 20)}));
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
+  quellmar::test::write_pair(
+      dir.path(), kName, header(),
+      quellmar::test::join({one, quellmar::writer::cut(one, 20)}));
+  ASSERT_EQ(quellmar::test::open_pair(dir.path(), kName, 0), 1);
   int new_header = 0;
-  qtest::start_capture();
+  quellmar::test::start_capture();
   ASSERT_EQ(pda_first_record(&new_header), 1);
   EXPECT_EQ(problem().found, 0);
   pda_release_moments();
   ASSERT_EQ(pda_next_record(&new_header), 1);
   pda_release_moments();
-  EXPECT_EQ(qtest::stop_capture(), "\ndisk: datacode x0xx Read error 0\n");
+  EXPECT_EQ(quellmar::test::stop_capture(),
+            "\ndisk: datacode x0xx Read error 0\n");
   const Problem p = problem();
   EXPECT_EQ(p.code, DiskProblem::kMomentsCut);
   EXPECT_EQ(p.offset, static_cast<int64_t>(one.size()));
 }
 
 TEST(DiskProblems, TrailerIsReadWithoutMovingTheCurrentRecord) {
-  const Bytes one = qtest::moments_record(kT0, 0, 4);
+  const Bytes one = quellmar::test::moments_record(kT0, 0, 4);
   const int32_t length = static_cast<int32_t>(one.size());
-  qwriter::RecordSpec odd;
+  quellmar::writer::RecordSpec odd;
   odd.datacode = 2000;
   odd.record_time = kT0 + 60;
   odd.trailer = 77;
-  const Bytes second = qwriter::encode_record(odd);
+  const Bytes second = quellmar::writer::encode_record(odd);
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header(), qtest::join({one, second}));
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
+  quellmar::test::write_pair(dir.path(), kName, header(),
+                             quellmar::test::join({one, second}));
+  ASSERT_EQ(quellmar::test::open_pair(dir.path(), kName, 0), 1);
   int new_header = 0;
   ASSERT_EQ(pda_read_record_header(&new_header), 0);
   const int64_t before = pda_current_offset();

@@ -32,15 +32,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using qtest::join;
-using qtest::RunResult;
-using qtest::TempDir;
-using qwriter::BodySpec;
-using qwriter::Bytes;
-using qwriter::GateMoments;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
-using qwriter::RecordSpec;
+using quellmar::test::join;
+using quellmar::test::RunResult;
+using quellmar::test::TempDir;
+using quellmar::writer::BodySpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::GateMoments;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
+using quellmar::writer::RecordSpec;
 
 constexpr std::int32_t kHeaderBlockSize = 568;  // version 102
 
@@ -62,14 +62,16 @@ std::int32_t at(int year, int day, int hour, int minute, int second) {
 // then north, east, south, west at 75 degrees) in mode 0; mode 0 has a
 // Nyquist velocity of exactly 10 m/s. Window 1 covers the whole spectrum.
 HeaderSpec test_header(int gates, int points) {
-  HeaderSpec h = qtest::standard_header(gates, points);
+  HeaderSpec h = quellmar::test::standard_header(gates, points);
   h.tx_frequency = 14990;
   h.modes[0].ipp_ns = 50000;
   h.modes[0].coherent_integrations = 1000;
   return h;
 }
 
-Bytes header_bytes(const HeaderSpec& h) { return qwriter::encode_header(h); }
+Bytes header_bytes(const HeaderSpec& h) {
+  return quellmar::writer::encode_header(h);
+}
 
 GateMoments gate(std::int16_t velocity, std::uint16_t width, std::int16_t snr,
                  std::int16_t noise_or_aux) {
@@ -98,11 +100,11 @@ Bytes mom(std::int32_t time, std::int16_t beam, std::int16_t datacode,
   r.record_time = time;
   r.radar_index = radar;
   r.beam_index = beam;
-  r.body = qwriter::encode_body(body);
+  r.body = quellmar::writer::encode_body(body);
   r.has_overrides = r.body.size() > 5 * first.size();
   r.coherent_integrations = 1000;
   r.spectral_averages = 30;
-  return qwriter::encode_record(r);
+  return quellmar::writer::encode_record(r);
 }
 
 // A spectra-file record that carries its own spectra flag (datacode 3000 or
@@ -126,8 +128,8 @@ Bytes spc(std::int32_t time, std::int16_t beam, std::int16_t datacode,
   r.beam_index = beam;
   r.coherent_integrations = 1000;
   r.spectral_averages = 30;
-  r.body = qwriter::encode_body(body);
-  return qwriter::encode_record(r);
+  r.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(r);
 }
 
 // Names of the files in dir, sorted, without the input pair.
@@ -193,7 +195,7 @@ std::string spectrum_line(int g, const std::vector<float>& v) {
 }
 
 std::string read(const TempDir& dir, const std::string& name) {
-  return qtest::read_text(dir.file(name));
+  return quellmar::test::read_text(dir.file(name));
 }
 
 // ---------------------------------------------------------------------------
@@ -203,7 +205,7 @@ std::string read(const TempDir& dir, const std::string& name) {
 TEST(EndToEndFiles, NewFileGetsItsHeaderLineOnceAndASecondRunAppends) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), name, header_bytes(test_header(2, 100)),
       join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA, kGateB}),
             mom(at(2002, 124, 10, 5, 0), 1, 2000, {kGateB, kGateA})}));
@@ -216,14 +218,14 @@ TEST(EndToEndFiles, NewFileGetsItsHeaderLineOnceAndASecondRunAppends) {
                              "1 75   0 102 124 10  5  0\n" +
                              oblique_beam(2, 100) + kGateBLine + kGateALine;
 
-  RunResult r = qtest::run_tool(dir.path(), {name});
+  RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, summaries);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(outputs(dir, name), names({"abc102124.rew"}));
   EXPECT_EQ(read(dir, "abc102124.rew"), kHeaderLine + blocks);
 
-  r = qtest::run_tool(dir.path(), {name});
+  r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, summaries);
   EXPECT_EQ(r.err, "");
@@ -233,13 +235,14 @@ TEST(EndToEndFiles, NewFileGetsItsHeaderLineOnceAndASecondRunAppends) {
 TEST(EndToEndFiles, ExistingFileGetsNoHeaderLine) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}));
-  qwriter::Bytes earlier;
+  quellmar::test::write_pair(dir.path(), name,
+                             header_bytes(test_header(1, 100)),
+                             mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}));
+  quellmar::writer::Bytes earlier;
   earlier.put_chars("earlier text\n", 13);
-  qwriter::write_file(dir.file("abc102124.rew"), earlier);
+  quellmar::writer::write_file(dir.file("abc102124.rew"), earlier);
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read(dir, "abc102124.rew"),
             "earlier text\n0 90   0 102 124 10  0  0\n" +
@@ -252,12 +255,12 @@ TEST(EndToEndFiles, RecordDateNamesTheFiles) {
   TempDir dir;
   const std::string name = "d02123a.spc";
   const std::vector<float> row = {1.5f, 2.25f, 3.0f, 4.75f};
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), name, header_bytes(test_header(1, 4)),
       join({spc(at(1999, 300, 12, 0, 0), 0, 3000, {kGateA}, {row}),
             spc(at(2002, 7, 8, 9, 10), 2, 3000, {kGateA}, {row})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -290,10 +293,10 @@ TEST(EndToEndFiles, SlashInTheSiteLabelBecomesAnUnderscoreInTheName) {
   const std::string name = "d02123a.mom";
   HeaderSpec h = test_header(1, 100);
   h.site_name = "A/B Site";
-  qtest::write_pair(dir.path(), name, header_bytes(h),
-                    mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}));
+  quellmar::test::write_pair(dir.path(), name, header_bytes(h),
+                             mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(outputs(dir, name), names({"a_b102124.rew"}));
@@ -306,12 +309,13 @@ TEST(EndToEndFiles, SlashInTheSiteLabelBecomesAnUnderscoreInTheName) {
 TEST(EndToEndFiles, WindFileThatCannotBeOpenedEndsTheRun) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
-                          mom(at(2002, 124, 10, 5, 0), 1, 2000, {kGateA})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(test_header(1, 100)),
+      join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
+            mom(at(2002, 124, 10, 5, 0), 1, 2000, {kGateA})}));
   fs::create_directory(dir.file("abc102124.rew"));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Cannot open file abc102124.rew\n");
@@ -326,13 +330,14 @@ TEST(EndToEndFiles, FailedWriteEndsTheRunWithStatusOne) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
-                          mom(at(2002, 124, 10, 5, 0), 1, 2000, {kGateA}),
-                          mom(at(2002, 124, 10, 10, 0), 2, 2000, {kGateA})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(test_header(1, 100)),
+      join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
+            mom(at(2002, 124, 10, 5, 0), 1, 2000, {kGateA}),
+            mom(at(2002, 124, 10, 10, 0), 2, 2000, {kGateA})}));
   fs::create_symlink("/dev/full", dir.file("abc102124.rew"));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "Cannot write file abc102124.rew: No space left on device\n");
@@ -348,14 +353,14 @@ TEST(EndToEndFiles, SpectraFileThatCannotBeOpenedKeepsTheWindBlock) {
   TempDir dir;
   const std::string name = "d02123a.spc";
   const std::vector<float> row = {1.5f, 2.25f, 3.0f, 4.75f};
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), name, header_bytes(test_header(1, 4)),
       join({spc(at(2002, 123, 10, 0, 0), 0, 3000, {kGateA}, {row}),
             spc(at(2002, 124, 10, 0, 0), 0, 3000, {kGateA}, {row}),
             spc(at(2002, 124, 10, 5, 0), 0, 3000, {kGateA}, {row})}));
   fs::create_directory(dir.file("abc102124.ras"));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
             "WIND: 0 90   0 102 123 10  0  0\n"
@@ -387,13 +392,13 @@ TEST(EndToEndBlocks, Points2047AreWindAnd2048AreRassWithTwoBlocks) {
   h.modes[1].spectral_points = 2048;
   h.beams[1].direction_index = 0;
   h.beams[1].mode_index = 1;
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), name, header_bytes(h),
       join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
             mom(at(2002, 124, 10, 5, 0), 1, 1016, {gate(3456, 12, 2, -30)},
                 {gate(-123, 5, -1, 157)})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -427,11 +432,12 @@ TEST(EndToEndBlocks, InterPulsePeriodIsPrintedInWholeMicroseconds) {
   h.modes[1].ipp_ns = 999;
   h.beams[1].mode_index = 1;
   const GateMoments zero = gate(0, 0, 0, 0);
-  qtest::write_pair(dir.path(), name, header_bytes(h),
-                    join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {zero}),
-                          mom(at(2002, 124, 10, 5, 0), 1, 2000, {zero})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(h),
+      join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {zero}),
+            mom(at(2002, 124, 10, 5, 0), 1, 2000, {zero})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   // 0 dB + 0 dB + 20 dB.
   const std::string zero_line = "   0.000   0.000  20.000   0.000   0.000 0\n";
@@ -448,17 +454,18 @@ TEST(EndToEndBlocks, InterPulsePeriodIsPrintedInWholeMicroseconds) {
 TEST(EndToEndBlocks, SignalPowerIsPrintedInDecibels) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(4, 100)),
-                    mom(at(2002, 124, 10, 0, 0), 0, 2100,
-                        {
-                            gate(0, 0, 0, 0),           // power 100
-                            gate(0, 0, 0, -2000),       // power 1
-                            gate(0, 0, -2000, -2000),   // power 0.01
-                            gate(0, 0, -32768, -32768)  // power below
-                                                        // the float range
-                        }));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(test_header(4, 100)),
+      mom(at(2002, 124, 10, 0, 0), 0, 2100,
+          {
+              gate(0, 0, 0, 0),           // power 100
+              gate(0, 0, 0, -2000),       // power 1
+              gate(0, 0, -2000, -2000),   // power 0.01
+              gate(0, 0, -32768, -32768)  // power below
+                                          // the float range
+          }));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(read(dir, "abc102124.rew"),
@@ -480,11 +487,12 @@ TEST(EndToEndBlocks, NoGatesLeavesOnlyRecordAndBeamLines) {
   h.modes[1].spectral_points = 2048;
   h.beams[1].direction_index = 0;
   h.beams[1].mode_index = 1;
-  qtest::write_pair(dir.path(), name, header_bytes(h),
-                    join({spc(at(2002, 124, 10, 0, 0), 0, 3016, {}, {}),
-                          spc(at(2002, 124, 10, 5, 0), 1, 3016, {}, {})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(h),
+      join({spc(at(2002, 124, 10, 0, 0), 0, 3016, {}, {}),
+            spc(at(2002, 124, 10, 5, 0), 1, 3016, {}, {})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -536,9 +544,9 @@ TEST(EndToEndSpectra, TwoWindowsPlaceWindow2OnlyWithFlag1) {
     records.push_back(spc(at(2002, 124, 10, 5 * i, 0), 0, 3000, {kGateA},
                           {ramp(2048)}, i * kHeaderBlockSize));
   }
-  qtest::write_pair(dir.path(), name, header, join(records));
+  quellmar::test::write_pair(dir.path(), name, header, join(records));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -577,7 +585,7 @@ TEST(EndToEndSpectra, OneWindowLineHoldsWindow1Only) {
   HeaderSpec longer = test_header(2, 4);  // points 1 to 10 of 4
   longer.window1_start = 1;
   longer.window1_points = 10;
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), name, join({header_bytes(inner), header_bytes(longer)}),
       join({spc(at(2002, 124, 10, 0, 0), 0, 3000, {kGateA, kGateA},
                 {ramp(8), ramp(8, 100.0f)}),
@@ -587,7 +595,7 @@ TEST(EndToEndSpectra, OneWindowLineHoldsWindow1Only) {
             spc(at(2002, 124, 10, 6, 0), 0, 3000, {kGateA, kGateA},
                 {ramp(4), ramp(4)}, kHeaderBlockSize, 1)}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   // The longer window reads on past the gate's 4 points: gate 0 keeps gate
@@ -628,7 +636,7 @@ TEST(EndToEndSpectra, PositionalRecordsLineUpByPointNumber) {
   // Stored per gate: window 1's points, then window 2's.
   const std::vector<float> two_windows = {5.25f, 6.25f, 7.25f, 2.25f, 3.25f};
   const std::vector<float> one_window = {6.25f, 7.25f, 8.25f, 9.25f};
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), name, header,
       join({spc(at(2002, 124, 10, 0, 0), 0, 3017, {kGateA}, {two_windows}, 0),
             spc(at(2002, 124, 10, 5, 0), 0, 3017, {kGateA}, {two_windows},
@@ -636,7 +644,7 @@ TEST(EndToEndSpectra, PositionalRecordsLineUpByPointNumber) {
             spc(at(2002, 124, 10, 10, 0), 0, 3017, {kGateA}, {one_window},
                 2 * kHeaderBlockSize)}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(read(dir, "abc102124.ras"),
@@ -657,12 +665,13 @@ TEST(EndToEndSpectra, PositionalRecordsLineUpByPointNumber) {
 TEST(EndToEndLoop, RecordAtTheStopTimeIsTheLastWritten) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    join({mom(at(2002, 124, 23, 59, 59), 0, 2000, {kGateA}),
-                          mom(at(2002, 125, 0, 0, 0), 1, 2000, {kGateB}),
-                          mom(at(2002, 125, 0, 3, 0), 2, 2000, {kGateA})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(test_header(1, 100)),
+      join({mom(at(2002, 124, 23, 59, 59), 0, 2000, {kGateA}),
+            mom(at(2002, 125, 0, 0, 0), 1, 2000, {kGateB}),
+            mom(at(2002, 125, 0, 3, 0), 2, 2000, {kGateA})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -680,11 +689,12 @@ TEST(EndToEndLoop, RecordAtTheStopTimeIsTheLastWritten) {
 TEST(EndToEndLoop, FirstRecordAfterTheStopTimeIsTheOnlyOneWritten) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    join({mom(at(2002, 126, 8, 0, 0), 3, 2000, {kGateA}),
-                          mom(at(2002, 126, 8, 3, 0), 4, 2000, {kGateB})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(test_header(1, 100)),
+      join({mom(at(2002, 126, 8, 0, 0), 3, 2000, {kGateA}),
+            mom(at(2002, 126, 8, 3, 0), 4, 2000, {kGateB})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "WIND: 3 75 180 102 126  8  0  0\n");
@@ -699,12 +709,13 @@ TEST(EndToEndLoop, FirstRecordAfterTheStopTimeIsTheOnlyOneWritten) {
 TEST(EndToEndLoop, FileEndingBeforeTheStopTimeIsWrittenWhole) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    join({mom(at(2002, 122, 23, 0, 0), 4, 2000, {kGateA}),
-                          mom(at(2002, 123, 12, 0, 0), 0, 2000, {kGateB}),
-                          mom(at(2002, 124, 18, 30, 5), 2, 2000, {kGateA})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(test_header(1, 100)),
+      join({mom(at(2002, 122, 23, 0, 0), 4, 2000, {kGateA}),
+            mom(at(2002, 123, 12, 0, 0), 0, 2000, {kGateB}),
+            mom(at(2002, 124, 18, 30, 5), 2, 2000, {kGateA})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -729,14 +740,14 @@ TEST(EndToEndLoop, FileEndingBeforeTheStopTimeIsWrittenWhole) {
 TEST(EndToEndLoop, FirstRecordOfRadar1IsWrittenAndLaterOnesSkipped) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(
+  quellmar::test::write_pair(
       dir.path(), name, header_bytes(test_header(1, 100)),
       join({mom(at(2002, 124, 10, 0, 0), 2, 2000, {kGateA}, {}, 1),
             mom(at(2002, 124, 10, 3, 0), 0, 2000, {kGateB}),
             mom(at(2002, 124, 10, 6, 0), 1, 2000, {kGateA}, {}, 1),
             mom(at(2002, 124, 10, 9, 0), 3, 2000, {kGateB})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -756,13 +767,14 @@ TEST(EndToEndLoop, FirstRecordOfRadar1IsWrittenAndLaterOnesSkipped) {
 TEST(EndToEndLoop, BeamBeyondTheBeamCountEndsTheRunKeepingEarlierBlocks) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
-                          mom(at(2002, 124, 10, 3, 0), 4, 2000, {kGateB}),
-                          mom(at(2002, 124, 10, 6, 0), 5, 2000, {kGateA}),
-                          mom(at(2002, 124, 10, 9, 0), 1, 2000, {kGateB})}));
+  quellmar::test::write_pair(
+      dir.path(), name, header_bytes(test_header(1, 100)),
+      join({mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}),
+            mom(at(2002, 124, 10, 3, 0), 4, 2000, {kGateB}),
+            mom(at(2002, 124, 10, 6, 0), 5, 2000, {kGateA}),
+            mom(at(2002, 124, 10, 9, 0), 1, 2000, {kGateB})}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
             "WIND: 0 90   0 102 124 10  0  0\n"
@@ -782,10 +794,10 @@ TEST(EndToEndLoop, BeamBeyondTheBeamCountEndsTheRunKeepingEarlierBlocks) {
 TEST(EndToEndOpen, EmptyDataFileIsReportedWithItsTrueReason) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    Bytes());
+  quellmar::test::write_pair(dir.path(), name,
+                             header_bytes(test_header(1, 100)), Bytes());
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
@@ -798,10 +810,11 @@ TEST(EndToEndOpen, DataFileCutInsideItsFirstRecordHeader) {
   TempDir dir;
   const std::string name = "d02123a.mom";
   const Bytes record = mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA});
-  qtest::write_pair(dir.path(), name, header_bytes(test_header(1, 100)),
-                    qwriter::cut(record, 10));
+  quellmar::test::write_pair(dir.path(), name,
+                             header_bytes(test_header(1, 100)),
+                             quellmar::writer::cut(record, 10));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
@@ -812,10 +825,10 @@ TEST(EndToEndOpen, DataFileCutInsideItsFirstRecordHeader) {
 TEST(EndToEndOpen, MissingHeaderFileIsReportedWithTheSystemError) {
   TempDir dir;
   const std::string name = "d02123a.mom";
-  qwriter::write_file(dir.file(name),
-                      mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}));
+  quellmar::writer::write_file(dir.file(name),
+                               mom(at(2002, 124, 10, 0, 0), 0, 2000, {kGateA}));
 
-  const RunResult r = qtest::run_tool(dir.path(), {name});
+  const RunResult r = quellmar::test::run_tool(dir.path(), {name});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
@@ -863,7 +876,8 @@ bool starts_with(const std::string& text, const std::string& prefix) {
 // each.
 TEST(EndToEndSample, SpectraSampleWritesAllThreeKinds) {
   TempDir dir;
-  const RunResult r = qtest::run_tool(dir.path(), {sample("d02123a.spc")});
+  const RunResult r =
+      quellmar::test::run_tool(dir.path(), {sample("d02123a.spc")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   const std::vector<std::string> out = lines(r.out);
@@ -915,7 +929,8 @@ TEST(EndToEndSample, SpectraSampleWritesAllThreeKinds) {
 // 00:00:00 of day 125; no spectra file.
 TEST(EndToEndSample, MomentsSampleWritesWindAndRass) {
   TempDir dir;
-  const RunResult r = qtest::run_tool(dir.path(), {sample("d02123a.mom")});
+  const RunResult r =
+      quellmar::test::run_tool(dir.path(), {sample("d02123a.mom")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   const std::vector<std::string> out = lines(r.out);
@@ -941,8 +956,8 @@ TEST(EndToEndSample, GeneratorWritesTheCommittedSample) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   for (const char* file :
        {"d02123a.mom", "h02123a.mom", "d02123a.spc", "h02123a.spc"}) {
-    EXPECT_TRUE(qtest::read_text(dir.file(file)) ==
-                qtest::read_text(sample(file)))
+    EXPECT_TRUE(quellmar::test::read_text(dir.file(file)) ==
+                quellmar::test::read_text(sample(file)))
         << file << " differs from sample/" << file;
   }
 }

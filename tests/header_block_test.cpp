@@ -20,8 +20,8 @@
 
 namespace {
 
-using qwriter::Bytes;
-using qwriter::HeaderSpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::HeaderSpec;
 
 constexpr int32_t kRecordTime = 1009843200;  // 2002-01-01 00:00:00 UTC
 
@@ -37,14 +37,14 @@ class HeaderBlockTest : public ::testing::Test {
     // A fresh pair of files each time: rewriting files in place costs far
     // more than creating new ones on some file systems.
     const std::string name = "d" + std::to_string(++pairs_) + ".mom";
-    ASSERT_EQ(
-        qtest::write_and_open_pair(
-            dir_.path(), name, header,
-            qtest::moments_record(kRecordTime, beam, 0, radar, header_offset)),
-        1);
+    ASSERT_EQ(quellmar::test::write_and_open_pair(
+                  dir_.path(), name, header,
+                  quellmar::test::moments_record(kRecordTime, beam, 0, radar,
+                                                 header_offset)),
+              1);
   }
 
-  qtest::TempDir dir_;
+  quellmar::test::TempDir dir_;
   int pairs_ = 0;
 };
 
@@ -69,16 +69,16 @@ struct Read {
 };
 
 Read ReadAt(int32_t offset) {
-  qtest::start_capture();
+  quellmar::test::start_capture();
   const int result = pda_read_header_block_at(offset);
-  return {result, qtest::stop_capture()};
+  return {result, quellmar::test::stop_capture()};
 }
 
 // Reads the block that starts where the previous read stopped.
 Read ReadNext() {
-  qtest::start_capture();
+  quellmar::test::start_capture();
   const int result = pda_read_header_block();
-  return {result, qtest::stop_capture()};
+  return {result, quellmar::test::stop_capture()};
 }
 
 std::string SiteName() {
@@ -118,7 +118,7 @@ HeaderSpec DistinctSpec(int16_t version, int salt) {
   for (int16_t& v : h.kept_88) v = i16();
   h.beam_count = i16();
   h.kept_96 = i16();
-  for (qwriter::ModeSpec& m : h.modes) {
+  for (quellmar::writer::ModeSpec& m : h.modes) {
     m.ipp_ns = i32();
     m.pulse_width = i32();
     m.first_gate_delay_ns = i32();
@@ -132,14 +132,14 @@ HeaderSpec DistinctSpec(int16_t version, int salt) {
     m.kept_28 = i16();
     m.mode_extra = i16();
   }
-  for (qwriter::BeamSpec& b : h.beams) {
+  for (quellmar::writer::BeamSpec& b : h.beams) {
     b.direction_index = i16();
     b.mode_index = i16();
     b.third_word = i16();
   }
   for (int32_t& v : h.kept_286) v = i32();
   int d = 0;
-  for (qwriter::DirectionSpec& dir : h.directions) {
+  for (quellmar::writer::DirectionSpec& dir : h.directions) {
     dir.name = "DIR" + std::to_string(salt) + "_" + std::to_string(d++);
     dir.azimuth = i16();
     dir.elevation = i16();
@@ -192,7 +192,7 @@ void ExpectBlockHolds(const HeaderSpec& h, bool check_version = true) {
   for (int i = 0; i < kModeCount; ++i) {
     SCOPED_TRACE("mode " + std::to_string(i));
     const ModeEntry& m = r.modes[i];
-    const qwriter::ModeSpec& e = h.modes[i];
+    const quellmar::writer::ModeSpec& e = h.modes[i];
     EXPECT_EQ(m.ipp_ns, e.ipp_ns);
     EXPECT_EQ(m.pulse_width, e.pulse_width);
     EXPECT_EQ(m.first_gate_delay_ns, e.first_gate_delay_ns);
@@ -257,13 +257,13 @@ TEST_F(HeaderBlockLayout, EveryFieldIsReadFromItsPlaceInBothPreambles) {
     SCOPED_TRACE("version " + std::to_string(version));
     const HeaderSpec base = DistinctSpec(102, 1);
     const HeaderSpec block = DistinctSpec(version, 2);
-    Bytes header = qwriter::encode_header(base);
+    Bytes header = quellmar::writer::encode_header(base);
     // Three filler bytes put the block at an odd offset.
     header.put_u8(0xA5);
     header.put_u8(0x5A);
     header.put_u8(0xA5);
     const int32_t offset = static_cast<int32_t>(header.size());
-    header.append(qwriter::encode_header(block));
+    header.append(quellmar::writer::encode_header(block));
     OpenPair(header);
     ExpectBlockHolds(base);
 
@@ -276,10 +276,10 @@ TEST_F(HeaderBlockLayout, EveryFieldIsReadFromItsPlaceInBothPreambles) {
 TEST_F(HeaderBlockLayout, RecordLoadsTheBlockAtTheOffsetItNames) {
   const HeaderSpec first = DistinctSpec(102, 1);
   const HeaderSpec named = DistinctSpec(103, 3);
-  Bytes header = qwriter::encode_header(first);
+  Bytes header = quellmar::writer::encode_header(first);
   for (int i = 0; i < 432; ++i) header.put_u8(0xEE);  // filler up to 1000
   ASSERT_EQ(header.size(), 1000u);
-  header.append(qwriter::encode_header(named));
+  header.append(quellmar::writer::encode_header(named));
   OpenPair(header, 1000);
   EXPECT_EQ(pda_get_loaded_header_offset(), 1000);
   EXPECT_EQ(pda_get_record_header_offset(), 1000);
@@ -312,7 +312,7 @@ TEST_F(HeaderBlockExtent, ConsecutiveBlocksReadOneAfterAnother) {
   std::vector<int32_t> offsets;
   for (const HeaderSpec& h : chain) {
     offsets.push_back(static_cast<int32_t>(header.size()));
-    header.append(qwriter::encode_header(h));
+    header.append(quellmar::writer::encode_header(h));
   }
   // The offsets follow the documented sizes.
   EXPECT_EQ(offsets, (std::vector<int32_t>{0, 568, 568 + 588, 568 + 588 + 580,
@@ -336,31 +336,32 @@ TEST_F(HeaderBlockExtent, ClosingFieldIsTheLastByteOfAnOldBlock) {
   const HeaderSpec base = DistinctSpec(102, 1);
   for (int16_t version : {100, 102}) {
     SCOPED_TRACE("version " + std::to_string(version));
-    const Bytes first = qwriter::encode_header(base);
-    const Bytes block = qwriter::encode_header(DistinctSpec(version, 2));
+    const Bytes first = quellmar::writer::encode_header(base);
+    const Bytes block =
+        quellmar::writer::encode_header(DistinctSpec(version, 2));
     ASSERT_EQ(block.size(), 568u);
-    OpenPair(qtest::join({first, block}));
+    OpenPair(quellmar::test::join({first, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(pda_parameters.met_instrument_count, 0);
 
-    const Bytes cut_block = qwriter::cut(block, 567);
-    OpenPair(qtest::join({first, cut_block}));
+    const Bytes cut_block = quellmar::writer::cut(block, 567);
+    OpenPair(quellmar::test::join({first, cut_block}));
     EXPECT_EQ(pda_read_header_block_at(568), -4);
   }
 }
 
 TEST_F(HeaderBlockExtent, NewBlockEndsAfterItsMetInstrumentList) {
-  const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
+  const Bytes base = quellmar::writer::encode_header(DistinctSpec(102, 1));
 
   HeaderSpec none = DistinctSpec(103, 2);
   none.met_instrument_list.clear();
-  const Bytes none_block = qwriter::encode_header(none);
+  const Bytes none_block = quellmar::writer::encode_header(none);
   ASSERT_EQ(none_block.size(), 580u);
-  OpenPair(qtest::join({base, none_block}));
+  OpenPair(quellmar::test::join({base, none_block}));
   EXPECT_EQ(pda_read_header_block_at(568), 0);
   EXPECT_EQ(pda_parameters.met_instrument_count, 0);
-  const Bytes none_cut = qwriter::cut(none_block, 579);
-  OpenPair(qtest::join({base, none_cut}));
+  const Bytes none_cut = quellmar::writer::cut(none_block, 579);
+  OpenPair(quellmar::test::join({base, none_cut}));
   EXPECT_EQ(pda_read_header_block_at(568), -4);
 
   const HeaderSpec three = [] {
@@ -368,25 +369,25 @@ TEST_F(HeaderBlockExtent, NewBlockEndsAfterItsMetInstrumentList) {
     h.met_instrument_list = {5, -6, 7};
     return h;
   }();
-  const Bytes three_block = qwriter::encode_header(three);
+  const Bytes three_block = quellmar::writer::encode_header(three);
   ASSERT_EQ(three_block.size(), 586u);
-  OpenPair(qtest::join({base, three_block}));
+  OpenPair(quellmar::test::join({base, three_block}));
   EXPECT_EQ(ReadAt(568), (Read{0, ""}));
   ExpectBlockHolds(three);
 
   // One byte short: the last entry is not whole.
-  const Bytes three_cut = qwriter::cut(three_block, 585);
-  OpenPair(qtest::join({base, three_cut}));
+  const Bytes three_cut = quellmar::writer::cut(three_block, 585);
+  OpenPair(quellmar::test::join({base, three_cut}));
   EXPECT_EQ(ReadAt(568), (Read{-3, "disk: cannot read all 3 inst\n"}));
 
   // The closing field is whole but no entry follows.
-  const Bytes list_missing = qwriter::cut(three_block, 580);
-  OpenPair(qtest::join({base, list_missing}));
+  const Bytes list_missing = quellmar::writer::cut(three_block, 580);
+  OpenPair(quellmar::test::join({base, list_missing}));
   EXPECT_EQ(ReadAt(568), (Read{-3, "disk: cannot read all 3 inst\n"}));
 
   // Cut inside the closing field: truncation, not a short list.
-  const Bytes closing_cut = qwriter::cut(three_block, 579);
-  OpenPair(qtest::join({base, closing_cut}));
+  const Bytes closing_cut = quellmar::writer::cut(three_block, 579);
+  OpenPair(quellmar::test::join({base, closing_cut}));
   EXPECT_EQ(ReadAt(568), (Read{-4, ""}));
 }
 
@@ -395,12 +396,12 @@ TEST_F(HeaderBlockExtent, NewBlockEndsAfterItsMetInstrumentList) {
 // ---------------------------------------------------------------------------
 
 TEST_F(HeaderBlockVersion, VersionsFrom100To999AreAccepted) {
-  const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
+  const Bytes base = quellmar::writer::encode_header(DistinctSpec(102, 1));
   for (int16_t version : {100, 102, 103, 999}) {
     SCOPED_TRACE("version " + std::to_string(version));
     const HeaderSpec block = DistinctSpec(version, 2);
-    const Bytes bytes = qwriter::encode_header(block);
-    OpenPair(qtest::join({base, bytes}));
+    const Bytes bytes = quellmar::writer::encode_header(block);
+    OpenPair(quellmar::test::join({base, bytes}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     ExpectBlockHolds(block);
   }
@@ -414,12 +415,12 @@ TEST_F(HeaderBlockVersion, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
     // A whole block of the bad version, then the bad version alone followed
     // straight away by a good block.
     HeaderSpec bad = DistinctSpec(version, 2);
-    Bytes header = qwriter::encode_header(base);
+    Bytes header = quellmar::writer::encode_header(base);
     const int32_t bad_block = static_cast<int32_t>(header.size());
-    header.append(qwriter::encode_header(bad));
+    header.append(quellmar::writer::encode_header(bad));
     const int32_t bad_word = static_cast<int32_t>(header.size());
     header.put_i16(version);
-    header.append(qwriter::encode_header(next));
+    header.append(quellmar::writer::encode_header(next));
     OpenPair(header);
 
     EXPECT_EQ(ReadAt(bad_block), (Read{-10, ""}));
@@ -436,7 +437,7 @@ TEST_F(HeaderBlockVersion, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
 
 TEST_F(HeaderBlockVersion, UnreadableVersionChangesNothing) {
   const HeaderSpec base = DistinctSpec(103, 1);
-  Bytes header = qwriter::encode_header(base);
+  Bytes header = quellmar::writer::encode_header(base);
   header.put_u8(0x64);  // half a version word at the end of the file
   OpenPair(header);
   const int32_t size = static_cast<int32_t>(header.size());
@@ -458,10 +459,10 @@ TEST_F(HeaderBlockMetList, ListOf256InstrumentsIsReadWhole) {
   for (int i = 0; i < 256; ++i) {
     h.met_instrument_list.push_back(static_cast<int16_t>(-128 * i + 5));
   }
-  const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
-  const Bytes block = qwriter::encode_header(h);
+  const Bytes base = quellmar::writer::encode_header(DistinctSpec(102, 1));
+  const Bytes block = quellmar::writer::encode_header(h);
   ASSERT_EQ(block.size(), 580u + 512u);
-  OpenPair(qtest::join({base, block}));
+  OpenPair(quellmar::test::join({base, block}));
   EXPECT_EQ(ReadAt(568), (Read{0, ""}));
   ExpectBlockHolds(h);
 }
@@ -471,9 +472,9 @@ TEST_F(HeaderBlockMetList, MoreThan256InstrumentsAreRefusedUnread) {
   before.met_instrument_list = {11, -12, 13};
   HeaderSpec h = DistinctSpec(103, 2);
   h.met_instrument_list.assign(257, 99);
-  const Bytes first = qwriter::encode_header(before);
-  const Bytes block = qwriter::encode_header(h);
-  OpenPair(qtest::join({first, block}));
+  const Bytes first = quellmar::writer::encode_header(before);
+  const Bytes block = quellmar::writer::encode_header(h);
+  OpenPair(quellmar::test::join({first, block}));
 
   EXPECT_EQ(
       ReadAt(static_cast<int32_t>(first.size())),
@@ -506,10 +507,11 @@ TEST_F(HeaderBlockMetList, ListCutShortKeepsTheEntriesRead) {
   before.met_instrument_list = {21, 22, 23, 24, 25};
   HeaderSpec h = DistinctSpec(103, 2);
   h.met_instrument_list = {-31, 32, -33, 34, 35};
-  const Bytes first = qwriter::encode_header(before);
+  const Bytes first = quellmar::writer::encode_header(before);
   // Three whole entries and one byte of the fourth.
-  const Bytes block = qwriter::cut(qwriter::encode_header(h), 580 + 7);
-  OpenPair(qtest::join({first, block}));
+  const Bytes block =
+      quellmar::writer::cut(quellmar::writer::encode_header(h), 580 + 7);
+  OpenPair(quellmar::test::join({first, block}));
 
   EXPECT_EQ(ReadAt(static_cast<int32_t>(first.size())),
             (Read{-3, "disk: cannot read all 5 inst\n"}));
@@ -532,11 +534,11 @@ TEST_F(HeaderBlockMetList, NegativeInstrumentCountReadsAsNone) {
     h.met_instrument_count = count;
     h.met_instrument_list.clear();
     const HeaderSpec next = DistinctSpec(102, 3);
-    const Bytes a = qwriter::encode_header(before);
-    const Bytes b = qwriter::encode_header(h);
-    const Bytes c = qwriter::encode_header(next);
+    const Bytes a = quellmar::writer::encode_header(before);
+    const Bytes b = quellmar::writer::encode_header(h);
+    const Bytes c = quellmar::writer::encode_header(next);
     ASSERT_EQ(b.size(), 580u);
-    OpenPair(qtest::join({a, b, c}));
+    OpenPair(quellmar::test::join({a, b, c}));
 
     EXPECT_EQ(ReadAt(static_cast<int32_t>(a.size())), (Read{0, ""}));
     EXPECT_EQ(pda_parameters.met_instrument_count, 0);
@@ -551,9 +553,9 @@ TEST_F(HeaderBlockMetList, NegativeInstrumentCountReadsAsNone) {
 TEST_F(HeaderBlockMetList, OldVersionClearsTheInstrumentCount) {
   const HeaderSpec with_list = DistinctSpec(103, 1);
   const HeaderSpec old = DistinctSpec(100, 2);
-  const Bytes a = qwriter::encode_header(with_list);
-  const Bytes b = qwriter::encode_header(old);
-  OpenPair(qtest::join({a, b}));
+  const Bytes a = quellmar::writer::encode_header(with_list);
+  const Bytes b = quellmar::writer::encode_header(old);
+  OpenPair(quellmar::test::join({a, b}));
   ASSERT_EQ(pda_parameters.met_instrument_count, 4);
   EXPECT_EQ(pda_read_header_block_at(static_cast<int32_t>(a.size())), 0);
   EXPECT_EQ(pda_parameters.met_instrument_count, 0);
@@ -707,14 +709,14 @@ void CheckEveryCut(int16_t version,
     fields[i].set(before, OldValue(i, fields[i].width));
     fields[i].set(after, NewValue(i, fields[i].width));
   }
-  const Bytes first = qwriter::encode_header(before);
-  const Bytes block = qwriter::encode_header(after);
+  const Bytes first = quellmar::writer::encode_header(before);
+  const Bytes block = quellmar::writer::encode_header(after);
   const size_t closing_end = 568 + shift;
 
   for (size_t n = 2; n < closing_end; ++n) {
     SCOPED_TRACE("block cut to " + std::to_string(n) + " bytes");
-    const Bytes cut_block = qwriter::cut(block, n);
-    open(qtest::join({first, cut_block}), /*record radar*/ 1);
+    const Bytes cut_block = quellmar::writer::cut(block, n);
+    open(quellmar::test::join({first, cut_block}), /*record radar*/ 1);
     ASSERT_EQ(pda_get_record_radar(), 1);
     // Window fields and radar count that need every fix-up, whatever part
     // of the block the cut leaves.
@@ -763,10 +765,10 @@ TEST_F(HeaderBlockTruncated, NewBlockCutAnywhereIsTruncatedButFixedUp) {
 
 TEST_F(HeaderBlockTruncated, TruncatedOldBlockLeavesTheInstrumentCount) {
   const HeaderSpec with_list = DistinctSpec(103, 1);  // 4 instruments
-  const Bytes a = qwriter::encode_header(with_list);
-  const Bytes b =
-      qwriter::cut(qwriter::encode_header(DistinctSpec(102, 2)), 300);
-  OpenPair(qtest::join({a, b}));
+  const Bytes a = quellmar::writer::encode_header(with_list);
+  const Bytes b = quellmar::writer::cut(
+      quellmar::writer::encode_header(DistinctSpec(102, 2)), 300);
+  OpenPair(quellmar::test::join({a, b}));
   EXPECT_EQ(ReadAt(static_cast<int32_t>(a.size())), (Read{-4, ""}));
   EXPECT_EQ(pda_parameters.header_version, 102);
   EXPECT_EQ(pda_parameters.met_instrument_count, 4);
@@ -783,7 +785,7 @@ TEST_F(HeaderBlockTruncated, TruncatedOldBlockLeavesTheInstrumentCount) {
 // A header whose beam 1 uses mode 2; mode 0 and mode 2 differ in spectral
 // points and inter-pulse period.
 HeaderSpec TwoModeSpec() {
-  HeaderSpec h = qtest::standard_header(4, 128);
+  HeaderSpec h = quellmar::test::standard_header(4, 128);
   h.modes[2] = h.modes[0];
   h.modes[2].spectral_points = 256;
   h.modes[2].ipp_ns = 80000;
@@ -792,14 +794,14 @@ HeaderSpec TwoModeSpec() {
 }
 
 TEST_F(HeaderBlockWindows, Window2OfOneOrLessMeansNoWindow2) {
-  const Bytes base = qwriter::encode_header(TwoModeSpec());
+  const Bytes base = quellmar::writer::encode_header(TwoModeSpec());
   for (int16_t points : {0, 1, -5, -32768}) {
     SCOPED_TRACE("window2_points " + std::to_string(points));
     HeaderSpec h = TwoModeSpec();
     h.window2_start = 7;
     h.window2_points = points;
-    const Bytes block = qwriter::encode_header(h);
-    OpenPair(qtest::join({base, block}));
+    const Bytes block = quellmar::writer::encode_header(h);
+    OpenPair(quellmar::test::join({base, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(Radar().window2_points, 1);
     EXPECT_EQ(Radar().window2_start, 1);
@@ -809,8 +811,8 @@ TEST_F(HeaderBlockWindows, Window2OfOneOrLessMeansNoWindow2) {
     HeaderSpec h = TwoModeSpec();
     h.window2_start = 7;
     h.window2_points = points;
-    const Bytes block = qwriter::encode_header(h);
-    OpenPair(qtest::join({base, block}));
+    const Bytes block = quellmar::writer::encode_header(h);
+    OpenPair(quellmar::test::join({base, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(Radar().window2_points, points);
     EXPECT_EQ(Radar().window2_start, 7);
@@ -818,16 +820,16 @@ TEST_F(HeaderBlockWindows, Window2OfOneOrLessMeansNoWindow2) {
 }
 
 TEST_F(HeaderBlockWindows, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
-  const Bytes base = qwriter::encode_header(TwoModeSpec());
+  const Bytes base = quellmar::writer::encode_header(TwoModeSpec());
   for (int16_t points : {0, -3}) {
     SCOPED_TRACE("window1_points " + std::to_string(points));
     HeaderSpec h = TwoModeSpec();
     h.window1_start = 5;
     h.window1_points = points;
-    const Bytes block = qwriter::encode_header(h);
+    const Bytes block = quellmar::writer::encode_header(h);
     // The current record is of radar 1 (not one the block describes) and
     // of beam 1, whose mode is 2.
-    OpenPair(qtest::join({base, block}), 0, 1, 1);
+    OpenPair(quellmar::test::join({base, block}), 0, 1, 1);
     ASSERT_EQ(pda_get_record_radar(), 1);
     ASSERT_EQ(pda_get_record_beam(), 1);
     // Mode 2's period: 91500 hundredths of a MHz, 80000 ns, 100 integrations.
@@ -844,12 +846,12 @@ TEST_F(HeaderBlockWindows, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
 }
 
 TEST_F(HeaderBlockWindows, NonEmptyWindow1IsKeptWithTheRecordIndices) {
-  const Bytes base = qwriter::encode_header(TwoModeSpec());
+  const Bytes base = quellmar::writer::encode_header(TwoModeSpec());
   HeaderSpec h = TwoModeSpec();
   h.window1_start = 5;
   h.window1_points = 1;
-  const Bytes block = qwriter::encode_header(h);
-  OpenPair(qtest::join({base, block}), 0, 1, 1);
+  const Bytes block = quellmar::writer::encode_header(h);
+  OpenPair(quellmar::test::join({base, block}), 0, 1, 1);
   EXPECT_EQ(pda_read_header_block_at(568), 0);
   EXPECT_EQ(Radar().window1_start, 5);
   EXPECT_EQ(Radar().window1_points, 1);
@@ -864,11 +866,11 @@ TEST_F(HeaderBlockWindows, NonEmptyWindow1IsKeptWithTheRecordIndices) {
 TEST_F(HeaderBlockSelection, OnlyRadarZeroExists) {
   for (int16_t count : {3, 0, -1}) {
     SCOPED_TRACE("radar_count " + std::to_string(count));
-    HeaderSpec h = qtest::standard_header();
+    HeaderSpec h = quellmar::test::standard_header();
     h.radar_count = count;
     h.radar_name = "UHF";
     h.radar_value = 12;
-    OpenPair(qwriter::encode_header(h));
+    OpenPair(quellmar::writer::encode_header(h));
     EXPECT_EQ(pda_get_radar_count(), 1);
 
     char name[32];
@@ -895,7 +897,7 @@ TEST_F(HeaderBlockSelection, OnlyRadarZeroExists) {
 }
 
 TEST_F(HeaderBlockSelection, SelectRadarAcceptsAnyOrRadarZero) {
-  OpenPair(qwriter::encode_header(qtest::standard_header()));
+  OpenPair(quellmar::writer::encode_header(quellmar::test::standard_header()));
   EXPECT_EQ(selected_radar, 0);
   EXPECT_EQ(pda_select_radar(-1), 1);
   EXPECT_EQ(selected_radar, -1);
@@ -912,7 +914,8 @@ TEST_F(HeaderBlockSelection, SelectRadarAcceptsAnyOrRadarZero) {
 }
 
 TEST_F(HeaderBlockSelection, SelectBeamChecksTheBeamTable) {
-  OpenPair(qwriter::encode_header(qtest::standard_header()));  // 5 beams
+  OpenPair(quellmar::writer::encode_header(
+      quellmar::test::standard_header()));  // 5 beams
   EXPECT_EQ(selected_beam, 0);
   EXPECT_EQ(pda_select_beam(4), 1);
   EXPECT_EQ(selected_beam, 4);
@@ -936,9 +939,9 @@ TEST_F(HeaderBlockSelection, SelectBeamChecksTheBeamTable) {
 }
 
 TEST_F(HeaderBlockSelection, SelectBeamNeverGoesBeyondTheTenTableEntries) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.beam_count = 12;
-  OpenPair(qwriter::encode_header(h));
+  OpenPair(quellmar::writer::encode_header(h));
   EXPECT_EQ(pda_get_beam_count(0), 12);
   EXPECT_EQ(pda_select_beam(9), 1);
   EXPECT_EQ(selected_beam, 9);
@@ -950,9 +953,9 @@ TEST_F(HeaderBlockSelection, SelectBeamNeverGoesBeyondTheTenTableEntries) {
 TEST_F(HeaderBlockSelection, EmptyBeamTableRefusesEveryBeamButAny) {
   for (int16_t count : {0, -3}) {
     SCOPED_TRACE("beam_count " + std::to_string(count));
-    HeaderSpec h = qtest::standard_header();
+    HeaderSpec h = quellmar::test::standard_header();
     h.beam_count = count;
-    OpenPair(qwriter::encode_header(h));
+    OpenPair(quellmar::writer::encode_header(h));
     EXPECT_EQ(pda_get_beam_count(0), count);
     EXPECT_EQ(pda_select_beam(0), 0);
     EXPECT_EQ(selected_beam, 0);
@@ -962,11 +965,12 @@ TEST_F(HeaderBlockSelection, EmptyBeamTableRefusesEveryBeamButAny) {
 }
 
 TEST_F(HeaderBlockSelection, HeaderReadLeavesTheSelectionAlone) {
-  const Bytes a = qwriter::encode_header(qtest::standard_header());
-  HeaderSpec one_beam = qtest::standard_header();
+  const Bytes a =
+      quellmar::writer::encode_header(quellmar::test::standard_header());
+  HeaderSpec one_beam = quellmar::test::standard_header();
   one_beam.beam_count = 1;
-  const Bytes b = qwriter::encode_header(one_beam);
-  OpenPair(qtest::join({a, b}));
+  const Bytes b = quellmar::writer::encode_header(one_beam);
+  OpenPair(quellmar::test::join({a, b}));
   ASSERT_EQ(pda_select_radar(-1), 1);
   ASSERT_EQ(pda_select_beam(4), 1);
   EXPECT_EQ(pda_read_header_block_at(568), 0);
@@ -979,7 +983,7 @@ TEST_F(HeaderBlockSelection, HeaderReadLeavesTheSelectionAlone) {
 // ---------------------------------------------------------------------------
 
 TEST_F(HeaderBlockValues, NegativeFieldsComeBackNegative) {
-  HeaderSpec h = qtest::standard_header();
+  HeaderSpec h = quellmar::test::standard_header();
   h.header_version = 103;
   h.site_value_1 = -10500;
   h.site_value_2 = -1;
@@ -988,7 +992,7 @@ TEST_F(HeaderBlockValues, NegativeFieldsComeBackNegative) {
   h.radar_value = -2;
   h.tx_frequency = -91500;
   h.met_instrument_list = {-1, -32768, 32767};
-  OpenPair(qwriter::encode_header(h));
+  OpenPair(quellmar::writer::encode_header(h));
   int32_t v1 = 0, v2 = 0;
   pda_get_site_values(&v1, &v2);
   EXPECT_EQ(v1, -10500);
@@ -1006,9 +1010,9 @@ TEST_F(HeaderBlockValues, NegativeFieldsComeBackNegative) {
   EXPECT_EQ(met[1], -32768);
   EXPECT_EQ(met[2], 32767);
 
-  HeaderSpec negative_beams = qtest::standard_header();
+  HeaderSpec negative_beams = quellmar::test::standard_header();
   negative_beams.beam_count = -1;
-  OpenPair(qwriter::encode_header(negative_beams));
+  OpenPair(quellmar::writer::encode_header(negative_beams));
   EXPECT_EQ(pda_get_beam_count(0), -1);
 }
 
@@ -1031,10 +1035,10 @@ TEST_F(HeaderBlockValues, NamesAreCopiedUpToTheirEnd) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("site name of " + std::to_string(c.site.size()) + " bytes");
-    HeaderSpec h = qtest::standard_header();
+    HeaderSpec h = quellmar::test::standard_header();
     h.site_name = c.site;
     h.radar_name = c.radar;
-    OpenPair(qwriter::encode_header(h));
+    OpenPair(quellmar::writer::encode_header(h));
     EXPECT_EQ(SiteName(), c.site_read);
     char radar[32];
     std::memset(radar, '#', sizeof radar);

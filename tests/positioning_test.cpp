@@ -24,9 +24,9 @@
 
 namespace {
 
-using qtest::TempDir;
-using qwriter::Bytes;
-using qwriter::HeaderSpec;
+using quellmar::test::TempDir;
+using quellmar::writer::Bytes;
+using quellmar::writer::HeaderSpec;
 
 // 1995-06-01 00:00:00 UTC: year 95, day of the year 152.
 constexpr int32_t kBase = 801964800;
@@ -59,23 +59,25 @@ std::vector<Rec> series(int n) {
 Bytes data_of(const std::vector<Rec>& recs, int gates = kGates) {
   Bytes data;
   for (const Rec& r : recs) {
-    data.append(
-        qtest::moments_record(r.time, r.beam, gates, r.radar, r.header_offset));
+    data.append(quellmar::test::moments_record(r.time, r.beam, gates, r.radar,
+                                               r.header_offset));
   }
   return data;
 }
 
-Bytes header_of(const HeaderSpec& spec) { return qwriter::encode_header(spec); }
+Bytes header_of(const HeaderSpec& spec) {
+  return quellmar::writer::encode_header(spec);
+}
 
 HeaderSpec named_header(const std::string& site, const std::string& radar) {
-  HeaderSpec h = qtest::standard_header(kGates);
+  HeaderSpec h = quellmar::test::standard_header(kGates);
   h.site_name = site;
   h.radar_name = radar;
   return h;
 }
 
 Bytes standard_header_bytes(int gates = kGates) {
-  return header_of(qtest::standard_header(gates));
+  return header_of(quellmar::test::standard_header(gates));
 }
 
 // record_time of the record whose RecordHeader was read last.
@@ -111,7 +113,8 @@ std::string radar_name() {
   return name;
 }
 
-// Velocity of gate g of a qtest::moments_record of beam `beam`, decoded.
+// Velocity of gate g of a quellmar::test::moments_record of beam `beam`,
+// decoded.
 float expected_velocity(int g, int beam) {
   return static_cast<float>((100 * (g + 1) + beam) *
                             static_cast<double>(kNyquist) / 10000.0);
@@ -139,7 +142,8 @@ class Positioning : public testing::Test {
   // pair afresh.
   int open(const std::string& name, const Bytes& header, const Bytes& data,
            int spectra = 0) {
-    return qtest::write_and_open_pair(dir_.path(), name, header, data, spectra);
+    return quellmar::test::write_and_open_pair(dir_.path(), name, header, data,
+                                               spectra);
   }
   int open_series(int n) {
     return open("d95152a.mom", standard_header_bytes(), data_of(series(n)));
@@ -166,11 +170,14 @@ using Trailer = Positioning;
 TEST_F(PositioningOpenNames,
        DataNamePairsWithHeaderNameStartingWithLowerCaseH) {
   WorkingFolder here(dir_.path());
-  qwriter::write_file("d02100a.mom", data_of(series(3)));
-  qwriter::write_file("h02100a.mom", header_of(named_header("LOWER", "R")));
+  quellmar::writer::write_file("d02100a.mom", data_of(series(3)));
+  quellmar::writer::write_file("h02100a.mom",
+                               header_of(named_header("LOWER", "R")));
   // Neither of these is the header of d02100a.mom.
-  qwriter::write_file("H02100a.mom", header_of(named_header("UPPER", "R")));
-  qwriter::write_file("h02100a.spc", header_of(named_header("SPC", "R")));
+  quellmar::writer::write_file("H02100a.mom",
+                               header_of(named_header("UPPER", "R")));
+  quellmar::writer::write_file("h02100a.spc",
+                               header_of(named_header("SPC", "R")));
 
   // An empty prefix: the names are used as they are.
   EXPECT_EQ(pda_set_file("", "d02100a.mom", 0), 1);
@@ -182,11 +189,14 @@ TEST_F(PositioningOpenNames,
 
 TEST_F(PositioningOpenNames, UpperCaseDataNamePairsWithLowerCaseH) {
   const std::string d = dir_.path() + "/";
-  qwriter::write_file(d + "D02100A.MOM", data_of(series(3)));
-  qwriter::write_file(d + "H02100A.MOM", header_of(named_header("UPPER", "R")));
+  quellmar::writer::write_file(d + "D02100A.MOM", data_of(series(3)));
+  quellmar::writer::write_file(d + "H02100A.MOM",
+                               header_of(named_header("UPPER", "R")));
   // Only the first character changes; the rest keeps its case.
-  qwriter::write_file(d + "h02100a.mom", header_of(named_header("ALL", "R")));
-  qwriter::write_file(d + "h02100A.MOM", header_of(named_header("LOWER", "R")));
+  quellmar::writer::write_file(d + "h02100a.mom",
+                               header_of(named_header("ALL", "R")));
+  quellmar::writer::write_file(d + "h02100A.MOM",
+                               header_of(named_header("LOWER", "R")));
 
   EXPECT_EQ(pda_set_file(d, "D02100A.MOM", 0), 1);
   EXPECT_EQ(site_name(), "LOWER");
@@ -195,8 +205,9 @@ TEST_F(PositioningOpenNames, UpperCaseDataNamePairsWithLowerCaseH) {
 TEST_F(PositioningOpenNames,
        UpperCaseDataNameWithoutLowerCaseHeaderFailsToOpen) {
   const std::string d = dir_.path() + "/";
-  qwriter::write_file(d + "D02100A.MOM", data_of(series(3)));
-  qwriter::write_file(d + "H02100A.MOM", header_of(named_header("UPPER", "R")));
+  quellmar::writer::write_file(d + "D02100A.MOM", data_of(series(3)));
+  quellmar::writer::write_file(d + "H02100A.MOM",
+                               header_of(named_header("UPPER", "R")));
 
   EXPECT_EQ(pda_set_file(d, "D02100A.MOM", 0), 0);
   EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kOpenFailed);
@@ -208,13 +219,13 @@ TEST_F(PositioningOpenNames, PrefixIsNeverAltered) {
   // that replacing the prefix's first letter would name.
   std::filesystem::create_directory(dir_.file("dfiles"));
   std::filesystem::create_directory(dir_.file("hfiles"));
-  qwriter::write_file(dir_.file("dfiles/d1.mom"), data_of(series(3)));
-  qwriter::write_file(dir_.file("dfiles/h1.mom"),
-                      header_of(named_header("RIGHT", "R")));
-  qwriter::write_file(dir_.file("hfiles/d1.mom"),
-                      header_of(named_header("WRONG1", "R")));
-  qwriter::write_file(dir_.file("hfiles/h1.mom"),
-                      header_of(named_header("WRONG2", "R")));
+  quellmar::writer::write_file(dir_.file("dfiles/d1.mom"), data_of(series(3)));
+  quellmar::writer::write_file(dir_.file("dfiles/h1.mom"),
+                               header_of(named_header("RIGHT", "R")));
+  quellmar::writer::write_file(dir_.file("hfiles/d1.mom"),
+                               header_of(named_header("WRONG1", "R")));
+  quellmar::writer::write_file(dir_.file("hfiles/h1.mom"),
+                               header_of(named_header("WRONG2", "R")));
 
   // Absolute prefix.
   EXPECT_EQ(pda_set_file(dir_.file("dfiles") + "/", "d1.mom", 0), 1);
@@ -235,8 +246,8 @@ TEST_F(PositioningOpenNames, PathsLongerThan31CharactersWork) {
   std::filesystem::create_directory(folder);
   const std::string name = "d02100a_with_a_rather_long_name_of_its_own.mom";
   ASSERT_GT(name.size(), 31u);
-  qtest::write_pair(folder, name, header_of(named_header("LONG", "R")),
-                    data_of(series(5)));
+  quellmar::test::write_pair(folder, name, header_of(named_header("LONG", "R")),
+                             data_of(series(5)));
 
   EXPECT_EQ(pda_set_file(folder + "/", name, 0), 1);
   EXPECT_EQ(pda_data_path(), folder + "/" + name);
@@ -310,12 +321,12 @@ TEST_F(PositioningReopen, SameNameTwiceThenSeekReloadsTheHeaderBlock) {
 TEST_F(PositioningReopen, SameNameUnderAnotherPrefixOnlyRewinds) {
   // The name alone decides whether the pair is already open.
   std::filesystem::create_directory(dir_.file("other"));
-  qtest::write_pair(dir_.path(), "d1.mom", standard_header_bytes(),
-                    data_of(series(5)));
+  quellmar::test::write_pair(dir_.path(), "d1.mom", standard_header_bytes(),
+                             data_of(series(5)));
   std::vector<Rec> other = series(5);
   for (Rec& r : other) r.time += 86400;
-  qtest::write_pair(dir_.file("other"), "d1.mom", standard_header_bytes(),
-                    data_of(other));
+  quellmar::test::write_pair(dir_.file("other"), "d1.mom",
+                             standard_header_bytes(), data_of(other));
 
   ASSERT_EQ(pda_set_file(prefix(), "d1.mom", 0), 1);
   int new_header;
@@ -327,12 +338,13 @@ TEST_F(PositioningReopen, SameNameUnderAnotherPrefixOnlyRewinds) {
 }
 
 TEST_F(PositioningReopen, AnotherNameOpensTheOtherPair) {
-  qtest::write_pair(dir_.path(), "d1.mom", header_of(named_header("ONE", "R")),
-                    data_of(series(5)));
+  quellmar::test::write_pair(dir_.path(), "d1.mom",
+                             header_of(named_header("ONE", "R")),
+                             data_of(series(5)));
   std::vector<Rec> two = series(3);
   for (Rec& r : two) r.time += 86400;
-  qtest::write_pair(dir_.path(), "d2.mom", header_of(named_header("TWO", "R")),
-                    data_of(two));
+  quellmar::test::write_pair(dir_.path(), "d2.mom",
+                             header_of(named_header("TWO", "R")), data_of(two));
 
   ASSERT_EQ(pda_set_file(prefix(), "d1.mom", 0), 1);
   int new_header;
@@ -366,7 +378,7 @@ void expect_no_pair_open() {
 }
 
 TEST_F(PositioningOpenFailure, MissingDataFileFailsAndLaterOpensAfresh) {
-  qwriter::write_file(dir_.file("h1.mom"), standard_header_bytes());
+  quellmar::writer::write_file(dir_.file("h1.mom"), standard_header_bytes());
 
   EXPECT_EQ(pda_set_file(prefix(), "d1.mom", 0), 0);
   EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kOpenFailed);
@@ -375,7 +387,7 @@ TEST_F(PositioningOpenFailure, MissingDataFileFailsAndLaterOpensAfresh) {
 
   // The same name, once the file is there, opens (it does not merely
   // rewind).
-  qwriter::write_file(dir_.file("d1.mom"), data_of(series(5)));
+  quellmar::writer::write_file(dir_.file("d1.mom"), data_of(series(5)));
   EXPECT_EQ(pda_set_file(prefix(), "d1.mom", 0), 1);
   EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kNone);
   int new_header;
@@ -384,9 +396,9 @@ TEST_F(PositioningOpenFailure, MissingDataFileFailsAndLaterOpensAfresh) {
 }
 
 TEST_F(PositioningOpenFailure, MissingHeaderFileFailsAndAnotherNameOpens) {
-  qwriter::write_file(dir_.file("d1.mom"), data_of(series(5)));
-  qtest::write_pair(dir_.path(), "d2.mom", standard_header_bytes(),
-                    data_of(series(4)));
+  quellmar::writer::write_file(dir_.file("d1.mom"), data_of(series(5)));
+  quellmar::test::write_pair(dir_.path(), "d2.mom", standard_header_bytes(),
+                             data_of(series(4)));
 
   EXPECT_EQ(pda_set_file(prefix(), "d1.mom", 0), 0);
   EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kOpenFailed);
@@ -400,8 +412,8 @@ TEST_F(PositioningOpenFailure, MissingHeaderFileFailsAndAnotherNameOpens) {
 }
 
 TEST_F(PositioningOpenFailure, FailedOpenClosesThePreviousPair) {
-  qtest::write_pair(dir_.path(), "d1.mom", standard_header_bytes(),
-                    data_of(series(5)));
+  quellmar::test::write_pair(dir_.path(), "d1.mom", standard_header_bytes(),
+                             data_of(series(5)));
   ASSERT_EQ(pda_set_file(prefix(), "d1.mom", 0), 1);
   int new_header;
   ASSERT_EQ(seek_to(3, &new_header), 1);
@@ -424,7 +436,7 @@ TEST_F(PositioningOpenFailure, EmptyDataFileHasNoWholeRecord) {
   expect_no_pair_open();
 
   // Once the file holds a record the same name opens.
-  qwriter::write_file(dir_.file("d1.mom"), data_of(series(2)));
+  quellmar::writer::write_file(dir_.file("d1.mom"), data_of(series(2)));
   EXPECT_EQ(pda_set_file(prefix(), "d1.mom", 0), 1);
   int new_header;
   EXPECT_EQ(seek_early(&new_header), 1);
@@ -437,7 +449,8 @@ TEST_F(PositioningOpenFailure, DataFileCutInsideItsFirstRecordHeader) {
   // 15: inside beam_index.
   for (size_t n : {1, 2, 10, 15}) {
     SCOPED_TRACE(n);
-    EXPECT_EQ(open("d1.mom", standard_header_bytes(), qwriter::cut(whole, n)),
+    EXPECT_EQ(open("d1.mom", standard_header_bytes(),
+                   quellmar::writer::cut(whole, n)),
               0);
     EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kNoWholeRecord);
     expect_no_pair_open();
@@ -652,20 +665,21 @@ TEST_F(PositioningBackwardSearch, ReadsRecords28Then8Then0) {
   header.append(header_of(named_header("SITE_B", "RADAR_B")));
   header.append(header_of(named_header("SITE_C", "RADAR_C")));
   // Preamble (4 bytes), site name (32), four site values and radar_count.
-  header.append(qwriter::cut(header_of(named_header("SITE_Z", "RADAR_Z")), 46));
+  header.append(
+      quellmar::writer::cut(header_of(named_header("SITE_Z", "RADAR_Z")), 46));
   std::vector<Rec> recs = series(60);
   recs[28].header_offset = kBlockSize;
   recs[8].header_offset = 2 * kBlockSize;
   recs[0].header_offset = 3 * kBlockSize;
 
-  qtest::start_capture();
+  quellmar::test::start_capture();
   ASSERT_EQ(open("d1.mom", header, data_of(recs)), 1);
   int new_header;
   ASSERT_EQ(seek_to(48, &new_header), 1);
   ASSERT_EQ(radar_name(), "RADAR_A");
   ASSERT_EQ(pda_current_offset(), 49 * kRecordSize);
   EXPECT_EQ(seek_early(&new_header), 1);
-  const std::string out = qtest::stop_capture();
+  const std::string out = quellmar::test::stop_capture();
 
   EXPECT_EQ(new_header, 1);
   EXPECT_EQ(current_index(), 0);
@@ -913,7 +927,7 @@ Bytes cut_series(const std::vector<Rec>& recs) {
   return data;
 }
 
-// The decode of a qtest::moments_record of beam `beam` cut at kCutAt.
+// The decode of a quellmar::test::moments_record of beam `beam` cut at kCutAt.
 void expect_cut_record_decoded(int beam, const std::string& out) {
   const std::string message = "\ndisk: datacode x0xx Read error 0\n";
   EXPECT_NE(out.find(message), std::string::npos) << out;
@@ -945,23 +959,23 @@ TEST_F(PositioningCutFile, PairWhoseOnlyRecordIsCutInItsBodyOpens) {
   EXPECT_EQ(current_time(), time_of(0));
 
   int new_header;
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(seek_early(&new_header), 1);
-  std::string out = qtest::stop_capture();
+  std::string out = quellmar::test::stop_capture();
   EXPECT_EQ(current_time(), time_of(0));
   EXPECT_EQ(selected_beam, 2);
   expect_cut_record_decoded(2, out);
 
   // The same from the other searches.
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
-  out = qtest::stop_capture();
+  out = quellmar::test::stop_capture();
   EXPECT_EQ(current_time(), time_of(0));
   expect_cut_record_decoded(2, out);
 
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_first_record(&new_header), 1);
-  out = qtest::stop_capture();
+  out = quellmar::test::stop_capture();
   EXPECT_EQ(current_time(), time_of(0));
   expect_cut_record_decoded(2, out);
   EXPECT_EQ(pda_next_record(&new_header), 0);
@@ -980,9 +994,9 @@ TEST_F(PositioningCutFile, NextRecordFindsACutLastRecord) {
   ASSERT_EQ(pda_next_record(&new_header), 1);
   ASSERT_EQ(current_index(), 2);
 
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_next_record(&new_header), 1);
-  const std::string out = qtest::stop_capture();
+  const std::string out = quellmar::test::stop_capture();
   EXPECT_EQ(current_index(), 3);
   EXPECT_EQ(pda_get_record_offset(), 3 * kCutRecordSize);
   expect_cut_record_decoded(3, out);
@@ -992,9 +1006,9 @@ TEST_F(PositioningCutFile, NextRecordFindsACutLastRecord) {
 
   // A seek past every record takes the cut record too, and an early seek
   // still finds the first record.
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
-  qtest::stop_capture();
+  quellmar::test::stop_capture();
   EXPECT_EQ(current_index(), 3);
   EXPECT_EQ(seek_early(&new_header), 1);
   EXPECT_EQ(current_index(), 0);
@@ -1005,9 +1019,9 @@ TEST_F(PositioningCutFile, SeekFromTheStartFindsACutLastRecord) {
   ASSERT_EQ(open("d1.mom", standard_header_bytes(kCutGates), cut_series(recs)),
             1);
   int new_header;
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
-  const std::string out = qtest::stop_capture();
+  const std::string out = quellmar::test::stop_capture();
   EXPECT_EQ(current_index(), 3);
   expect_cut_record_decoded(0, out);
 }
@@ -1060,9 +1074,9 @@ TEST_F(PositioningBadLength, RecordTooShortToStepOverEndsTheSearches) {
   ASSERT_EQ(open("d1.mom", standard_header_bytes(), data), 1);
   int new_header;
 
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
-  std::string out = qtest::stop_capture();
+  std::string out = quellmar::test::stop_capture();
   EXPECT_EQ(current_index(), 29);
   EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
   EXPECT_NE(out.find("disk: bad record length 5 at offset 690\n"),
@@ -1070,12 +1084,12 @@ TEST_F(PositioningBadLength, RecordTooShortToStepOverEndsTheSearches) {
       << out;
 
   ASSERT_EQ(pda_select_beam(-1), 1);
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(pda_next_record(&new_header), 0);
   EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
   EXPECT_EQ(pda_next_record(&new_header), 0);
   EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
-  qtest::stop_capture();
+  quellmar::test::stop_capture();
 
   EXPECT_EQ(seek_to(3, &new_header), 1);
   EXPECT_EQ(current_index(), 3);
@@ -1115,20 +1129,21 @@ TEST_F(PositioningBadLength, RecordLengthReachingPastTheEndOfTheFile) {
 // Three layout M records of four gates (38 bytes each) at times 0, 1, 2 of
 // a series, beams 0, 1, 2, the second record's trailer set to `trailer`.
 Bytes three_records_second_trailer(int16_t trailer) {
-  Bytes second = qtest::moments_record(time_of(1), 1, 4);
+  Bytes second = quellmar::test::moments_record(time_of(1), 1, 4);
   second.patch_i16(second.size() - 2, trailer);
-  return qtest::join({qtest::moments_record(time_of(0), 0, 4), second,
-                      qtest::moments_record(time_of(2), 2, 4)});
+  return quellmar::test::join(
+      {quellmar::test::moments_record(time_of(0), 0, 4), second,
+       quellmar::test::moments_record(time_of(2), 2, 4)});
 }
 
 // A layout N record (datacode 3000, 4-byte length and trailer) with an
 // empty body: 28 bytes.
 Bytes layout_n_record(int32_t time) {
-  qwriter::RecordSpec r;
-  r.layout = qwriter::Layout::N;
+  quellmar::writer::RecordSpec r;
+  r.layout = quellmar::writer::Layout::N;
   r.datacode = 3000;
   r.record_time = time;
-  return qwriter::encode_record(r);
+  return quellmar::writer::encode_record(r);
 }
 
 // The step back from 76 goes over the second record's trailer. A trailer
@@ -1157,7 +1172,7 @@ TEST_F(Trailer, TwoByteTrailerIsCheckedOnTheStepBack) {
     EXPECT_EQ(pda_read_record_header(&new_header), 0);
     EXPECT_EQ(current_time(), time_of(2));
 
-    ASSERT_EQ(qtest::open_pair(dir_.path(), "d1.mom", 0), 1);
+    ASSERT_EQ(quellmar::test::open_pair(dir_.path(), "d1.mom", 0), 1);
     EXPECT_EQ(seek_early(&new_header), 1);
     EXPECT_EQ(current_index(), 0);
     pda_select_radar(0);
@@ -1177,9 +1192,9 @@ TEST_F(Trailer, FourByteTrailerIsCheckedOnTheStepBack) {
   for (const Case& c : {Case{21, -2, 56}, Case{-28, -2, 56}, Case{57, -2, 56},
                         Case{22, 0, 34}, Case{56, 0, 0}}) {
     SCOPED_TRACE(c.trailer);
-    Bytes data =
-        qtest::join({layout_n_record(time_of(0)), layout_n_record(time_of(1)),
-                     layout_n_record(time_of(2))});
+    Bytes data = quellmar::test::join({layout_n_record(time_of(0)),
+                                       layout_n_record(time_of(1)),
+                                       layout_n_record(time_of(2))});
     data.patch_i32(52, c.trailer);
     ASSERT_EQ(open("d1.mom", standard_header_bytes(4), data), 1);
     ASSERT_EQ(pda_skip_records(3), 0);
@@ -1199,10 +1214,10 @@ TEST_F(Trailer, FourByteTrailerIsCheckedOnTheStepBack) {
 TEST_F(Trailer, FirstRecordsTrailerIsCheckedAtOpening) {
   for (int16_t trailer : {0, 17, -38, 39, 32767}) {
     SCOPED_TRACE(trailer);
-    Bytes first = qtest::moments_record(time_of(0), 0, 4);
+    Bytes first = quellmar::test::moments_record(time_of(0), 0, 4);
     first.patch_i16(first.size() - 2, trailer);
-    const Bytes data =
-        qtest::join({first, qtest::moments_record(time_of(1), 1, 4)});
+    const Bytes data = quellmar::test::join(
+        {first, quellmar::test::moments_record(time_of(1), 1, 4)});
     EXPECT_EQ(open("d1.mom", standard_header_bytes(4), data), 0);
     EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kNoWholeRecord);
   }
@@ -1251,28 +1266,28 @@ TEST_F(Trailer, BackwardPassThatDoesNotMoveBackEnds) {
   const int64_t record_18 = 18 * kRecordSize;
   // Record 18: overrides (its length exceeds 5 * G + 18), one gate, then
   // the hidden RecordHeader.
-  qwriter::BodySpec gate;
+  quellmar::writer::BodySpec gate;
   gate.datacode = 2000;
   gate.moments.resize(1);
-  qwriter::RecordSpec hidden;
+  quellmar::writer::RecordSpec hidden;
   hidden.datacode = 2000;
-  hidden.layout = qwriter::Layout::M;
+  hidden.layout = quellmar::writer::Layout::M;
   hidden.record_time = time_of(18);
   hidden.has_overrides = true;
   hidden.omit_trailer = true;
-  qwriter::RecordSpec big;
+  quellmar::writer::RecordSpec big;
   big.datacode = 2000;
-  big.layout = qwriter::Layout::M;
+  big.layout = quellmar::writer::Layout::M;
   big.record_time = time_of(18);
   big.has_overrides = true;
-  big.body = qwriter::encode_body(gate);
+  big.body = quellmar::writer::encode_body(gate);
   const int64_t hidden_at = record_18 + 20 + 5;
   const int64_t record_19 = hidden_at + 20 + 2;
   const int64_t record_20 = record_19 + kRecordSize;
   const int64_t record_40 = record_20 + 20 * kRecordSize;
   hidden.record_length = static_cast<int32_t>(record_40 - hidden_at);
-  big.body.append(qwriter::encode_record(hidden));
-  const Bytes big_bytes = qwriter::encode_record(big);
+  big.body.append(quellmar::writer::encode_record(hidden));
+  const Bytes big_bytes = quellmar::writer::encode_record(big);
   ASSERT_EQ(static_cast<int64_t>(big_bytes.size()), record_19 - record_18);
 
   Bytes data;
@@ -1281,7 +1296,7 @@ TEST_F(Trailer, BackwardPassThatDoesNotMoveBackEnds) {
       data.append(big_bytes);
       continue;
     }
-    Bytes r = qtest::moments_record(time_of(i), 0, kGates);
+    Bytes r = quellmar::test::moments_record(time_of(i), 0, kGates);
     if (i == 19) {
       r.patch_i16(r.size() - 2, static_cast<int16_t>(record_20 - hidden_at));
     }

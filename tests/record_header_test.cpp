@@ -20,12 +20,12 @@
 
 namespace {
 
-using qwriter::BodySpec;
-using qwriter::Bytes;
-using qwriter::GateMoments;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
-using qwriter::RecordSpec;
+using quellmar::writer::BodySpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::GateMoments;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
+using quellmar::writer::RecordSpec;
 
 constexpr char kName[] = "d02100a.mom";
 constexpr char kOtherName[] = "d02101a.mom";
@@ -54,7 +54,7 @@ Bytes X0xxMoments(int gates, int16_t velocity) {
     m[g].noise_or_aux = -40;
   }
   Bytes b;
-  qwriter::put_first_set_x0xx(b, m);
+  quellmar::writer::put_first_set_x0xx(b, m);
   return b;
 }
 
@@ -84,11 +84,11 @@ class RecordHeaderTest : public ::testing::Test {
   void TearDown() override { pda_reset(); }
 
   int Open(const Bytes& header, const Bytes& data, int spectra = 0) {
-    return qtest::write_and_open_pair(dir_.path(), kName, header, data,
-                                      spectra);
+    return quellmar::test::write_and_open_pair(dir_.path(), kName, header, data,
+                                               spectra);
   }
   int Open(const HeaderSpec& header, const Bytes& data, int spectra = 0) {
-    return Open(qwriter::encode_header(header), data, spectra);
+    return Open(quellmar::writer::encode_header(header), data, spectra);
   }
   std::string Prefix() const { return dir_.path() + "/"; }
 
@@ -100,7 +100,7 @@ class RecordHeaderTest : public ::testing::Test {
 
   const ModeEntry& Mode0() const { return pda_parameters.radars[0].modes[0]; }
 
-  qtest::TempDir dir_;
+  quellmar::test::TempDir dir_;
 };
 
 // Suites by what they test on the RecordHeaderTest fixture.
@@ -119,11 +119,13 @@ using RecordHeaderNoMode = RecordHeaderTest;
 TEST_F(RecordHeaderLayout, Datacode2999WithoutFlagIsLayoutMWithTwoByteLength) {
   RecordSpec r0 = EmptyRecord(Layout::M, 2999, 1000, 2, 0);
   r0.radar_index = 0;
-  const Bytes b0 = qwriter::encode_record(r0);
+  const Bytes b0 = quellmar::writer::encode_record(r0);
   const Bytes b1 =
-      qwriter::encode_record(EmptyRecord(Layout::M, 2999, 2000, 3));
+      quellmar::writer::encode_record(EmptyRecord(Layout::M, 2999, 2000, 3));
   ASSERT_EQ(b0.size(), 18u);
-  ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1})), 1);
+  ASSERT_EQ(
+      Open(quellmar::test::standard_header(), quellmar::test::join({b0, b1})),
+      1);
 
   const Read r = ReadHeader();
   EXPECT_EQ(r.result, 0);
@@ -142,11 +144,13 @@ TEST_F(RecordHeaderLayout, Datacode2999WithoutFlagIsLayoutMWithTwoByteLength) {
 
 TEST_F(RecordHeaderLayout, Datacode2999WithFlagIsLayoutSWithFourByteLength) {
   const Bytes b0 =
-      qwriter::encode_record(EmptyRecord(Layout::S, 2999, 1000, 2));
+      quellmar::writer::encode_record(EmptyRecord(Layout::S, 2999, 1000, 2));
   const Bytes b1 =
-      qwriter::encode_record(EmptyRecord(Layout::S, 2999, 2000, 3));
+      quellmar::writer::encode_record(EmptyRecord(Layout::S, 2999, 2000, 3));
   ASSERT_EQ(b0.size(), 22u);
-  ASSERT_EQ(Open(qtest::standard_header(2, 8), qtest::join({b0, b1}), 1), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(2, 8),
+                 quellmar::test::join({b0, b1}), 1),
+            1);
   EXPECT_EQ(ReadHeader().result, 0);
   EXPECT_EQ(pda_get_record_length(), 22);
   EXPECT_EQ(RecordTime().seconds, 1000);
@@ -165,18 +169,19 @@ TEST_F(RecordHeaderLayout, Datacode3000CarriesTheFlagForLaterRecords) {
   n_on.spectra_flag = 1;
   RecordSpec n_off = EmptyRecord(Layout::N, 3000, 7000, 3);
   n_off.spectra_flag = 0;
-  const Bytes b0 = qwriter::encode_record(n_on);
+  const Bytes b0 = quellmar::writer::encode_record(n_on);
   const Bytes b1 =
-      qwriter::encode_record(EmptyRecord(Layout::S, 2000, 6000, 2));
-  const Bytes b2 = qwriter::encode_record(n_off);
+      quellmar::writer::encode_record(EmptyRecord(Layout::S, 2000, 6000, 2));
+  const Bytes b2 = quellmar::writer::encode_record(n_off);
   const Bytes b3 =
-      qwriter::encode_record(EmptyRecord(Layout::M, 2000, 8000, 4));
+      quellmar::writer::encode_record(EmptyRecord(Layout::M, 2000, 8000, 4));
   ASSERT_EQ(b0.size(), 28u);
   ASSERT_EQ(b1.size(), 22u);
   ASSERT_EQ(b3.size(), 18u);
   // Opened as a moments file: the first record's own flag takes over.
-  ASSERT_EQ(
-      Open(qtest::standard_header(2, 8), qtest::join({b0, b1, b2, b3}), 0), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(2, 8),
+                 quellmar::test::join({b0, b1, b2, b3}), 0),
+            1);
   EXPECT_EQ(pda_get_spectra_flag(), 1);
 
   EXPECT_EQ(ReadHeader().result, 0);
@@ -210,10 +215,12 @@ TEST_F(RecordHeaderLayout, Datacode3000CarriesTheFlagForLaterRecords) {
 TEST_F(RecordHeaderLayout, Datacode3000IgnoresTheFlagGivenAtOpen) {
   RecordSpec n = EmptyRecord(Layout::N, 3000, 5000, 1);
   n.spectra_flag = 0;
-  const Bytes b0 = qwriter::encode_record(n);
+  const Bytes b0 = quellmar::writer::encode_record(n);
   const Bytes b1 =
-      qwriter::encode_record(EmptyRecord(Layout::M, 2000, 6000, 2));
-  ASSERT_EQ(Open(qtest::standard_header(2, 8), qtest::join({b0, b1}), 1), 1);
+      quellmar::writer::encode_record(EmptyRecord(Layout::M, 2000, 6000, 2));
+  ASSERT_EQ(Open(quellmar::test::standard_header(2, 8),
+                 quellmar::test::join({b0, b1}), 1),
+            1);
   EXPECT_EQ(pda_get_spectra_flag(), 0);
   ReadAndAdvance();
   EXPECT_EQ(pda_current_offset(), 28);
@@ -232,17 +239,19 @@ TEST_F(RecordHeaderLayout, Datacode3000IgnoresTheFlagGivenAtOpen) {
 // under test follows a whole first record, and is read and decoded by
 // pda_read_record: where its body starts shows in the decoded velocities.
 TEST_F(RecordHeaderOverrides, LayoutMOverridesOnlyAboveFiveGPlus18) {
-  const HeaderSpec header = qtest::standard_header(2, 8);
+  const HeaderSpec header = quellmar::test::standard_header(2, 8);
   RecordSpec first = EmptyRecord(Layout::M, 2000, 1);
   first.body = X0xxMoments(2, 100);
-  const Bytes b0 = qwriter::encode_record(first);
+  const Bytes b0 = quellmar::writer::encode_record(first);
   ASSERT_EQ(b0.size(), 28u);
 
   {  // Exactly the bound, no override words: body at offset 16.
     RecordSpec r = EmptyRecord(Layout::M, 2000, 100);
     r.body = X0xxMoments(2, 5000);
-    ASSERT_EQ(qwriter::computed_record_length(r), 28);
-    ASSERT_EQ(Open(header, qtest::join({b0, qwriter::encode_record(r)})), 1);
+    ASSERT_EQ(quellmar::writer::computed_record_length(r), 28);
+    ASSERT_EQ(Open(header, quellmar::test::join(
+                               {b0, quellmar::writer::encode_record(r)})),
+              1);
     ReadAndAdvance();
     EXPECT_EQ(pda_read_record(), 0);
     EXPECT_EQ(Mode0().coherent_integrations, 100);
@@ -260,7 +269,9 @@ TEST_F(RecordHeaderOverrides, LayoutMOverridesOnlyAboveFiveGPlus18) {
     r.spectral_averages = 11;
     r.body = X0xxMoments(2, 5000);
     r.record_length = 28;
-    ASSERT_EQ(Open(header, qtest::join({b0, qwriter::encode_record(r)})), 1);
+    ASSERT_EQ(Open(header, quellmar::test::join(
+                               {b0, quellmar::writer::encode_record(r)})),
+              1);
     ReadAndAdvance();
     EXPECT_EQ(pda_read_record(), 0);
     EXPECT_EQ(Mode0().coherent_integrations, 100);
@@ -276,7 +287,9 @@ TEST_F(RecordHeaderOverrides, LayoutMOverridesOnlyAboveFiveGPlus18) {
     r.spectral_averages = 11;
     r.body = X0xxMoments(2, 5000);
     r.record_length = 29;
-    ASSERT_EQ(Open(header, qtest::join({b0, qwriter::encode_record(r)})), 1);
+    ASSERT_EQ(Open(header, quellmar::test::join(
+                               {b0, quellmar::writer::encode_record(r)})),
+              1);
     ReadAndAdvance();
     EXPECT_EQ(pda_read_record(), 0);
     EXPECT_EQ(Mode0().coherent_integrations, 50);
@@ -291,17 +304,17 @@ TEST_F(RecordHeaderOverrides, LayoutMOverridesOnlyAboveFiveGPlus18) {
 // Layout S with 2 gates of 8 points: the bound is 10 + 64 + 22 = 96, the
 // length of such a record without overrides.
 TEST_F(RecordHeaderOverrides, LayoutSOverridesOnlyAboveFiveGPlusFourGPPlus22) {
-  const HeaderSpec header = qtest::standard_header(2, 8);
+  const HeaderSpec header = quellmar::test::standard_header(2, 8);
   std::vector<std::vector<float>> spectra(2, std::vector<float>(8, 1.5f));
   Bytes body = X0xxMoments(2, 5000);
-  qwriter::put_spectra(body, spectra);
+  quellmar::writer::put_spectra(body, spectra);
   RecordSpec first = EmptyRecord(Layout::S, 2000, 1);
   first.body = body;
-  const Bytes b0 = qwriter::encode_record(first);
+  const Bytes b0 = quellmar::writer::encode_record(first);
   ASSERT_EQ(b0.size(), 96u);
 
   {
-    ASSERT_EQ(Open(header, qtest::join({b0, b0}), 1), 1);
+    ASSERT_EQ(Open(header, quellmar::test::join({b0, b0}), 1), 1);
     ReadAndAdvance();
     EXPECT_EQ(pda_read_record(), 0);
     EXPECT_EQ(Mode0().coherent_integrations, 100);
@@ -316,7 +329,10 @@ TEST_F(RecordHeaderOverrides, LayoutSOverridesOnlyAboveFiveGPlusFourGPPlus22) {
     r.coherent_integrations = 77;
     r.body = body;
     r.record_length = 96;
-    ASSERT_EQ(Open(header, qtest::join({b0, qwriter::encode_record(r)}), 1), 1);
+    ASSERT_EQ(
+        Open(header,
+             quellmar::test::join({b0, quellmar::writer::encode_record(r)}), 1),
+        1);
     ReadAndAdvance();
     EXPECT_EQ(pda_read_record(), 0);
     EXPECT_EQ(Mode0().coherent_integrations, 100);
@@ -330,7 +346,10 @@ TEST_F(RecordHeaderOverrides, LayoutSOverridesOnlyAboveFiveGPlusFourGPPlus22) {
     r.spectral_averages = 12;
     r.body = body;
     r.record_length = 97;
-    ASSERT_EQ(Open(header, qtest::join({b0, qwriter::encode_record(r)}), 1), 1);
+    ASSERT_EQ(
+        Open(header,
+             quellmar::test::join({b0, quellmar::writer::encode_record(r)}), 1),
+        1);
     ReadAndAdvance();
     EXPECT_EQ(pda_read_record(), 0);
     EXPECT_EQ(Mode0().coherent_integrations, 50);
@@ -346,14 +365,14 @@ TEST_F(RecordHeaderOverrides, LayoutSOverridesOnlyAboveFiveGPlusFourGPPlus22) {
 // computed in signed 32-bit arithmetic it wraps to -98283, so any record
 // length lies above it and the override words are read.
 TEST_F(RecordHeaderOverrides, LayoutSBoundIsComputedInSigned32Bits) {
-  HeaderSpec header = qtest::standard_header(2, 8);
+  HeaderSpec header = quellmar::test::standard_header(2, 8);
   header.modes[0].gate_count = 32767;
   header.modes[0].spectral_points = 32767;
   RecordSpec r = EmptyRecord(Layout::S, 2000, 100);
   r.has_overrides = true;
   r.coherent_integrations = 55;
   r.spectral_averages = 66;
-  ASSERT_EQ(Open(header, qwriter::encode_record(r), 1), 1);
+  ASSERT_EQ(Open(header, quellmar::writer::encode_record(r), 1), 1);
   EXPECT_EQ(ReadHeader().result, 0);
   EXPECT_EQ(Mode0().coherent_integrations, 55);
   EXPECT_EQ(Mode0().spectral_averages, 66);
@@ -362,12 +381,12 @@ TEST_F(RecordHeaderOverrides, LayoutSBoundIsComputedInSigned32Bits) {
 // Overrides stay in the ModeEntry for later records of the mode until the
 // next HeaderBlock load.
 TEST_F(RecordHeaderOverrides, OverridesStayUntilTheNextHeaderBlockLoad) {
-  HeaderSpec second = qtest::standard_header(2, 8);
+  HeaderSpec second = quellmar::test::standard_header(2, 8);
   second.modes[0].coherent_integrations = 120;
   second.modes[0].spectral_averages = 40;
-  const Bytes header =
-      qtest::join({qwriter::encode_header(qtest::standard_header(2, 8)),
-                   qwriter::encode_header(second)});
+  const Bytes header = quellmar::test::join(
+      {quellmar::writer::encode_header(quellmar::test::standard_header(2, 8)),
+       quellmar::writer::encode_header(second)});
   const int32_t second_offset = 568;
 
   RecordSpec with = EmptyRecord(Layout::N, 3000, 1);
@@ -375,10 +394,10 @@ TEST_F(RecordHeaderOverrides, OverridesStayUntilTheNextHeaderBlockLoad) {
   with.spectral_averages = 7;
   RecordSpec plain = EmptyRecord(Layout::M, 2000, 2);
   RecordSpec other = EmptyRecord(Layout::M, 2000, 3, 0, second_offset);
-  const Bytes b0 = qwriter::encode_record(with);
-  const Bytes b1 = qwriter::encode_record(plain);
-  const Bytes b2 = qwriter::encode_record(other);
-  ASSERT_EQ(Open(header, qtest::join({b0, b1, b2})), 1);
+  const Bytes b0 = quellmar::writer::encode_record(with);
+  const Bytes b1 = quellmar::writer::encode_record(plain);
+  const Bytes b2 = quellmar::writer::encode_record(other);
+  ASSERT_EQ(Open(header, quellmar::test::join({b0, b1, b2})), 1);
 
   ReadAndAdvance();
   EXPECT_EQ(Mode0().coherent_integrations, 60);
@@ -402,13 +421,14 @@ class RecordHeaderLoad : public RecordHeaderTest {
   // Two blocks: site_value_1 4000 at offset 0 and 1111 at offset 568. The
   // ten records all name the second block.
   void SetUp() override {
-    HeaderSpec second = qtest::standard_header();
+    HeaderSpec second = quellmar::test::standard_header();
     second.site_value_1 = 1111;
-    header_ = qwriter::encode_header(qtest::standard_header());
+    header_ =
+        quellmar::writer::encode_header(quellmar::test::standard_header());
     ASSERT_EQ(header_.size(), 568u);
-    header_.append(qwriter::encode_header(second));
+    header_.append(quellmar::writer::encode_header(second));
     for (int i = 0; i < 10; ++i) {
-      data_.append(qtest::moments_record(1000 + i, 0, 4, 0, 568));
+      data_.append(quellmar::test::moments_record(1000 + i, 0, 4, 0, 568));
     }
   }
   Bytes header_;
@@ -462,10 +482,11 @@ TEST_F(RecordHeaderLoad, ReadsStraightAfterOpeningLoadNothing) {
 
 TEST_F(RecordHeaderLoad, OpeningAnotherPairAndBackLoadsAgain) {
   ASSERT_EQ(Open(header_, data_), 1);
-  HeaderSpec other = qtest::standard_header();
+  HeaderSpec other = quellmar::test::standard_header();
   other.site_value_1 = 2222;
-  qtest::write_pair(dir_.path(), kOtherName, qwriter::encode_header(other),
-                    qtest::moments_record(50, 0, 4));
+  quellmar::test::write_pair(dir_.path(), kOtherName,
+                             quellmar::writer::encode_header(other),
+                             quellmar::test::moments_record(50, 0, 4));
   ASSERT_EQ(pda_set_file(Prefix(), kOtherName, 0), 1);
   EXPECT_EQ(pda_parameters.site_value_1, 2222);
   EXPECT_EQ(pda_get_loaded_header_offset(), 0);
@@ -481,24 +502,26 @@ TEST_F(RecordHeaderLoad, OpeningAnotherPairAndBackLoadsAgain) {
 // The header file holds one block of 568 bytes; offset 100000 lies past its
 // end, so the header file can be positioned there but no block read.
 TEST_F(RecordHeaderLoadError, HeaderReadErrorPastTheEndIsPrintedOnce) {
-  const Bytes b0 = qtest::moments_record(1000, 1, 0, 0, 100000);
-  const Bytes b1 = qtest::moments_record(2000, 2, 0, 0, 0);
-  const Bytes b2 = qtest::moments_record(3000, 3, 0, 0, 200000);
+  const Bytes b0 = quellmar::test::moments_record(1000, 1, 0, 0, 100000);
+  const Bytes b1 = quellmar::test::moments_record(2000, 2, 0, 0, 0);
+  const Bytes b2 = quellmar::test::moments_record(3000, 3, 0, 0, 200000);
   ASSERT_EQ(b0.size(), 18u);
-  qtest::start_capture();
-  const int opened = Open(qtest::standard_header(), qtest::join({b0, b1, b2}));
-  EXPECT_EQ(qtest::stop_capture(), std::string(kHeaderError) + "  0 -1  -1\n");
+  quellmar::test::start_capture();
+  const int opened = Open(quellmar::test::standard_header(),
+                          quellmar::test::join({b0, b1, b2}));
+  EXPECT_EQ(quellmar::test::stop_capture(),
+            std::string(kHeaderError) + "  0 -1  -1\n");
   ASSERT_EQ(opened, 1);
   EXPECT_EQ(pda_get_loaded_header_offset(), -1);
 
-  qtest::start_capture();
+  quellmar::test::start_capture();
   const Read r0 = ReadHeader();
   pda_advance_record();
   const Read r1 = ReadHeader();
   const int32_t loaded_after_r1 = pda_get_loaded_header_offset();
   pda_advance_record();
   const Read r2 = ReadHeader();
-  EXPECT_EQ(qtest::stop_capture(), "");
+  EXPECT_EQ(quellmar::test::stop_capture(), "");
 
   // Every record is still read whole.
   EXPECT_EQ(r0.result, 0);
@@ -514,45 +537,50 @@ TEST_F(RecordHeaderLoadError, HeaderReadErrorPastTheEndIsPrintedOnce) {
   EXPECT_EQ(pda_get_loaded_header_offset(), 0);
 
   // Opening another pair does not make the report due again.
-  qtest::write_pair(dir_.path(), kOtherName,
-                    qwriter::encode_header(qtest::standard_header()),
-                    qtest::moments_record(4000, 4, 0, 0, 300000));
-  qtest::start_capture();
+  quellmar::test::write_pair(
+      dir_.path(), kOtherName,
+      quellmar::writer::encode_header(quellmar::test::standard_header()),
+      quellmar::test::moments_record(4000, 4, 0, 0, 300000));
+  quellmar::test::start_capture();
   const int other = pda_set_file(Prefix(), kOtherName, 0);
-  EXPECT_EQ(qtest::stop_capture(), "");
+  EXPECT_EQ(quellmar::test::stop_capture(), "");
   EXPECT_EQ(other, 1);
 }
 
 TEST_F(RecordHeaderLoadError, HeaderReadErrorForNegativeOffsetNamesFailedSeek) {
-  const Bytes b0 = qtest::moments_record(1000, 1, 0, 0, -8);
-  qtest::start_capture();
-  const int opened = Open(qtest::standard_header(), b0);
-  EXPECT_EQ(qtest::stop_capture(), std::string(kHeaderError) + "  -1 0  -1\n");
+  const Bytes b0 = quellmar::test::moments_record(1000, 1, 0, 0, -8);
+  quellmar::test::start_capture();
+  const int opened = Open(quellmar::test::standard_header(), b0);
+  EXPECT_EQ(quellmar::test::stop_capture(),
+            std::string(kHeaderError) + "  -1 0  -1\n");
   EXPECT_EQ(opened, 1);
-  qtest::start_capture();
+  quellmar::test::start_capture();
   const Read r = ReadHeader();
-  EXPECT_EQ(qtest::stop_capture(), "");
+  EXPECT_EQ(quellmar::test::stop_capture(), "");
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(RecordTime().seconds, 1000);
 }
 
 TEST_F(RecordHeaderLoadError, HeaderReadErrorNamesTheOffsetStillInForce) {
-  const Bytes b0 = qtest::moments_record(1000, 1, 0, 0, 0);
-  const Bytes b1 = qtest::moments_record(2000, 2, 0, 0, 99999);
-  const Bytes b2 = qtest::moments_record(3000, 3, 0, 0, -1);
-  ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1, b2})), 1);
+  const Bytes b0 = quellmar::test::moments_record(1000, 1, 0, 0, 0);
+  const Bytes b1 = quellmar::test::moments_record(2000, 2, 0, 0, 99999);
+  const Bytes b2 = quellmar::test::moments_record(3000, 3, 0, 0, -1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(),
+                 quellmar::test::join({b0, b1, b2})),
+            1);
   ReadAndAdvance();
-  qtest::start_capture();
+  quellmar::test::start_capture();
   const Read r1 = ReadHeader();
-  EXPECT_EQ(qtest::stop_capture(), std::string(kHeaderError) + "  0 -1  0\n");
+  EXPECT_EQ(quellmar::test::stop_capture(),
+            std::string(kHeaderError) + "  0 -1  0\n");
   EXPECT_EQ(r1.result, 0);
   EXPECT_EQ(r1.new_header, 0);
   EXPECT_EQ(pda_get_loaded_header_offset(), 0);
   pda_advance_record();
 
-  qtest::start_capture();
+  quellmar::test::start_capture();
   const Read r2 = ReadHeader();
-  EXPECT_EQ(qtest::stop_capture(), "");
+  EXPECT_EQ(quellmar::test::stop_capture(), "");
   EXPECT_EQ(r2.result, 0);
   EXPECT_EQ(pda_get_loaded_header_offset(), 0);
   EXPECT_EQ(RecordTime().seconds, 3000);
@@ -579,8 +607,8 @@ TEST_F(RecordHeaderTime, RecordTimeBreaksDownInUtc) {
   };
   Bytes data;
   for (const Case& c : cases)
-    data.append(qtest::moments_record(c.seconds, 0, 0));
-  ASSERT_EQ(Open(qtest::standard_header(), data), 1);
+    data.append(quellmar::test::moments_record(c.seconds, 0, 0));
+  ASSERT_EQ(Open(quellmar::test::standard_header(), data), 1);
   for (const Case& c : cases) {
     ASSERT_EQ(ReadHeader().result, 0);
     const Time t = RecordTime();
@@ -606,7 +634,7 @@ class RecordHeaderStepping : public RecordHeaderTest {
   void SetUp() override {
     int64_t offset = 0;
     for (int i = 0; i < 10; ++i) {
-      const Bytes r = qtest::moments_record(1000 + 60 * i, 0, i + 1);
+      const Bytes r = quellmar::test::moments_record(1000 + 60 * i, 0, i + 1);
       offsets_.push_back(offset);
       offset += static_cast<int64_t>(r.size());
       data_.append(r);
@@ -616,7 +644,7 @@ class RecordHeaderStepping : public RecordHeaderTest {
   }
 
   void OpenOnSixth() {
-    ASSERT_EQ(Open(qtest::standard_header(20, 64), data_), 1);
+    ASSERT_EQ(Open(quellmar::test::standard_header(20, 64), data_), 1);
     ASSERT_EQ(pda_skip_records(6), 0);
     ASSERT_EQ(pda_current_offset(), offsets_[5]);
   }
@@ -669,14 +697,14 @@ TEST_F(RecordHeaderStepping, SkipByMinusTwentyStopsOnTheFirstRecord) {
 }
 
 TEST_F(RecordHeaderStepping, SkipByZeroOnTheFirstRecordDoesNotMove) {
-  ASSERT_EQ(Open(qtest::standard_header(20, 64), data_), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(20, 64), data_), 1);
   EXPECT_EQ(pda_skip_records(0), -2);
   EXPECT_EQ(pda_current_offset(), 0);
   EXPECT_EQ(TimeOfRecordHere(), 1000);
 }
 
 TEST_F(RecordHeaderStepping, AdvancePastTheLastRecordMeetsTheEndOfData) {
-  ASSERT_EQ(Open(qtest::standard_header(20, 64), data_), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(20, 64), data_), 1);
   for (int i = 0; i < 10; ++i) ReadAndAdvance();
   EXPECT_EQ(pda_current_offset(), size_);
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -695,7 +723,7 @@ TEST_F(RecordHeaderStepping, AdvancePastTheLastRecordMeetsTheEndOfData) {
 }
 
 TEST_F(RecordHeaderStepping, ForwardSkipPastTheEndReturnsMinusOne) {
-  ASSERT_EQ(Open(qtest::standard_header(20, 64), data_), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(20, 64), data_), 1);
   EXPECT_EQ(pda_skip_records(12), -1);
   EXPECT_EQ(pda_current_offset(), size_);
   EXPECT_EQ(RecordTime().seconds, 1000 + 60 * 9);
@@ -713,9 +741,9 @@ TEST_F(RecordHeaderSteppingLayouts, BackwardStepsUseFourByteTrailers) {
   s2.body.put_zeros(6);
   RecordSpec s3 = EmptyRecord(Layout::S, 2000, 5);
   const std::vector<Bytes> records = {
-      qwriter::encode_record(n), qwriter::encode_record(s),
-      qwriter::encode_record(s2), qwriter::encode_record(n2),
-      qwriter::encode_record(s3)};
+      quellmar::writer::encode_record(n), quellmar::writer::encode_record(s),
+      quellmar::writer::encode_record(s2), quellmar::writer::encode_record(n2),
+      quellmar::writer::encode_record(s3)};
   Bytes data;
   std::vector<int64_t> offsets;
   for (const Bytes& r : records) {
@@ -723,7 +751,7 @@ TEST_F(RecordHeaderSteppingLayouts, BackwardStepsUseFourByteTrailers) {
     data.append(r);
   }
   ASSERT_EQ(offsets, (std::vector<int64_t>{0, 28, 50, 78, 118}));
-  ASSERT_EQ(Open(qtest::standard_header(2, 8), data, 0), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(2, 8), data, 0), 1);
 
   EXPECT_EQ(pda_skip_records(6), 0);
   EXPECT_EQ(pda_current_offset(), static_cast<int64_t>(data.size()));
@@ -744,16 +772,17 @@ TEST_F(RecordHeaderSteppingLayouts, OffsetsBeyondTwoGibWork) {
   RecordSpec first = EmptyRecord(Layout::N, 3000, 1);
   first.record_length = big;
   first.omit_trailer = true;
-  const Bytes head = qwriter::encode_record(first);
+  const Bytes head = quellmar::writer::encode_record(first);
   Bytes trailer;
   trailer.put_i32(big);
   const Bytes second =
-      qwriter::encode_record(EmptyRecord(Layout::N, 3000, 2, 1));
+      quellmar::writer::encode_record(EmptyRecord(Layout::N, 3000, 2, 1));
   const Bytes third =
-      qwriter::encode_record(EmptyRecord(Layout::N, 3000, 3, 2));
+      quellmar::writer::encode_record(EmptyRecord(Layout::N, 3000, 3, 2));
 
-  qwriter::write_file(dir_.file("h02100a.mom"),
-                      qwriter::encode_header(qtest::standard_header()));
+  quellmar::writer::write_file(
+      dir_.file("h02100a.mom"),
+      quellmar::writer::encode_header(quellmar::test::standard_header()));
   const std::string path = dir_.file(kName);
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -795,18 +824,20 @@ TEST_F(RecordHeaderSteppingLayouts, OffsetsBeyondTwoGibWork) {
 // ---------------------------------------------------------------------------
 
 TEST_F(RecordHeaderDamaged, LayoutMLengthBelow18IsRefusedEachTime) {
-  const Bytes b0 = qtest::moments_record(1000, 1, 4);
+  const Bytes b0 = quellmar::test::moments_record(1000, 1, 4);
   RecordSpec bad = EmptyRecord(Layout::M, 2001, 2000, 2, 99999);
   bad.record_length = 17;
-  const Bytes b1 = qwriter::encode_record(bad);
-  ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1})), 1);
+  const Bytes b1 = quellmar::writer::encode_record(bad);
+  ASSERT_EQ(
+      Open(quellmar::test::standard_header(), quellmar::test::join({b0, b1})),
+      1);
   ReadAndAdvance();
   ASSERT_EQ(pda_current_offset(), 38);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    qtest::start_capture();
+    quellmar::test::start_capture();
     const Read r = ReadHeader();
     // Nothing after the length is read: no header load is tried.
-    EXPECT_EQ(qtest::stop_capture(),
+    EXPECT_EQ(quellmar::test::stop_capture(),
               "disk: bad record length 17 at offset 38\n");
     EXPECT_EQ(r.result, -4);
     EXPECT_EQ(r.new_header, 0);
@@ -833,48 +864,49 @@ TEST_F(RecordHeaderDamaged, SmallestLengthOfEachLayoutIsAccepted) {
         Case{Layout::N, 3000, 0, 28}}) {
     SCOPED_TRACE(c.smallest);
     const Bytes good =
-        qwriter::encode_record(EmptyRecord(c.layout, c.datacode, 1));
+        quellmar::writer::encode_record(EmptyRecord(c.layout, c.datacode, 1));
     RecordSpec fine = EmptyRecord(c.layout, c.datacode, 2);
     fine.record_length = c.smallest;
     RecordSpec bad = EmptyRecord(c.layout, c.datacode, 3);
     bad.record_length = c.smallest - 1;
     RecordSpec negative = EmptyRecord(c.layout, c.datacode, 4);
     negative.record_length = -5;
-    const Bytes b1 = qwriter::encode_record(fine);
-    const Bytes b2 = qwriter::encode_record(bad);
-    const Bytes b3 = qwriter::encode_record(negative);
+    const Bytes b1 = quellmar::writer::encode_record(fine);
+    const Bytes b2 = quellmar::writer::encode_record(bad);
+    const Bytes b3 = quellmar::writer::encode_record(negative);
     ASSERT_EQ(good.size(), static_cast<size_t>(c.smallest));
     // A mode of 0 gates keeps the override bounds of layouts M and S at
     // 18 and 22.
-    ASSERT_EQ(
-        Open(qtest::standard_header(0, 8), qtest::join({good, b1}), c.spectra),
-        1);
+    ASSERT_EQ(Open(quellmar::test::standard_header(0, 8),
+                   quellmar::test::join({good, b1}), c.spectra),
+              1);
     ReadAndAdvance();
-    qtest::start_capture();
+    quellmar::test::start_capture();
     const Read r = ReadHeader();
-    EXPECT_EQ(qtest::stop_capture(), "");
+    EXPECT_EQ(quellmar::test::stop_capture(), "");
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(RecordTime().seconds, 2);
 
     const int64_t at = static_cast<int64_t>(good.size());
-    ASSERT_EQ(
-        Open(qtest::standard_header(0, 8), qtest::join({good, b2}), c.spectra),
-        1);
+    ASSERT_EQ(Open(quellmar::test::standard_header(0, 8),
+                   quellmar::test::join({good, b2}), c.spectra),
+              1);
     ReadAndAdvance();
-    qtest::start_capture();
+    quellmar::test::start_capture();
     EXPECT_EQ(ReadHeader().result, -4);
-    EXPECT_EQ(qtest::stop_capture(),
+    EXPECT_EQ(quellmar::test::stop_capture(),
               "disk: bad record length " + std::to_string(c.smallest - 1) +
                   " at offset " + std::to_string(at) + "\n");
 
-    ASSERT_EQ(
-        Open(qtest::standard_header(0, 8), qtest::join({good, b3}), c.spectra),
-        1);
+    ASSERT_EQ(Open(quellmar::test::standard_header(0, 8),
+                   quellmar::test::join({good, b3}), c.spectra),
+              1);
     ReadAndAdvance();
-    qtest::start_capture();
+    quellmar::test::start_capture();
     EXPECT_EQ(ReadHeader().result, -4);
-    EXPECT_EQ(qtest::stop_capture(), "disk: bad record length -5 at offset " +
-                                         std::to_string(at) + "\n");
+    EXPECT_EQ(
+        quellmar::test::stop_capture(),
+        "disk: bad record length -5 at offset " + std::to_string(at) + "\n");
     EXPECT_EQ(pda_current_offset(), at);
   }
 }
@@ -883,11 +915,13 @@ TEST_F(RecordHeaderDamaged, SmallestLengthOfEachLayoutIsAccepted) {
 // the result is 1, and the data file is put back at current_offset, from
 // where a step back reads the last record's trailer.
 TEST_F(RecordHeaderDamaged, EndOfDataPutsTheFileBackAtCurrentOffset) {
-  const Bytes b0 = qtest::moments_record(1000, 0, 2);
-  const Bytes b1 = qtest::moments_record(2000, 0, 2);
+  const Bytes b0 = quellmar::test::moments_record(1000, 0, 2);
+  const Bytes b1 = quellmar::test::moments_record(2000, 0, 2);
   Bytes stray;
   stray.put_u8(0x7F);
-  ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1, stray})), 1);
+  ASSERT_EQ(Open(quellmar::test::standard_header(),
+                 quellmar::test::join({b0, b1, stray})),
+            1);
   ReadAndAdvance();
   ReadAndAdvance();
   ASSERT_EQ(pda_current_offset(), 56);
@@ -902,10 +936,13 @@ TEST_F(RecordHeaderDamaged, EndOfDataPutsTheFileBackAtCurrentOffset) {
 // A RecordHeader cut short: -4, the data file put back at current_offset,
 // so that a step back reads the trailer before it.
 TEST_F(RecordHeaderDamaged, CutRecordHeaderPutsTheFileBack) {
-  const Bytes b0 = qtest::moments_record(1000, 0, 2);
-  const Bytes b1 = qtest::moments_record(2000, 0, 2);
-  const Bytes b2 = qwriter::cut(qtest::moments_record(3000, 0, 2), 11);
-  ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1, b2})), 1);
+  const Bytes b0 = quellmar::test::moments_record(1000, 0, 2);
+  const Bytes b1 = quellmar::test::moments_record(2000, 0, 2);
+  const Bytes b2 =
+      quellmar::writer::cut(quellmar::test::moments_record(3000, 0, 2), 11);
+  ASSERT_EQ(Open(quellmar::test::standard_header(),
+                 quellmar::test::join({b0, b1, b2})),
+            1);
   ReadAndAdvance();
   ReadAndAdvance();
   EXPECT_EQ(ReadHeader().result, -4);
@@ -920,14 +957,15 @@ TEST_F(RecordHeaderDamaged, CutRecordHeaderPutsTheFileBack) {
 // take the new record's values, the cut one and those after keep the
 // previous record's.
 TEST_F(RecordHeaderDamaged, CutRecordHeaderKeepsTheFieldsItCouldNotRead) {
-  HeaderSpec second = qtest::standard_header();
+  HeaderSpec second = quellmar::test::standard_header();
   second.site_value_1 = 1111;
-  Bytes header = qwriter::encode_header(qtest::standard_header());
-  header.append(qwriter::encode_header(second));
+  Bytes header =
+      quellmar::writer::encode_header(quellmar::test::standard_header());
+  header.append(quellmar::writer::encode_header(second));
 
   RecordSpec first = EmptyRecord(Layout::M, 2000, 1000, 1, 0);
   first.body = X0xxMoments(4, 100);
-  const Bytes b0 = qwriter::encode_record(first);
+  const Bytes b0 = quellmar::writer::encode_record(first);
   ASSERT_EQ(b0.size(), 38u);
   // Layout M, datacode 2100, length 59 (above the bound 38: overrides).
   RecordSpec next = EmptyRecord(Layout::M, 2100, 2000, 2, 568);
@@ -936,7 +974,7 @@ TEST_F(RecordHeaderDamaged, CutRecordHeaderKeepsTheFieldsItCouldNotRead) {
   next.coherent_integrations = 70;
   next.spectral_averages = 9;
   next.body.put_zeros(37);
-  const Bytes full = qwriter::encode_record(next);
+  const Bytes full = quellmar::writer::encode_record(next);
   ASSERT_EQ(full.size(), 59u);
 
   struct Expect {
@@ -958,12 +996,12 @@ TEST_F(RecordHeaderDamaged, CutRecordHeaderKeepsTheFieldsItCouldNotRead) {
   };
   for (const Expect& e : cases) {
     SCOPED_TRACE(e.cut);
-    const Bytes cut = qwriter::cut(full, e.cut);
-    ASSERT_EQ(Open(header, qtest::join({b0, cut})), 1);
+    const Bytes cut = quellmar::writer::cut(full, e.cut);
+    ASSERT_EQ(Open(header, quellmar::test::join({b0, cut})), 1);
     ReadAndAdvance();
-    qtest::start_capture();
+    quellmar::test::start_capture();
     const Read r = ReadHeader();
-    EXPECT_EQ(qtest::stop_capture(), "");
+    EXPECT_EQ(quellmar::test::stop_capture(), "");
     EXPECT_EQ(r.result, -4);
     EXPECT_EQ(r.new_header, e.loaded == 568 ? 1 : 0);
     EXPECT_EQ(pda_get_record_datacode(), 2100);
@@ -983,15 +1021,18 @@ TEST_F(RecordHeaderDamaged, CutRecordHeaderKeepsTheFieldsItCouldNotRead) {
 // A cut length field of a record whose length would be refused prints
 // nothing: the check needs the whole field.
 TEST_F(RecordHeaderDamaged, CutLengthFieldIsNotChecked) {
-  const Bytes b0 = qtest::moments_record(1000, 0, 4);
+  const Bytes b0 = quellmar::test::moments_record(1000, 0, 4);
   RecordSpec bad = EmptyRecord(Layout::N, 3000, 2000);
   bad.record_length = 3;  // bytes 03 00 00 00; cut after 03 00 00
-  const Bytes b1 = qwriter::cut(qwriter::encode_record(bad), 5);
-  ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1})), 1);
+  const Bytes b1 =
+      quellmar::writer::cut(quellmar::writer::encode_record(bad), 5);
+  ASSERT_EQ(
+      Open(quellmar::test::standard_header(), quellmar::test::join({b0, b1})),
+      1);
   ReadAndAdvance();
-  qtest::start_capture();
+  quellmar::test::start_capture();
   EXPECT_EQ(ReadHeader().result, -4);
-  EXPECT_EQ(qtest::stop_capture(), "");
+  EXPECT_EQ(quellmar::test::stop_capture(), "");
   EXPECT_EQ(pda_get_record_datacode(), 3000);
   EXPECT_EQ(pda_get_record_length(), 38);
 }
@@ -1000,14 +1041,16 @@ TEST_F(RecordHeaderDamaged, CutLengthFieldIsNotChecked) {
 // trailer are cut off. A backward step from the end of the data lands on
 // it, its RecordHeader having been read whole.
 TEST_F(RecordHeaderDamaged, BackwardStepLandsOnCutLastRecord) {
-  const Bytes b0 = qtest::moments_record(1000, 0, 4);
-  const Bytes b1 = qtest::moments_record(2000, 0, 4);
-  const Bytes b2 = qtest::moments_record(3000, 0, 4);
-  const Bytes whole = qtest::moments_record(4000, 0, 4);
+  const Bytes b0 = quellmar::test::moments_record(1000, 0, 4);
+  const Bytes b1 = quellmar::test::moments_record(2000, 0, 4);
+  const Bytes b2 = quellmar::test::moments_record(3000, 0, 4);
+  const Bytes whole = quellmar::test::moments_record(4000, 0, 4);
   for (size_t keep : {size_t{16}, size_t{23}, size_t{36}, size_t{37}}) {
     SCOPED_TRACE(keep);
-    const Bytes b3 = qwriter::cut(whole, keep);
-    ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1, b2, b3})), 1);
+    const Bytes b3 = quellmar::writer::cut(whole, keep);
+    ASSERT_EQ(Open(quellmar::test::standard_header(),
+                   quellmar::test::join({b0, b1, b2, b3})),
+              1);
     for (int i = 0; i < 4; ++i) ReadAndAdvance();
     EXPECT_EQ(pda_current_offset(), 4 * 38);
     EXPECT_EQ(ReadHeader().result, 1);
@@ -1031,14 +1074,14 @@ TEST_F(RecordHeaderDamaged, BackwardStepLandsOnCutLastRecord) {
 // no mode: G = P = 0 for the override bound (layout M: 18) and the decode,
 // and override words are read but written nowhere.
 TEST_F(RecordHeaderNoMode, BeamWithoutModeConsumesOverridesAndDecodesNothing) {
-  HeaderSpec header = qtest::standard_header();
+  HeaderSpec header = quellmar::test::standard_header();
   header.beams[3].mode_index = 4;
   header.beams[4].mode_index = -1;
   for (int m = 0; m < 4; ++m) {
     header.modes[m].coherent_integrations = static_cast<int16_t>(100 + m);
     header.modes[m].spectral_averages = static_cast<int16_t>(30 + m);
   }
-  Bytes data = qtest::moments_record(1, 0, 4);
+  Bytes data = quellmar::test::moments_record(1, 0, 4);
   for (int16_t beam :
        {int16_t{10}, int16_t{-1}, int16_t{3}, int16_t{4}, int16_t{32767}}) {
     RecordSpec r = EmptyRecord(Layout::M, 2000, 100 + beam, beam);
@@ -1046,9 +1089,9 @@ TEST_F(RecordHeaderNoMode, BeamWithoutModeConsumesOverridesAndDecodesNothing) {
     r.coherent_integrations = 7;
     r.spectral_averages = 9;
     r.body = X0xxMoments(4, 100);
-    data.append(qwriter::encode_record(r));
+    data.append(quellmar::writer::encode_record(r));
   }
-  data.append(qtest::moments_record(2, 1, 4));
+  data.append(quellmar::test::moments_record(2, 1, 4));
   ASSERT_EQ(Open(header, data), 1);
   ReadAndAdvance();
   for (int16_t beam :
@@ -1080,10 +1123,12 @@ TEST_F(RecordHeaderNoMode, BeamWithoutModeExpectsOverridesAbove18) {
     SCOPED_TRACE(beam);
     RecordSpec r = EmptyRecord(Layout::M, 2000, 5, beam);
     r.record_length = 22;  // 18 bytes written: the override words are absent
-    const Bytes b1 = qwriter::encode_record(r);
+    const Bytes b1 = quellmar::writer::encode_record(r);
     ASSERT_EQ(b1.size(), 18u);
-    const Bytes b0 = qtest::moments_record(1, 0, 4);
-    ASSERT_EQ(Open(qtest::standard_header(), qtest::join({b0, b1})), 1);
+    const Bytes b0 = quellmar::test::moments_record(1, 0, 4);
+    ASSERT_EQ(
+        Open(quellmar::test::standard_header(), quellmar::test::join({b0, b1})),
+        1);
     ReadAndAdvance();
     EXPECT_EQ(ReadHeader().result, beam == 0 ? 0 : -4);
     EXPECT_EQ(RecordTime().seconds, 5);

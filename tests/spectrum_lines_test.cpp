@@ -15,7 +15,9 @@
 
 #include "disk/pda.h"
 
-using quellmar::TextBuffer;
+using quellmar::tool::put_spectrum_lines;
+using quellmar::tool::SpectrumSource;
+using quellmar::tool::TextBuffer;
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "disk/pda.h"
 
-namespace qtest {
+namespace quellmar::test {
 
 namespace fs = std::filesystem;
 
@@ -76,9 +76,10 @@ std::string read_text(const std::string& path) {
 bool file_exists(const std::string& path) { return fs::exists(path); }
 
 void write_pair(const std::string& dir, const std::string& name,
-                const qwriter::Bytes& header, const qwriter::Bytes& data) {
-  qwriter::write_file(dir + "/" + name, data);
-  qwriter::write_file(dir + "/h" + name.substr(1), header);
+                const quellmar::writer::Bytes& header,
+                const quellmar::writer::Bytes& data) {
+  quellmar::writer::write_file(dir + "/" + name, data);
+  quellmar::writer::write_file(dir + "/h" + name.substr(1), header);
 }
 
 int open_pair(const std::string& dir, const std::string& name, int spectra) {
@@ -87,15 +88,16 @@ int open_pair(const std::string& dir, const std::string& name, int spectra) {
 }
 
 int write_and_open_pair(const std::string& dir, const std::string& name,
-                        const qwriter::Bytes& header,
-                        const qwriter::Bytes& data, int spectra) {
+                        const quellmar::writer::Bytes& header,
+                        const quellmar::writer::Bytes& data, int spectra) {
   write_pair(dir, name, header, data);
   return open_pair(dir, name, spectra);
 }
 
-qwriter::Bytes join(const std::vector<qwriter::Bytes>& parts) {
-  qwriter::Bytes out;
-  for (const qwriter::Bytes& p : parts) out.append(p);
+quellmar::writer::Bytes join(
+    const std::vector<quellmar::writer::Bytes>& parts) {
+  quellmar::writer::Bytes out;
+  for (const quellmar::writer::Bytes& p : parts) out.append(p);
   return out;
 }
 
@@ -109,8 +111,8 @@ std::string stop_capture() {
   return testing::internal::GetCapturedStdout();
 }
 
-qwriter::HeaderSpec standard_header(int gates, int points) {
-  qwriter::HeaderSpec h;
+quellmar::writer::HeaderSpec standard_header(int gates, int points) {
+  quellmar::writer::HeaderSpec h;
   h.site_name = "ABCD Profiler";
   h.site_value_1 = 4000;
   h.site_value_2 = -10500;
@@ -139,27 +141,27 @@ qwriter::HeaderSpec standard_header(int gates, int points) {
   return h;
 }
 
-qwriter::Bytes moments_record(int32_t time, int16_t beam, int gates,
-                              int16_t radar, int32_t header_offset) {
-  qwriter::BodySpec body;
+quellmar::writer::Bytes moments_record(int32_t time, int16_t beam, int gates,
+                                       int16_t radar, int32_t header_offset) {
+  quellmar::writer::BodySpec body;
   body.datacode = 2000;
   for (int g = 0; g < gates; ++g) {
-    qwriter::GateMoments m;
+    quellmar::writer::GateMoments m;
     m.velocity = static_cast<int16_t>(100 * (g + 1) + beam);
     m.width = static_cast<uint16_t>(10 + g);
     m.snr = static_cast<int16_t>(g - 5);
     m.noise_or_aux = static_cast<int16_t>(-40 - g);
     body.moments.push_back(m);
   }
-  qwriter::RecordSpec r;
+  quellmar::writer::RecordSpec r;
   r.datacode = 2000;
-  r.layout = qwriter::Layout::M;
+  r.layout = quellmar::writer::Layout::M;
   r.header_offset = header_offset;
   r.record_time = time;
   r.radar_index = radar;
   r.beam_index = beam;
-  r.body = qwriter::encode_body(body);
-  return qwriter::encode_record(r);
+  r.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(r);
 }
 
-}  // namespace qtest
+}  // namespace quellmar::test

@@ -9,7 +9,7 @@
 
 #include "writer/format_writer.h"
 
-namespace qtest {
+namespace quellmar::test {
 
 // A fresh folder under the system's temporary folder, removed with all its
 // contents when the object goes.
@@ -43,7 +43,8 @@ bool file_exists(const std::string& path);
 
 // Writes data file `name` and its header file ('h' + name[1..]) into dir.
 void write_pair(const std::string& dir, const std::string& name,
-                const qwriter::Bytes& header, const qwriter::Bytes& data);
+                const quellmar::writer::Bytes& header,
+                const quellmar::writer::Bytes& data);
 
 // Opens dir + "/" + name with the access module after resetting it.
 // Returns pda_set_file's result.
@@ -52,11 +53,11 @@ int open_pair(const std::string& dir, const std::string& name, int spectra);
 // write_pair, then open_pair: the one way a test makes a pair and opens it.
 // Returns pda_set_file's result.
 int write_and_open_pair(const std::string& dir, const std::string& name,
-                        const qwriter::Bytes& header,
-                        const qwriter::Bytes& data, int spectra = 0);
+                        const quellmar::writer::Bytes& header,
+                        const quellmar::writer::Bytes& data, int spectra = 0);
 
 // The given buffers one after another.
-qwriter::Bytes join(const std::vector<qwriter::Bytes>& parts);
+quellmar::writer::Bytes join(const std::vector<quellmar::writer::Bytes>& parts);
 
 // Captures what the access module prints on standard output.
 void start_capture();
@@ -64,13 +65,14 @@ std::string stop_capture();
 
 // A version 102 header with one mode of `gates` gates and `points` points,
 // five beams (vertical and four oblique at 75 degrees), site "ABCD Profiler".
-qwriter::HeaderSpec standard_header(int gates = 4, int points = 64);
+quellmar::writer::HeaderSpec standard_header(int gates = 4, int points = 64);
 
 // A layout M record (x0xx moments, datacode 2000) of the given time, beam and
 // gate count, with simple distinct moments.
-qwriter::Bytes moments_record(int32_t time, int16_t beam, int gates,
-                              int16_t radar = 0, int32_t header_offset = 0);
+quellmar::writer::Bytes moments_record(int32_t time, int16_t beam, int gates,
+                                       int16_t radar = 0,
+                                       int32_t header_offset = 0);
 
-}  // namespace qtest
+}  // namespace quellmar::test
 
 #endif  // QUELLMAR_TESTS_TEST_SUPPORT_H

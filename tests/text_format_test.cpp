@@ -18,7 +18,7 @@
 
 #include "tool/fixed_fields.h"
 
-namespace quellmar {
+namespace quellmar::tool {
 namespace {
 
 // Room for any width and precision used below.
@@ -459,8 +459,8 @@ TEST(FormatFixedWidth8Test, EdgesTiesAndRandomValues) {
 bool SameFields3(const std::vector<float>& values) {
   std::vector<std::uint64_t> fields(values.size());
   std::vector<std::uint8_t> lengths(values.size());
-  quellmar::format_fields3(values.data(), values.size(), fields.data(),
-                           lengths.data());
+  quellmar::tool::format_fields3(values.data(), values.size(), fields.data(),
+                                 lengths.data());
   for (std::size_t i = 0; i < values.size(); ++i) {
     char want[8];
     const std::size_t want_length = format_fixed_width8<3>(want, values[i]);
@@ -539,11 +539,11 @@ TEST(FormatFixedFastTest, DISABLED_EveryFloatAgainstGeneralPath) {
     const std::size_t length = format_fixed_width8<3>(b + 256, v);
     std::uint64_t batch_field = 0;
     std::uint8_t batch_length = 0;
-    quellmar::format_fields3(&v, 1, &batch_field, &batch_length);
+    quellmar::tool::format_fields3(&v, 1, &batch_field, &batch_length);
     float four[4] = {v, v, v, v};
     std::uint64_t four_fields[4];
     std::uint8_t four_lengths[4];
-    quellmar::format_fields3(four, 4, four_fields, four_lengths);
+    quellmar::tool::format_fields3(four, 4, four_fields, four_lengths);
     const bool batch_ok =
         batch_length == length && four_lengths[3] == length &&
         (length == 0 || (std::memcmp(&batch_field, b + 256, 8) == 0 &&
@@ -630,4 +630,4 @@ TEST(TextBufferTest, MovedFromBufferIsEmptyAndUsable) {
 }
 
 }  // namespace
-}  // namespace quellmar
+}  // namespace quellmar::tool

@@ -26,9 +26,9 @@
 
 namespace {
 
-using qcomp::Consensus;
-using qcomp::ConsensusRule;
-using qcomp::GateSample;
+using quellmar::companions::Consensus;
+using quellmar::companions::ConsensusRule;
+using quellmar::companions::GateSample;
 
 // ---------------------------------------------------------------------------
 // Consensus
@@ -36,7 +36,7 @@ using qcomp::GateSample;
 Consensus of(const std::vector<float>& velocities, ConsensusRule rule = {}) {
   std::vector<GateSample> samples;
   for (float v : velocities) samples.push_back({v, 10.f});
-  return qcomp::consensus(samples, rule);
+  return quellmar::companions::consensus(samples, rule);
 }
 
 TEST(WindConsensus, LargestAgreeingSubsetThenSmallerSpreadThenLowerValues) {
@@ -87,7 +87,7 @@ TEST(WindConsensus, MinimumSnrDropsValuesButNotRecords) {
   std::vector<GateSample> samples = {{1.0f, 5.f},  {1.2f, -3.f}, {1.1f, 0.f},
                                      {9.0f, 20.f}, {1.3f, NAN},  {NAN, 9.f},
                                      {1.05f, 2.f}};
-  const Consensus c = qcomp::consensus(samples, rule);
+  const Consensus c = quellmar::companions::consensus(samples, rule);
   ASSERT_TRUE(c.accepted);
   EXPECT_EQ(c.available, 7);
   EXPECT_EQ(c.used, 3);  // 1.0, 1.05 and 1.1; 1.2 and 1.3 are dropped
@@ -98,20 +98,25 @@ TEST(WindConsensus, MinimumSnrDropsValuesButNotRecords) {
 // ---------------------------------------------------------------------------
 // Fit
 
-qcomp::FitRow row(double azimuth, double elevation, double u, double v,
-                  double w) {
-  const qcomp::BeamPointing p = qcomp::beam_pointing(azimuth, elevation);
+quellmar::companions::FitRow row(double azimuth, double elevation, double u,
+                                 double v, double w) {
+  const quellmar::companions::BeamPointing p =
+      quellmar::companions::beam_pointing(azimuth, elevation);
   return {p, u * p.east + v * p.north + w * p.up};
 }
 
 TEST(WindFit, SolvesFiveAndThreeBeamsAndNeedsTwoHorizontalDirections) {
   const double u = 7.5, v = -3.25, w = 0.4;
-  const qcomp::FitRow z = row(0, 90, u, v, w), n = row(0, 75, u, v, w),
-                      e = row(90, 75, u, v, w), s = row(180, 75, u, v, w),
-                      west = row(270, 75, u, v, w);
-  for (const auto& rows : std::vector<std::vector<qcomp::FitRow>>{
+  const quellmar::companions::FitRow z = row(0, 90, u, v, w),
+                                     n = row(0, 75, u, v, w),
+                                     e = row(90, 75, u, v, w),
+                                     s = row(180, 75, u, v, w),
+                                     west = row(270, 75, u, v, w);
+  for (const auto& rows :
+       std::vector<std::vector<quellmar::companions::FitRow>>{
            {z, n, e, s, west}, {z, n, e}, {n, e, s}}) {
-    const qcomp::WindFit fit = qcomp::fit_wind(rows);
+    const quellmar::companions::WindFit fit =
+        quellmar::companions::fit_wind(rows);
     ASSERT_TRUE(fit.ok) << rows.size();
     EXPECT_NEAR(fit.u, u, 1e-9);
     EXPECT_NEAR(fit.v, v, 1e-9);
@@ -120,29 +125,34 @@ TEST(WindFit, SolvesFiveAndThreeBeamsAndNeedsTwoHorizontalDirections) {
   }
   // North and south lie on one horizontal line; two oblique beams without
   // a vertical one are too few; vertical beams alone say nothing of u, v.
-  EXPECT_FALSE(qcomp::fit_wind({z, n, s}).ok);
-  EXPECT_FALSE(qcomp::fit_wind({n, e}).ok);
-  EXPECT_FALSE(qcomp::fit_wind({z, z, z}).ok);
+  EXPECT_FALSE(quellmar::companions::fit_wind({z, n, s}).ok);
+  EXPECT_FALSE(quellmar::companions::fit_wind({n, e}).ok);
+  EXPECT_FALSE(quellmar::companions::fit_wind({z, z, z}).ok);
   // Horizontal beams leave w undetermined.
-  EXPECT_FALSE(qcomp::fit_wind({row(0, 0, u, v, w), row(90, 0, u, v, w),
-                                row(180, 0, u, v, w)})
-                   .ok);
+  EXPECT_FALSE(
+      quellmar::companions::fit_wind(
+          {row(0, 0, u, v, w), row(90, 0, u, v, w), row(180, 0, u, v, w)})
+          .ok);
 
   // An inconsistent beam shows in the RMS residual.
-  qcomp::FitRow off = e;
+  quellmar::companions::FitRow off = e;
   off.radial_velocity += 1.0;
-  const qcomp::WindFit fit = qcomp::fit_wind({z, n, off, s, west});
+  const quellmar::companions::WindFit fit =
+      quellmar::companions::fit_wind({z, n, off, s, west});
   ASSERT_TRUE(fit.ok);
   EXPECT_GT(fit.residual, 0.1);
 }
 
 TEST(WindFit, DirectionIsWhereTheWindComesFrom) {
-  EXPECT_NEAR(qcomp::wind_from_direction(0, -5), 0.0, 1e-9);   // from north
-  EXPECT_NEAR(qcomp::wind_from_direction(-5, 0), 90.0, 1e-9);  // from east
-  EXPECT_NEAR(qcomp::wind_from_direction(3, 3), 225.0, 1e-9);
-  EXPECT_NEAR(qcomp::wind_from_direction(5, -1e-300), 270.0, 1e-9);
-  EXPECT_EQ(qcomp::wind_from_direction(0, 0), 0.0);
-  EXPECT_NEAR(qcomp::wind_speed(3, 4), 5.0, 1e-12);
+  EXPECT_NEAR(quellmar::companions::wind_from_direction(0, -5), 0.0,
+              1e-9);  // from north
+  EXPECT_NEAR(quellmar::companions::wind_from_direction(-5, 0), 90.0,
+              1e-9);  // from east
+  EXPECT_NEAR(quellmar::companions::wind_from_direction(3, 3), 225.0, 1e-9);
+  EXPECT_NEAR(quellmar::companions::wind_from_direction(5, -1e-300), 270.0,
+              1e-9);
+  EXPECT_EQ(quellmar::companions::wind_from_direction(0, 0), 0.0);
+  EXPECT_NEAR(quellmar::companions::wind_speed(3, 4), 5.0, 1e-12);
 }
 
 // A wind from just west of north: the direction rounds up to 360 in single
@@ -150,12 +160,12 @@ TEST(WindFit, DirectionIsWhereTheWindComesFrom) {
 TEST(WindFit, DirectionJustBelow360IsWrittenAsZero) {
   const int32_t t0 = 1020470400;
   const double c = std::cos(75 * std::numbers::pi / 180);
-  std::vector<qcomp::BeamSeries> series(3);
+  std::vector<quellmar::companions::BeamSeries> series(3);
   const int16_t azimuths[3] = {0, 0, 90}, elevations[3] = {90, 75, 75};
   // Period 0: u = 1e-7, period 1: u = 5 tan(0.03 degrees); v = -5, w = 0.
   const double u[2] = {1e-7, 5 * std::tan(0.03 * std::numbers::pi / 180)};
   for (int b = 0; b < 3; ++b) {
-    qcomp::BeamSeries& s = series[static_cast<size_t>(b)];
+    quellmar::companions::BeamSeries& s = series[static_cast<size_t>(b)];
     s.beam = b;
     s.geometry = {azimuths[b], static_cast<float>(elevations[b]), 3000, 0, 700};
     for (int p = 0; p < 2; ++p) {
@@ -168,31 +178,33 @@ TEST(WindFit, DirectionJustBelow360IsWrittenAsZero) {
       }
     }
   }
-  const std::vector<qcomp::ModeProfiles> modes =
-      qcomp::compute_profiles(series, qcomp::WindMethod{});
+  const std::vector<quellmar::companions::ModeProfiles> modes =
+      quellmar::companions::compute_profiles(
+          series, quellmar::companions::WindMethod{});
   ASSERT_EQ(modes.size(), 1u);
-  const qcomp::ModeProfiles& m = modes[0];
+  const quellmar::companions::ModeProfiles& m = modes[0];
   ASSERT_EQ(m.periods.size(), 2u);
   EXPECT_EQ(m.direction[m.level(0, 0)], 0.0f);
   EXPECT_NEAR(m.direction[m.level(1, 0)], 359.97, 1e-3);
-  const std::string csv = qcomp::wind_csv(modes);
+  const std::string csv = quellmar::companions::wind_csv(modes);
   EXPECT_EQ(csv.find("360.0"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",5.000,0.0,"), std::string::npos) << csv;
 }
 
 TEST(WindPeriods, AlignToMidnightAndEndThere) {
   const int64_t day = 1020384000;  // 2002-05-03 00:00:00 UTC
-  qcomp::Period p = qcomp::period_of(day + 3599, 60);
+  quellmar::companions::Period p =
+      quellmar::companions::period_of(day + 3599, 60);
   EXPECT_EQ(p.start, day);
   EXPECT_EQ(p.end, day + 3600);
-  p = qcomp::period_of(day - 1, 60);
+  p = quellmar::companions::period_of(day - 1, 60);
   EXPECT_EQ(p.start, day - 3600);
   // 7 minutes do not divide the day: the last period ends at midnight.
-  p = qcomp::period_of(day - 1, 7);
+  p = quellmar::companions::period_of(day - 1, 7);
   EXPECT_EQ(p.start, day - 86400 + 205 * 420);
   EXPECT_EQ(p.end, day);
-  EXPECT_EQ(qcomp::period_of(day, 7).start, day);
-  EXPECT_EQ(qcomp::period_of(-1, 60).start, -3600);
+  EXPECT_EQ(quellmar::companions::period_of(day, 7).start, day);
+  EXPECT_EQ(quellmar::companions::period_of(-1, 60).start, -3600);
 }
 
 #ifdef QUELLMAR_WIND_BINARY
@@ -201,7 +213,7 @@ TEST(WindPeriods, AlignToMidnightAndEndThere) {
 // The program on pairs with a known wind field
 
 namespace fs = std::filesystem;
-using qwriter::Bytes;
+using quellmar::writer::Bytes;
 
 constexpr double kDegree = std::numbers::pi / 180.0;
 constexpr int64_t kDay124 = 1020470400;  // 2002-05-04 00:00:00 UTC
@@ -247,9 +259,10 @@ const std::vector<Direction> kFive = {
 
 // Mode 0: gates of 105 m slant range from 450 m, 12 of them; mode 1: 210 m
 // from 600 m, 8 of them.
-qwriter::HeaderSpec wind_header(const std::vector<Direction>& directions,
-                                const std::vector<BeamUse>& beams) {
-  qwriter::HeaderSpec h = qtest::standard_header(12, 64);
+quellmar::writer::HeaderSpec wind_header(
+    const std::vector<Direction>& directions,
+    const std::vector<BeamUse>& beams) {
+  quellmar::writer::HeaderSpec h = quellmar::test::standard_header(12, 64);
   h.modes[0].first_gate_delay_ns = 3000;
   h.modes[0].gate_spacing_ns = 700;
   h.modes[1] = h.modes[0];
@@ -278,14 +291,15 @@ std::vector<BeamUse> beams_of(std::initializer_list<int16_t> directions,
 
 // Height above the radar of gate g of a mode along an elevation (exact
 // sine; the program's single-precision one differs by under 1e-3 m here).
-double gate_height(const qwriter::ModeSpec& mode, int g, double elevation) {
+double gate_height(const quellmar::writer::ModeSpec& mode, int g,
+                   double elevation) {
   return (mode.first_gate_delay_ns - mode.delay_offset_ns +
           g * mode.gate_spacing_ns) *
          0.15 * std::sin(elevation * kDegree);
 }
 
 struct Recipe {
-  qwriter::HeaderSpec header;
+  quellmar::writer::HeaderSpec header;
   std::function<Wind(int mode, double z)> wind = [](int, double z) {
     return sheared(z);
   };
@@ -301,46 +315,46 @@ struct Recipe {
 // x0xx (2000) encoding.
 Bytes wind_records(const Recipe& r, int64_t first, int64_t end,
                    int16_t datacode) {
-  const qwriter::HeaderSpec& h = r.header;
+  const quellmar::writer::HeaderSpec& h = r.header;
   Bytes data;
   for (int64_t minute = first; minute < end; ++minute) {
     for (int b = 0; b < h.beam_count; ++b) {
       const int mode_index = h.beams[b].mode_index;
-      const qwriter::ModeSpec& mode = h.modes[mode_index];
-      const qwriter::DirectionSpec& d =
+      const quellmar::writer::ModeSpec& mode = h.modes[mode_index];
+      const quellmar::writer::DirectionSpec& d =
           h.directions[h.beams[b].direction_index];
       const double el = degrees(d.elevation), az = d.azimuth;
       const double east = std::sin(az * kDegree) * std::cos(el * kDegree);
       const double north = std::cos(az * kDegree) * std::cos(el * kDegree);
       const double up = std::sin(el * kDegree);
-      qwriter::BodySpec body;
+      quellmar::writer::BodySpec body;
       body.datacode = datacode;
       for (int g = 0; g < mode.gate_count; ++g) {
         const Wind wind = r.wind(mode_index, gate_height(mode, g, el));
         double vr = wind.u * east + wind.v * north + wind.w * up +
                     (minute % 2 == 0 ? r.jitter : -r.jitter);
         if (r.replace) r.replace(b, minute, &vr);
-        qwriter::GateMoments m;
+        quellmar::writer::GateMoments m;
         m.velocity = static_cast<int16_t>(std::lround(vr / kCount));
-        const bool wide = qwriter::uses_16bit_moments(datacode);
+        const bool wide = quellmar::writer::uses_16bit_moments(datacode);
         m.snr = static_cast<int16_t>(wide ? 1500 - 50 * g : 15 - g / 2);
         m.noise_or_aux = static_cast<int16_t>(wide ? -4500 : -45);
         body.moments.push_back(m);
       }
-      qwriter::RecordSpec rec;
+      quellmar::writer::RecordSpec rec;
       rec.datacode = datacode;
-      rec.layout = qwriter::Layout::M;
+      rec.layout = quellmar::writer::Layout::M;
       rec.record_time =
           static_cast<int32_t>(minute * 60 + b * 60 / h.beam_count);
       rec.beam_index = static_cast<int16_t>(b);
       // A 16-bit layout M record is long enough for the reader to take the
       // override words as present: they are written (with the header's
       // values).
-      rec.has_overrides = qwriter::uses_16bit_moments(datacode);
+      rec.has_overrides = quellmar::writer::uses_16bit_moments(datacode);
       rec.coherent_integrations = mode.coherent_integrations;
       rec.spectral_averages = mode.spectral_averages;
-      rec.body = qwriter::encode_body(body);
-      data.append(qwriter::encode_record(rec));
+      rec.body = quellmar::writer::encode_body(body);
+      data.append(quellmar::writer::encode_record(rec));
     }
   }
   return data;
@@ -352,25 +366,26 @@ std::string quote(const std::string& s) {
   return q + "'";
 }
 
-qtest::RunResult run_command(const std::string& dir, const std::string& binary,
-                             const std::vector<std::string>& args) {
+quellmar::test::RunResult run_command(const std::string& dir,
+                                      const std::string& binary,
+                                      const std::vector<std::string>& args) {
   const std::string out = dir + "/.wind-stdout";
   const std::string err = dir + "/.wind-stderr";
   std::string command = "cd " + quote(dir) + " && " + quote(binary);
   for (const std::string& a : args) command += " " + quote(a);
   command += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
   const int raw = std::system(command.c_str());
-  qtest::RunResult r;
+  quellmar::test::RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = qtest::read_text(out);
-  r.err = qtest::read_text(err);
+  r.out = quellmar::test::read_text(out);
+  r.err = quellmar::test::read_text(err);
   fs::remove(out);
   fs::remove(err);
   return r;
 }
 
-qtest::RunResult wind(const std::string& dir,
-                      const std::vector<std::string>& args) {
+quellmar::test::RunResult wind(const std::string& dir,
+                               const std::vector<std::string>& args) {
   return run_command(dir, QUELLMAR_WIND_BINARY, args);
 }
 
@@ -533,7 +548,7 @@ void expect_winds(const ModeGroup& g, const std::function<Wind(double)>& truth,
 }
 
 // Grid heights that every oblique beam at elevation e of a mode reaches.
-std::vector<bool> reached(const qwriter::ModeSpec& mode,
+std::vector<bool> reached(const quellmar::writer::ModeSpec& mode,
                           const std::vector<float>& height, double e) {
   const double low = gate_height(mode, 0, e);
   const double high = gate_height(mode, mode.gate_count - 1, e);
@@ -567,19 +582,19 @@ TEST(WindProfiles, KnownShearedWindFromFiveAndThreeBeamsAcrossMidnight) {
   const int64_t m0 = kDay124 / 60;
   for (const bool three : {false, true}) {
     SCOPED_TRACE(three ? "three beams" : "five beams");
-    qtest::TempDir dir;
+    quellmar::test::TempDir dir;
     Recipe r;
     r.header = wind_header(
         kFive, three ? beams_of({0, 1, 2}) : beams_of({0, 1, 2, 3, 4}));
     // Day 123's file runs past midnight into day 124, where day 124's
     // file goes on: the period 00:00-01:00 holds records of both, in both
     // encodings.
-    const Bytes header = qwriter::encode_header(r.header);
-    qtest::write_pair(dir.path(), "d02123a.mom", header,
-                      wind_records(r, m0 - 120, m0 + 30, 2100));
-    qtest::write_pair(dir.path(), "d02124a.mom", header,
-                      wind_records(r, m0 + 30, m0 + 120, 2000));
-    const qtest::RunResult run =
+    const Bytes header = quellmar::writer::encode_header(r.header);
+    quellmar::test::write_pair(dir.path(), "d02123a.mom", header,
+                               wind_records(r, m0 - 120, m0 + 30, 2100));
+    quellmar::test::write_pair(dir.path(), "d02124a.mom", header,
+                               wind_records(r, m0 + 30, m0 + 120, 2000));
+    const quellmar::test::RunResult run =
         wind(dir.path(),
              {"d02124a.mom", "d02123a.mom", "-o", "w.nc", "--csv", "w.csv"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -615,7 +630,7 @@ TEST(WindProfiles, KnownShearedWindFromFiveAndThreeBeamsAcrossMidnight) {
                  present, {0, 1, 2, 3}, "sheared");
 
     // The CSV holds the same values, rounded to 3 decimals.
-    const auto rows = csv_rows(qtest::read_text(dir.file("w.csv")));
+    const auto rows = csv_rows(quellmar::test::read_text(dir.file("w.csv")));
     ASSERT_EQ(rows.size(), 1u + 4 * 12);
     const std::string head = three ? "beam2_available" : "beam4_available";
     EXPECT_EQ(rows[0].back(), head);
@@ -682,14 +697,14 @@ TEST(WindProfiles, ConsensusRejectsBirdsAndTooLittleAgreement) {
   const int64_t m0 = kDay124 / 60;
   for (const bool three : {false, true}) {
     SCOPED_TRACE(three ? "three beams" : "five beams");
-    qtest::TempDir dir;
+    quellmar::test::TempDir dir;
     Recipe r;
     r.header = wind_header(
         kFive, three ? beams_of({0, 1, 2}) : beams_of({0, 1, 2, 3, 4}));
     r.replace = birds;
-    qtest::write_pair(dir.path(), "d02124a.mom",
-                      qwriter::encode_header(r.header),
-                      wind_records(r, m0, m0 + 180, 2100));
+    quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                               quellmar::writer::encode_header(r.header),
+                               wind_records(r, m0, m0 + 180, 2100));
     ASSERT_EQ(wind(dir.path(), {"d02124a.mom", "-o", "w.nc"}).status, 0);
     ModeGroup g(dir.file("w.nc"), 0);
     ASSERT_TRUE(g.ok());
@@ -726,7 +741,7 @@ TEST(WindProfiles, ConsensusRejectsBirdsAndTooLittleAgreement) {
 TEST(WindProfiles,
      ModesAreNeverMixedAndWithoutAVerticalBeamTheFirstGivesTheGrid) {
   const int64_t m0 = kDay124 / 60;
-  qtest::TempDir dir;
+  quellmar::test::TempDir dir;
   // Beams 0-4 in mode 0, beams 5-9 the same directions in mode 1, which
   // reports 2 m/s more eastward wind: mixing would show.
   std::vector<BeamUse> uses = beams_of({0, 1, 2, 3, 4});
@@ -741,8 +756,9 @@ TEST(WindProfiles,
   r.wind = [high](int mode, double z) {
     return mode == 1 ? high(z) : sheared(z);
   };
-  qtest::write_pair(dir.path(), "d02124a.mom", qwriter::encode_header(r.header),
-                    wind_records(r, m0, m0 + 60, 2100));
+  quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                             quellmar::writer::encode_header(r.header),
+                             wind_records(r, m0, m0 + 60, 2100));
   ASSERT_EQ(wind(dir.path(), {"d02124a.mom", "-o", "w.nc", "--csv", "w.csv",
                               "--latitude", "52.5", "--altitude", "100"})
                 .status,
@@ -761,7 +777,7 @@ TEST(WindProfiles,
                reached(r.header.modes[0], h0, 75), {0}, "mode 0");
   expect_winds(upper, high, wind_bound(75, 210 * std::sin(75 * kDegree), true),
                reached(r.header.modes[1], h1, 75), {0}, "mode 1");
-  const auto rows = csv_rows(qtest::read_text(dir.file("w.csv")));
+  const auto rows = csv_rows(quellmar::test::read_text(dir.file("w.csv")));
   ASSERT_EQ(rows.size(), 1u + 12 + 8);
   ASSERT_EQ(rows[0].size(), 9u + 2 * 10);
   EXPECT_EQ(rows[1][1], "0");
@@ -771,7 +787,7 @@ TEST(WindProfiles,
   EXPECT_EQ(rows[13][9 + 2 * 5], "60");
 
 #ifdef QUELLMAR_XARRAY_PYTHON
-  const qtest::RunResult check = run_command(
+  const quellmar::test::RunResult check = run_command(
       dir.path(), QUELLMAR_XARRAY_PYTHON,
       {std::string(QUELLMAR_SOURCE_DIR) + "/tests/wind_check.py", "w.nc",
        "--modes", "0,1", "--latitude", "52.5", "--altitude", "100"});
@@ -781,12 +797,12 @@ TEST(WindProfiles,
   // No vertical beam: north, east, south and west. The grid is beam 0's
   // (north's) gate heights; every beam meets them exactly, so only the
   // storage rounding remains: |du| <= d / c, |dw| <= d / s (w = sum / 4s).
-  qtest::TempDir flat;
+  quellmar::test::TempDir flat;
   Recipe four;
   four.header = wind_header(kFive, beams_of({1, 2, 3, 4}));
-  qtest::write_pair(flat.path(), "d02124a.mom",
-                    qwriter::encode_header(four.header),
-                    wind_records(four, m0, m0 + 60, 2000));
+  quellmar::test::write_pair(flat.path(), "d02124a.mom",
+                             quellmar::writer::encode_header(four.header),
+                             wind_records(four, m0, m0 + 60, 2000));
   ASSERT_EQ(wind(flat.path(), {"d02124a.mom", "-o", "w.nc"}).status, 0);
   ModeGroup g(flat.file("w.nc"), 0);
   ASSERT_TRUE(g.ok());
@@ -808,29 +824,30 @@ TEST(WindProfiles,
 // Bad input and hostile geometry
 
 TEST(WindInput, BadInputGetsOneLineAndTheRightStatus) {
-  qtest::TempDir dir;
-  const qwriter::HeaderSpec h = wind_header(kFive, beams_of({0, 1, 2, 3, 4}));
-  const Bytes header = qwriter::encode_header(h);
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h =
+      wind_header(kFive, beams_of({0, 1, 2, 3, 4}));
+  const Bytes header = quellmar::writer::encode_header(h);
   Recipe r;
   r.header = h;
   const Bytes good = wind_records(r, kDay124 / 60, kDay124 / 60 + 10, 2100);
-  qtest::write_pair(dir.path(), "d02124a.mom", header, good);
+  quellmar::test::write_pair(dir.path(), "d02124a.mom", header, good);
   // A text file with a header beside it.
-  qwriter::Bytes text;
+  quellmar::writer::Bytes text;
   for (char c : std::string("time,u,v\n2002-05-04,1,2\n")) text.put_u8(c);
-  qtest::write_pair(dir.path(), "d02125a.mom", header, text);
+  quellmar::test::write_pair(dir.path(), "d02125a.mom", header, text);
   // A data file without its header file.
-  qwriter::write_file(dir.file("d02126a.mom"), good);
+  quellmar::writer::write_file(dir.file("d02126a.mom"), good);
   // Only RASS records.
-  qwriter::HeaderSpec rass = h;
+  quellmar::writer::HeaderSpec rass = h;
   rass.modes[0].spectral_points = 2048;
-  qtest::write_pair(dir.path(), "d02127a.mom", qwriter::encode_header(rass),
-                    good);
+  quellmar::test::write_pair(dir.path(), "d02127a.mom",
+                             quellmar::writer::encode_header(rass), good);
   // Another site.
-  qwriter::HeaderSpec other = h;
+  quellmar::writer::HeaderSpec other = h;
   other.site_name = "EFGH";
-  qtest::write_pair(dir.path(), "d02128a.mom", qwriter::encode_header(other),
-                    good);
+  quellmar::test::write_pair(dir.path(), "d02128a.mom",
+                             quellmar::writer::encode_header(other), good);
 
   const struct {
     std::vector<std::string> args;
@@ -871,13 +888,13 @@ TEST(WindInput, BadInputGetsOneLineAndTheRightStatus) {
     std::string line;
     for (const std::string& a : c.args) line += a + " ";
     SCOPED_TRACE(line);
-    const auto before = qtest::read_text(dir.file("d02124a.mom"));
-    const qtest::RunResult run = wind(dir.path(), c.args);
+    const auto before = quellmar::test::read_text(dir.file("d02124a.mom"));
+    const quellmar::test::RunResult run = wind(dir.path(), c.args);
     EXPECT_EQ(run.status, c.status);
     EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_FALSE(qtest::file_exists(dir.file("w.nc")));
-    EXPECT_EQ(qtest::read_text(dir.file("d02124a.mom")), before);
+    EXPECT_FALSE(quellmar::test::file_exists(dir.file("w.nc")));
+    EXPECT_EQ(quellmar::test::read_text(dir.file("d02124a.mom")), before);
     if (c.status == 1) {
       EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
@@ -893,15 +910,16 @@ TEST(WindInput, BadInputGetsOneLineAndTheRightStatus) {
 
   // Damage that leaves wind records is reported, and the run goes on.
   Bytes cut = good;
-  cut.append(qwriter::cut(good, 10));
-  qtest::write_pair(dir.path(), "d02129a.mom", header, cut);
-  const qtest::RunResult run = wind(dir.path(), {"d02129a.mom", "-o", "w.nc"});
+  cut.append(quellmar::writer::cut(good, 10));
+  quellmar::test::write_pair(dir.path(), "d02129a.mom", header, cut);
+  const quellmar::test::RunResult run =
+      wind(dir.path(), {"d02129a.mom", "-o", "w.nc"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.err.find("quellmar-wind: d02129a.mom: data offset " +
                          std::to_string(good.size()) + ": cut_record_header"),
             std::string::npos)
       << run.err;
-  EXPECT_TRUE(qtest::file_exists(dir.file("w.nc")));
+  EXPECT_TRUE(quellmar::test::file_exists(dir.file("w.nc")));
 }
 
 // Every float value of every mode is finite or the fill value, and the CSV
@@ -927,7 +945,7 @@ void expect_clean(const std::string& dir) {
     ++checked;
   }
   EXPECT_EQ(checked, static_cast<size_t>(groups));
-  const std::string csv = qtest::read_text(dir + "/w.csv");
+  const std::string csv = quellmar::test::read_text(dir + "/w.csv");
   EXPECT_EQ(csv.find("nan"), std::string::npos);
   EXPECT_EQ(csv.find("inf"), std::string::npos);
 }
@@ -936,21 +954,21 @@ TEST(WindInput, HostileGeometryWritesOnlyFiniteValuesOrFill) {
   const int64_t m0 = kDay124 / 60;
   const struct {
     const char* name;
-    std::function<void(qwriter::HeaderSpec&)> change;
+    std::function<void(quellmar::writer::HeaderSpec&)> change;
     int minutes;
   } cases[] = {
       {"every beam at elevation 0",
-       [](qwriter::HeaderSpec& h) {
+       [](quellmar::writer::HeaderSpec& h) {
          for (auto& d : h.directions) d.elevation = 0;
        },
        30},
       {"every beam vertical",
-       [](qwriter::HeaderSpec& h) {
+       [](quellmar::writer::HeaderSpec& h) {
          for (auto& d : h.directions) d.elevation = 90;
        },
        30},
       {"elevations above 90",
-       [](qwriter::HeaderSpec& h) {
+       [](quellmar::writer::HeaderSpec& h) {
          h.directions[0].elevation = 9100;
          h.directions[1].elevation = 7550;
          h.directions[2].elevation = 18000;
@@ -959,17 +977,19 @@ TEST(WindInput, HostileGeometryWritesOnlyFiniteValuesOrFill) {
        },
        30},
       {"gate spacing 0",
-       [](qwriter::HeaderSpec& h) { h.modes[0].gate_spacing_ns = 0; }, 30},
+       [](quellmar::writer::HeaderSpec& h) { h.modes[0].gate_spacing_ns = 0; },
+       30},
       {"32767 gates declared",
-       [](qwriter::HeaderSpec& h) { h.modes[0].gate_count = 32767; }, 2},
+       [](quellmar::writer::HeaderSpec& h) { h.modes[0].gate_count = 32767; },
+       2},
       {"one direction named by two beams",
-       [](qwriter::HeaderSpec& h) {
+       [](quellmar::writer::HeaderSpec& h) {
          h.beams[3].direction_index = 1;
          h.beams[4].direction_index = 1;
        },
        30},
       {"azimuths outside 0-360",
-       [](qwriter::HeaderSpec& h) {
+       [](quellmar::writer::HeaderSpec& h) {
          h.directions[1].azimuth = -90;
          h.directions[2].azimuth = 450;
          h.directions[3].azimuth = 32767;
@@ -979,15 +999,15 @@ TEST(WindInput, HostileGeometryWritesOnlyFiniteValuesOrFill) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    qtest::TempDir dir;
+    quellmar::test::TempDir dir;
     Recipe r;
     r.header = wind_header(kFive, beams_of({0, 1, 2, 3, 4}));
     // Records hold the values of 12 gates, whatever the header says.
     const Bytes data = wind_records(r, m0, m0 + c.minutes, 2100);
     c.change(r.header);
-    qtest::write_pair(dir.path(), "d02124a.mom",
-                      qwriter::encode_header(r.header), data);
-    const qtest::RunResult run =
+    quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                               quellmar::writer::encode_header(r.header), data);
+    const quellmar::test::RunResult run =
         wind(dir.path(), {"d02124a.mom", "-o", "w.nc", "--csv", "w.csv",
                           "--period", "7", "--azimuth-offset", "-725.5"});
     ASSERT_EQ(run.status, 0) << run.err;

@@ -11,12 +11,12 @@
 
 namespace {
 
-using qwriter::BodySpec;
-using qwriter::Bytes;
-using qwriter::GateMoments;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
-using qwriter::RecordSpec;
+using quellmar::writer::BodySpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::GateMoments;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
+using quellmar::writer::RecordSpec;
 
 std::vector<std::uint8_t> at(const Bytes& b, std::size_t offset,
                              std::size_t n) {
@@ -61,21 +61,21 @@ TEST(WriterBytes, DamageHelpers) {
   Bytes b;
   for (int i = 1; i <= 6; ++i) b.put_u8(static_cast<std::uint8_t>(i));
 
-  EXPECT_EQ(qwriter::cut(b, 4).size(), 4u);
-  EXPECT_EQ(qwriter::cut(b, 99).size(), 6u);
+  EXPECT_EQ(quellmar::writer::cut(b, 4).size(), 4u);
+  EXPECT_EQ(quellmar::writer::cut(b, 99).size(), 6u);
 
   Bytes z = b;
-  qwriter::zero_range(z, 4, 10);  // clipped at the end
+  quellmar::writer::zero_range(z, 4, 10);  // clipped at the end
   EXPECT_EQ(at(z, 0, 6), (std::vector<std::uint8_t>{1, 2, 3, 4, 0, 0}));
   EXPECT_EQ(z.size(), 6u);
 
   Bytes o = b;
   Bytes patch;
   patch.put_u16(0xEEEE);
-  qwriter::overwrite(o, 5, patch);  // grows by one byte
+  quellmar::writer::overwrite(o, 5, patch);  // grows by one byte
   EXPECT_EQ(at(o, 4, 3), (std::vector<std::uint8_t>{5, 0xEE, 0xEE}));
 
-  EXPECT_EQ(qwriter::concat({&b, &patch, &b}).size(), 14u);
+  EXPECT_EQ(quellmar::writer::concat({&b, &patch, &b}).size(), 14u);
 }
 
 TEST(WriterBytes, CharFieldsArePaddedOrCut) {
@@ -185,19 +185,19 @@ void expect_site_and_radar_parts(const Bytes& b, std::size_t shift) {
 TEST(WriterHeader, Version102LayoutIs568Bytes) {
   HeaderSpec h = distinct_header(102);
   h.met_instrument_list = {1, 2, 3};  // not part of a version 102 block
-  const Bytes b = qwriter::encode_header(h);
+  const Bytes b = quellmar::writer::encode_header(h);
   ASSERT_EQ(b.size(), 568u);
   EXPECT_EQ(b.get_i16(0), 102);
   EXPECT_EQ(b.get_i16(2), 0x0BAD);
   expect_site_and_radar_parts(b, 0);
-  EXPECT_EQ(qwriter::header_field_offset(102, 80), 80u);
-  EXPECT_EQ(qwriter::header_block_size(100, 7), 568u);
+  EXPECT_EQ(quellmar::writer::header_field_offset(102, 80), 80u);
+  EXPECT_EQ(quellmar::writer::header_block_size(100, 7), 568u);
 }
 
 TEST(WriterHeader, Version103ShiftsBy12AndAppendsMetList) {
   HeaderSpec h = distinct_header(103);
   h.met_instrument_list = {101, -102, 103};
-  const Bytes b = qwriter::encode_header(h);
+  const Bytes b = quellmar::writer::encode_header(h);
   ASSERT_EQ(b.size(), 586u);
   EXPECT_EQ(b.get_i16(0), 103);
   EXPECT_EQ(b.get_i16(4), 3);  // count taken from the list
@@ -207,11 +207,11 @@ TEST(WriterHeader, Version103ShiftsBy12AndAppendsMetList) {
   EXPECT_EQ(b.get_i16(580), 101);
   EXPECT_EQ(b.get_i16(582), -102);
   EXPECT_EQ(b.get_i16(584), 103);
-  EXPECT_EQ(qwriter::header_field_offset(103, 80), 92u);
-  EXPECT_EQ(qwriter::header_block_size(999, 3), 586u);
+  EXPECT_EQ(quellmar::writer::header_field_offset(103, 80), 92u);
+  EXPECT_EQ(quellmar::writer::header_block_size(999, 3), 586u);
 
   h.met_instrument_list.clear();
-  EXPECT_EQ(qwriter::encode_header(h).size(), 580u);
+  EXPECT_EQ(quellmar::writer::encode_header(h).size(), 580u);
 }
 
 TEST(WriterHeader, MetCountMayDisagreeWithList) {
@@ -219,7 +219,7 @@ TEST(WriterHeader, MetCountMayDisagreeWithList) {
   h.header_version = 103;
   h.met_instrument_count = 257;
   h.met_instrument_list = {1, 2};
-  const Bytes b = qwriter::encode_header(h);
+  const Bytes b = quellmar::writer::encode_header(h);
   EXPECT_EQ(b.get_i16(4), 257);
   EXPECT_EQ(b.size(), 584u);  // only the entries given
 }
@@ -229,7 +229,7 @@ TEST(WriterHeader, NameFieldsMayFillTheirWidthWithoutNul) {
   h.site_name = std::string(32, 'S');
   h.radar_name = std::string(40, 'R');  // cut to 32
   h.directions[0].name = "ABCDEFGHIJKL";
-  const Bytes b = qwriter::encode_header(h);
+  const Bytes b = quellmar::writer::encode_header(h);
   EXPECT_EQ(b.get_chars(4, 32), std::string(32, 'S'));
   EXPECT_EQ(b.get_chars(46, 32), std::string(32, 'R'));
   EXPECT_EQ(b.get_i16(78), 0);  // radar_value untouched by the long name
@@ -238,7 +238,7 @@ TEST(WriterHeader, NameFieldsMayFillTheirWidthWithoutNul) {
 }
 
 TEST(WriterHeader, DefaultsDescribeAUsableBlock) {
-  const Bytes b = qwriter::encode_header(HeaderSpec{});
+  const Bytes b = quellmar::writer::encode_header(HeaderSpec{});
   ASSERT_EQ(b.size(), 568u);
   EXPECT_EQ(b.get_i16(0), 102);
   EXPECT_EQ(b.get_i16(44), 1);         // radar_count
@@ -281,17 +281,18 @@ RecordSpec distinct_record(Layout layout, std::int16_t datacode) {
 }
 
 TEST(WriterRecord, LayoutFollowsDatacodeAndFlag) {
-  EXPECT_EQ(qwriter::layout_for(3000, false), Layout::N);
-  EXPECT_EQ(qwriter::layout_for(3117, true), Layout::N);
-  EXPECT_EQ(qwriter::layout_for(2999, true), Layout::S);
-  EXPECT_EQ(qwriter::layout_for(2999, false), Layout::M);
-  EXPECT_EQ(qwriter::trailer_width(Layout::N), 4u);
-  EXPECT_EQ(qwriter::trailer_width(Layout::S), 4u);
-  EXPECT_EQ(qwriter::trailer_width(Layout::M), 2u);
+  EXPECT_EQ(quellmar::writer::layout_for(3000, false), Layout::N);
+  EXPECT_EQ(quellmar::writer::layout_for(3117, true), Layout::N);
+  EXPECT_EQ(quellmar::writer::layout_for(2999, true), Layout::S);
+  EXPECT_EQ(quellmar::writer::layout_for(2999, false), Layout::M);
+  EXPECT_EQ(quellmar::writer::trailer_width(Layout::N), 4u);
+  EXPECT_EQ(quellmar::writer::trailer_width(Layout::S), 4u);
+  EXPECT_EQ(quellmar::writer::trailer_width(Layout::M), 2u);
 }
 
 TEST(WriterRecord, LayoutN) {
-  const Bytes b = qwriter::encode_record(distinct_record(Layout::N, 3116));
+  const Bytes b =
+      quellmar::writer::encode_record(distinct_record(Layout::N, 3116));
   ASSERT_EQ(b.size(), 24u + 6 + 4);
   EXPECT_EQ(b.get_i16(0), 3116);
   EXPECT_EQ(b.get_i32(2), 34);
@@ -309,7 +310,7 @@ TEST(WriterRecord, LayoutN) {
 
 TEST(WriterRecord, LayoutSWithAndWithoutOverrides) {
   RecordSpec r = distinct_record(Layout::S, 2100);
-  Bytes b = qwriter::encode_record(r);
+  Bytes b = quellmar::writer::encode_record(r);
   ASSERT_EQ(b.size(), 18u + 6 + 4);
   EXPECT_EQ(b.get_i32(2), 28);
   EXPECT_EQ(b.get_i32(6), 1136);
@@ -320,7 +321,7 @@ TEST(WriterRecord, LayoutSWithAndWithoutOverrides) {
   EXPECT_EQ(b.get_i32(24), 28);
 
   r.has_overrides = true;
-  b = qwriter::encode_record(r);
+  b = quellmar::writer::encode_record(r);
   ASSERT_EQ(b.size(), 22u + 6 + 4);
   EXPECT_EQ(b.get_i16(18), 55);
   EXPECT_EQ(b.get_i16(20), 66);
@@ -330,7 +331,7 @@ TEST(WriterRecord, LayoutSWithAndWithoutOverrides) {
 
 TEST(WriterRecord, LayoutMWithAndWithoutOverrides) {
   RecordSpec r = distinct_record(Layout::M, 2000);
-  Bytes b = qwriter::encode_record(r);
+  Bytes b = quellmar::writer::encode_record(r);
   ASSERT_EQ(b.size(), 16u + 6 + 2);
   EXPECT_EQ(b.get_i16(0), 2000);
   EXPECT_EQ(b.get_i16(2), 24);
@@ -342,7 +343,7 @@ TEST(WriterRecord, LayoutMWithAndWithoutOverrides) {
   EXPECT_EQ(b.get_i16(22), 24);
 
   r.has_overrides = true;
-  b = qwriter::encode_record(r);
+  b = quellmar::writer::encode_record(r);
   ASSERT_EQ(b.size(), 20u + 6 + 2);
   EXPECT_EQ(b.get_i16(16), 55);
   EXPECT_EQ(b.get_i16(18), 66);
@@ -353,23 +354,23 @@ TEST(WriterRecord, LayoutMWithAndWithoutOverrides) {
 TEST(WriterRecord, LengthAndTrailerOverridesAndDamage) {
   RecordSpec r = distinct_record(Layout::N, 3000);
   r.record_length = 1000;
-  Bytes b = qwriter::encode_record(r);
+  Bytes b = quellmar::writer::encode_record(r);
   EXPECT_EQ(b.size(), 34u);  // the bytes written do not follow the field
   EXPECT_EQ(b.get_i32(2), 1000);
   EXPECT_EQ(b.get_i32(30), 1000);
 
   r.trailer = -8;
-  EXPECT_EQ(qwriter::encode_record(r).get_i32(30), -8);
+  EXPECT_EQ(quellmar::writer::encode_record(r).get_i32(30), -8);
 
   r = distinct_record(Layout::M, 2000);
   r.record_length = 40000;  // beyond a 16-bit field: low 16 bits
-  b = qwriter::encode_record(r);
+  b = quellmar::writer::encode_record(r);
   EXPECT_EQ(b.get_i16(2), -25536);
   EXPECT_EQ(b.get_i16(22), -25536);
 
   r = distinct_record(Layout::S, 2000);
   r.omit_trailer = true;
-  b = qwriter::encode_record(r);
+  b = quellmar::writer::encode_record(r);
   EXPECT_EQ(b.size(), 24u);
   EXPECT_EQ(b.get_i32(2), 28);  // still counts the missing trailer
 }
@@ -382,21 +383,21 @@ TEST(WriterRecord, PlainRecordsSitExactlyOnTheOverrideBound) {
   BodySpec moments{2000, std::vector<GateMoments>(gates), {}, {}, {}};
   RecordSpec m;
   m.layout = Layout::M;
-  m.body = qwriter::encode_body(moments);
-  EXPECT_EQ(qwriter::computed_record_length(m),
-            qwriter::override_bound(Layout::M, gates, points));
+  m.body = quellmar::writer::encode_body(moments);
+  EXPECT_EQ(quellmar::writer::computed_record_length(m),
+            quellmar::writer::override_bound(Layout::M, gates, points));
   m.has_overrides = true;
-  EXPECT_EQ(qwriter::computed_record_length(m),
-            qwriter::override_bound(Layout::M, gates, points) + 4);
+  EXPECT_EQ(quellmar::writer::computed_record_length(m),
+            quellmar::writer::override_bound(Layout::M, gates, points) + 4);
 
   BodySpec spectra = moments;
   spectra.spectra.assign(gates, std::vector<float>(points, 0.5f));
   RecordSpec s;
   s.layout = Layout::S;
-  s.body = qwriter::encode_body(spectra);
-  EXPECT_EQ(qwriter::computed_record_length(s),
-            qwriter::override_bound(Layout::S, gates, points));
-  EXPECT_EQ(qwriter::override_bound(Layout::N, gates, points), -1);
+  s.body = quellmar::writer::encode_body(spectra);
+  EXPECT_EQ(quellmar::writer::computed_record_length(s),
+            quellmar::writer::override_bound(Layout::S, gates, points));
+  EXPECT_EQ(quellmar::writer::override_bound(Layout::N, gates, points), -1);
 }
 
 // ---------------------------------------------------------------------------
@@ -407,7 +408,7 @@ TEST(WriterBody, GateEncodings) {
   const std::vector<GateMoments> gates = {{5000, 65535, 1000, -4500},
                                           {-5000, 255, 10, -45}};
   Bytes wide;
-  qwriter::put_first_set_16(wide, gates);
+  quellmar::writer::put_first_set_16(wide, gates);
   ASSERT_EQ(wide.size(), 16u);
   EXPECT_EQ(wide.get_i16(0), 5000);
   EXPECT_EQ(wide.get_u16(2), 65535);
@@ -416,17 +417,17 @@ TEST(WriterBody, GateEncodings) {
   EXPECT_EQ(wide.get_i16(8), -5000);
 
   Bytes narrow;
-  qwriter::put_first_set_x0xx(narrow, {gates[1]});
+  quellmar::writer::put_first_set_x0xx(narrow, {gates[1]});
   EXPECT_EQ(at(narrow, 0, narrow.size()),
             (std::vector<std::uint8_t>{0x78, 0xEC, 0xFF, 0x0A, 0xD3}));
 
   Bytes second16;
-  qwriter::put_second_set_16(second16, {{1, 2, 3, -123}});
+  quellmar::writer::put_second_set_16(second16, {{1, 2, 3, -123}});
   EXPECT_EQ(second16.size(), 8u);
   EXPECT_EQ(second16.get_i16(6), -123);
 
   Bytes second8;
-  qwriter::put_second_set_x0xx(second8, {{-5000, 255, -3, -123}});
+  quellmar::writer::put_second_set_x0xx(second8, {{-5000, 255, -3, -123}});
   EXPECT_EQ(at(second8, 0, second8.size()),
             (std::vector<std::uint8_t>{0x78, 0xEC, 0xFF, 0xFD, 0x85, 0xFF}));
 }
@@ -453,7 +454,7 @@ TEST(WriterBody, DatacodeSelectsWhatIsWritten) {
     spec.second.assign(g, {5, 6, 7, 8});
     spec.met_values = {-1, 2};
     spec.spectra.assign(g, std::vector<float>(p, 2.5f));
-    const Bytes b = qwriter::encode_body(spec);
+    const Bytes b = quellmar::writer::encode_body(spec);
     const std::size_t moments = g * (c.first_bytes + c.second_bytes);
     const std::size_t met = c.met ? 8 : 0;
     ASSERT_EQ(b.size(), moments + met + g * p * 4);
@@ -462,7 +463,8 @@ TEST(WriterBody, DatacodeSelectsWhatIsWritten) {
       EXPECT_EQ(b.get_i32(moments + 4), 2);
     }
     EXPECT_EQ(b.get_f32(moments + met), 2.5f);
-    EXPECT_EQ(qwriter::positional_spectra(c.datacode), c.datacode % 100 == 17);
+    EXPECT_EQ(quellmar::writer::positional_spectra(c.datacode),
+              c.datacode % 100 == 17);
   }
 }
 
@@ -476,15 +478,17 @@ TEST(WriterFile, WritesAndReadsBack) {
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "d00001.mom").string();
 
-  const Bytes rec = qwriter::encode_record(distinct_record(Layout::M, 2000));
-  const Bytes two = qwriter::concat({&rec, &rec});
-  qwriter::write_file(path, two);
-  EXPECT_EQ(qwriter::read_file(path).buf, two.buf);
-  qwriter::write_file(path, rec);  // replaces, does not append
-  EXPECT_EQ(qwriter::read_file(path).buf, rec.buf);
+  const Bytes rec =
+      quellmar::writer::encode_record(distinct_record(Layout::M, 2000));
+  const Bytes two = quellmar::writer::concat({&rec, &rec});
+  quellmar::writer::write_file(path, two);
+  EXPECT_EQ(quellmar::writer::read_file(path).buf, two.buf);
+  quellmar::writer::write_file(path, rec);  // replaces, does not append
+  EXPECT_EQ(quellmar::writer::read_file(path).buf, rec.buf);
 
-  EXPECT_THROW(qwriter::write_file((dir / "no/such/dir").string(), rec),
-               std::runtime_error);
+  EXPECT_THROW(
+      quellmar::writer::write_file((dir / "no/such/dir").string(), rec),
+      std::runtime_error);
   std::filesystem::remove_all(dir);
 }
 

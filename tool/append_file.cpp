@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace quellmar {
+namespace quellmar::tool {
 
 namespace {
 
@@ -117,4 +117,4 @@ void AppendFile::close() {
   name_.clear();
 }
 
-}  // namespace quellmar
+}  // namespace quellmar::tool

@@ -23,7 +23,7 @@
 
 #include "tool/text_format.h"
 
-namespace quellmar {
+namespace quellmar::tool {
 
 class AppendFile {
  public:
@@ -70,6 +70,6 @@ class AppendFile {
   TextBuffer text_;
 };
 
-}  // namespace quellmar
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_APPEND_FILE_H

@@ -4,6 +4,8 @@
 
 #include "disk/pda.h"
 
+namespace quellmar::tool {
+
 int64_t stop_time_for(int32_t year, int32_t day_of_year) {
   const int64_t new_year = pda_seconds_from_date(1900LL + year, 1, 1, 0, 0, 0);
   return new_year + (static_cast<int64_t>(day_of_year) + 1) * 86400;
@@ -54,3 +56,5 @@ int parse_command_line(int argc, const char* const* argv, RunRequest* request) {
   *request = r;
   return 0;
 }
+
+}  // namespace quellmar::tool

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace quellmar::tool {
+
 struct RunRequest {
   std::string argument;   // the input name as given
   std::string directory;  // up to and including the last '/', or empty
@@ -27,5 +29,7 @@ int64_t stop_time_for(int32_t year, int32_t day_of_year);
 
 // True when the name ends in "spc" or "SPC".
 bool is_spectra_name(const std::string& name);
+
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_COMMAND_LINE_H

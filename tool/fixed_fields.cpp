@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace quellmar {
+namespace quellmar::tool {
 
 namespace {
 
@@ -143,4 +143,4 @@ void format_fields3(const float* v, std::size_t n, std::uint64_t* fields,
   for (; i < n; ++i) format_one(v[i], fields + i, lengths + i);
 }
 
-}  // namespace quellmar
+}  // namespace quellmar::tool

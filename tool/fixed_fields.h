@@ -17,11 +17,11 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quellmar {
+namespace quellmar::tool {
 
 void format_fields3(const float* v, std::size_t n, std::uint64_t* fields,
                     std::uint8_t* lengths);
 
-}  // namespace quellmar
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_FIXED_FIELDS_H

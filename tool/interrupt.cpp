@@ -5,7 +5,7 @@
 #include <csignal>
 #include <cstdio>
 
-namespace quellmar {
+namespace quellmar::tool {
 
 namespace {
 
@@ -48,4 +48,4 @@ void end_by_signal(int signal) {
   _exit(128 + signal);  // not reached for the signals above
 }
 
-}  // namespace quellmar
+}  // namespace quellmar::tool

@@ -10,7 +10,7 @@
 #ifndef QUELLMAR_TOOL_INTERRUPT_H
 #define QUELLMAR_TOOL_INTERRUPT_H
 
-namespace quellmar {
+namespace quellmar::tool {
 
 void install_interrupt_handlers();
 
@@ -21,6 +21,6 @@ int interrupt_signal();
 // default action restored.
 [[noreturn]] void end_by_signal(int signal);
 
-}  // namespace quellmar
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_INTERRUPT_H

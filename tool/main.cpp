@@ -5,13 +5,14 @@
 #include "tool/main_loop.h"
 
 int main(int argc, char** argv) {
-  RunRequest request;
-  const int status = parse_command_line(argc, argv, &request);
+  namespace tool = quellmar::tool;
+  tool::RunRequest request;
+  const int status = tool::parse_command_line(argc, argv, &request);
   if (status != 0) return status;
-  quellmar::install_interrupt_handlers();
-  const int run_status = run_main_loop(request);
-  if (const int signal = quellmar::interrupt_signal(); signal != 0) {
-    quellmar::end_by_signal(signal);
+  tool::install_interrupt_handlers();
+  const int run_status = tool::run_main_loop(request);
+  if (const int signal = tool::interrupt_signal(); signal != 0) {
+    tool::end_by_signal(signal);
   }
   return run_status;
 }

@@ -8,6 +8,8 @@
 #include "tool/interrupt.h"
 #include "tool/output_files.h"
 
+namespace quellmar::tool {
+
 namespace {
 
 // Reports a failed opening with its true reason.
@@ -82,7 +84,7 @@ int write_records(OutputWriter& writer, const RunRequest& request) {
     if (!writer.write_record(record, request.spectra_input)) return 1;
     pda_release_moments();
     // An interrupted run ends between records; main ends it by the signal.
-    if (quellmar::interrupt_signal() != 0) return 0;
+    if (quellmar::tool::interrupt_signal() != 0) return 0;
     if (!pda_next_record(&new_header)) return 0;
     if (instant >= request.stop_time) return 0;
   }
@@ -119,3 +121,5 @@ int run_main_loop(const RunRequest& request) {
   // normally.
   return writer.close_all() ? status : 1;
 }
+
+}  // namespace quellmar::tool

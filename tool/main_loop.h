@@ -6,7 +6,11 @@
 
 #include "tool/command_line.h"
 
+namespace quellmar::tool {
+
 // Returns the exit status: 0 at a normal end, 1 for a failure.
 int run_main_loop(const RunRequest& request);
+
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_MAIN_LOOP_H

@@ -26,6 +26,8 @@
 #include "tool/spectrum_lines.h"
 #include "tool/text_format.h"
 
+namespace quellmar::tool {
+
 struct SiteDescription {
   std::string label;  // site name in lower case
   int32_t value_1 = 0;
@@ -82,25 +84,26 @@ class OutputWriter {
   enum Kind { kWind, kRass, kSpectra, kKinds };
 
   bool open(Kind kind, const std::string& name);
-  bool hand_over(quellmar::AppendFile& file);
-  void put_file_header_line(quellmar::TextBuffer& t);
-  void put_block(Kind k, const RecordView& r, quellmar::TextBuffer& t);
-  void put_record_line(quellmar::TextBuffer& t, int32_t beam,
-                       const RecordStamp& stamp, const BeamInfo& b);
-  void put_beam_line(quellmar::TextBuffer& t, const BeamInfo& b);
-  void put_gate_block(quellmar::TextBuffer& t, const RecordView& r,
-                      bool second_set);
+  bool hand_over(quellmar::tool::AppendFile& file);
+  void put_file_header_line(TextBuffer& t);
+  void put_block(Kind k, const RecordView& r, TextBuffer& t);
+  void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp,
+                       const BeamInfo& b);
+  void put_beam_line(TextBuffer& t, const BeamInfo& b);
+  void put_gate_block(TextBuffer& t, const RecordView& r, bool second_set);
 
   SiteDescription site_;
-  quellmar::AppendFile files_[kKinds];
+  quellmar::tool::AppendFile files_[kKinds];
   // Set by the first failed write; nothing is written after it, so no file
   // has a gap.
   bool write_failed_ = false;
-  quellmar::TextBuffer header_;
-  quellmar::TextBuffer record_line_;
-  quellmar::TextBuffer beam_line_;
-  quellmar::TextBuffer summary_;
+  TextBuffer header_;
+  TextBuffer record_line_;
+  TextBuffer beam_line_;
+  TextBuffer summary_;
   std::vector<float> scratch_columns_[5];
 };
+
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_OUTPUT_FILES_H

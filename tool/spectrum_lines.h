@@ -18,6 +18,8 @@
 
 #include "tool/text_format.h"
 
+namespace quellmar::tool {
+
 // What the spectrum lines of one record are made from: the decoded rows and
 // the windows.
 struct SpectrumSource {
@@ -32,10 +34,11 @@ struct SpectrumSource {
 };
 
 // " %.2f" of each of the n values at values.
-void put_spectrum_values(quellmar::TextBuffer& t, const float* values,
-                         int64_t n);
+void put_spectrum_values(TextBuffer& t, const float* values, int64_t n);
 
 // The spectrum lines of gates 0 to s.gate_count - 1.
-void put_spectrum_lines(quellmar::TextBuffer& t, const SpectrumSource& s);
+void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s);
+
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_SPECTRUM_LINES_H

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-namespace quellmar {
+namespace quellmar::tool {
 namespace {
 
 __extension__ using u128 = unsigned __int128;
@@ -267,4 +267,4 @@ void TextBuffer::Grow(std::size_t n) {
   capacity_ = new_capacity;
 }
 
-}  // namespace quellmar
+}  // namespace quellmar::tool

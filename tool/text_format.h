@@ -30,7 +30,7 @@
 #include <string_view>
 #include <utility>
 
-namespace quellmar {
+namespace quellmar::tool {
 
 // Largest precision handled natively by format_fixed; larger precisions
 // are delegated to snprintf.
@@ -277,6 +277,6 @@ class TextBuffer {
   std::size_t capacity_ = 0;
 };
 
-}  // namespace quellmar
+}  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_TEXT_FORMAT_H

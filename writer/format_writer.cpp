@@ -6,7 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
-namespace qwriter {
+namespace quellmar::writer {
 
 namespace {
 
@@ -28,7 +28,7 @@ std::uint32_t float_bits(float v) {
 
 void check_range(const Bytes& b, std::size_t offset, std::size_t width) {
   if (offset > b.size() || width > b.size() - offset) {
-    throw std::out_of_range("qwriter: byte range outside buffer");
+    throw std::out_of_range("writer: byte range outside buffer");
   }
 }
 
@@ -416,20 +416,20 @@ Bytes encode_body(const BodySpec& spec) {
 
 void write_file(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("qwriter: cannot create " + path);
+  if (!out) throw std::runtime_error("writer: cannot create " + path);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw std::runtime_error("qwriter: cannot write " + path);
+  if (!out) throw std::runtime_error("writer: cannot write " + path);
 }
 
 Bytes read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("qwriter: cannot open " + path);
+  if (!in) throw std::runtime_error("writer: cannot open " + path);
   Bytes b;
   b.buf.assign(std::istreambuf_iterator<char>(in),
                std::istreambuf_iterator<char>());
   return b;
 }
 
-}  // namespace qwriter
+}  // namespace quellmar::writer

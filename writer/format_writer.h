@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qwriter {
+namespace quellmar::writer {
 
 // ---------------------------------------------------------------------------
 // Byte buffer
@@ -291,6 +291,6 @@ void write_file(const std::string& path, const Bytes& bytes);
 // Whole file contents; std::runtime_error when it cannot be opened.
 Bytes read_file(const std::string& path);
 
-}  // namespace qwriter
+}  // namespace quellmar::writer
 
 #endif  // QUELLMAR_WRITER_FORMAT_WRITER_H_

@@ -49,12 +49,12 @@
 
 namespace {
 
-using qwriter::BodySpec;
-using qwriter::Bytes;
-using qwriter::GateMoments;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
-using qwriter::RecordSpec;
+using quellmar::writer::BodySpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::GateMoments;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
+using quellmar::writer::RecordSpec;
 
 // --- Deterministic numbers -------------------------------------------------
 
@@ -153,7 +153,7 @@ HeaderSpec profiler_header(bool second) {
   h.tx_frequency = kFrequency;
   h.beam_count = 6;
 
-  qwriter::ModeSpec& wind = h.modes[kWindMode];
+  quellmar::writer::ModeSpec& wind = h.modes[kWindMode];
   wind.ipp_ns = 40000;
   wind.pulse_width = 700;
   wind.first_gate_delay_ns = 1500;
@@ -164,7 +164,7 @@ HeaderSpec profiler_header(bool second) {
   wind.spectral_points = kWindPoints;
   wind.delay_offset_ns = 700;
 
-  qwriter::ModeSpec& rass = h.modes[kRassMode];
+  quellmar::writer::ModeSpec& rass = h.modes[kRassMode];
   rass.ipp_ns = 31500;
   rass.pulse_width = 1400;
   rass.first_gate_delay_ns = 2200;
@@ -392,8 +392,8 @@ struct Pair {
 Pair make_pair(bool spectra, std::int32_t day_start, std::int32_t first,
                std::int32_t last, std::int32_t switch_time) {
   Pair pair;
-  pair.header = qwriter::encode_header(profiler_header(false));
-  pair.header.append(qwriter::encode_header(profiler_header(true)));
+  pair.header = quellmar::writer::encode_header(profiler_header(false));
+  pair.header.append(quellmar::writer::encode_header(profiler_header(true)));
 
   Random rnd(spectra ? 0x51C0FFEEu : 0x20020504u);
   for (const Dwell& d : schedule(day_start, first, last)) {
@@ -430,8 +430,8 @@ Pair make_pair(bool spectra, std::int32_t day_start, std::int32_t first,
     r.beam_index = static_cast<std::int16_t>(d.beam);
     r.coherent_integrations = rass ? 8 : 100;
     r.spectral_averages = rass ? 20 : 30;
-    r.body = qwriter::encode_body(body);
-    pair.data.append(qwriter::encode_record(r));
+    r.body = quellmar::writer::encode_body(body);
+    pair.data.append(quellmar::writer::encode_record(r));
     ++pair.records;
   }
   return pair;
@@ -460,8 +460,8 @@ int main(int argc, char** argv) {
       const Pair pair =
           make_pair(job.spectra, day_start, job.first, last, switch_time);
       const std::string name = job.name;
-      qwriter::write_file(dir + "/" + name, pair.data);
-      qwriter::write_file(dir + "/h" + name.substr(1), pair.header);
+      quellmar::writer::write_file(dir + "/" + name, pair.data);
+      quellmar::writer::write_file(dir + "/h" + name.substr(1), pair.header);
       std::printf("%s: %d records, %zu bytes; h%s: %zu bytes\n", name.c_str(),
                   pair.records, pair.data.size(), name.substr(1).c_str(),
                   pair.header.size());
