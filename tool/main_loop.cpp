@@ -84,7 +84,7 @@ int write_records(OutputWriter& writer, const RunRequest& request) {
     if (!writer.write_record(record, request.spectra_input)) return 1;
     pda_release_moments();
     // An interrupted run ends between records; main ends it by the signal.
-    if (quellmar::tool::interrupt_signal() != 0) return 0;
+    if (interrupt_signal() != 0) return 0;
     if (!pda_next_record(&new_header)) return 0;
     if (instant >= request.stop_time) return 0;
   }

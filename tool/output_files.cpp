@@ -59,8 +59,7 @@ float at(const std::vector<float>& values, int64_t i) {
 }
 
 // Room one gate line may need in a TextBuffer.
-constexpr size_t kGateLineRoom =
-    5 * (quellmar::tool::kMaxFormattedLength + 1) + 8;
+constexpr size_t kGateLineRoom = 5 * (kMaxFormattedLength + 1) + 8;
 
 // Gate lines "%8.3f %7.3f %7.3f %7.3f %7.3f 0\n", the fields taken from
 // five columns of at least `lines` values each. A line whose fields all fit
@@ -78,8 +77,7 @@ void put_gate_lines(TextBuffer& t, const float* const columns[5],
   for (size_t start = 0; start < lines; start += kBlock) {
     const size_t count = std::min(kBlock, lines - start);
     for (int c = 0; c < 5; ++c) {
-      quellmar::tool::format_fields3(columns[c] + start, count, fields[c],
-                                     lengths[c]);
+      format_fields3(columns[c] + start, count, fields[c], lengths[c]);
     }
     for (size_t i = 0; i < count; ++i) {
       // Fields 2 to 5 are " %7.3f": their text may take at most 7 bytes.
@@ -91,10 +89,10 @@ void put_gate_lines(TextBuffer& t, const float* const columns[5],
         p += 43;
         continue;
       }
-      p = quellmar::tool::format_fixed_fast<3>(p, columns[0][start + i], 8);
+      p = format_fixed_fast<3>(p, columns[0][start + i], 8);
       for (int c = 1; c < 5; ++c) {
         *p++ = ' ';
-        p = quellmar::tool::format_fixed_fast<3>(p, columns[c][start + i], 7);
+        p = format_fixed_fast<3>(p, columns[c][start + i], 7);
       }
       std::memcpy(p, " 0\n", 3);
       p += 3;
@@ -130,7 +128,7 @@ OutputWriter::~OutputWriter() {
 
 // Hands over what file holds, unless a write has failed before. Reports
 // the first failure.
-bool OutputWriter::hand_over(quellmar::tool::AppendFile& file) {
+bool OutputWriter::hand_over(AppendFile& file) {
   if (write_failed_) {
     file.text().clear();
     return false;
@@ -143,7 +141,7 @@ bool OutputWriter::hand_over(quellmar::tool::AppendFile& file) {
 }
 
 bool OutputWriter::open(Kind kind, const std::string& name) {
-  quellmar::tool::AppendFile& f = files_[kind];
+  AppendFile& f = files_[kind];
   if (f.is_open() && f.name() == name) return true;
   const bool handed_over = hand_over(f);
   f.close();
@@ -176,7 +174,7 @@ void OutputWriter::put_file_header_line(TextBuffer& t) {
 
 bool OutputWriter::close_all() {
   bool ok = !write_failed_;
-  for (quellmar::tool::AppendFile& f : files_) {
+  for (AppendFile& f : files_) {
     ok = hand_over(f) && ok;
     f.close();
   }
@@ -293,7 +291,7 @@ bool OutputWriter::write_record(const RecordView& r, bool spectra_input) {
     summary_.append(record_line_.view());
     std::fwrite(summary_.data(), 1, summary_.size(), stdout);
 
-    quellmar::tool::AppendFile& file = files_[k];
+    AppendFile& file = files_[k];
     put_block(k, r, file.text());
     if (file.holds_enough() && !hand_over(file)) return false;
   }

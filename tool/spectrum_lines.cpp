@@ -10,25 +10,24 @@
 
 namespace quellmar::tool {
 
+namespace {
+
 // " %.2f" of each of n values. Most points of a windowed spectrum are
 // exactly zero; those are written without the formatter.
 void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
   if (n <= 0) return;
-  char* p = t.tail(static_cast<size_t>(n) *
-                   (quellmar::tool::kMaxFormattedLength + 1));
+  char* p = t.tail(static_cast<size_t>(n) * (kMaxFormattedLength + 1));
   for (int64_t i = 0; i < n; ++i) {
     if (std::bit_cast<uint32_t>(values[i]) == 0) {
       std::memcpy(p, " 0.00", 5);
       p += 5;
     } else {
       *p++ = ' ';
-      p = quellmar::tool::format_fixed_fast<2>(p, values[i], 0);
+      p = format_fixed_fast<2>(p, values[i], 0);
     }
   }
   t.commit(p);
 }
-
-namespace {
 
 // n values " 0.00", copied in blocks.
 void put_zero_values(TextBuffer& t, int64_t n) {

@@ -33,9 +33,6 @@ struct SpectrumSource {
   bool positional = false;  // datacode ..17: values at their point number
 };
 
-// " %.2f" of each of the n values at values.
-void put_spectrum_values(TextBuffer& t, const float* values, int64_t n);
-
 // The spectrum lines of gates 0 to s.gate_count - 1.
 void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s);
 

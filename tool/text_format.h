@@ -249,8 +249,6 @@ class TextBuffer {
   std::string_view view() const { return {data_.get(), size_}; }
   // Forgets the contents but keeps the storage.
   void clear() { size_ = 0; }
-  // Makes room for n more bytes without further allocation.
-  void reserve_more(std::size_t n) { Reserve(n); }
   // Direct writing for hot loops: tail(n) makes room for n more bytes and
   // returns where they go; commit(end) keeps the bytes written up to end.
   char* tail(std::size_t n) {

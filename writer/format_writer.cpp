@@ -177,12 +177,6 @@ void overwrite(Bytes& b, std::size_t offset, const Bytes& src) {
             b.buf.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-Bytes concat(std::initializer_list<const Bytes*> parts) {
-  Bytes out;
-  for (const Bytes* p : parts) out.append(*p);
-  return out;
-}
-
 // --- HeaderBlock -----------------------------------------------------------
 
 std::size_t header_block_size(int header_version, int met_instrument_count) {

@@ -80,8 +80,6 @@ void fill_range(Bytes& b, std::size_t offset, std::size_t n,
 void zero_range(Bytes& b, std::size_t offset, std::size_t n);
 // Overwrite bytes from `offset` with `src`, growing the buffer if needed.
 void overwrite(Bytes& b, std::size_t offset, const Bytes& src);
-// Concatenation of the given buffers.
-Bytes concat(std::initializer_list<const Bytes*> parts);
 
 // ---------------------------------------------------------------------------
 // Header file: HeaderBlock
