@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "companions/name_text.h"
 #include "companions/nc_fields.h"
 #include "companions/nc_rays.h"
 #include "companions/time_text.h"
@@ -19,22 +20,6 @@ void check(int status, const std::string& what) {
   if (status != NC_NOERR) {
     throw NcError(what + ": " + nc_strerror(status));
   }
-}
-
-// Name fields are NUL-terminated bytes of no declared encoding; they are
-// taken as Latin-1 and written as UTF-8, which every reader accepts.
-std::string name_text(const char* field, size_t width) {
-  std::string out;
-  for (size_t i = 0; i < width && field[i] != '\0'; ++i) {
-    const unsigned char c = static_cast<unsigned char>(field[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xc0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    }
-  }
-  return out;
 }
 
 // The dimension id; a length of 0 is declared unlimited, which has the

@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <limits>
 
+#include "companions/name_text.h"
+
 namespace quellmar::companions {
 
 namespace {
@@ -14,22 +16,6 @@ void check(int status, const std::string& what) {
   if (status != NC_NOERR) {
     throw WindFileError(what + ": " + nc_strerror(status));
   }
-}
-
-// The site name is bytes of no declared encoding: taken as Latin-1 and
-// written as UTF-8.
-std::string utf8_of_latin1(const std::string& bytes) {
-  std::string out;
-  for (const char ch : bytes) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xc0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    }
-  }
-  return out;
 }
 
 std::string joined(const std::vector<std::string>& parts) {

@@ -27,12 +27,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using quellmar::test::quote;
 using quellmar::test::TempDir;
 
 constexpr int32_t kDay123 = 1020384000;  // 2002-05-03 00:00:00 UTC
 constexpr int kGates = 60;
-
-std::string quote(const std::string& s) { return "'" + s + "'"; }
 
 // A moments file of `records` records, one a minute from `start`, cycling
 // over the five beams, named for the day of `start`.

@@ -33,6 +33,8 @@
 
 namespace {
 
+using quellmar::test::quote;
+
 namespace fs = std::filesystem;
 using quellmar::test::join;
 using quellmar::test::TempDir;
@@ -41,12 +43,6 @@ using quellmar::writer::Bytes;
 
 // ---------------------------------------------------------------------------
 // Running a companion program
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 // The built quellmar-info: as the build names it, or next to quellmar.
 std::string info_binary() {
@@ -59,19 +55,7 @@ std::string info_binary() {
 
 quellmar::test::RunResult run(const std::string& binary, const std::string& dir,
                               const std::vector<std::string>& args) {
-  const std::string out = dir + "/.companion-stdout";
-  const std::string err = dir + "/.companion-stderr";
-  std::string command = "cd " + quote(dir) + " && " + quote(binary);
-  for (const std::string& a : args) command += " " + quote(a);
-  command += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-  const int raw = std::system(command.c_str());
-  quellmar::test::RunResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = quellmar::test::read_text(out);
-  r.err = quellmar::test::read_text(err);
-  fs::remove(out);
-  fs::remove(err);
-  return r;
+  return quellmar::test::run_program(binary, dir, args);
 }
 
 quellmar::test::RunResult info(const std::string& dir,

@@ -43,6 +43,8 @@
 
 namespace {
 
+using quellmar::test::quote;
+
 namespace fs = std::filesystem;
 using quellmar::test::TempDir;
 using quellmar::writer::Bytes;
@@ -62,12 +64,6 @@ struct ToolRun {
   std::string out;
   std::string err;
 };
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 // Runs the tool in dir with at most 60 seconds and 4 MiB per written file,
 // so that a run that would never end fails instead of hanging the suite or

@@ -35,7 +35,6 @@ std::string TempDir::file(const std::string& name) const {
   return path_ + "/" + name;
 }
 
-namespace {
 std::string quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) {
@@ -47,15 +46,19 @@ std::string quote(const std::string& s) {
   }
   return q + "'";
 }
-}  // namespace
 
 RunResult run_tool(const std::string& dir,
                    const std::vector<std::string>& args) {
+  return run_program(QUELLMAR_BINARY, dir, args);
+}
+
+RunResult run_program(const std::string& binary, const std::string& dir,
+                      const std::vector<std::string>& args) {
   const std::string out = dir + "/.stdout";
   const std::string err = dir + "/.stderr";
-  std::string command = "cd " + quote(dir) + " && " + quote(QUELLMAR_BINARY);
+  std::string command = "cd " + quote(dir) + " && " + quote(binary);
   for (const std::string& a : args) command += " " + quote(a);
-  command += " >" + quote(out) + " 2>" + quote(err);
+  command += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
   const int raw = std::system(command.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -33,6 +33,13 @@ struct RunResult {
   std::string err;
 };
 
+// s quoted for the shell.
+std::string quote(const std::string& s);
+
+// Runs binary with args in folder dir, standard input empty.
+RunResult run_program(const std::string& binary, const std::string& dir,
+                      const std::vector<std::string>& args);
+
 // Runs the built quellmar binary with args in folder dir.
 RunResult run_tool(const std::string& dir,
                    const std::vector<std::string>& args);

@@ -26,6 +26,8 @@
 
 namespace {
 
+using quellmar::test::quote;
+
 using quellmar::companions::Consensus;
 using quellmar::companions::ConsensusRule;
 using quellmar::companions::GateSample;
@@ -360,28 +362,10 @@ Bytes wind_records(const Recipe& r, int64_t first, int64_t end,
   return data;
 }
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 quellmar::test::RunResult run_command(const std::string& dir,
                                       const std::string& binary,
                                       const std::vector<std::string>& args) {
-  const std::string out = dir + "/.wind-stdout";
-  const std::string err = dir + "/.wind-stderr";
-  std::string command = "cd " + quote(dir) + " && " + quote(binary);
-  for (const std::string& a : args) command += " " + quote(a);
-  command += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-  const int raw = std::system(command.c_str());
-  quellmar::test::RunResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = quellmar::test::read_text(out);
-  r.err = quellmar::test::read_text(err);
-  fs::remove(out);
-  fs::remove(err);
-  return r;
+  return quellmar::test::run_program(binary, dir, args);
 }
 
 quellmar::test::RunResult wind(const std::string& dir,
