@@ -228,7 +228,7 @@ class ReadMoments(unittest.TestCase):
         with self.assertRaisesRegex(quellmar.QuellmarFileError, "not a quellmar-nc file "
                                     r"\(it is a quellmar-wind file\)"):
             quellmar.read_moments(WINDS)
-        with self.assertRaisesRegex(quellmar.QuellmarFileError, "not a netCDF file"):
+        with self.assertRaisesRegex(quellmar.QuellmarFileError, "not a readable netCDF file"):
             quellmar.read_moments(os.path.join(folder.name, "d02123a.mom"))
 
 
@@ -435,8 +435,12 @@ class PlotErrors(unittest.TestCase):
         raw = os.path.join(folder.name, "d02123a.mom")
         for kind in ("moments", "winds", "spectra"):
             extra = ["--ray", "0"] if kind == "spectra" else []
-            self.refused(".*d02123a.mom: not a netCDF file", kind, raw, *extra)
+            self.refused(".*d02123a.mom: not a readable netCDF file", kind, raw, *extra)
         self.refused(".*nowhere.nc: no such file", "moments", out("nowhere.nc"))
+        cut = out("cut.nc")
+        with open(MOMENTS, "rb") as whole, open(cut, "wb") as part:
+            part.write(whole.read(os.path.getsize(MOMENTS) // 2))
+        self.refused(".*cut.nc: (not a readable netCDF file|cannot be read)", "moments", cut)
 
     def test_wrong_product(self):
         self.refused(".*winds.nc: not a quellmar-nc file \\(it is a quellmar-wind file\\)$",

@@ -117,4 +117,8 @@ def main(argv=None):
     except QuellmarFileError as e:
         print("%s: %s" % (PROGRAM, e), file=sys.stderr)
         return 1
+    except Exception as e:  # the netCDF and HDF5 libraries' errors on damaged data
+        detail = str(e).splitlines()[0] if str(e) else type(e).__name__
+        print("%s: %s: cannot be read (%s)" % (PROGRAM, args.file, detail), file=sys.stderr)
+        return 1
     return 0

@@ -17,7 +17,7 @@ def open_root(path, **kwargs):
         return xr.open_dataset(path, engine="netcdf4", decode_timedelta=False, **kwargs)
     except Exception as e:  # netCDF4 and xarray raise many kinds
         first = str(e).splitlines()[0] if str(e) else type(e).__name__
-        raise QuellmarFileError("%s: not a netCDF file (%s)" % (path, first)) from None
+        raise QuellmarFileError("%s: not a readable netCDF file (%s)" % (path, first)) from None
 
 
 def is_moments_file(ds):
