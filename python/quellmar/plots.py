@@ -57,8 +57,7 @@ def time_edges(times, lower=None, upper=None):
     spans its own bounds when given, else half the usual spacing of the
     records on each side, never past the middle to a neighbour.
     """
-    t = dates.date2num(np.asarray(times, dtype="datetime64[us]").astype(object)) \
-        if len(times) else np.zeros(0)
+    t = dates.date2num(np.asarray(times, dtype="datetime64[us]"))
     n = len(t)
     if lower is None:
         step = np.median(np.diff(t)) if n > 1 else 60.0 / 86400.0
@@ -69,8 +68,8 @@ def time_edges(times, lower=None, upper=None):
             left[1:] = np.maximum(left[1:], middle)
             right[:-1] = np.minimum(right[:-1], middle)
     else:
-        left = dates.date2num(np.asarray(lower, dtype="datetime64[us]").astype(object))
-        right = dates.date2num(np.asarray(upper, dtype="datetime64[us]").astype(object))
+        left = dates.date2num(np.asarray(lower, dtype="datetime64[us]"))
+        right = dates.date2num(np.asarray(upper, dtype="datetime64[us]"))
     edges = np.empty(2 * n)
     edges[0::2], edges[1::2] = left, right
     edges = np.maximum.accumulate(edges)  # records out of order or overlapping
