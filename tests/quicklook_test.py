@@ -309,6 +309,13 @@ class ReadWinds(unittest.TestCase):
         modes = quellmar.read_winds(path)
         self.assertTrue(modes)
         self.check_layout(modes)
+        for mode, ds in modes.items():
+            bounds = ds["time_bounds"].values
+            self.assertTrue(np.all((bounds[:, 0] <= ds["time"].values) &
+                                   (ds["time"].values <= bounds[:, 1])))
+            self.assertIn("period_minutes", ds.attrs)
+            result = plot("winds", path, "-o", out("real-winds.png"), "--mode", mode)
+            self.assertEqual(result.returncode, 0, result.stderr)
 
 
 # --------------------------------------------------------------------------
