@@ -12,8 +12,7 @@
 #               imported (the floor of any quellmar-plot run)
 #   plot_s      quellmar-plot moments on the spectra day (whole command)
 #   open_s      xarray opening the moments file and loading the per-ray
-#               variables and the five moment fields (the floor of
-#               reading it)
+#               variables and every moment field (the floor of reading it)
 #   read_s      quellmar.read_moments on the same file (in-process)
 # Prints one table; never fails on a slow result.
 set -euo pipefail
@@ -61,13 +60,14 @@ for ((i = 0; i < runs; i++)); do
 import sys, time
 import xarray as xr
 import quellmar
+from quellmar.moments import FIELDS, PER_RAY
 path = sys.argv[1]
 t0 = time.perf_counter()
-with xr.open_dataset(path) as ds:
+with xr.open_dataset(path, decode_timedelta=False) as ds:
     for name in ("ray_start_index", "ray_n_gates", "ray_start_range", "ray_gate_spacing",
-                 "beam_index", "time", "elevation", "azimuth",
-                 "VEL", "WIDTH", "SNR", "NOISE", "SIGNAL_POWER"):
-        ds[name].values
+                 "beam_index", "time", "elevation", "azimuth") + PER_RAY + FIELDS:
+        if name in ds:
+            ds[name].values
 t1 = time.perf_counter()
 beams = quellmar.read_moments(path)
 t2 = time.perf_counter()
