@@ -1,6 +1,9 @@
 // Writes the benchmark inputs with the project's file writer:
 //   OUTDIR/d02123a.spc + h02123a.spc  a spectra day of about 200 MB
 //   OUTDIR/d02123a.mom + h02123a.mom  a moments file of about 50 MB
+// or, with --long-moments, only
+//   OUTDIR/d02123a.mom + h02123a.mom  the moments file four times longer
+//                                     (two records a second, same span)
 // Layout N records (datacode 3016): five wind beams (256 points) and every
 // 6th record a RASS dwell (2048 points, second moment set), two spectral
 // windows with the placement flag set, Gaussian spectra over noise.
@@ -123,10 +126,11 @@ qwriter::Bytes record(Random& rnd, int32_t time, int16_t beam, int gates,
   return qwriter::encode_record(r);
 }
 
-// Writes `count` records, time step `step_s` from `start`, as one file.
+// Writes `count` records, `per_step` of them every `step_s` seconds from
+// `start`, as one file.
 void write_day(const std::string& dir, const std::string& name, bool spectra,
                int wind_gates, int rass_gates, int count, int32_t start,
-               int32_t step_s) {
+               int32_t step_s, int per_step = 1) {
   Random rnd;
   qwriter::write_file(dir + "/h" + name.substr(1),
                       qwriter::encode_header(bench_header(wind_gates, rass_gates)));
@@ -139,8 +143,8 @@ void write_day(const std::string& dir, const std::string& name, bool spectra,
     const bool rass = i % 6 == 5;
     const int16_t beam = static_cast<int16_t>(rass ? 5 : i % 6);
     const qwriter::Bytes rec =
-        record(rnd, start + i * step_s, beam, rass ? rass_gates : wind_gates,
-               rass ? 2048 : 256, spectra);
+        record(rnd, start + i / per_step * step_s, beam,
+               rass ? rass_gates : wind_gates, rass ? 2048 : 256, spectra);
     std::fwrite(rec.data(), 1, rec.size(), out);
   }
   std::fclose(out);
@@ -149,16 +153,23 @@ void write_day(const std::string& dir, const std::string& name, bool spectra,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+  const bool long_moments =
+      argc == 3 && std::string(argv[1]) == "--long-moments";
+  if (argc != 2 && !long_moments) {
+    std::fprintf(stderr, "usage: %s [--long-moments] OUTDIR\n", argv[0]);
     return 2;
   }
-  const std::string dir = argv[1];
+  const std::string dir = argv[argc - 1];
   // 2002-05-04 00:00:00 UTC (day 124): the name day is 123, so the run stops
   // after the first record of day 125.
   const int32_t day124 = 1020470400;
-  write_day(dir, "d02123a.spc", true, 40, 24, 2900, day124, 30);
   // Moments: every record lies before the stop day.
+  if (long_moments) {
+    write_day(dir, "d02123a.mom", false, 60, 30, 4 * 70000, day124 - 64800, 1,
+              2);
+    return 0;
+  }
+  write_day(dir, "d02123a.spc", true, 40, 24, 2900, day124, 30);
   write_day(dir, "d02123a.mom", false, 60, 30, 70000, day124 - 64800, 2);
   return 0;
 }

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Throughput benchmark: the tool against the I/O floor of its own output.
+# Throughput benchmark: the tool against the I/O floor of its own output,
+# on an idle machine and with the cores shared.
 #
 # Builds Release in build-release/, generates the inputs once into
-# $QUELLMAR_BENCH_DIR (default /tmp/quellmar-bench), then for each input runs
-# the tool RUNS times into an empty folder and takes the median; the floor is
-# the median time of `cat` writing the same output bytes into a new file in
-# the same folder. GNU cat copies file to file inside the kernel
-# (copy_file_range), so a second floor, dd with read/write through a user
-# buffer, shows the cost of handing the same bytes to the kernel from user
-# space, as any writer must. Before every timed command the page cache is
-# written back (sync, not timed), so that no command pays for the writeback
-# of the one before it. Prints one table; never fails the build on a slow
-# result.
+# $QUELLMAR_BENCH_DIR (default /tmp/quellmar-bench), then for each input and
+# each load runs the tool RUNS times, each run into an empty folder, and
+# takes medians. The floor is `cat` writing the same output bytes (files and
+# summary lines) into a new file, measured under the same load:
+#   idle  one run alone;
+#   two   two runs at once, each in its own folder (the slower of the two
+#         counts), against two cats at once;
+#   busy  one run beside a busy loop that this script starts and ends,
+#         against one cat beside the same loop.
+# Every row gives wall and CPU (user + sys) seconds. The page cache is
+# written back (sync, untimed) before every timed command. Prints one table;
+# never fails the build on a slow result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -28,51 +31,86 @@ if [ ! -s "$data/d02123a.spc" ] || [ ! -s "$data/d02123a.mom" ]; then
   "$root/build-release/bench/quellmar-bench-input" "$data"
 fi
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+busy_pid=
+stop_busy() {
+  if [ -n "$busy_pid" ]; then
+    kill "$busy_pid" 2>/dev/null || true
+    wait "$busy_pid" 2>/dev/null || true
+    busy_pid=
+  fi
+}
+trap stop_busy EXIT
 
-printf '%-12s %8s %8s %7s %8s %7s %8s %8s %9s %7s %8s\n' \
-  input tool_s cat_s ratio dd_s ratio in_MB/s out_MB/s ns/value rss_MB out_MB
+median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+# Runs a command timed into file $1: a line "wall cpu rss_kb", the wall
+# clock from date (nanoseconds), CPU (user + sys) and peak RSS from
+# /usr/bin/time.
+timed() {
+  local report=$1 t0 t1
+  shift
+  t0=$(date +%s.%N)
+  /usr/bin/time -f '%U %S %M' -o "$report.cpu" "$@"
+  t1=$(date +%s.%N)
+  awk -v t0="$t0" -v t1="$t1" '{print t1 - t0, $1 + $2, $3}' "$report.cpu" >"$report"
+}
+figures() { cat "$1"; }
+
+# One tool run in folder $1 on input $2, timed into $1.time.
+tool_run() {
+  rm -rf "$1" && mkdir -p "$1"
+  (cd "$1" && timed "$1.time" "$tool" "$2" >"$1/stdout.txt")
+}
+# The floor for folder $1: cat of its output into $1.floor, timed into
+# $1.cat.
+cat_run() {
+  (cd "$1" && timed "$1.cat" sh -c 'cat ./*.r* stdout.txt >"$0"' "$1.floor")
+}
+
+printf '%-12s %-5s %8s %8s %8s %8s %7s %8s %7s\n' \
+  input load tool_s cpu_s cat_s cat_cpu ratio out_MB rss_MB
 for input in d02123a.spc d02123a.mom; do
-  work=$data/run-${input#*.}
-  tool_times=()
-  floor_times=()
-  dd_times=()
-  for ((i = 0; i < runs; i++)); do
-    rm -rf "$work" && mkdir -p "$work"
-    sync
-    t0=$(now)
-    (cd "$work" && "$tool" "$data/$input" >"$data/stdout.txt")
-    t1=$(now)
-    tool_times+=("$(echo "$t1 - $t0" | bc -l)")
-    # The floor: the same bytes (files and summary lines) written by cat.
-    sync
-    t0=$(now)
-    cat "$work"/*.r* "$data/stdout.txt" >"$work/floor.out"
-    t1=$(now)
-    floor_times+=("$(echo "$t1 - $t0" | bc -l)")
-    out_bytes=$(stat -c %s "$work/floor.out")
-    rm -f "$work/floor.out"
-    sync
-    t0=$(now)
-    : >"$work/floor.out"
-    for f in "$work"/*.r* "$data/stdout.txt"; do
-      dd if="$f" of="$work/floor.out" bs=1M oflag=append conv=notrunc status=none
+  for load in idle two busy; do
+    tool_wall=() tool_cpu=() cat_wall=() cat_cpu=() rss=()
+    a=$data/run-a b=$data/run-b
+    [ "$load" = busy ] && { (while :; do :; done) & busy_pid=$!; }
+    for ((i = 0; i < runs; i++)); do
+      sync
+      if [ "$load" = two ]; then
+        tool_run "$a" "$data/$input" & tool_run "$b" "$data/$input" & wait
+      else
+        tool_run "$a" "$data/$input"
+      fi
+      sync
+      if [ "$load" = two ]; then
+        cat_run "$a" & cat_run "$b" & wait
+      else
+        cat_run "$a"
+      fi
+      out_bytes=$(stat -c %s "$a.floor")
+      rm -f "$a.floor" "$b.floor"
+      # The slower of two runs at once counts.
+      read -r tw tc tr < <(figures "$a.time")
+      read -r cw cc _ < <(figures "$a.cat")
+      if [ "$load" = two ]; then
+        read -r tw2 tc2 _ < <(figures "$b.time")
+        read -r cw2 cc2 _ < <(figures "$b.cat")
+        if awk -v x="$tw2" -v y="$tw" 'BEGIN {exit !(x > y)}'; then tw=$tw2 tc=$tc2; fi
+        if awk -v x="$cw2" -v y="$cw" 'BEGIN {exit !(x > y)}'; then cw=$cw2 cc=$cc2; fi
+      fi
+      tool_wall+=("$tw") tool_cpu+=("$tc") cat_wall+=("$cw") cat_cpu+=("$cc") rss+=("$tr")
     done
-    t1=$(now)
-    dd_times+=("$(echo "$t1 - $t0" | bc -l)")
-    rm -f "$work/floor.out"
+    stop_busy
+    t=$(printf '%s\n' "${tool_wall[@]}" | median)
+    tc=$(printf '%s\n' "${tool_cpu[@]}" | median)
+    c=$(printf '%s\n' "${cat_wall[@]}" | median)
+    cc=$(printf '%s\n' "${cat_cpu[@]}" | median)
+    r=$(printf '%s\n' "${rss[@]}" | sort -g | tail -1)
+    awk -v name="$input" -v load="$load" -v t="$t" -v tc="$tc" -v c="$c" -v cc="$cc" \
+        -v ob="$out_bytes" -v rss="$r" 'BEGIN {
+      printf "%-12s %-5s %8.3f %8.3f %8.3f %8.3f %7.2f %8.1f %7.1f\n",
+        name, load, t, tc, c, cc, (c > 0 ? t / c : 0), ob / 1e6, rss / 1024
+    }'
   done
-  rss_kb=$( (cd "$work" && rm -f ./*.r* && /usr/bin/time -v "$tool" "$data/$input" 2>&1 >/dev/null) |
-    awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
-  values=$(cat "$work"/*.r* | awk '{n += NF} END {print n}')
-  in_bytes=$(stat -c %s "$data/$input")
-  t=$(printf '%s\n' "${tool_times[@]}" | median)
-  f=$(printf '%s\n' "${floor_times[@]}" | median)
-  d=$(printf '%s\n' "${dd_times[@]}" | median)
-  awk -v name="$input" -v t="$t" -v f="$f" -v d="$d" -v ib="$in_bytes" -v ob="$out_bytes" \
-      -v nv="$values" -v rss="$rss_kb" 'BEGIN {
-    printf "%-12s %8.3f %8.3f %7.2f %8.3f %7.2f %8.1f %8.1f %9.2f %7.1f %8.1f\n",
-      name, t, f, t / f, d, t / d, ib / 1e6 / t, ob / 1e6 / t, t * 1e9 / nv, rss / 1024, ob / 1e6
-  }'
 done
+rm -rf "$data"/run-a* "$data"/run-b*
+bench/nc.sh  # the netCDF conversion against the text tool

@@ -1,44 +1,59 @@
 #include "companions/nc_convert.h"
 
+#include "companions/nc_scan.h"
 #include "companions/progress.h"
 #include "disk/pda.h"
 
 namespace qcomp {
 
-bool convert_records(const NcPlan& plan, NcFile& file, int64_t data_bytes,
+namespace {
+
+std::string changed(const std::string& what) {
+  return "the data file changed while it was read: " + what;
+}
+
+}  // namespace
+
+bool convert_records(const PairInput& input, const NcPlan& plan,
+                     const NcPlanner& planner, NcFile& file,
                      std::string* error) {
-  pda_select_radar(-1);
-  pda_select_beam(-1);
-  Progress progress(static_cast<int64_t>(plan.rays.size()), data_bytes);
-  size_t next = 0;
+  // The walk of the scan again, from a fresh opening of the pair, now
+  // decoding each record: it needs no trailer to step back over, so it
+  // meets every record the scan met.
+  PairInput again;
+  if (!open_pair(input.path, &again, error)) return false;
+  Progress progress(plan.rays, input.data_bytes);
   int new_header = 0;
-  bool found = pda_first_record(&new_header) == 1;
-  while (found && next < plan.rays.size()) {
-    const RecordFacts& ray = plan.rays[next];
-    const int64_t offset = pda_get_record_offset();
-    if (offset > ray.offset) break;
-    if (offset == ray.offset) {
+  while (pda_read_record_header(&new_header) == 0) {
+    pda_decode_record();
+    const RecordFacts ray = record_facts();
+    if (planner.takes(ray)) {
       if (pda_moments.gate_count != ray.gate_count) {
-        *error = "the record at data offset " + std::to_string(offset) +
+        *error = "the record at data offset " + std::to_string(ray.offset) +
                  " decodes with " + std::to_string(pda_moments.gate_count) +
                  " gates, not the " + std::to_string(ray.gate_count) +
                  " its RecordHeader gave";
         pda_release_moments();
         return false;
       }
-      file.write_ray(next, pda_moments, pda_get_nyquist_velocity());
-      ++next;
+      if (!file.write_ray(ray, pda_moments, pda_get_nyquist_velocity())) {
+        *error =
+            changed("the record at data offset " + std::to_string(ray.offset) +
+                    " lies beyond the records found before");
+        pda_release_moments();
+        return false;
+      }
     }
     pda_release_moments();
-    progress.update(static_cast<int64_t>(next), pda_current_offset());
-    found = pda_next_record(&new_header) == 1;
+    progress.update(file.rays_written(), pda_current_offset());
   }
   pda_release_moments();
   progress.finish();
-  if (next != plan.rays.size()) {
-    *error = "the data file changed while it was read: record " +
-             std::to_string(next) + " at data offset " +
-             std::to_string(plan.rays[next].offset) + " was not found again";
+  if (file.rays_written() != plan.rays ||
+      file.points_written() != plan.n_points ||
+      file.sweeps_written() != plan.sweeps) {
+    *error = changed(std::to_string(file.rays_written()) + " of " +
+                     std::to_string(plan.rays) + " records found again");
     return false;
   }
   return true;

@@ -1,5 +1,6 @@
 // The decoding pass of quellmar-nc: the access module decodes every record
-// in file order, and each planned one is written as a ray.
+// in file order, walking the records as the scan did, and each one the plan
+// takes becomes the next ray.
 
 #ifndef QUELLMAR_COMPANIONS_NC_CONVERT_H
 #define QUELLMAR_COMPANIONS_NC_CONVERT_H
@@ -13,9 +14,11 @@
 namespace qcomp {
 
 // Writes the rays of the plan into file. False, with a message, when the
-// records decoded do not match the plan (the data file changed between the
-// passes). Throws NcError when the file cannot be written.
-bool convert_records(const NcPlan& plan, NcFile& file, int64_t data_bytes,
+// pair cannot be opened again or the records decoded do not match the plan (the
+// data file changed between the passes). Throws NcError when the file cannot be
+// written.
+bool convert_records(const PairInput& input, const NcPlan& plan,
+                     const NcPlanner& planner, NcFile& file,
                      std::string* error);
 
 }  // namespace qcomp

@@ -2,21 +2,18 @@
 
 #include <netcdf.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
-#include <type_traits>
+#include <optional>
 #include <utility>
 
-#include "companions/nc_spectra.h"
+#include "companions/nc_fields.h"
+#include "companions/nc_rays.h"
 #include "companions/time_text.h"
-#include "tool/output_files.h"
 
 namespace qcomp {
 
 namespace {
-
-constexpr size_t kStringLength = 32;
 
 void check(int status, const std::string& what) {
   if (status != NC_NOERR) {
@@ -85,75 +82,6 @@ void describe(int ncid, int var, const char* long_name,
   if (*units != '\0') text_att(ncid, var, "units", units);
 }
 
-struct FieldSpec {
-  const char* name;
-  const char* long_name;
-  const char* standard_name;
-  const char* units;
-  const char* comment;
-  bool second_set;
-};
-
-const FieldSpec kFields[] = {
-    {"VEL", "radial_velocity",
-     "radial_velocity_of_scatterers_away_from_instrument", "m/s", "", false},
-    {"WIDTH", "doppler_spectrum_width", "doppler_spectrum_width", "m/s", "",
-     false},
-    {"SNR", "signal_to_noise_ratio", "signal_to_noise_ratio", "dB", "", false},
-    {"NOISE", "noise_level", "", "dB", "", false},
-    {"SIGNAL_POWER", "signal_power", "", "dB",
-     "10 log10 of the decoded linear signal power; fill value where that "
-     "power is not positive",
-     false},
-    {"VEL2", "radial_velocity_second_set",
-     "radial_velocity_of_scatterers_away_from_instrument", "m/s",
-     "second moment set", true},
-    {"WIDTH2", "doppler_spectrum_width_second_set", "doppler_spectrum_width",
-     "m/s", "second moment set", true},
-    {"SNR2", "signal_to_noise_ratio_second_set", "signal_to_noise_ratio", "dB",
-     "second moment set", true},
-    {"SIGNAL_POWER2", "signal_power_second_set", "", "dB",
-     "second moment set; 10 log10 of the decoded linear signal power; fill "
-     "value where that power is not positive",
-     true},
-    {"AUX2", "auxiliary_value_second_set", "", "",
-     "second moment set: the stored auxiliary count divided by 10", true},
-};
-constexpr int kFieldCount = sizeof kFields / sizeof kFields[0];
-
-float at(const std::vector<float>& values, int64_t g) {
-  return g < static_cast<int64_t>(values.size()) ? values[g] : 0.0f;
-}
-
-float decibels(float linear) {
-  return linear > 0.0f ? power_db(linear) : kFillValue;
-}
-
-float field_value(int field, const MomentArrays& m, int64_t g) {
-  switch (field) {
-    case 0:
-      return at(m.velocity, g);
-    case 1:
-      return at(m.width, g);
-    case 2:
-      return at(m.snr, g);
-    case 3:
-      return at(m.noise, g);
-    case 4:
-      return decibels(at(m.signal_power, g));
-    case 5:
-      return at(m.velocity2, g);
-    case 6:
-      return at(m.width2, g);
-    case 7:
-      return at(m.snr2, g);
-    case 8:
-      return decibels(at(m.signal_power2, g));
-    default:
-      return at(m.aux2, g);
-  }
-}
-
 }  // namespace
 
 NcFile::NcFile(const std::string& path) {
@@ -166,30 +94,68 @@ NcFile::~NcFile() {
 }
 
 void NcFile::close() {
+  if (rays_) rays_->finish();
   const int id = ncid_;
   ncid_ = -1;
   check(nc_close(id), "closing the file");
 }
 
-void NcFile::define(const NcPlan& plan, const PairInput& input) {
+bool NcFile::write_ray(const RecordFacts& ray, const MomentArrays& moments,
+                       float nyquist) {
+  return rays_->add(ray, moments, nyquist);
+}
+
+int64_t NcFile::rays_written() const { return rays_->added().rays(); }
+int64_t NcFile::points_written() const { return rays_->added().points(); }
+int64_t NcFile::sweeps_written() const { return rays_->added().sweeps(); }
+
+void NcFile::define(const NcPlan& plan, const PairInput& input,
+                    const NcFileOptions& options) {
   plan_ = &plan;
   tx_frequency_ = input.first_block.radars[0].tx_frequency;
   time_coverage_start_ = iso_time(plan.first_time);
   time_coverage_end_ = iso_time(plan.last_time);
   define_dimensions();
   put_global_attributes(input);
-  define_coordinates();
+  define_coordinates(options);
   define_ray_and_sweep_variables();
-  define_fields();
+  define_fields(options.deflate_level);
   check(nc_enddef(ncid_), "ending the definitions");
-  write_plan_values();
+  write_plan_values(options);
+
+  RayVariables v;
+  auto id = [&](const char* name) {
+    int var = -1;
+    check(nc_inq_varid(ncid_, name, &var), name);
+    return var;
+  };
+  v.time = id("time");
+  v.azimuth = id("azimuth");
+  v.elevation = id("elevation");
+  v.start_range = id("ray_start_range");
+  v.gate_spacing = id("ray_gate_spacing");
+  v.prt = id("prt");
+  v.nyquist = id("nyquist_velocity");
+  v.n_gates = id("ray_n_gates");
+  v.start_index = id("ray_start_index");
+  v.beam = id("beam_index");
+  v.mode = id("mode_index");
+  v.datacode = id("datacode");
+  v.sweep_number = id("sweep_number");
+  v.sweep_mode = id("sweep_mode");
+  v.fixed_angle = id("fixed_angle");
+  v.sweep_start = id("sweep_start_ray_index");
+  v.sweep_end = id("sweep_end_ray_index");
+  v.fields = field_vars_;
+  v.spectra = var_spectra_;
+  rays_ = std::make_unique<RayWriter>(ncid_, plan, std::move(v));
 }
 
 void NcFile::define_dimensions() {
   const NcPlan& p = *plan_;
-  dim_time_ = def_dim(ncid_, "time", static_cast<int64_t>(p.rays.size()));
+  dim_time_ = def_dim(ncid_, "time", p.rays);
   dim_range_ = def_dim(ncid_, "range", p.max_gates);
-  dim_sweep_ = def_dim(ncid_, "sweep", static_cast<int64_t>(p.sweeps.size()));
+  dim_sweep_ = def_dim(ncid_, "sweep", p.sweeps);
   dim_points_ = def_dim(ncid_, "n_points", p.n_points);
   dim_string_ = def_dim(ncid_, "string_length", kStringLength);
   dim_frequency_ = def_dim(ncid_, "frequency", 1);
@@ -228,7 +194,7 @@ void NcFile::put_global_attributes(const PairInput& input) {
         "attribute site_values");
 }
 
-void NcFile::define_coordinates() {
+void NcFile::define_coordinates(const NcFileOptions& options) {
   int v = def_var(ncid_, "volume_number", NC_INT, {});
   describe(ncid_, v, "data_volume_index_number", "", "");
   v = def_var(ncid_, "time_coverage_start", NC_CHAR, {dim_string_});
@@ -241,13 +207,18 @@ void NcFile::define_coordinates() {
       {"longitude", "longitude", "degrees_east"},
       {"altitude", "altitude", "meters"},
   };
-  for (const auto& p : position) {
+  const std::optional<double>* given[3] = {
+      &options.latitude, &options.longitude, &options.altitude};
+  for (int k = 0; k < 3; ++k) {
+    const auto& p = position[k];
     v = def_var(ncid_, p[0], NC_DOUBLE, {});
     describe(ncid_, v, p[1], p[1], p[2]);
     double_att(ncid_, v, "_FillValue", kFillValue);
     text_att(ncid_, v, "comment",
-             "not recorded in a documented unit; the global attribute "
-             "site_values holds the header's four site values");
+             given[k]->has_value()
+                 ? "given when the file was converted"
+                 : "not recorded in a documented unit; the global attribute "
+                   "site_values holds the header's four site values");
   }
 
   v = def_var(ncid_, "time", NC_DOUBLE, {dim_time_});
@@ -261,7 +232,7 @@ void NcFile::define_coordinates() {
   text_att(ncid_, v, "axis", "radial_range_coordinate");
   text_att(ncid_, v, "spacing_is_constant", "true");
   if (plan_->max_gates > 0) {
-    const RecordFacts& ray = plan_->rays[plan_->range_ray];
+    const RecordFacts& ray = plan_->range_ray;
     float_att(ncid_, v, "meters_to_center_of_first_gate", gate_range_m(ray, 0));
     float_att(ncid_, v, "meters_between_gates", gate_spacing_m(ray));
   }
@@ -306,9 +277,9 @@ void NcFile::define_ray_and_sweep_variables() {
   v = def_var(ncid_, "prt", NC_FLOAT, {dim_time_});
   describe(ncid_, v, "pulse_repetition_time", "", "seconds");
   text_att(ncid_, v, "meta_group", "instrument_parameters");
-  var_nyquist_ = def_var(ncid_, "nyquist_velocity", NC_FLOAT, {dim_time_});
-  describe(ncid_, var_nyquist_, "unambiguous_doppler_velocity", "", "m/s");
-  text_att(ncid_, var_nyquist_, "meta_group", "instrument_parameters");
+  v = def_var(ncid_, "nyquist_velocity", NC_FLOAT, {dim_time_});
+  describe(ncid_, v, "unambiguous_doppler_velocity", "", "m/s");
+  text_att(ncid_, v, "meta_group", "instrument_parameters");
 
   v = def_var(ncid_, "beam_index", NC_INT, {dim_time_});
   describe(ncid_, v, "beam_table_entry_of_ray", "", "");
@@ -318,18 +289,25 @@ void NcFile::define_ray_and_sweep_variables() {
   describe(ncid_, v, "record_format_code", "", "");
 }
 
-// Field and spectra values are stored compressed (shuffle and deflate,
-// which keep every value exact) in chunks of about 256 KiB.
-void compress(int ncid, int var, int64_t points, int64_t row) {
-  const int64_t gates = std::max<int64_t>(
-      1, std::min<int64_t>(points, 65536 / std::max<int64_t>(row, 1)));
-  const size_t chunks[2] = {static_cast<size_t>(gates),
-                            static_cast<size_t>(std::max<int64_t>(row, 1))};
-  check(nc_def_var_chunking(ncid, var, NC_CHUNKED, chunks), "chunking");
-  check(nc_def_var_deflate(ncid, var, 1, 1, 1), "compression");
+// Field and spectra values are stored in chunks of about 256 KiB (shapes
+// in nc_rays.h), compressed with shuffle and deflate at the level asked
+// for, which keep every value exact.
+void compress(int ncid, int var, int level,
+              std::initializer_list<int64_t> chunk) {
+  std::vector<size_t> chunks;
+  for (int64_t c : chunk) chunks.push_back(static_cast<size_t>(c));
+  check(nc_def_var_chunking(ncid, var, NC_CHUNKED, chunks.data()), "chunking");
+  if (level > 0) {
+    check(nc_def_var_deflate(ncid, var, 1, 1, level), "compression");
+  }
+  // A chunk is written whole, once: the cache need not keep it.
+  size_t bytes = sizeof(float);
+  for (size_t c : chunks) bytes *= c;
+  check(nc_set_var_chunk_cache(ncid, var, bytes, 1009, 1.0f), "chunk cache");
 }
 
-void NcFile::define_fields() {
+void NcFile::define_fields(int deflate_level) {
+  const ChunkShapes shapes = chunk_shapes(*plan_);
   field_vars_.assign(kFieldCount, -1);
   for (int k = 0; k < kFieldCount; ++k) {
     const FieldSpec& f = kFields[k];
@@ -337,7 +315,7 @@ void NcFile::define_fields() {
     const int v = def_var(ncid_, f.name, NC_FLOAT, {dim_points_});
     describe(ncid_, v, f.long_name, f.standard_name, f.units);
     float_att(ncid_, v, "_FillValue", kFillValue);
-    compress(ncid_, v, plan_->n_points, 1);
+    compress(ncid_, v, deflate_level, {shapes.field_points});
     if (*f.comment != '\0') text_att(ncid_, v, "comment", f.comment);
     field_vars_[k] = v;
   }
@@ -346,7 +324,8 @@ void NcFile::define_fields() {
         def_var(ncid_, "spectra", NC_FLOAT, {dim_points_, dim_spectrum_});
     describe(ncid_, var_spectra_, "doppler_spectrum", "", "");
     float_att(ncid_, var_spectra_, "_FillValue", kFillValue);
-    compress(ncid_, var_spectra_, plan_->n_points, plan_->spectrum_length);
+    compress(ncid_, var_spectra_, deflate_level,
+             {shapes.spectra_rows, shapes.spectra_columns});
     text_att(ncid_, var_spectra_, "comment",
              "per gate, the spectrum as the .ras text file places it: with "
              "two spectral windows value k is spectral point k + 1 (0 where "
@@ -355,80 +334,17 @@ void NcFile::define_fields() {
   }
 }
 
-void NcFile::write_plan_values() {
+void NcFile::write_plan_values(const NcFileOptions& options) {
   const NcPlan& p = *plan_;
-  const size_t rays = p.rays.size();
-  std::vector<double> time(rays);
-  std::vector<float> azimuth(rays), elevation(rays), start_range(rays),
-      spacing(rays), prt(rays);
-  std::vector<int> n_gates(rays), start_index(rays), beam(rays), mode(rays),
-      datacode(rays);
-  for (size_t i = 0; i < rays; ++i) {
-    const RecordFacts& f = p.rays[i];
-    time[i] = static_cast<double>(static_cast<int64_t>(f.time) - p.base_time);
-    azimuth[i] = static_cast<float>(f.azimuth);
-    elevation[i] = f.elevation;
-    start_range[i] = gate_range_m(f, 0);
-    spacing[i] = gate_spacing_m(f);
-    prt[i] = static_cast<float>(f.ipp_ns * 1e-9);
-    n_gates[i] = f.gate_count;
-    start_index[i] = static_cast<int>(p.start_index[i]);
-    beam[i] = f.beam;
-    mode[i] = f.mode;
-    datacode[i] = f.datacode;
-  }
-  auto put = [&](const char* name, auto& values) {
-    int v = -1;
-    check(nc_inq_varid(ncid_, name, &v), name);
-    if (values.empty()) return;
-    using T = typename std::decay_t<decltype(values)>::value_type;
-    int status;
-    if constexpr (std::is_same_v<T, double>) {
-      status = nc_put_var_double(ncid_, v, values.data());
-    } else if constexpr (std::is_same_v<T, float>) {
-      status = nc_put_var_float(ncid_, v, values.data());
-    } else {
-      status = nc_put_var_int(ncid_, v, values.data());
-    }
-    check(status, std::string("writing ") + name);
-  };
-  put("time", time);
-  put("azimuth", azimuth);
-  put("elevation", elevation);
-  put("ray_start_range", start_range);
-  put("ray_gate_spacing", spacing);
-  put("prt", prt);
-  put("ray_n_gates", n_gates);
-  put("ray_start_index", start_index);
-  put("beam_index", beam);
-  put("mode_index", mode);
-  put("datacode", datacode);
-
+  int v = -1;
   std::vector<float> range(static_cast<size_t>(p.max_gates));
   for (int32_t g = 0; g < p.max_gates; ++g) {
-    range[g] = gate_range_m(p.rays[p.range_ray], g);
+    range[g] = gate_range_m(p.range_ray, g);
   }
-  put("range", range);
-
-  const size_t sweeps = p.sweeps.size();
-  std::vector<int> number(sweeps), first(sweeps), last(sweeps);
-  std::vector<float> angle(sweeps);
-  std::vector<char> modes(sweeps * kStringLength, '\0');
-  for (size_t s = 0; s < sweeps; ++s) {
-    number[s] = static_cast<int>(s);
-    first[s] = p.sweeps[s].first_ray;
-    last[s] = p.sweeps[s].last_ray;
-    angle[s] = p.sweeps[s].fixed_angle;
-    const std::string pointing = "pointing";
-    pointing.copy(&modes[s * kStringLength], pointing.size());
+  check(nc_inq_varid(ncid_, "range", &v), "range");
+  if (!range.empty()) {
+    check(nc_put_var_float(ncid_, v, range.data()), "writing range");
   }
-  put("sweep_number", number);
-  put("sweep_start_ray_index", first);
-  put("sweep_end_ray_index", last);
-  put("fixed_angle", angle);
-  int v = -1;
-  check(nc_inq_varid(ncid_, "sweep_mode", &v), "sweep_mode");
-  check(nc_put_var_text(ncid_, v, modes.data()), "writing sweep_mode");
 
   const int volume = 0;
   check(nc_inq_varid(ncid_, "volume_number", &v), "volume_number");
@@ -446,52 +362,14 @@ void NcFile::write_plan_values() {
   const double frequency_hz = tx_frequency_ * 1e4;
   check(nc_inq_varid(ncid_, "frequency", &v), "frequency");
   check(nc_put_var_double(ncid_, v, &frequency_hz), "writing frequency");
-}
-
-void NcFile::write_ray(size_t ray, const MomentArrays& m, float nyquist) {
-  const RecordFacts& f = plan_->rays[ray];
-  check(nc_put_var1_float(ncid_, var_nyquist_, &ray, &nyquist),
-        "writing nyquist_velocity");
-  const size_t gates = static_cast<size_t>(f.gate_count);
-  if (gates == 0) return;
-  const size_t start = static_cast<size_t>(plan_->start_index[ray]);
-  std::vector<float> values(gates);
-  for (int k = 0; k < kFieldCount; ++k) {
-    if (field_vars_[k] < 0) continue;
-    const bool present = !kFields[k].second_set || f.second_set;
-    for (size_t g = 0; g < gates; ++g) {
-      values[g] =
-          present ? field_value(k, m, static_cast<int64_t>(g)) : kFillValue;
-    }
-    check(
-        nc_put_vara_float(ncid_, field_vars_[k], &start, &gates, values.data()),
-        std::string("writing ") + kFields[k].name);
-  }
-  if (var_spectra_ < 0) return;
-  // Rows go out in blocks of at most about a million values, so that a
-  // header announcing huge spectra cannot exhaust memory.
-  const size_t width = static_cast<size_t>(plan_->spectrum_length);
-  const size_t block = std::max<size_t>(1, (size_t{1} << 20) / width);
-  const bool positional = f.datacode % 100 == 17;
-  std::vector<float> rows;
-  for (size_t first = 0; first < gates; first += block) {
-    const size_t count = std::min(block, gates - first);
-    rows.assign(count * width, kFillValue);
-    for (size_t g = first; g < first + count; ++g) {
-      if (f.spectra_flag == 0 || static_cast<int64_t>(g) >= m.gate_count) {
-        break;
-      }
-      const std::vector<float> line =
-          spectrum_line(m.spectra_row(static_cast<int64_t>(g)), m.row_length,
-                        f.windows, f.spectral_points, positional);
-      std::copy_n(
-          line.begin(), std::min(line.size(), width),
-          rows.begin() + static_cast<std::ptrdiff_t>((g - first) * width));
-    }
-    const size_t starts[2] = {start + first, 0};
-    const size_t counts[2] = {count, width};
-    check(nc_put_vara_float(ncid_, var_spectra_, starts, counts, rows.data()),
-          "writing spectra");
+  for (const auto& [name, value] :
+       {std::pair<const char*, const std::optional<double>&>{"latitude",
+                                                             options.latitude},
+        {"longitude", options.longitude},
+        {"altitude", options.altitude}}) {
+    if (!value) continue;
+    check(nc_inq_varid(ncid_, name, &v), name);
+    check(nc_put_var_double(ncid_, v, &*value), std::string("writing ") + name);
   }
 }
 

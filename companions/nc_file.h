@@ -11,6 +11,8 @@
 #define QUELLMAR_COMPANIONS_NC_FILE_H
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,6 +32,17 @@ class NcError : public std::runtime_error {
 // Value of every field and spectrum entry that holds no data.
 constexpr float kFillValue = -9999.0f;
 
+class RayWriter;
+
+struct NcFileOptions {
+  int deflate_level = 1;  // 0: fields and spectra stored uncompressed
+  // Where the radar stands; the location variables hold the fill value
+  // without them.
+  std::optional<double> latitude;   // degrees north
+  std::optional<double> longitude;  // degrees east
+  std::optional<double> altitude;   // metres
+};
+
 class NcFile {
  public:
   // Creates the file at path, replacing one that is there. Throws NcError.
@@ -39,31 +52,40 @@ class NcFile {
   NcFile(const NcFile&) = delete;
   NcFile& operator=(const NcFile&) = delete;
 
-  // Defines the dimensions, variables and attributes and writes everything
-  // the plan knows: times, angles, ranges, ray and sweep variables. The
-  // plan must outlive the file object.
-  void define(const NcPlan& plan, const PairInput& input);
+  // Defines the dimensions, variables and attributes and writes what the
+  // plan knows: the range coordinate, the frequency, the coverage times and
+  // the location. The plan must outlive the file object.
+  void define(const NcPlan& plan, const PairInput& input,
+              const NcFileOptions& options);
 
-  // Writes the moments (and spectra) of ray number ray from the decoded
-  // arrays, and its Nyquist velocity.
-  void write_ray(size_t ray, const MomentArrays& moments, float nyquist);
+  // Writes the next ray from its record's facts, its decoded arrays and its
+  // Nyquist velocity (buffered: see nc_rays.h). False, writing nothing,
+  // when the ray lies beyond the plan.
+  bool write_ray(const RecordFacts& ray, const MomentArrays& moments,
+                 float nyquist);
+  // The rays, gates and sweeps written so far.
+  int64_t rays_written() const;
+  int64_t points_written() const;
+  int64_t sweeps_written() const;
 
+  // Writes what is buffered and closes the file.
   void close();
 
  private:
   void define_dimensions();
-  void define_coordinates();
+  void define_coordinates(const NcFileOptions& options);
   void define_ray_and_sweep_variables();
-  void define_fields();
+  void define_fields(int deflate_level);
   void put_global_attributes(const PairInput& input);
-  void write_plan_values();
+  void write_plan_values(const NcFileOptions& options);
 
   int ncid_ = -1;
   const NcPlan* plan_ = nullptr;
   int dim_time_ = -1, dim_range_ = -1, dim_sweep_ = -1, dim_points_ = -1;
   int dim_string_ = -1, dim_spectrum_ = -1, dim_frequency_ = -1;
-  int var_nyquist_ = -1, var_spectra_ = -1;
+  int var_spectra_ = -1;
   std::vector<int> field_vars_;  // -1 for the second set when absent
+  std::unique_ptr<RayWriter> rays_;
   std::string time_coverage_start_, time_coverage_end_;
   int32_t tx_frequency_ = 0;
 };

@@ -1,26 +1,34 @@
 // quellmar-nc: converts a profiler file pair into one CF-Radial netCDF-4
 // file.
 //
-//   quellmar-nc PAIR [-o OUT.nc] [--radar N]
+//   quellmar-nc PAIR [-o OUT.nc] [--radar N] [--deflate 0..9]
+//               [--latitude DEG] [--longitude DEG] [--altitude M]
 //
 // PAIR is the data file (d*.mom or d*.spc). Without -o the file is
 // written in the current folder as the data file's name plus ".nc".
 // Every record (of radar N with --radar) becomes one ray. The file is
 // written under a temporary name and renamed when complete.
 //
+// Two passes over the data file: a walk over the RecordHeaders sizes the
+// dimensions, then the records are decoded and written ray by ray through
+// buffers of a fixed size, so memory does not grow with the file.
+//
 // Exit status: 0 when the file was written, 1 when the pair cannot be
 // opened or converted or the file cannot be written, 2 for a wrong
 // command line. Damage found in the pair is reported on standard error;
 // the access module's own messages are taken into those reports.
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "companions/nc_convert.h"
 #include "companions/nc_file.h"
 #include "companions/nc_plan.h"
+#include "companions/nc_scan.h"
 #include "companions/output_commit.h"
 #include "companions/pair_scan.h"
 #include "companions/stdout_capture.h"
@@ -28,12 +36,41 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quellmar-nc d*.[mom|spc] [-o OUT.nc] [--radar N]\n";
+    "Usage: quellmar-nc d*.[mom|spc] [-o OUT.nc] [--radar N] [--deflate 0..9]\n"
+    "                   [--latitude DEG] [--longitude DEG] [--altitude M]\n";
 
 struct Options {
   std::string pair;
   std::string output;
   int32_t radar = -1;
+  qcomp::NcFileOptions file;
+};
+
+// A finite number within [low, high].
+bool parse_number(const std::string& text, double low, double high,
+                  std::optional<double>* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(v) || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+// The options that take a number: name, accepted range, message.
+struct NumberOption {
+  const char* name;
+  double low, high;
+  const char* wanted;
+  std::optional<double> qcomp::NcFileOptions::*value;
+};
+const NumberOption kNumberOptions[] = {
+    {"--latitude", -90, 90, "a latitude in degrees, -90 to 90",
+     &qcomp::NcFileOptions::latitude},
+    {"--longitude", -180, 360, "a longitude in degrees, -180 to 360",
+     &qcomp::NcFileOptions::longitude},
+    {"--altitude", -1e5, 1e5, "an altitude in metres",
+     &qcomp::NcFileOptions::altitude},
 };
 
 bool parse_int(const std::string& text, int32_t* value) {
@@ -55,7 +92,13 @@ int parse_options(int argc, char** argv, Options* options) {
       std::fputs(kUsage, stdout);
       return -1;
     }
-    if ((arg == "-o" || arg == "--radar") && i + 1 >= argc) {
+    const NumberOption* number = nullptr;
+    for (const NumberOption& n : kNumberOptions) {
+      if (arg == n.name) number = &n;
+    }
+    const bool takes_value = arg == "-o" || arg == "--radar" ||
+                             arg == "--deflate" || number != nullptr;
+    if (takes_value && i + 1 >= argc) {
       std::fprintf(stderr, "quellmar-nc: %s needs a value\n%s", arg.c_str(),
                    kUsage);
       return 2;
@@ -66,6 +109,21 @@ int parse_options(int argc, char** argv, Options* options) {
       if (!parse_int(argv[++i], &o.radar)) {
         std::fprintf(stderr, "quellmar-nc: --radar needs a radar number\n%s",
                      kUsage);
+        return 2;
+      }
+    } else if (arg == "--deflate") {
+      const std::string level = argv[++i];
+      if (level.size() != 1 || level[0] < '0' || level[0] > '9') {
+        std::fprintf(stderr, "quellmar-nc: --deflate needs a level 0 to 9\n%s",
+                     kUsage);
+        return 2;
+      }
+      o.file.deflate_level = level[0] - '0';
+    } else if (number != nullptr) {
+      if (!parse_number(argv[++i], number->low, number->high,
+                        &(o.file.*number->value))) {
+        std::fprintf(stderr, "quellmar-nc: %s needs %s\n%s", number->name,
+                     number->wanted, kUsage);
         return 2;
       }
     } else if (!arg.empty() && arg[0] == '-') {
@@ -94,22 +152,22 @@ int parse_options(int argc, char** argv, Options* options) {
   return 0;
 }
 
-// The damage findings on standard error, the first twenty of them in
-// full (quellmar-info lists them all).
-void report_damage(const std::string& pair,
-                   const std::vector<qcomp::Damage>& damage) {
-  constexpr size_t kShown = 20;
-  for (size_t i = 0; i < damage.size() && i < kShown; ++i) {
-    const qcomp::Damage& d = damage[i];
+// Findings shown on standard error; quellmar-info lists them all.
+constexpr size_t kDamageShown = 20;
+
+void report_damage(const std::string& pair, const qcomp::NcScan& scan) {
+  for (const qcomp::Damage& d : scan.damage) {
     std::fprintf(stderr, "quellmar-nc: %s: data offset %lld: %s: %s\n",
                  pair.c_str(), static_cast<long long>(d.offset), d.kind.c_str(),
                  d.detail.c_str());
   }
-  if (damage.size() > kShown) {
+  const int64_t more =
+      scan.damage_count - static_cast<int64_t>(scan.damage.size());
+  if (more > 0) {
     std::fprintf(stderr,
-                 "quellmar-nc: %s: %zu more finding(s); quellmar-info lists "
+                 "quellmar-nc: %s: %lld more finding(s); quellmar-info lists "
                  "them all\n",
-                 pair.c_str(), damage.size() - kShown);
+                 pair.c_str(), static_cast<long long>(more));
   }
 }
 
@@ -130,10 +188,12 @@ int main(int argc, char** argv) {
   qcomp::PairInput input;
   std::string error;
   if (!qcomp::open_pair(options.pair, &input, &error)) return fail(error);
-  const qcomp::ScanResult scan = qcomp::scan_records(input, capture);
-  report_damage(options.pair, scan.damage);
+  qcomp::NcPlanner planner(options.radar);
+  const qcomp::NcScan scan =
+      qcomp::scan_for_conversion(input, capture, kDamageShown, &planner);
+  report_damage(options.pair, scan);
   qcomp::NcPlan plan;
-  if (!qcomp::make_plan(scan, options.radar, &plan, &error)) {
+  if (!planner.finish(&plan, &error)) {
     return fail(options.pair + ": " + error);
   }
 
@@ -141,8 +201,8 @@ int main(int argc, char** argv) {
   if (!output.ok()) return fail(output.error());
   try {
     qcomp::NcFile file(output.temp_path());
-    file.define(plan, input);
-    if (!qcomp::convert_records(plan, file, input.data_bytes, &error)) {
+    file.define(plan, input, options.file);
+    if (!qcomp::convert_records(input, plan, planner, file, &error)) {
       return fail(options.pair + ": " + error);
     }
     file.close();

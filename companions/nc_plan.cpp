@@ -16,59 +16,75 @@ float gate_spacing_m(const RecordFacts& ray) {
   return static_cast<float>(static_cast<double>(ray.gate_spacing_ns) * 0.15);
 }
 
-bool make_plan(const ScanResult& scan, int32_t radar, NcPlan* plan,
-               std::string* error) {
-  NcPlan p;
-  for (const RecordFacts& f : scan.records) {
-    if (radar != -1 && f.radar != radar) continue;
-    if (!f.beam_described) {
-      *error = "cannot get information for beam " + std::to_string(f.beam) +
-               " of the record at data offset " + std::to_string(f.offset);
-      return false;
-    }
-    p.rays.push_back(f);
+int64_t ray_spectrum_length(const RecordFacts& f) {
+  if (f.spectra_flag == 0) return 0;
+  return spectrum_line_length(f.windows, f.spectral_points,
+                              f.spectral_points + 1, f.datacode % 100 == 17);
+}
+
+RayCursor::Place RayCursor::next(const RecordFacts& f) {
+  Place p;
+  p.ray = rays_++;
+  p.start_index = points_;
+  points_ += f.gate_count;
+  p.new_sweep = p.ray == 0 || f.beam != beam_ || f.elevation != elevation_;
+  if (p.new_sweep) ++sweeps_;
+  p.sweep = sweeps_ - 1;
+  beam_ = f.beam;
+  elevation_ = f.elevation;
+  return p;
+}
+
+void NcPlanner::add(const RecordFacts& f) {
+  if (!takes(f)) return;
+  if (!f.beam_described && error_.empty()) {
+    error_ = "cannot get information for beam " + std::to_string(f.beam) +
+             " of the record at data offset " + std::to_string(f.offset);
   }
-  if (p.rays.empty()) {
-    *error = radar == -1 ? "no record to convert"
-                         : "no record of radar " + std::to_string(radar);
+  NcPlan& p = plan_;
+  const bool first = cursor_.rays() == 0;
+  cursor_.next(f);
+  if (f.gate_count > p.max_gates) {
+    p.max_gates = f.gate_count;
+    p.range_ray = f;
+  }
+  const int64_t length = ray_spectrum_length(f);
+  if (length > p.spectrum_length) p.spectrum_length = length;
+  if (length > 0 &&
+      (p.shortest_spectrum == 0 || length < p.shortest_spectrum)) {
+    p.shortest_spectrum = length;
+  }
+  p.second_set |= f.second_set;
+  if (first || f.time < p.first_time) p.first_time = f.time;
+  if (first || f.time > p.last_time) p.last_time = f.time;
+  if (first) {
+    p.base_time = f.time;
+    p.range_ray = f;
+  }
+}
+
+bool NcPlanner::finish(NcPlan* plan, std::string* error) const {
+  if (!error_.empty()) {
+    *error = error_;
     return false;
   }
-  if (p.rays.size() > INT_MAX) {
+  if (cursor_.rays() == 0) {
+    *error = radar_ == -1 ? "no record to convert"
+                          : "no record of radar " + std::to_string(radar_);
+    return false;
+  }
+  if (cursor_.rays() > INT_MAX) {
     *error = "too many records for one file";
     return false;
   }
-
-  for (size_t i = 0; i < p.rays.size(); ++i) {
-    const RecordFacts& f = p.rays[i];
-    const int32_t ray = static_cast<int32_t>(i);
-    p.start_index.push_back(p.n_points);
-    p.n_points += f.gate_count;
-    if (f.gate_count > p.max_gates) {
-      p.max_gates = f.gate_count;
-      p.range_ray = ray;
-    }
-    const int64_t length =
-        f.spectra_flag == 0 ? 0
-                            : spectrum_line_length(f.windows, f.spectral_points,
-                                                   f.spectral_points + 1,
-                                                   f.datacode % 100 == 17);
-    p.spectrum_lengths.push_back(length);
-    if (length > p.spectrum_length) p.spectrum_length = length;
-    p.second_set |= f.second_set;
-    if (i == 0 || f.time < p.first_time) p.first_time = f.time;
-    if (i == 0 || f.time > p.last_time) p.last_time = f.time;
-    if (p.sweeps.empty() || p.sweeps.back().beam != f.beam ||
-        p.sweeps.back().fixed_angle != f.elevation) {
-      p.sweeps.push_back({ray, ray, f.beam, f.elevation});
-    }
-    p.sweeps.back().last_ray = ray;
-  }
-  if (p.n_points > INT_MAX) {
+  if (cursor_.points() > INT_MAX) {
     *error = "too many gates for one file";
     return false;
   }
-  p.base_time = p.rays.front().time;
-  *plan = std::move(p);
+  *plan = plan_;
+  plan->rays = cursor_.rays();
+  plan->n_points = cursor_.points();
+  plan->sweeps = cursor_.sweeps();
   return true;
 }
 

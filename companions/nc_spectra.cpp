@@ -11,12 +11,12 @@ int64_t spectrum_line_length(const SpectrumWindows& w, int64_t spectral_points,
   return positional ? points : std::min(points, row_length);
 }
 
-std::vector<float> spectrum_line(const float* row, int64_t row_length,
-                                 const SpectrumWindows& w,
-                                 int64_t spectral_points, bool positional) {
+void spectrum_line(const float* row, int64_t row_length,
+                   const SpectrumWindows& w, int64_t spectral_points,
+                   bool positional, float* line) {
   const int64_t length =
       spectrum_line_length(w, spectral_points, row_length, positional);
-  std::vector<float> line(static_cast<size_t>(length), 0.0f);
+  std::fill_n(line, length, 0.0f);
   auto value = [&](int64_t i) {
     return i >= 0 && i < row_length ? row[i] : 0.0f;
   };
@@ -37,11 +37,10 @@ std::vector<float> spectrum_line(const float* row, int64_t row_length,
         if (pos >= 0 && pos < length) line[pos] = value(first2 + j);
       }
     }
-    return line;
+    return;
   }
   const int64_t first = positional ? w1s : 0;
   for (int64_t j = 0; j < length; ++j) line[j] = value(first + j);
-  return line;
 }
 
 }  // namespace qcomp

@@ -14,7 +14,6 @@
 #define QUELLMAR_COMPANIONS_NC_SPECTRA_H
 
 #include <cstdint>
-#include <vector>
 
 #include "companions/pair_scan.h"
 
@@ -26,10 +25,11 @@ int64_t spectrum_line_length(const SpectrumWindows& windows,
                              int64_t spectral_points, int64_t row_length,
                              bool positional);
 
-// The spectrum line of one gate's row, spectrum_line_length values.
-std::vector<float> spectrum_line(const float* row, int64_t row_length,
-                                 const SpectrumWindows& windows,
-                                 int64_t spectral_points, bool positional);
+// Writes the spectrum line of one gate's row into line, which has room
+// for spectrum_line_length values.
+void spectrum_line(const float* row, int64_t row_length,
+                   const SpectrumWindows& windows, int64_t spectral_points,
+                   bool positional, float* line);
 
 }  // namespace qcomp
 

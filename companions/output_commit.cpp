@@ -14,28 +14,60 @@ namespace qcomp {
 
 namespace {
 
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The temporary file to remove when a signal ends the process; only
 // async-signal-safe calls touch it there.
 char pending_path[4096];
 
+// The handler runs with the default action back in place and the signal
+// not blocked, so raising it again ends the process by that signal, as if
+// the handler had not been there.
 extern "C" void remove_pending_and_die(int signal_number) {
   if (pending_path[0] != '\0') unlink(pending_path);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
+  raise(signal_number);
 }
 
+// Blocks the signals until the guard goes: a signal that comes while the
+// temporary file is made and the handlers are set waits for the handlers.
+class SignalBlock {
+ public:
+  SignalBlock() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kSignals) sigaddset(&set, s);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalBlock() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalBlock(const SignalBlock&) = delete;
+  SignalBlock& operator=(const SignalBlock&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Signals the process was started ignoring (nohup, a background job) stay
+// ignored.
 void watch_signals(const std::string& path) {
   if (path.size() >= sizeof pending_path) return;
   std::memcpy(pending_path, path.c_str(), path.size() + 1);
-  std::signal(SIGINT, remove_pending_and_die);
-  std::signal(SIGTERM, remove_pending_and_die);
-  std::signal(SIGHUP, remove_pending_and_die);
+  struct sigaction action {};
+  action.sa_handler = remove_pending_and_die;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  for (int s : kSignals) {
+    struct sigaction old {};
+    sigaction(s, nullptr, &old);
+    if (old.sa_handler != SIG_IGN) sigaction(s, &action, nullptr);
+  }
 }
 
 void unwatch_signals() {
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  std::signal(SIGHUP, SIG_DFL);
+  for (int s : kSignals) {
+    struct sigaction old {};
+    sigaction(s, nullptr, &old);
+    if (old.sa_handler == remove_pending_and_die) std::signal(s, SIG_DFL);
+  }
   pending_path[0] = '\0';
 }
 
@@ -46,6 +78,7 @@ PendingOutput::PendingOutput(const std::string& final_path)
   std::string pattern = final_path + ".tmp-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  const SignalBlock block;
   const int fd = mkstemp(name.data());
   if (fd < 0) {
     error_ = "cannot create a file next to " + final_path + ": " +
@@ -65,8 +98,8 @@ PendingOutput::~PendingOutput() { discard(); }
 
 void PendingOutput::discard() {
   if (temp_path_.empty()) return;
-  unwatch_signals();
   std::remove(temp_path_.c_str());
+  unwatch_signals();
   temp_path_.clear();
 }
 

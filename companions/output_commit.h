@@ -2,7 +2,9 @@
 // renaming it to its final name only when it is complete, so that no
 // half-written file is ever found under the final name. The temporary file
 // is removed when the object goes without commit(), and also when the
-// process is ended by SIGINT, SIGTERM or SIGHUP.
+// process is ended by SIGINT, SIGTERM or SIGHUP (which then end it as they
+// would have: default action, same signal). Only one PendingOutput at a
+// time is watched for signals.
 
 #ifndef QUELLMAR_COMPANIONS_OUTPUT_COMMIT_H
 #define QUELLMAR_COMPANIONS_OUTPUT_COMMIT_H

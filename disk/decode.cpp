@@ -89,7 +89,14 @@ class MomentSet {
     static std::vector<unsigned char> buffer;
     buffer.assign(static_cast<size_t>(gates) * group, 0);
     data_ = buffer.data();
-    got_ = pair.data.read(data_, buffer.size());
+    size_ = buffer.size();
+    got_ = pair.data.read(data_, size_);
+  }
+  // True when the file delivered every gate whole; at() then gives gate
+  // g's group in place.
+  bool complete() const { return got_ == size_; }
+  const unsigned char* at(int64_t g) const {
+    return data_ + static_cast<size_t>(g) * group_;
   }
   // Copies gate g's group into b with its incomplete fields zeroed and
   // returns the number of its bytes the file delivered.
@@ -114,6 +121,7 @@ class MomentSet {
   size_t group_;
   const int* field_ends_;
   unsigned char* data_;
+  size_t size_;
   size_t got_;
 };
 
@@ -201,27 +209,29 @@ void read_values(float* row, int64_t last, int64_t first, int64_t n) {
 
 void skip_values(int64_t n) { pair.data.seek_relative(n * 4); }
 
-void decode_spectra(int64_t gates, int64_t points) {
+void decode_spectra(int64_t gates, int64_t points, bool positional) {
   const RadarRecord& r = pda_parameters.radars[0];
   const int64_t w1s = r.window1_start, w1n = r.window1_points;
   const int64_t w2s = r.window2_start, w2n = r.window2_points;
-  const bool window2 = w2n > 1;
-  const bool positional = record.datacode % 100 == 17;
+  const WindowRows rows = pda_locate_windows(r.window1_start, r.window2_start,
+                                             r.window2_points, positional);
   for (int64_t g = 0; g < gates; ++g) {
     float* row = pda_moments.spectra.get() + g * (points + 1);
     if (positional) {
-      read_values(row, points, w1s, w1n);
-      if (window2) read_values(row, points, w2s, w2n);
+      // Only the windows are stored, each value at its point number.
+      read_values(row, points, rows.window1_row, w1n);
+      if (rows.two_windows) read_values(row, points, rows.window2_row, w2n);
       continue;
     }
-    if (window2) {
+    // All points are stored; the windows' values are picked from them.
+    if (rows.two_windows) {
       skip_values(w2s - 1);
-      read_values(row, points, 0, w2n);
+      read_values(row, points, rows.window2_row, w2n);
       skip_values(w1s - (w2s + w2n));
     } else {
       skip_values(w1s - 1);
     }
-    read_values(row, points, window2 ? w2n : 0, w1n);
+    read_values(row, points, rows.window1_row, w1n);
     skip_values(points - (w1s + w1n - 1));
   }
 }
@@ -232,6 +242,7 @@ void decode_spectra(int64_t gates, int64_t points) {
 struct PowerTables {
   std::vector<double> snr_power;    // by raw snr count
   std::vector<float> noise_linear;  // by raw noise count
+  std::vector<float> hundredths;    // count / 100, 16-bit snr and noise
   int offset = 0;                   // index of raw count 0
 };
 
@@ -257,6 +268,7 @@ const PowerTables& tables_16bit() {
     p.noise_linear.reserve(65536);
     for (int raw = -32768; raw < 32768; ++raw) {
       const float snr = static_cast<float>(raw / 100.0);
+      p.hundredths.push_back(snr);
       p.snr_power.push_back(std::pow(10.0, snr / 10.0));
       p.noise_linear.push_back(
           static_cast<float>(std::pow(10.0, raw / 1000.0)));
@@ -284,18 +296,21 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
   if (encoding16) {
     static const int kEnds[4] = {2, 4, 6, 8};
     const MomentSet set(gates, 8, kEnds);
+    const bool complete = set.complete();
     for (int64_t g = 0; g < gates; ++g) {
-      const size_t got = set.gate(g, b);
-      const int16_t snr = get_i16(b + 4);
-      const int16_t noise = get_i16(b + 6);
-      a.velocity[g] = static_cast<float>(get_i16(b) * v / 10000.0);
-      a.width[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
-      a.snr[g] = static_cast<float>(snr / 100.0);
-      a.noise[g] = static_cast<float>(noise / 100.0);
+      const unsigned char* q = complete ? set.at(g) : b;
+      const size_t got = complete ? 8 : set.gate(g, b);
+      const int16_t snr = get_i16(q + 4);
+      const int16_t noise = get_i16(q + 6);
+      a.velocity[g] = static_cast<float>(get_i16(q) * v / 10000.0);
+      a.width[g] = static_cast<float>(get_u16(q + 2) * v / 10000.0);
+      a.snr[g] = t.hundredths[snr + t.offset];
+      a.noise[g] = t.hundredths[noise + t.offset];
       noise_linear[g] = t.noise_linear[noise + t.offset];
       a.signal_power[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 8) {
+        pda_internal::note_problem(DiskProblem::kMomentsCut, record.offset);
         std::printf("\ndisk: Read error %ld\n", 0L);
         break;
       }
@@ -315,6 +330,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
       a.signal_power[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 5) {
+        pda_internal::note_problem(DiskProblem::kMomentsCut, record.offset);
         std::printf("\ndisk: datacode x0xx Read error %ld\n", 0L);
         break;
       }
@@ -325,15 +341,17 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
   if (encoding16) {
     static const int kEnds[4] = {2, 4, 6, 8};
     const MomentSet set(gates, 8, kEnds);
+    const bool complete = set.complete();
     for (int64_t g = 0; g < gates; ++g) {
-      set.gate(g, b);
-      const int16_t snr = get_i16(b + 4);
-      a.velocity2[g] = static_cast<float>(get_i16(b) * v / 10000.0);
-      a.width2[g] = static_cast<float>(get_u16(b + 2) * v / 10000.0);
-      a.snr2[g] = static_cast<float>(snr / 100.0);
+      const unsigned char* q = complete ? set.at(g) : b;
+      if (!complete) set.gate(g, b);
+      const int16_t snr = get_i16(q + 4);
+      a.velocity2[g] = static_cast<float>(get_i16(q) * v / 10000.0);
+      a.width2[g] = static_cast<float>(get_u16(q + 2) * v / 10000.0);
+      a.snr2[g] = t.hundredths[snr + t.offset];
       a.signal_power2[g] =
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
-      a.aux2[g] = static_cast<float>(get_i16(b + 6) / 10.0);
+      a.aux2[g] = static_cast<float>(get_i16(q + 6) / 10.0);
     }
   } else {
     static const int kEnds[4] = {2, 3, 4, 6};
@@ -378,14 +396,13 @@ void pda_decode_record() {
                             : pda_internal::nyquist_velocity(
                                   pda_parameters.radars[0].tx_frequency,
                                   mode->ipp_ns, mode->coherent_integrations);
-  const int datacode = record.datacode;
-  const bool encoding16 = datacode / 100 % 10 != 0;
-  const int family = datacode % 100;
-  const bool second_set =
-      encoding16 ? (family == 16 || family == 17) : family == 16;
-  decode_moments(gates, points, nyquist, encoding16, second_set);
-  if (datacode >= 3000) read_met_values();
-  if (record.spectra_flag != 0) decode_spectra(gates, points);
+  const DatacodeTraits traits =
+      pda_describe_datacode(record.datacode, record.spectra_flag);
+  decode_moments(gates, points, nyquist, traits.encoding16, traits.second_set);
+  if (traits.met_values) read_met_values();
+  if (record.spectra_flag != 0) {
+    decode_spectra(gates, points, traits.positional_spectra);
+  }
 
   pair.current_offset += record.record_length;
   if (pair.current_offset < 0) pair.current_offset = 0;

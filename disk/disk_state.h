@@ -49,6 +49,9 @@ extern RecordState record;
 extern PairState pair;
 extern bool header_error_reported;
 
+// Notes a problem of the record at data_offset (pda_get_problem()).
+void note_problem(DiskProblem code, int64_t data_offset, int64_t value = 0);
+
 // Smallest record of each layout: its fixed RecordHeader plus its trailer.
 constexpr int32_t kMinLengthM = 18;
 constexpr int32_t kMinLengthS = 22;
@@ -56,7 +59,8 @@ constexpr int32_t kMinLengthN = 28;
 
 // Width of the length field and trailer of the record read last.
 inline int trailer_width() {
-  return (record.datacode >= 3000 || record.spectra_flag != 0) ? 4 : 2;
+  return pda_describe_datacode(record.datacode, record.spectra_flag)
+      .trailer_width;
 }
 
 // The ModeEntry of the current record, or nullptr when it has none.

@@ -158,6 +158,9 @@ int pda_read_header_block() {
   }
   if (p.met_instrument_count == 0) return 0;
   if (p.met_instrument_count > kMaxMetInstruments) {
+    pda_internal::note_problem(DiskProblem::kMetListTooLong,
+                               pda_internal::pair.current_offset,
+                               p.met_instrument_count);
     std::fputs("\ndisk: Too many met inst; ", stdout);
     std::fputs(" modify arrays in met routine", stdout);
     return -3;
@@ -168,6 +171,9 @@ int pda_read_header_block() {
     ++read;
   }
   if (read < p.met_instrument_count) {
+    pda_internal::note_problem(DiskProblem::kMetListCut,
+                               pda_internal::pair.current_offset,
+                               p.met_instrument_count);
     std::printf("disk: cannot read all %d inst\n", p.met_instrument_count);
     return -3;
   }

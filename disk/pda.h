@@ -86,6 +86,15 @@ constexpr int kDirectionCount = 9;
 constexpr int kMaxMetInstruments = 256;
 constexpr int kMetValueCapacity = 1024;
 
+// Records whose spectra have this many points or more are RASS records,
+// those with fewer wind records.
+constexpr int32_t kRassSpectralPoints = 2048;
+
+// Fields named kept_NN are read and kept but used by nothing; NN is the
+// field's byte offset: within its entry for ModeEntry (32 bytes) and
+// DirectionEntry (18 bytes), and from the start of the HeaderBlock of
+// versions 100 to 102 for RadarRecord (12 more from version 103 on, where
+// the site part starts at 16 instead of 4).
 struct ModeEntry {
   int32_t ipp_ns;
   int32_t pulse_width;
@@ -174,6 +183,40 @@ int pda_select_beam(int32_t beam);
 int32_t pda_get_record_beam();
 int32_t pda_get_record_radar();
 int32_t pda_get_record_datacode();
+
+// What a record's datacode (and, for records before datacode 3000, the
+// spectra flag in force) says about its layout:
+//   datacode >= 3000       layout N: its own spectra flag, met values, a
+//                          4-byte length and trailer
+//   else spectra flag set  layout S: 4-byte length and trailer
+//   else                   layout M: 2-byte length and trailer
+//   hundreds digit 0       the 8-bit moment encoding ("x0xx"), else 16-bit
+//   last two digits 16     a second moment set
+//   last two digits 17     a second moment set (16-bit encoding only) and
+//                          spectra stored by point number
+struct DatacodeTraits {
+  char layout = 'M';          // 'M', 'S' or 'N'
+  int32_t trailer_width = 2;  // bytes of the length field and the trailer
+  bool met_values = false;
+  bool encoding16 = false;
+  bool second_set = false;
+  bool positional_spectra = false;
+};
+DatacodeTraits pda_describe_datacode(int32_t datacode, int32_t spectra_flag);
+
+// Where the spectral windows lie in a gate's row of decoded spectra. With
+// two windows (window 2 of more than one point), compact rows hold window
+// 2's values first (from row index 0), then window 1's; with one window,
+// window 1's from index 0. Positional rows (datacode ending in 17) hold
+// each value at its point number: window 1 from index window1_start, window
+// 2 from window2_start.
+struct WindowRows {
+  bool two_windows = false;
+  int64_t window1_row = 0;  // row index of window 1's first value
+  int64_t window2_row = 0;  // row index of window 2's first value
+};
+WindowRows pda_locate_windows(int32_t window1_start, int32_t window2_start,
+                              int32_t window2_points, bool positional);
 // Length, HeaderBlock offset and data-file offset of the record whose
 // RecordHeader was read last, and the spectra flag now in force.
 int32_t pda_get_record_length();
@@ -303,6 +346,32 @@ enum class SetFileFailure {
   kAlreadyOpen,    // the name is the pair already open: rewound only
   kEmptyName,
 };
+
+// What went wrong last with the open pair. The module keeps it beside the
+// "disk: ..." message it prints (a cut RecordHeader prints nothing), so that
+// a program can tell problems apart without reading the messages.
+enum class DiskProblem {
+  kNone,
+  kCutRecordHeader,  // the data file ends inside a RecordHeader
+  kBadRecordLength,  // value: the length, below the smallest record
+  kHeaderReadError,  // value: the header offset whose block is unreadable
+  kMomentsCut,       // the data file ends inside the first moment set
+  kMetListTooLong,   // value: the met instrument count
+  kMetListCut,       // value: the met instrument count
+};
+
+// The last problem since the pair was opened or pda_clear_problem() was
+// called: 1 and its code, the data-file offset of the record concerned and
+// its value; 0 when there was none.
+int pda_get_problem(DiskProblem* code, int64_t* data_offset, int64_t* value);
+void pda_clear_problem();
+
+// Reads the trailer (the repeated length) of the record of `length` bytes
+// at data-file offset `offset`, `width` (2 or 4) bytes before its end,
+// widened with its sign. 1 when the file holds it whole, 0 otherwise. The
+// position of the current record is unchanged.
+int pda_read_record_trailer(int64_t offset, int32_t length, int32_t width,
+                            int32_t* value);
 
 // Opens the pair prefix+name and prefix+('h' + name[1..]). 1 when a new pair
 // was opened and its first RecordHeader was read whole; 0 otherwise.

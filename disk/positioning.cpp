@@ -100,6 +100,7 @@ int pda_set_file(const std::string& prefix, const std::string& name,
       return 0;
     }
     pair.open = true;
+    pda_clear_problem();
   }
   rewind_pair();
   pair.open_name = name;
@@ -188,6 +189,7 @@ void pda_reset() {
   pair.set_file_errno = 0;
   record = pda_internal::RecordState();
   pda_internal::header_error_reported = false;
+  pda_clear_problem();
   pda_parameters = ParameterBlock();
   selected_radar = 0;
   selected_beam = 0;

@@ -51,6 +51,8 @@ void load_header_block(int32_t header_offset, int* new_header) {
     *new_header = 1;
     return;
   }
+  pda_internal::note_problem(DiskProblem::kHeaderReadError, pair.current_offset,
+                             header_offset);
   if (!pda_internal::header_error_reported) {
     std::fputs("\n", stdout);
     std::fputs("disk: Header Read Error, pressing on...", stdout);
@@ -70,8 +72,10 @@ int32_t wrap32(int64_t v) {
 // the later fields keep their previous values).
 bool read_fields(int* new_header) {
   pda_internal::ByteStream& s = pair.data;
-  const bool long_length = record.datacode >= 3000 || record.spectra_flag != 0;
-  const bool layout_n = record.datacode >= 3000;
+  const DatacodeTraits traits =
+      pda_describe_datacode(record.datacode, record.spectra_flag);
+  const bool long_length = traits.trailer_width == 4;
+  const bool layout_n = traits.layout == 'N';
   if (long_length) {
     if (!read_i32(s, &record.record_length)) return false;
   } else {
@@ -83,6 +87,8 @@ bool read_fields(int* new_header) {
                           : long_length ? pda_internal::kMinLengthS
                                         : pda_internal::kMinLengthM;
   if (record.record_length < minimum) {
+    pda_internal::note_problem(DiskProblem::kBadRecordLength,
+                               pair.current_offset, record.record_length);
     std::printf("disk: bad record length %ld at offset %ld\n",
                 static_cast<long>(record.record_length),
                 static_cast<long>(pair.current_offset));
@@ -136,11 +142,24 @@ int pda_read_record_header(int* new_header) {
   if (!pair.open) return 1;
   int16_t datacode;
   if (!read_i16(pair.data, &datacode)) {
+    // No byte at all is a clean end of the data; one byte is a cut.
+    if (pair.data.tell() != pair.current_offset) {
+      pda_internal::note_problem(DiskProblem::kCutRecordHeader,
+                                 pair.current_offset);
+    }
     pair.data.seek(pair.current_offset);
     return 1;
   }
   record.datacode = datacode;
   if (!read_fields(new_header)) {
+    // A bad length has been noted already; anything else is a cut.
+    DiskProblem code = DiskProblem::kNone;
+    int64_t at = -1, value = 0;
+    if (!pda_get_problem(&code, &at, &value) || at != pair.current_offset ||
+        code != DiskProblem::kBadRecordLength) {
+      pda_internal::note_problem(DiskProblem::kCutRecordHeader,
+                                 pair.current_offset);
+    }
     pair.data.seek(pair.current_offset);
     return -4;
   }

@@ -5,13 +5,20 @@
 // decodes from the same pair.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -848,6 +855,323 @@ TEST(QuellmarNc, WritesIntoTheCurrentFolderAndReportsDamageOnStderr) {
   // The cut record is converted as the module decodes it, like quellmar
   // writes it.
   EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{4, 4, 4}));
+}
+
+TEST(QuellmarNc, ReportsTheFindingsOfQuellmarInfo) {
+  TempDir dir;
+  const Bytes r0 = qtest::moments_record(kT0, 0, 4);
+  Bytes bad_trailer = qtest::moments_record(kT0 + 1, 1, 4);
+  bad_trailer.patch_i16(bad_trailer.size() - 2, 999);
+  std::vector<Bytes> records = {r0, bad_trailer,
+                                qtest::moments_record(kT0 + 2, 1, 4, 0, 9000),
+                                qtest::moments_record(kT0 + 3, 1, 4, 0, 9000)};
+  for (int i = 0; i < 22; ++i) {
+    records.push_back(qtest::moments_record(kT0 + 4 + i, 2, 4, 1));
+  }
+  records.push_back(qwriter::cut(r0, 7));
+  qtest::write_pair(dir.path(), "d02123a.mom",
+                    qwriter::encode_header(qtest::standard_header()),
+                    join(records));
+  const qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "o.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  // The first twenty of quellmar-info's findings, in its words, then a
+  // count of the rest.
+  const Json doc = parse_json(info(dir.path(), {"d02123a.mom", "--json"}).out);
+  const std::vector<Json>& damage = doc["damage"].items;
+  ASSERT_EQ(damage.size(), 25u);
+  std::string wanted;
+  for (size_t i = 0; i < 20; ++i) {
+    wanted += "quellmar-nc: d02123a.mom: data offset " +
+              std::to_string(damage[i]["offset"].integer()) + ": " +
+              damage[i]["kind"].text + ": " + damage[i]["detail"].text + "\n";
+  }
+  wanted +=
+      "quellmar-nc: d02123a.mom: 5 more finding(s); quellmar-info lists them "
+      "all\n";
+  EXPECT_EQ(r.err, wanted);
+  EXPECT_NE(r.err.find("2 record(s) name it"), std::string::npos);
+}
+
+// A spectra header: mode 0 of `points` spectral points (beams 0 to 3) and
+// mode 1 of `long_points` (beam 4), both of `gates` gates. Window 2 holds
+// points 1 to 8 and is placed, window 1 points 9 to 64, so that a line is
+// as long as the mode's spectral points and its value k (k < 64) is row
+// value k.
+qwriter::HeaderSpec spectra_header(int gates, int points, int long_points) {
+  qwriter::HeaderSpec h = qtest::standard_header(gates, points);
+  h.modes[1] = h.modes[0];
+  h.modes[1].spectral_points = static_cast<int16_t>(long_points);
+  h.beams[4].mode_index = 1;
+  h.window2_start = 1;
+  h.window2_points = 8;
+  h.window1_start = 9;
+  h.window1_points = 56;
+  h.spectrum_extra[0] = 1;
+  return h;
+}
+
+// A layout N spectra record (datacode 3000) with rows of `points` made-up
+// values.
+Bytes spectra_record(int32_t time, int16_t beam, int gates, int points,
+                     uint32_t seed) {
+  qwriter::BodySpec body;
+  body.datacode = 3000;
+  for (int g = 0; g < gates; ++g) {
+    qwriter::GateMoments m;
+    m.velocity = static_cast<int16_t>(seed % 4000);
+    m.snr = static_cast<int16_t>(g);
+    body.moments.push_back(m);
+    std::vector<float> row(static_cast<size_t>(points));
+    for (float& v : row) {
+      seed = seed * 1664525u + 1013904223u;
+      v = static_cast<float>(seed >> 8) / 1024.0f;
+    }
+    body.spectra.push_back(row);
+  }
+  body.met_values = {1, 2};
+  qwriter::RecordSpec r;
+  r.datacode = 3000;
+  r.layout = qwriter::Layout::N;
+  r.spectra_flag = 1;
+  r.record_time = time;
+  r.beam_index = beam;
+  r.body = qwriter::encode_body(body);
+  return qwriter::encode_record(r);
+}
+
+// Every variable of the file as raw bytes, by name.
+std::vector<std::pair<std::string, std::vector<char>>> all_values(
+    const std::string& path) {
+  std::vector<std::pair<std::string, std::vector<char>>> out;
+  int id = -1;
+  if (nc_open(path.c_str(), NC_NOWRITE, &id) != NC_NOERR) return out;
+  int count = 0;
+  nc_inq_nvars(id, &count);
+  for (int v = 0; v < count; ++v) {
+    char name[NC_MAX_NAME + 1];
+    nc_type type;
+    int dims = 0;
+    int dim_ids[NC_MAX_VAR_DIMS];
+    nc_inq_var(id, v, name, &type, &dims, dim_ids, nullptr);
+    size_t bytes = 0;
+    nc_inq_type(id, type, nullptr, &bytes);
+    for (int d = 0; d < dims; ++d) {
+      size_t len = 0;
+      nc_inq_dimlen(id, dim_ids[d], &len);
+      bytes *= len;
+    }
+    std::vector<char> values(bytes);
+    EXPECT_EQ(nc_get_var(id, v, values.data()), NC_NOERR) << name;
+    out.emplace_back(name, std::move(values));
+  }
+  nc_close(id);
+  return out;
+}
+
+TEST(QuellmarNc, EveryDeflateLevelKeepsEverySpectrumValue) {
+  TempDir dir;
+  // Forty short-spectrum rays first: whole blocks of gates whose lines all
+  // end at 64 points, then rays of 256 points, then short ones again.
+  std::vector<Bytes> records;
+  for (int i = 0; i < 40; ++i) {
+    records.push_back(spectra_record(kT0 + i, 0, 4, 64, 7u + i));
+  }
+  records.push_back(spectra_record(kT0 + 40, 4, 4, 256, 99));
+  records.push_back(spectra_record(kT0 + 41, 4, 4, 256, 98));
+  for (int i = 0; i < 10; ++i) {
+    records.push_back(spectra_record(kT0 + 42 + i, 1, 4, 64, 200u + i));
+  }
+  qtest::write_pair(dir.path(), "d02123a.spc",
+                    qwriter::encode_header(spectra_header(4, 64, 256)),
+                    join(records));
+  const std::vector<Decoded> decoded = decode_all(dir.path(), "d02123a.spc");
+  ASSERT_EQ(decoded.size(), records.size());
+
+  std::vector<std::pair<std::string, std::vector<char>>> first;
+  for (const char* level : {"0", "1", "9"}) {
+    SCOPED_TRACE(std::string("--deflate ") + level);
+    const std::string out = std::string("l") + level + ".nc";
+    const qtest::RunResult r =
+        nc(dir.path(), {"d02123a.spc", "--deflate", level, "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    {
+      NcReader f(dir.file(out));
+      ASSERT_TRUE(f.ok());
+      ASSERT_EQ(f.length("spectra"), 52u * 4u * 256u);
+      const std::vector<float> spectra = f.floats("spectra");
+      for (size_t i = 0; i < decoded.size(); ++i) {
+        const MomentArrays& m = decoded[i].moments;
+        const size_t line = decoded[i].beam == 4 ? 256 : 64;
+        for (int64_t g = 0; g < m.gate_count; ++g) {
+          const float* row = m.spectra_row(g);
+          const float* got = &spectra[(i * 4 + static_cast<size_t>(g)) * 256];
+          for (size_t k = 0; k < 256; ++k) {
+            const float want = k < 64 ? row[k] : k < line ? 0.0f : -9999.0f;
+            ASSERT_EQ(got[k], want)
+                << "ray " << i << " gate " << g << " point " << k;
+          }
+        }
+      }
+    }
+    int id = -1, var = -1, shuffle = -1, deflate = -1, deflate_level = -1;
+    ASSERT_EQ(nc_open(dir.file(out).c_str(), NC_NOWRITE, &id), NC_NOERR);
+    nc_inq_varid(id, "spectra", &var);
+    nc_inq_var_deflate(id, var, &shuffle, &deflate, &deflate_level);
+    nc_close(id);
+    EXPECT_EQ(deflate != 0 ? deflate_level : 0, std::atoi(level));
+    EXPECT_EQ(shuffle != 0, std::atoi(level) != 0);
+
+    const auto values = all_values(dir.file(out));
+    if (first.empty()) {
+      first = values;
+    } else {
+      EXPECT_TRUE(values == first) << "variables differ from --deflate 0";
+    }
+  }
+}
+
+TEST(QuellmarNc, RaysWithoutGatesGiveEmptyFields) {
+  TempDir dir;
+  // n_points is then an unlimited dimension of length 0.
+  qtest::write_pair(dir.path(), "d02123a.mom",
+                    qwriter::encode_header(qtest::standard_header(0, 64)),
+                    join({qtest::moments_record(kT0, 0, 0),
+                          qtest::moments_record(kT0 + 5, 1, 0)}));
+  qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "z.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcReader f(dir.file("z.nc"));
+  EXPECT_EQ(f.ints("ray_n_gates"), (std::vector<int>{0, 0}));
+  EXPECT_EQ(f.length("VEL"), 0u);
+  EXPECT_EQ(f.ints("sweep_start_ray_index"), (std::vector<int>{0, 1}));
+  qtest::write_pair(dir.path(), "d02124a.spc",
+                    qwriter::encode_header(spectra_header(0, 64, 64)),
+                    join({spectra_record(kT0, 0, 0, 64, 1)}));
+  r = nc(dir.path(), {"d02124a.spc", "-o", "s.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcReader g(dir.file("s.nc"));
+  EXPECT_EQ(g.length("spectra"), 0u);
+}
+
+TEST(QuellmarNc, LocationOptionsFillTheLocationVariables) {
+  TempDir dir;
+  qtest::write_pair(dir.path(), "d02123a.mom",
+                    qwriter::encode_header(qtest::standard_header()),
+                    qtest::moments_record(kT0, 0, 4));
+  qtest::RunResult r = nc(dir.path(), {"d02123a.mom", "-o", "none.nc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = nc(dir.path(), {"d02123a.mom", "-o", "site.nc", "--latitude", "47.8",
+                      "--longitude", "-11.25", "--altitude", "1500.5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  {
+    NcReader none(dir.file("none.nc"));
+    NcReader site(dir.file("site.nc"));
+    ASSERT_TRUE(none.ok() && site.ok());
+    for (const char* name : {"latitude", "longitude", "altitude"}) {
+      EXPECT_EQ(none.doubles(name), std::vector<double>{-9999.0}) << name;
+    }
+    EXPECT_EQ(site.doubles("latitude"), std::vector<double>{47.8});
+    EXPECT_EQ(site.doubles("longitude"), std::vector<double>{-11.25});
+    EXPECT_EQ(site.doubles("altitude"), std::vector<double>{1500.5});
+    EXPECT_EQ(site.text("latitude", "units"), "degrees_north");
+    // Only what was given is filled.
+    EXPECT_EQ(site.floats("VEL"), none.floats("VEL"));
+  }
+  r = nc(dir.path(), {"d02123a.mom", "-o", "half.nc", "--altitude", "20"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcReader half(dir.file("half.nc"));
+  EXPECT_EQ(half.doubles("latitude"), std::vector<double>{-9999.0});
+  EXPECT_EQ(half.doubles("altitude"), std::vector<double>{20.0});
+
+  // Values out of range or not numbers are wrong command lines.
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--latitude", "91"},
+        {"--latitude", "nan"},
+        {"--longitude", "east"},
+        {"--altitude"},
+        {"--deflate", "10"},
+        {"--deflate", "-1"},
+        {"--deflate", ""}}) {
+    std::vector<std::string> args = {"d02123a.mom", "-o", "bad.nc"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    r = nc(dir.path(), args);
+    EXPECT_EQ(r.status, 2) << bad.front();
+    EXPECT_NE(r.err.find(bad.front()), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(qtest::file_exists(dir.file("bad.nc")));
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> folder_names(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(QuellmarNc, TerminatedConversionLeavesNoFileAndEndsBySignal) {
+  TempDir dir;
+  // Enough spectra that compressing them at level 9 takes a while.
+  qwriter::HeaderSpec header = spectra_header(32, 2048, 2048);
+  std::vector<Bytes> records;
+  for (int i = 0; i < 80; ++i) {
+    records.push_back(spectra_record(kT0 + i, static_cast<int16_t>(i % 4), 32,
+                                     2048, static_cast<uint32_t>(i)));
+  }
+  qtest::write_pair(dir.path(), "d02123a.spc", qwriter::encode_header(header),
+                    join(records));
+  const std::vector<std::string> before = folder_names(dir.path());
+
+  for (const int signal_number : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    const std::string binary = QUELLMAR_NC_BINARY;
+    const std::string data = dir.file("d02123a.spc");
+    const std::string out = dir.file("out.nc");
+    std::vector<char*> argv;
+    for (const std::string* a : {&binary, &data}) {
+      argv.push_back(const_cast<char*>(a->c_str()));
+    }
+    char o[] = "-o", deflate[] = "--deflate", nine[] = "9";
+    argv.insert(argv.end(),
+                {o, const_cast<char*>(out.c_str()), deflate, nine, nullptr});
+    // The child starts with the signals' default actions, whatever this
+    // process has.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    ASSERT_EQ(
+        posix_spawn(&pid, binary.c_str(), nullptr, &attr, argv.data(), environ),
+        0);
+    posix_spawnattr_destroy(&attr);
+
+    // Once the temporary file is there, the conversion is under way.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool started = false;
+    while (!started && std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& name : folder_names(dir.path())) {
+        started |= name.rfind("out.nc.tmp-", 0) == 0;
+      }
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(started);
+    kill(pid, signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), signal_number);
+    }
+    EXPECT_EQ(folder_names(dir.path()), before);
+  }
 }
 
 #endif  // QUELLMAR_NC_BINARY

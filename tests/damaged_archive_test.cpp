@@ -1198,15 +1198,15 @@ TEST(Bounds, FailedAllocationEndsWithStatusTwo) {
 }
 
 // The same failure on the second record: the process ends from inside the
-// access module, and the first record's text, formatted and handed to the
-// writer thread before, is in its file all the same (as in a run of the
-// first record alone).
+// access module, and the first record's text, held in memory until then, is
+// in its file all the same (as in a run of the first record alone).
 TEST(Bounds, FailedAllocationKeepsTheRecordsWrittenBefore) {
 #if defined(QUELLMAR_UNDER_ASAN)
   GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
 #else
-  // A first record of 32767 gates: about 2 MB of text, whose write is
-  // still under way when the second record fails.
+  // A first record of 32767 gates: about 2 MB of text, handed over when
+  // the record ends (it is more than a file holds), and still being
+  // written when the second record fails.
   HeaderSpec h = qtest::standard_header(32767, 64);
   h.modes[1] = h.modes[0];
   h.modes[1].spectral_points = 32767;
@@ -1237,17 +1237,17 @@ TEST(Bounds, FailedAllocationKeepsTheRecordsWrittenBefore) {
   qtest::write_pair(dir.path(), kName, header_bytes(h), both);
   qtest::write_pair(alone.path(), kName, header_bytes(h), first);
 
-  // The wind file is a named pipe that is read only after a pause, so the
-  // writer thread is still blocked in the middle of the text when the
-  // process exits; the reader takes what arrives within a second.
-  const std::string command = "cd " + quote(dir.path()) +
-                              " && mkfifo abc102123.rew"
-                              " && { exec 3<>abc102123.rew; sleep 0.3;"
-                              " timeout 1 cat <&3 >captured.txt; } &"
-                              " cd " +
-                              quote(dir.path()) + " && (ulimit -v 1048576 && " +
-                              quote(QUELLMAR_BINARY) + " " + kName +
-                              " >out.txt 2>err.txt; echo $? >status.txt); wait";
+  // The wind file is a named pipe that is read only after a pause; the
+  // reader takes what arrives within a second.
+  // The pipe is made before the run starts, so the run finds it there.
+  const std::string command =
+      "cd " + quote(dir.path()) +
+      " && mkfifo abc102123.rew"
+      " && { { exec 3<>abc102123.rew; sleep 0.3;"
+      " timeout 1 cat <&3 >captured.txt; } &"
+      " (ulimit -v 1048576 && " +
+      quote(QUELLMAR_BINARY) + " " + kName +
+      " >out.txt 2>err.txt; echo $? >status.txt); wait; }";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(qtest::read_text(dir.file("status.txt")), "2\n");
   EXPECT_EQ(qtest::read_text(dir.file("out.txt")),

@@ -323,11 +323,10 @@ TEST(EndToEndFiles, WindFileThatCannotBeOpenedEndsTheRun) {
   EXPECT_TRUE(fs::is_empty(dir.file("abc102124.rew")));
 }
 
-// An output file on a full device: the failed write is reported with the
-// file's name and the system's reason, and the run ends with status 1
-// instead of reporting success. The failure is found before anything of
-// the next record is written, so only the first record's summary line is
-// printed.
+// An output file on a full device: the failed write is reported once, with
+// the file's name and the system's reason, and the run ends with status 1
+// instead of reporting success. The records' text is held until the end of
+// this short run, so every summary line is printed before the write fails.
 TEST(EndToEndFiles, FailedWriteEndsTheRunWithStatusOne) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   TempDir dir;
@@ -342,7 +341,10 @@ TEST(EndToEndFiles, FailedWriteEndsTheRunWithStatusOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "Cannot write file abc102124.rew: No space left on device\n");
-  EXPECT_EQ(r.out, "WIND: 0 90   0 102 124 10  0  0\n");
+  EXPECT_EQ(r.out,
+            "WIND: 0 90   0 102 124 10  0  0\n"
+            "WIND: 1 75   0 102 124 10  5  0\n"
+            "WIND: 2 75  90 102 124 10 10  0\n");
 }
 
 // The record's wind block is written before the spectra file fails, and

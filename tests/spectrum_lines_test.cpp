@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "disk/pda.h"
+
+using quellmar::TextBuffer;
+
 namespace {
 
 std::string model_lines(const SpectrumSource& s) {
@@ -31,10 +35,12 @@ std::string model_lines(const SpectrumSource& s) {
     };
     std::snprintf(field, sizeof field, "%2ld", static_cast<long>(g));
     text += field;
-    if (s.w2n > 1) {
+    const WindowRows rows =
+        pda_locate_windows(s.w1s, s.w2s, s.w2n, s.positional);
+    if (rows.two_windows) {
       std::vector<float> buffer(s.points, 0.0f);
-      const int64_t first1 = s.positional ? s.w1s : s.w2n;
-      const int64_t first2 = s.positional ? s.w2s : 0;
+      const int64_t first1 = rows.window1_row;
+      const int64_t first2 = rows.window2_row;
       for (int64_t j = 0; j < s.w1n; ++j) {
         const int64_t pos = s.w1s - 1 + j;
         if (pos >= 0 && pos < s.points) buffer[pos] = value(first1 + j);
@@ -47,11 +53,11 @@ std::string model_lines(const SpectrumSource& s) {
       }
       for (float v : buffer) put(v);
     } else if (s.positional) {
-      for (int64_t j = 0; j < s.w1n; ++j) put(value(s.w1s + j));
+      for (int64_t j = 0; j < s.w1n; ++j) put(value(rows.window1_row + j));
     } else {
       const int64_t row_length = allocated ? s.row_length : 0;
       for (int64_t j = 0; j < std::min<int64_t>(s.w1n, row_length); ++j) {
-        put(value(j));
+        put(value(rows.window1_row + j));
       }
     }
     text += '\n';
@@ -61,9 +67,7 @@ std::string model_lines(const SpectrumSource& s) {
 
 std::string lines(const SpectrumSource& s) {
   TextBuffer t;
-  // In two calls, as the record loop and the writer thread share them.
-  put_spectrum_lines(t, s, 0, s.gate_count / 2);
-  put_spectrum_lines(t, s, s.gate_count / 2, s.gate_count);
+  put_spectrum_lines(t, s);
   return std::string(t.view());
 }
 

@@ -9,10 +9,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "tool/fixed_fields.h"
 
 namespace quellmar {
 namespace {
@@ -449,6 +453,76 @@ TEST(FormatFixedWidth8Test, EdgesTiesAndRandomValues) {
   }
 }
 
+// The batched "%8.3f" fields: the same eight bytes and length as
+// format_fixed_width8<3> for every value, also in the lanes of a batch
+// whose other values do not fit, and for batch lengths that leave a tail.
+bool SameFields3(const std::vector<float>& values) {
+  std::vector<std::uint64_t> fields(values.size());
+  std::vector<std::uint8_t> lengths(values.size());
+  quellmar::format_fields3(values.data(), values.size(), fields.data(),
+                           lengths.data());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    char want[8];
+    const std::size_t want_length = format_fixed_width8<3>(want, values[i]);
+    char got[8];
+    std::memcpy(got, &fields[i], 8);
+    if (lengths[i] != want_length ||
+        (want_length != 0 && std::memcmp(want, got, 8) != 0)) {
+      ADD_FAILURE() << "bits 0x" << std::hex
+                    << std::bit_cast<std::uint32_t>(values[i]) << std::dec
+                    << ": want \"" << std::string(want, 8) << "\" ("
+                    << want_length << ") got \"" << std::string(got, 8)
+                    << "\" (" << int{lengths[i]} << ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST(FormatFields3Test, EdgesSpecialsAndTails) {
+  std::vector<float> values = {
+      0.0f,     -0.0f,        0.0004999f, -0.0005f,  0.0015f,    9.9995f,
+      -9.9995f, 99.9995f,     -99.9995f,  999.9994f, -999.9994f, 999.9995f,
+      1000.0f,  -1000.0f,     INFINITY,   -INFINITY, NAN,        -NAN,
+      FLT_MAX,  FLT_TRUE_MIN, 1e-30f,     33.918f,   -33.918f};
+  for (float edge : {999.9995f, 100.0f, 99.9995f, 10.0f, 9.9995f, 1.0f}) {
+    float v = edge;
+    for (int i = 0; i < 100; ++i) v = std::nextafter(v, 0.0f);
+    for (int i = 0; i < 200; ++i, v = std::nextafter(v, INFINITY)) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+  }
+  // Exact ties of the third decimal: odd k / 16 is k x 62.5 thousandths.
+  for (std::uint32_t k = 1; k < 16000; k += 2) {
+    values.push_back(static_cast<float>(k) / 16.0f);
+    values.push_back(-static_cast<float>(k) / 16.0f);
+  }
+  for (std::size_t n = 0; n <= 9; ++n) {
+    EXPECT_TRUE(
+        SameFields3(std::vector<float>(values.begin(), values.begin() + n)));
+  }
+  EXPECT_TRUE(SameFields3(values));
+}
+
+TEST(FormatFields3Test, DenseSweepAndRandomBitPatterns) {
+  std::vector<float> values;
+  const std::uint32_t hi = std::bit_cast<std::uint32_t>(1024.0f);
+  for (std::uint32_t bits = 0; bits < hi; bits += 53) {
+    values.push_back(FromBits(bits));
+    values.push_back(FromBits(bits | 0x80000000u));
+    if (values.size() >= 65536) {
+      if (!SameFields3(values)) return;
+      values.clear();
+    }
+  }
+  std::mt19937 rng(8801);
+  for (int i = 0; i < 200000; ++i) {
+    values.push_back(FromBits(static_cast<std::uint32_t>(rng())));
+  }
+  EXPECT_TRUE(SameFields3(values));
+}
+
 // Every float, against the general formatter. Takes minutes; run by hand
 // with --gtest_also_run_disabled_tests after changing either formatter.
 TEST(FormatFixedFastTest, DISABLED_EveryFloatAgainstGeneralPath) {
@@ -463,11 +537,23 @@ TEST(FormatFixedFastTest, DISABLED_EveryFloatAgainstGeneralPath) {
     const char* got2_end = format_fixed_fast<2>(b + 512, v, 0);
     // The fixed field, where it applies, holds the same eight bytes.
     const std::size_t length = format_fixed_width8<3>(b + 256, v);
+    std::uint64_t batch_field = 0;
+    std::uint8_t batch_length = 0;
+    quellmar::format_fields3(&v, 1, &batch_field, &batch_length);
+    float four[4] = {v, v, v, v};
+    std::uint64_t four_fields[4];
+    std::uint8_t four_lengths[4];
+    quellmar::format_fields3(four, 4, four_fields, four_lengths);
+    const bool batch_ok =
+        batch_length == length && four_lengths[3] == length &&
+        (length == 0 || (std::memcmp(&batch_field, b + 256, 8) == 0 &&
+                         four_fields[3] == batch_field));
     const bool field_ok =
-        length == 0
-            ? want_end - a > 8 || !std::isfinite(v) ||
-                  std::fabs(static_cast<double>(v)) >= 999.5
-            : std::string_view(a, want_end) == std::string_view(b + 256, 8);
+        batch_ok &&
+        (length == 0
+             ? want_end - a > 8 || !std::isfinite(v) ||
+                   std::fabs(static_cast<double>(v)) >= 999.5
+             : std::string_view(a, want_end) == std::string_view(b + 256, 8));
     if (std::string_view(a, want_end) != std::string_view(b, got_end) ||
         std::string_view(a + 512, want2_end) !=
             std::string_view(b + 512, got2_end) ||

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "disk/pda.h"
+#include "tool/interrupt.h"
 #include "tool/output_files.h"
 
 namespace {
@@ -37,12 +38,35 @@ SiteDescription read_site_description() {
   return site;
 }
 
+// The first search starts at 1 January 1990, 00:00:00, before the first
+// record of any file, and so settles on the file's first record.
+constexpr int32_t kFirstSearchYear = 1990;
+constexpr int32_t kFirstSearchDay = 1;
+
+// The current record's spectra and windows.
+SpectrumSource current_spectra() {
+  SpectrumSource s;
+  int32_t e1, e2, e3, e4, e5;
+  s.placement = pda_get_spectrum_windows(&s.w1s, &s.w1n, &s.w2s, &s.w2n, &e1,
+                                         &e2, &e3, &e4, &e5);
+  s.points = pda_beam_info.spectral_points;
+  s.gate_count = pda_beam_info.gate_count;
+  s.positional =
+      pda_describe_datacode(pda_get_record_datacode(), pda_get_spectra_flag())
+          .positional_spectra;
+  s.rows = pda_moments.spectra;
+  s.decoded_gates = pda_moments.gate_count;
+  s.row_length = pda_moments.row_length;
+  return s;
+}
+
 // The record loop from the first record found to the stop time; returns
 // the run's status.
 int write_records(OutputWriter& writer, const RunRequest& request) {
   int new_header = 0;
   for (;;) {
-    RecordStamp stamp;
+    RecordView record;
+    RecordStamp& stamp = record.stamp;
     stamp.beam = pda_get_record_beam();
     char direction_name[12];
     if (!pda_get_beam_info(stamp.beam, direction_name)) {
@@ -52,8 +76,13 @@ int write_records(OutputWriter& writer, const RunRequest& request) {
     }
     const int64_t instant = pda_get_time(&stamp.year, &stamp.day, &stamp.hour,
                                          &stamp.minute, &stamp.second);
-    if (!writer.write_record(stamp, request.spectra_input)) return 1;
+    record.beam = &pda_beam_info;
+    record.moments = &pda_moments;
+    if (request.spectra_input) record.spectra = current_spectra();
+    if (!writer.write_record(record, request.spectra_input)) return 1;
     pda_release_moments();
+    // An interrupted run ends between records; main ends it by the signal.
+    if (quellmar::interrupt_signal() != 0) return 0;
     if (!pda_next_record(&new_header)) return 0;
     if (instant >= request.stop_time) return 0;
   }
@@ -70,7 +99,7 @@ int run_main_loop(const RunRequest& request) {
   const SiteDescription site = read_site_description();
 
   int new_header = 0;
-  if (!pda_seek_time(1990, 1, 0, 0, 0, &new_header)) {
+  if (!pda_seek_time(kFirstSearchYear, kFirstSearchDay, 0, 0, 0, &new_header)) {
     std::fprintf(stderr, "Cannot find specified time %ld:%ld\n", 0L, 0L);
     return 1;
   }
@@ -85,7 +114,8 @@ int run_main_loop(const RunRequest& request) {
 
   OutputWriter writer(site);
   const int status = write_records(writer, request);
-  // All text handed over and the files closed; a failed write ends the run
-  // with status 1 even when the records ran out normally.
+  // All held text handed over and the files closed, whatever the status; a
+  // failed write ends the run with status 1 even when the records ran out
+  // normally.
   return writer.close_all() ? status : 1;
 }

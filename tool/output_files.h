@@ -6,14 +6,12 @@
 // first creates it. Every record also prints a summary line per file on
 // standard output.
 //
-// Files stay open while consecutive records go to the same file. Each
-// record's text for a file is handed to the operating system with one
-// write, in record order, by a writer thread (WriteBehind), which may also
-// format part of it. A record is formatted while the record before is
-// being written, but nothing of it is written (summary line included) until
-// every earlier record has been handed over; the writer is also drained
-// before a file is closed or replaced, when the run ends, and when the
-// process exits.
+// Files stay open while consecutive records go to the same file, and each
+// holds the text of whole records in memory until it is handed to the
+// system (AppendFile): at most about 1 MiB per file, always at a record
+// boundary. Everything held is handed over before a file is closed or
+// replaced, when the run ends for any reason, and on a fatal exit from the
+// access module. The summary lines go through stdout's own buffering.
 
 #ifndef QUELLMAR_TOOL_OUTPUT_FILES_H
 #define QUELLMAR_TOOL_OUTPUT_FILES_H
@@ -23,10 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "disk/pda.h"
+#include "tool/append_file.h"
+#include "tool/spectrum_lines.h"
 #include "tool/text_format.h"
-#include "tool/write_behind.h"
-
-using quellmar::TextBuffer;
 
 struct SiteDescription {
   std::string label;  // site name in lower case
@@ -45,6 +43,15 @@ struct RecordStamp {
   int32_t second = 0;
 };
 
+// One record as the writers see it, gathered by the record loop; the
+// writers read nothing else of the access module.
+struct RecordView {
+  RecordStamp stamp;
+  const BeamInfo* beam = nullptr;
+  const MomentArrays* moments = nullptr;
+  SpectrumSource spectra;  // spectra input only
+};
+
 // log10 power in dB, held as a float; 0 for values that are not positive.
 float power_db(float x);
 
@@ -60,55 +67,40 @@ class OutputWriter {
   OutputWriter& operator=(const OutputWriter&) = delete;
   ~OutputWriter();
 
-  // Writes the current record (BeamInfo and MomentArrays of the access
-  // module) to its wind or RASS file and, for spectra input, to the
-  // spectra file. False when a file could not be opened, or when writing
-  // an earlier record failed; the message has been printed and nothing
-  // more of the record is written.
-  bool write_record(const RecordStamp& stamp, bool spectra_input);
+  // Writes the record to its wind or RASS file and, for spectra input, to
+  // the spectra file. False when a file could not be opened or a write failed;
+  // the message has been printed and nothing more of the record is
+  // written.
+  bool write_record(const RecordView& record, bool spectra_input);
 
-  // Waits until all text has been written, closes the files and reports a
-  // failed write ("Cannot write file %s: %s\n" on standard error). False
-  // after such a failure.
+  // Hands over all held text and closes the files. False when a write has
+  // failed, now or before; the failure is reported once ("Cannot write
+  // file %s: %s\n" on standard error).
   bool close_all();
 
  private:
-  struct OpenFile {
-    std::string name;
-    std::FILE* file = nullptr;
-  };
   enum Kind { kWind, kRass, kSpectra, kKinds };
 
-  bool open(Kind kind, const std::string& name, bool* is_new);
-  void put_file_header_line(TextBuffer& t);
-  void format_block(Kind k, const RecordStamp& stamp, bool spectra_input,
-                    TextBuffer& t, WriteBehind::Completion* rest);
-  bool report_write_failure();
-  void put_record_line(TextBuffer& t, int32_t beam, const RecordStamp& stamp);
-  void put_beam_line(TextBuffer& t);
-  void put_gate_block(TextBuffer& t, bool second_set, int share,
-                      WriteBehind::Completion* rest);
-  void rebalance(int* share);
+  bool open(Kind kind, const std::string& name);
+  bool hand_over(quellmar::AppendFile& file);
+  void put_file_header_line(quellmar::TextBuffer& t);
+  void put_block(Kind k, const RecordView& r, quellmar::TextBuffer& t);
+  void put_record_line(quellmar::TextBuffer& t, int32_t beam,
+                       const RecordStamp& stamp, const BeamInfo& b);
+  void put_beam_line(quellmar::TextBuffer& t, const BeamInfo& b);
+  void put_gate_block(quellmar::TextBuffer& t, const RecordView& r,
+                      bool second_set);
 
   SiteDescription site_;
-  OpenFile files_[kKinds];
-  WriteBehind writer_;
-  bool write_failure_reported_ = false;
-  // The current record's blocks (wind or RASS, then spectra) and what the
-  // writer thread adds to each.
-  TextBuffer blocks_[2];
-  WriteBehind::Completion rests_[2];
-  TextBuffer header_;
-  TextBuffer summary_;
+  quellmar::AppendFile files_[kKinds];
+  // Set by the first failed write; nothing is written after it, so no file
+  // has a gap.
+  bool write_failed_ = false;
+  quellmar::TextBuffer header_;
+  quellmar::TextBuffer record_line_;
+  quellmar::TextBuffer beam_line_;
+  quellmar::TextBuffer summary_;
   std::vector<float> scratch_columns_[5];
-  // Lines the record loop formats, in 64ths (see output_files.cpp).
-  int spectra_share_ = 32;
-  int moments_share_ = 48;
-  // Values of gate lines the writer thread formats. A queued text is
-  // written before kSlots more are queued, so kSlots + 1 of these are never
-  // in use at once.
-  std::vector<float> deferred_[WriteBehind::kSlots + 1];
-  size_t next_deferred_ = 0;
 };
 
 #endif  // QUELLMAR_TOOL_OUTPUT_FILES_H

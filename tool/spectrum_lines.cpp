@@ -6,6 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "disk/pda.h"
+
+using quellmar::TextBuffer;
+
 // " %.2f" of each of n values. Most points of a windowed spectrum are
 // exactly zero; those are written without the formatter.
 void put_spectrum_values(TextBuffer& t, const float* values, int64_t n) {
@@ -72,11 +76,12 @@ Placed place(int64_t start, int64_t count, int64_t source, int64_t points) {
 
 }  // namespace
 
-void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s, int64_t first,
-                        int64_t end) {
+void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s) {
   const int64_t points = s.points;
+  const WindowRows windows =
+      pda_locate_windows(s.w1s, s.w2s, s.w2n, s.positional);
   std::vector<float> buffer;
-  for (int64_t g = first; g < end; ++g) {
+  for (int64_t g = 0; g < s.gate_count; ++g) {
     const bool allocated = g < s.decoded_gates;
     const float* row = allocated ? s.rows.get() + g * s.row_length : nullptr;
     const int64_t row_length = allocated ? s.row_length : 0;
@@ -91,15 +96,12 @@ void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s, int64_t first,
       put_zero_values(t, n - in_row);
     };
     t.append_int(g, 2);
-    if (s.w2n > 1) {
+    if (windows.two_windows) {
       // All points of the spectrum, 0.00 where no (placed) window is.
-      // Compact rows hold window 2 first, then window 1; positional rows
-      // hold every value at its point number.
-      const int64_t first1 = s.positional ? s.w1s : s.w2n;
-      const int64_t first2 = s.positional ? s.w2s : 0;
-      Placed a = place(s.w1s, s.w1n, first1, points);
-      Placed b =
-          s.placement == 1 ? place(s.w2s, s.w2n, first2, points) : Placed();
+      Placed a = place(s.w1s, s.w1n, windows.window1_row, points);
+      Placed b = s.placement == 1
+                     ? place(s.w2s, s.w2n, windows.window2_row, points)
+                     : Placed();
       const bool overlap =
           !a.empty() && !b.empty() && a.begin < b.end && b.begin < a.end;
       if (!overlap) {
@@ -124,9 +126,12 @@ void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s, int64_t first,
       }
     } else if (s.positional) {
       buffer.resize(s.w1n > 0 ? s.w1n : 0);
-      for (int64_t j = 0; j < s.w1n; ++j) buffer[j] = value(s.w1s + j);
+      for (int64_t j = 0; j < s.w1n; ++j) {
+        buffer[j] = value(windows.window1_row + j);
+      }
       put_spectrum_values(t, buffer.data(), s.w1n);
     } else {
+      // One window of a compact row: its values from index 0 on.
       put_spectrum_values(t, row, s.w1n < row_length ? s.w1n : row_length);
     }
     t.append_char('\n');

@@ -18,10 +18,8 @@
 
 #include "tool/text_format.h"
 
-using quellmar::TextBuffer;
-
-// What the spectrum lines of one record are made from. The rows are shared
-// with the decoded record, so they outlive its release.
+// What the spectrum lines of one record are made from: the decoded rows and
+// the windows.
 struct SpectrumSource {
   std::shared_ptr<float[]> rows;
   int64_t decoded_gates = 0;  // rows the decode allocated
@@ -34,10 +32,10 @@ struct SpectrumSource {
 };
 
 // " %.2f" of each of the n values at values.
-void put_spectrum_values(TextBuffer& t, const float* values, int64_t n);
+void put_spectrum_values(quellmar::TextBuffer& t, const float* values,
+                         int64_t n);
 
-// The spectrum lines of gates first to end - 1 (of s.gate_count).
-void put_spectrum_lines(TextBuffer& t, const SpectrumSource& s, int64_t first,
-                        int64_t end);
+// The spectrum lines of gates 0 to s.gate_count - 1.
+void put_spectrum_lines(quellmar::TextBuffer& t, const SpectrumSource& s);
 
 #endif  // QUELLMAR_TOOL_SPECTRUM_LINES_H

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# netCDF conversion benchmark: quellmar-nc against the text tool on the same
+# inputs, in the same run.
+#
+# Uses the inputs of bench/run.sh in $QUELLMAR_BENCH_DIR (default
+# /tmp/quellmar-bench), generating them if missing, and once a moments file
+# four times longer in its long/ folder. For each input it runs `quellmar`,
+# `quellmar-nc` (default compression, deflate level 1) and `quellmar-nc
+# --deflate 0` RUNS times each into an empty folder, after writing back the
+# page cache (sync, not timed), and prints the median wall time, its ratio
+# to quellmar's and the largest peak RSS (/usr/bin/time -v). Reports; never
+# fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+data=${QUELLMAR_BENCH_DIR:-/tmp/quellmar-bench}
+runs=${RUNS:-3}
+
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-release -j 2 --target quellmar quellmar-bench-input >/dev/null
+if ! cmake --build build-release -j 2 --target quellmar-nc >/dev/null 2>&1; then
+  echo "nc.sh: quellmar-nc is not built (no netCDF library): nothing to measure"
+  exit 0
+fi
+text=$root/build-release/quellmar
+nc=$root/build-release/quellmar-nc
+generator=$root/build-release/bench/quellmar-bench-input
+
+mkdir -p "$data/long"
+if [ ! -s "$data/d02123a.spc" ] || [ ! -s "$data/d02123a.mom" ]; then
+  echo "generating benchmark input in $data ..." >&2
+  "$generator" "$data"
+fi
+if [ ! -s "$data/long/d02123a.mom" ]; then
+  echo "generating the long moments input in $data/long ..." >&2
+  "$generator" --long-moments "$data/long"
+fi
+
+now() { date +%s.%N; }
+median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+work=$data/run-nc
+
+# Runs "$@" RUNS times in an empty $work; prints "median_s max_rss_kb out_bytes".
+measure() {
+  local times=() rss=0 r out=0
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$work" && mkdir -p "$work"
+    sync
+    local t0 t1
+    t0=$(now)
+    (cd "$work" && /usr/bin/time -v -o "$data/nc-time.txt" "$@" >"$work/stdout.txt" 2>/dev/null)
+    t1=$(now)
+    times+=("$(echo "$t1 - $t0" | bc -l)")
+    r=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' "$data/nc-time.txt")
+    [ "${r:-0}" -gt "$rss" ] && rss=$r
+    out=$(du -cb "$work" | tail -1 | cut -f1)
+  done
+  rm -rf "$work"
+  echo "$(printf '%s\n' "${times[@]}" | median) $rss $out"
+}
+
+printf '%-16s %-22s %8s %7s %7s %8s\n' input program wall_s ratio rss_MB out_MB
+for input in d02123a.spc d02123a.mom long/d02123a.mom; do
+  in=$data/$input
+  read -r t_text rss_text out_text < <(measure "$text" "$in")
+  read -r t_nc1 rss_nc1 out_nc1 < <(measure "$nc" "$in" -o out.nc)
+  read -r t_nc0 rss_nc0 out_nc0 < <(measure "$nc" "$in" -o out.nc --deflate 0)
+  for row in "quellmar $t_text $rss_text $out_text" \
+             "quellmar-nc $t_nc1 $rss_nc1 $out_nc1" \
+             "quellmar-nc_--deflate_0 $t_nc0 $rss_nc0 $out_nc0"; do
+    set -- $row
+    awk -v input="$input" -v prog="${1//_/ }" -v t="$2" -v base="$t_text" -v rss="$3" -v ob="$4" \
+      'BEGIN { printf "%-16s %-22s %8.3f %7.2f %7.1f %8.1f\n", input, prog, t, t / base, rss / 1024, ob / 1e6 }'
+  done
+done

@@ -1,0 +1,38 @@
+// The first pass of quellmar-nc: walks every record of the pair from the
+// first, reading RecordHeaders only, plans the file and finds the damage
+// that quellmar-info reports, keeping nothing per record.
+
+#ifndef QUELLMAR_COMPANIONS_NC_SCAN_H
+#define QUELLMAR_COMPANIONS_NC_SCAN_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "companions/nc_plan.h"
+#include "companions/pair_scan.h"
+#include "companions/stdout_capture.h"
+
+namespace qcomp {
+
+// The facts of the record whose RecordHeader the access module read last,
+// taken from its record state and the HeaderBlock it holds; the same facts
+// scan_records gives (pair_scan.cpp).
+RecordFacts record_facts();
+
+struct NcScan {
+  // The first findings in data-file order, in the words and kinds of
+  // scan_records, at most the number asked for; and how many there are.
+  std::vector<Damage> damage;
+  int64_t damage_count = 0;
+  int64_t records = 0;  // records walked, of every radar
+};
+
+// Walks the pair opened with open_pair, feeding every record to planner.
+// What the module prints on the way is taken from capture.
+NcScan scan_for_conversion(const PairInput& input, StdoutCapture& capture,
+                           size_t damage_kept, NcPlanner* planner);
+
+}  // namespace qcomp
+
+#endif  // QUELLMAR_COMPANIONS_NC_SCAN_H
