@@ -23,7 +23,8 @@ runs=${RUNS:-5}
 
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-release -j 2 --target quellmar quellmar-bench-input >/dev/null
-tool=$root/build-release/quellmar
+# QUELLMAR_TOOL times another build of the tool (an older one, say).
+tool=${QUELLMAR_TOOL:-$root/build-release/quellmar}
 
 mkdir -p "$data"
 if [ ! -s "$data/d02123a.spc" ] || [ ! -s "$data/d02123a.mom" ]; then
@@ -113,4 +114,5 @@ for input in d02123a.spc d02123a.mom; do
   done
 done
 rm -rf "$data"/run-a* "$data"/run-b*
-bench/nc.sh  # the netCDF conversion against the text tool
+[ -n "${SKIP_NC:-}" ] || bench/nc.sh  # the netCDF conversion against the text tool
+[ -n "${SKIP_WIND:-}" ] || bench/wind.sh  # wind profiles against the text tool

@@ -13,7 +13,7 @@
 #include "companions/info_report.h"
 #include "companions/info_summary.h"
 #include "companions/pair_scan.h"
-#include "companions/stdout_capture.h"
+#include "companions/quiet_stdout.h"
 
 namespace {
 
@@ -50,15 +50,15 @@ int main(int argc, char** argv) {
   std::string report;
   {
     // The module's own messages must not mix with the report.
-    qcomp::StdoutCapture capture;
+    qcomp::QuietStdout quiet;
     qcomp::PairInput input;
     std::string error;
     if (!qcomp::open_pair(path, &input, &error)) {
       std::fprintf(stderr, "quellmar-info: %s\n", error.c_str());
       return 1;
     }
-    const qcomp::ScanResult scan = qcomp::scan_records(input, capture);
-    const qcomp::InfoSummary summary = qcomp::summarize(input, scan, capture);
+    const qcomp::ScanResult scan = qcomp::scan_records(input);
+    const qcomp::InfoSummary summary = qcomp::summarize(input, scan);
     report = json ? qcomp::info_json(summary) : qcomp::info_text(summary);
   }
   std::fputs(report.c_str(), stdout);

@@ -52,8 +52,7 @@ float elevation_degrees(int16_t stored) {
                      : static_cast<float>(stored);
 }
 
-InfoSummary summarize(const PairInput& input, const ScanResult& scan,
-                      StdoutCapture& capture) {
+InfoSummary summarize(const PairInput& input, const ScanResult& scan) {
   InfoSummary s;
   s.input = input;
   s.end_offset = scan.end_offset;
@@ -87,7 +86,6 @@ InfoSummary summarize(const PairInput& input, const ScanResult& scan,
   s.datacodes.assign(datacodes.begin(), datacodes.end());
   s.layouts.assign(layouts.begin(), layouts.end());
 
-  capture.take();
   for (int32_t offset : scan.header_offsets) {
     HeaderBlockView view;
     view.offset = offset;
@@ -97,7 +95,6 @@ InfoSummary summarize(const PairInput& input, const ScanResult& scan,
     view.records = per_block[offset];
     s.blocks.push_back(view);
   }
-  capture.take();
   return s;
 }
 

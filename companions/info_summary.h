@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "companions/pair_scan.h"
-#include "companions/stdout_capture.h"
 #include "disk/pda.h"
 
 namespace qcomp {
@@ -46,8 +45,7 @@ struct InfoSummary {
 
 // Reads every HeaderBlock the scan met (this replaces the module's
 // parameter block) and groups the records.
-InfoSummary summarize(const PairInput& input, const ScanResult& scan,
-                      StdoutCapture& capture);
+InfoSummary summarize(const PairInput& input, const ScanResult& scan);
 
 // Words for a header reader result.
 const char* header_status_text(int status);

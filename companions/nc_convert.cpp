@@ -26,7 +26,7 @@ bool convert_records(const PairInput& input, const NcPlan& plan,
   int new_header = 0;
   while (pda_read_record_header(&new_header) == 0) {
     pda_decode_record();
-    const RecordFacts ray = record_facts();
+    const RecordFacts ray = current_facts();
     if (planner.takes(ray)) {
       if (pda_moments.gate_count != ray.gate_count) {
         *error = "the record at data offset " + std::to_string(ray.offset) +

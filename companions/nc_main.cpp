@@ -31,7 +31,7 @@
 #include "companions/nc_scan.h"
 #include "companions/output_commit.h"
 #include "companions/pair_scan.h"
-#include "companions/stdout_capture.h"
+#include "companions/quiet_stdout.h"
 
 namespace {
 
@@ -183,14 +183,15 @@ int main(int argc, char** argv) {
   const int status = parse_options(argc, argv, &options);
   if (status != 0) return status < 0 ? 0 : status;
 
-  // The module's messages go into the damage report, not onto stdout.
-  qcomp::StdoutCapture capture;
+  // The module's messages stay off standard output; what went wrong reaches
+  // the damage report from the module's own state.
+  qcomp::QuietStdout quiet;
   qcomp::PairInput input;
   std::string error;
   if (!qcomp::open_pair(options.pair, &input, &error)) return fail(error);
   qcomp::NcPlanner planner(options.radar);
   const qcomp::NcScan scan =
-      qcomp::scan_for_conversion(input, capture, kDamageShown, &planner);
+      qcomp::scan_for_conversion(input, kDamageShown, &planner);
   report_damage(options.pair, scan);
   qcomp::NcPlan plan;
   if (!planner.finish(&plan, &error)) {

@@ -11,14 +11,8 @@
 
 #include "companions/nc_plan.h"
 #include "companions/pair_scan.h"
-#include "companions/stdout_capture.h"
 
 namespace qcomp {
-
-// The facts of the record whose RecordHeader the access module read last,
-// taken from its record state and the HeaderBlock it holds; the same facts
-// scan_records gives (pair_scan.cpp).
-RecordFacts record_facts();
 
 struct NcScan {
   // The first findings in data-file order, in the words and kinds of
@@ -29,9 +23,8 @@ struct NcScan {
 };
 
 // Walks the pair opened with open_pair, feeding every record to planner.
-// What the module prints on the way is taken from capture.
-NcScan scan_for_conversion(const PairInput& input, StdoutCapture& capture,
-                           size_t damage_kept, NcPlanner* planner);
+NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
+                           NcPlanner* planner);
 
 }  // namespace qcomp
 

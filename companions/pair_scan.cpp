@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <map>
 
 #include "tool/command_line.h"
@@ -18,17 +18,39 @@ int64_t file_size(const std::string& path) {
   return ec ? 0 : static_cast<int64_t>(size);
 }
 
-bool readable(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return static_cast<bool>(in);
+// Damage of one record that was read whole.
+void check_record(const RecordFacts& f, int64_t data_bytes,
+                  const std::function<void(Damage)>& on_damage) {
+  const int64_t end = f.offset + f.length;
+  if (end > data_bytes) {
+    on_damage({f.offset, "cut_record",
+               "record of " + std::to_string(f.length) +
+                   " bytes cut short by the end of the data file after " +
+                   std::to_string(data_bytes - f.offset) + " bytes"});
+  } else {
+    const int32_t width =
+        pda_describe_datacode(f.datacode, f.spectra_flag).trailer_width;
+    int32_t trailer = 0;
+    if (pda_read_record_trailer(f.offset, f.length, width, &trailer) &&
+        trailer != f.length) {
+      on_damage({f.offset, "bad_trailer",
+                 "length field " + std::to_string(f.length) + ", trailer " +
+                     std::to_string(trailer)});
+    }
+  }
+  if (f.radar != 0) {
+    on_damage({f.offset, "unknown_radar",
+               "radar " + std::to_string(f.radar) +
+                   "; the header describes radar 0 only"});
+  }
+  if (!f.beam_described) {
+    on_damage({f.offset, "unknown_beam",
+               "beam " + std::to_string(f.beam) +
+                   " is not a usable entry of its HeaderBlock's beam table"});
+  }
 }
 
-std::string trimmed(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \n\r\t");
-  if (begin == std::string::npos) return "";
-  size_t end = text.find_last_not_of(" \n\r\t");
-  return text.substr(begin, end - begin + 1);
-}
+}  // namespace
 
 // The facts the module's record state and parameter block give for the
 // record whose RecordHeader was read last.
@@ -38,16 +60,16 @@ RecordFacts current_facts() {
   f.length = pda_get_record_length();
   f.datacode = pda_get_record_datacode();
   f.spectra_flag = pda_get_spectra_flag();
-  f.layout = f.datacode >= 3000 ? 'N' : (f.spectra_flag != 0 ? 'S' : 'M');
+  const DatacodeTraits traits =
+      pda_describe_datacode(f.datacode, f.spectra_flag);
+  f.layout = traits.layout;
   f.header_offset = pda_get_record_header_offset();
   f.header_loaded = pda_get_loaded_header_offset() == f.header_offset;
   int32_t year, day, hour, minute, second;
   f.time = pda_get_time(&year, &day, &hour, &minute, &second);
   f.radar = pda_get_record_radar();
   f.beam = pda_get_record_beam();
-  const bool encoding16 = f.datacode / 100 % 10 != 0;
-  const int family = f.datacode % 100;
-  f.second_set = encoding16 ? (family == 16 || family == 17) : family == 16;
+  f.second_set = traits.second_set;
 
   const RadarRecord& r = pda_parameters.radars[0];
   if (f.beam >= 0 && f.beam < kBeamCount) {
@@ -80,54 +102,11 @@ RecordFacts current_facts() {
   return f;
 }
 
-// The value of a record's trailer, read straight from the data file; false
-// when the file does not hold it whole.
-bool read_trailer(std::ifstream& data, const RecordFacts& f, int64_t* value) {
-  const int width = (f.datacode >= 3000 || f.spectra_flag != 0) ? 4 : 2;
-  unsigned char b[4] = {0, 0, 0, 0};
-  data.clear();
-  data.seekg(f.offset + f.length - width);
-  if (!data.read(reinterpret_cast<char*>(b), width)) return false;
-  const uint32_t u =
-      static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-      (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-  *value = width == 4 ? static_cast<int32_t>(u)
-                      : static_cast<int16_t>(static_cast<uint16_t>(u));
-  return true;
+std::string header_read_error(int32_t header_offset, int64_t records) {
+  return "the HeaderBlock at header offset " + std::to_string(header_offset) +
+         " cannot be read; " + std::to_string(records) +
+         " record(s) name it and are read with the block held before";
 }
-
-// Damage of one record that was read whole.
-void check_record(const RecordFacts& f, int64_t data_bytes, std::ifstream& data,
-                  std::vector<Damage>* damage) {
-  const int64_t end = f.offset + f.length;
-  if (end > data_bytes) {
-    damage->push_back(
-        {f.offset, "cut_record",
-         "record of " + std::to_string(f.length) +
-             " bytes cut short by the end of the data file after " +
-             std::to_string(data_bytes - f.offset) + " bytes"});
-  } else {
-    int64_t trailer = 0;
-    if (read_trailer(data, f, &trailer) && trailer != f.length) {
-      damage->push_back({f.offset, "bad_trailer",
-                         "length field " + std::to_string(f.length) +
-                             ", trailer " + std::to_string(trailer)});
-    }
-  }
-  if (f.radar != 0) {
-    damage->push_back({f.offset, "unknown_radar",
-                       "radar " + std::to_string(f.radar) +
-                           "; the header describes radar 0 only"});
-  }
-  if (!f.beam_described) {
-    damage->push_back(
-        {f.offset, "unknown_beam",
-         "beam " + std::to_string(f.beam) +
-             " is not a usable entry of its HeaderBlock's beam table"});
-  }
-}
-
-}  // namespace
 
 bool open_pair(const std::string& path, PairInput* input, std::string* error) {
   PairInput in;
@@ -145,9 +124,8 @@ bool open_pair(const std::string& path, PairInput* input, std::string* error) {
   pda_reset();
   if (!pda_set_file(in.prefix, in.name, in.spectra_name ? 1 : 0)) {
     if (pda_set_file_failure() == SetFileFailure::kOpenFailed) {
-      const std::string& which = readable(path) ? in.header_path : path;
-      *error =
-          "cannot open " + which + ": " + std::strerror(pda_set_file_errno());
+      *error = "cannot open " + pda_set_file_failed_path() + ": " +
+               std::strerror(pda_set_file_errno());
     } else {
       *error = path + ": no complete record at the start of the data file";
     }
@@ -160,45 +138,61 @@ bool open_pair(const std::string& path, PairInput* input, std::string* error) {
   return true;
 }
 
-ScanResult scan_records(const PairInput& input, StdoutCapture& capture) {
-  ScanResult scan;
-  std::ifstream data(input.path, std::ios::binary);
-  // Records that name a HeaderBlock that could not be loaded, by offset.
-  std::map<int32_t, std::vector<int64_t>> unloaded;
-  capture.take();
+int64_t walk_records(const PairInput& input,
+                     const std::function<void(const RecordFacts&)>& on_record,
+                     const std::function<void(Damage)>& on_damage) {
   for (;;) {
     int new_header = 0;
     const int64_t offset = pda_current_offset();
+    pda_clear_problem();
     const int status = pda_read_record_header(&new_header);
-    const std::string messages = trimmed(capture.take());
     if (status == 1) break;
     if (status != 0) {
-      if (messages.find("bad record length") != std::string::npos) {
-        scan.damage.push_back({offset, "bad_length", messages});
+      DiskProblem code = DiskProblem::kNone;
+      int64_t at = 0, value = 0;
+      if (pda_get_problem(&code, &at, &value) &&
+          code == DiskProblem::kBadRecordLength) {
+        // In the words of the module's message.
+        on_damage({offset, "bad_length",
+                   "disk: bad record length " + std::to_string(value) +
+                       " at offset " + std::to_string(at)});
       } else {
-        scan.damage.push_back({offset, "cut_record_header",
-                               "the data file ends " +
-                                   std::to_string(input.data_bytes - offset) +
-                                   " bytes into a RecordHeader"});
+        on_damage({offset, "cut_record_header",
+                   "the data file ends " +
+                       std::to_string(input.data_bytes - offset) +
+                       " bytes into a RecordHeader"});
       }
       break;
     }
     const RecordFacts f = current_facts();
-    bool named_before = false;
-    for (int32_t h : scan.header_offsets) named_before |= h == f.header_offset;
-    if (!named_before) scan.header_offsets.push_back(f.header_offset);
-    if (!f.header_loaded) unloaded[f.header_offset].push_back(f.offset);
-    check_record(f, input.data_bytes, data, &scan.damage);
-    scan.records.push_back(f);
+    check_record(f, input.data_bytes, on_damage);
+    on_record(f);
     pda_advance_record();
   }
-  scan.end_offset = pda_current_offset();
+  return pda_current_offset();
+}
+
+ScanResult scan_records(const PairInput& input) {
+  ScanResult scan;
+  // Records that name a HeaderBlock that could not be loaded, by offset.
+  std::map<int32_t, std::vector<int64_t>> unloaded;
+  scan.end_offset = walk_records(
+      input,
+      [&](const RecordFacts& f) {
+        bool named_before = false;
+        for (int32_t h : scan.header_offsets) {
+          named_before |= h == f.header_offset;
+        }
+        if (!named_before) scan.header_offsets.push_back(f.header_offset);
+        if (!f.header_loaded) unloaded[f.header_offset].push_back(f.offset);
+        scan.records.push_back(f);
+      },
+      [&](Damage d) { scan.damage.push_back(std::move(d)); });
   for (const auto& [header_offset, records] : unloaded) {
     scan.damage.push_back(
         {records.front(), "header_read_error",
-         "the HeaderBlock at header offset " + std::to_string(header_offset) +
-             " cannot be read; " + std::to_string(records.size()) +
-             " record(s) name it and are read with the block held before"});
+         header_read_error(header_offset,
+                           static_cast<int64_t>(records.size()))});
   }
   std::stable_sort(
       scan.damage.begin(), scan.damage.end(),

@@ -9,10 +9,10 @@
 #define QUELLMAR_COMPANIONS_PAIR_SCAN_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "companions/stdout_capture.h"
 #include "disk/pda.h"
 
 namespace qcomp {
@@ -85,9 +85,27 @@ struct ScanResult {
   int64_t end_offset = 0;  // where the walk stopped
 };
 
-// Walks every record from the first, reading RecordHeaders only. What the
-// module prints on the way is taken from capture into the damage details.
-ScanResult scan_records(const PairInput& input, StdoutCapture& capture);
+// The facts of the record whose RecordHeader the access module read last,
+// from its record state and the HeaderBlock it holds.
+RecordFacts current_facts();
+
+// Walks every record of the pair opened with open_pair from the first,
+// reading RecordHeaders only: on_record gets every record read whole, in
+// file order, after on_damage has had its findings (cut, bad trailer,
+// unknown radar or beam); a RecordHeader that cannot be read ends the walk
+// with a finding (bad_length or cut_record_header). HeaderBlocks that
+// cannot be loaded are left to the caller (RecordFacts::header_loaded).
+// Returns the offset where the walk stopped.
+int64_t walk_records(const PairInput& input,
+                     const std::function<void(const RecordFacts&)>& on_record,
+                     const std::function<void(Damage)>& on_damage);
+
+// The detail of a header_read_error finding.
+std::string header_read_error(int32_t header_offset, int64_t records);
+
+// Walks every record from the first and keeps them all, with the damage in
+// data-file order.
+ScanResult scan_records(const PairInput& input);
 
 }  // namespace qcomp
 

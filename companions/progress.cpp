@@ -6,8 +6,10 @@
 
 namespace qcomp {
 
-Progress::Progress(int64_t total_records, int64_t total_bytes)
-    : enabled_(isatty(STDERR_FILENO) == 1),
+Progress::Progress(int64_t total_records, int64_t total_bytes,
+                   const char* program)
+    : program_(program),
+      enabled_(isatty(STDERR_FILENO) == 1),
       total_records_(total_records),
       total_bytes_(total_bytes),
       next_(std::chrono::steady_clock::now()) {}
@@ -23,7 +25,7 @@ void Progress::update(int64_t records_done, int64_t bytes_done) {
 }
 
 void Progress::show(int64_t records_done, int64_t bytes_done) {
-  std::fprintf(stderr, "\rquellmar-nc: %lld/%lld records, %lld/%lld bytes",
+  std::fprintf(stderr, "\r%s: %lld/%lld records, %lld/%lld bytes", program_,
                static_cast<long long>(records_done),
                static_cast<long long>(total_records_),
                static_cast<long long>(bytes_done),

@@ -12,7 +12,9 @@ namespace qcomp {
 
 class Progress {
  public:
-  Progress(int64_t total_records, int64_t total_bytes);
+  // The line begins with the program's name.
+  Progress(int64_t total_records, int64_t total_bytes,
+           const char* program = "quellmar-nc");
   ~Progress() { finish(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -24,6 +26,7 @@ class Progress {
  private:
   void show(int64_t records_done, int64_t bytes_done);
 
+  const char* program_;
   bool enabled_ = false;
   bool shown_ = false;
   int64_t total_records_ = 0;

@@ -2,10 +2,9 @@
 //
 // pda_get_beam_info turns the raw header fields of one beam of the selected
 // radar into the values the tool prints: direction, elevation in degrees,
-// mode timing and gate heights in metres. Heights use a single-precision
-// sine of the elevation computed with pi written to six decimals.
+// mode timing and gate heights in whole metres, from the gate geometry
+// rule (gate_geometry.cpp).
 
-#include <cmath>
 #include <cstring>
 
 #include "disk/disk_state.h"
@@ -15,12 +14,11 @@ BeamInfo pda_beam_info;
 
 namespace {
 
-// Metres of height for a two-way delay: delay x 0.15 x sine, plus 0.5,
-// truncated toward zero.
+// Whole metres of height for a two-way delay: its slant range x the height
+// sine, plus 0.5, truncated toward zero.
 int32_t height_m(int32_t delay_ns, float sine_factor) {
-  return static_cast<int32_t>(static_cast<double>(delay_ns) * 0.15 *
-                                  static_cast<double>(sine_factor) +
-                              0.5);
+  return static_cast<int32_t>(
+      pda_range_of_delay_m(delay_ns) * static_cast<double>(sine_factor) + 0.5);
 }
 
 }  // namespace
@@ -49,11 +47,7 @@ int pda_get_beam_info(int32_t beam, char* direction_name) {
                                 sizeof dir.direction_name);
   info.ipp_ns = mode.ipp_ns;
   info.pulse_width = mode.pulse_width;
-  float sine_factor = 1.0f;
-  if (info.elevation > 0) {
-    sine_factor = static_cast<float>(
-        std::sin(static_cast<double>(info.elevation) * 3.141592 / 180.0));
-  }
+  const float sine_factor = pda_height_sine(info.elevation);
   info.first_gate_delay_ns = mode.first_gate_delay_ns;
   info.gate_spacing_ns = mode.gate_spacing_ns;
   info.delay_offset_ns = mode.delay_offset_ns;

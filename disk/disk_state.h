@@ -43,6 +43,7 @@ struct PairState {
   int64_t last_whole_record_end = -1;  // its offset plus its record_length
   SetFileFailure failure = SetFileFailure::kNone;
   int set_file_errno = 0;
+  std::string failed_path;  // the file that would not open
 };
 
 extern RecordState record;

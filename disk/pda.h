@@ -256,6 +256,25 @@ struct BeamInfo {
 
 extern BeamInfo pda_beam_info;
 
+// Gate geometry, the one rule for where range gates lie (BeamInfo's heights
+// and every program's ranges and heights come from it).
+//
+// Two-way delay in nanoseconds to the centre of gate g (from 0): the first
+// gate's delay less the delay offset, plus g gate spacings, in 64 bits.
+int64_t pda_gate_delay_ns(int32_t first_gate_delay_ns, int32_t delay_offset_ns,
+                          int32_t gate_spacing_ns, int64_t gate);
+// Metres of slant range of a two-way delay: 0.15 m per nanosecond.
+double pda_range_of_delay_m(int64_t delay_ns);
+// The factor that turns slant range into height above the radar: for an
+// elevation above 0 degrees, sin(elevation x 3.141592 / 180) held in single
+// precision (pi to six decimals); 1.0 for an elevation of 0 or below.
+float pda_height_sine(double elevation_deg);
+// Height above the radar in metres of the centre of gate g (from 0) of a
+// beam at the elevation: slant range x height sine, unrounded.
+double pda_gate_height_m(int32_t first_gate_delay_ns, int32_t delay_offset_ns,
+                         int32_t gate_spacing_ns, int64_t gate,
+                         double elevation_deg);
+
 // Fills pda_beam_info and the direction name (at least 12 bytes) for a beam
 // of the selected radar. 0, with nothing written, when the selected radar or
 // the beam is out of range or the beam's table entries are unusable.
@@ -379,6 +398,8 @@ int pda_set_file(const std::string& prefix, const std::string& name,
                  int spectra_flag);
 SetFileFailure pda_set_file_failure();
 int pda_set_file_errno();
+// The path of the file that would not open (kOpenFailed), else empty.
+const std::string& pda_set_file_failed_path();
 const std::string& pda_data_path();
 
 int pda_seek_time(int32_t year, int32_t day, int32_t hour, int32_t minute,

@@ -83,6 +83,7 @@ int pda_set_file(const std::string& prefix, const std::string& name,
   record.spectra_flag = static_cast<int16_t>(spectra_flag);
   pair.failure = SetFileFailure::kNone;
   pair.set_file_errno = 0;
+  pair.failed_path.clear();
   if (name.empty()) {
     pair.failure = SetFileFailure::kEmptyName;
     return 0;
@@ -95,6 +96,8 @@ int pda_set_file(const std::string& prefix, const std::string& name,
     close_pair();
     if (!pair.data.open(pair.data_path, &pair.set_file_errno) ||
         !pair.header.open(pair.header_path, &pair.set_file_errno)) {
+      pair.failed_path =
+          pair.data.is_open() ? pair.header_path : pair.data_path;
       close_pair();
       pair.failure = SetFileFailure::kOpenFailed;
       return 0;
@@ -122,6 +125,7 @@ int pda_set_file(const std::string& prefix, const std::string& name,
 
 SetFileFailure pda_set_file_failure() { return pair.failure; }
 int pda_set_file_errno() { return pair.set_file_errno; }
+const std::string& pda_set_file_failed_path() { return pair.failed_path; }
 const std::string& pda_data_path() { return pair.data_path; }
 int64_t pda_current_offset() { return pair.current_offset; }
 
@@ -187,6 +191,7 @@ void pda_reset() {
   pair.last_header_offset = -1;
   pair.failure = SetFileFailure::kNone;
   pair.set_file_errno = 0;
+  pair.failed_path.clear();
   record = pda_internal::RecordState();
   pda_internal::header_error_reported = false;
   pda_clear_problem();

@@ -2,14 +2,16 @@
 //
 //   quellmar-fuzz-seeds OUTDIR
 //
-// writes OUTDIR/header/* (inputs of header_fuzzer) and OUTDIR/records/*
-// (inputs of records_fuzzer and tool_flow_fuzzer), all made with the
-// project's own file writer: every record layout (N, S, M), every datacode
-// family (2000, 2100, 1016, 1017, 1116, 1117, 3016, 3017, 3117), spectral
-// window shapes (one window, two windows, an empty window 1, windows
-// overlapping or reaching past the spectrum), both HeaderBlock version
+// writes OUTDIR/header/* (inputs of header_fuzzer), OUTDIR/records/*
+// (inputs of records_fuzzer and tool_flow_fuzzer) and OUTDIR/wind/* (wind
+// fields under ordinary and hostile beam geometry, for wind_fuzzer), all
+// made with the project's own file writer: every record layout (N, S, M),
+// every datacode family (2000, 2100, 1016, 1017, 1116, 1117, 3016, 3017,
+// 3117), spectral window shapes (one window, two windows, an empty window 1,
+// windows overlapping or reaching past the spectrum), both HeaderBlock version
 // families, mode overrides, and the common kinds of damage.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -298,6 +300,121 @@ void write_record_seeds(const fs::path& dir) {
   write_seed(dir, "radar1-first", pair_with_header(header, radar1, false, 1));
 }
 
+// Wind-mode records of every beam in use, two minutes apart across
+// midnight, whose velocities follow one wind (u 6, v -4, w 0.3 m/s) along
+// each beam's pointing; every fourth record of beam 1 carries a bird echo
+// instead.
+Bytes wind_records(const HeaderSpec& h, int per_beam) {
+  constexpr double kPi = 3.14159265358979323846;
+  // Nyquist velocity of a mode with the writer's default timing.
+  constexpr double kNyquist = 149.9 / 915.0 * 5e8 / 40000.0 / 100.0;
+  Bytes data;
+  for (int i = 0; i < per_beam; ++i) {
+    for (int beam = 0; beam < h.beam_count && beam < 10; ++beam) {
+      const qwriter::BeamSpec& b = h.beams[beam];
+      const qwriter::DirectionSpec& d = h.directions[b.direction_index % 9];
+      const qwriter::ModeSpec& mode = h.modes[b.mode_index % 4];
+      const double el =
+          (d.elevation > 90 ? d.elevation / 100.0 : d.elevation) * kPi / 180;
+      const double az = d.azimuth * kPi / 180;
+      double vr = 6.0 * std::sin(az) * std::cos(el) -
+                  4.0 * std::cos(az) * std::cos(el) + 0.3 * std::sin(el);
+      if (beam == 1 && i % 4 == 0) vr += 11.0;
+      qwriter::BodySpec body;
+      body.datacode = 2100;
+      for (int g = 0; g < mode.gate_count; ++g) {
+        qwriter::GateMoments m;
+        m.velocity =
+            static_cast<int16_t>(std::lround((vr + 0.1 * g) / kNyquist * 1e4));
+        m.snr = static_cast<int16_t>(100 * (12 - g));
+        m.noise_or_aux = -4500;
+        body.moments.push_back(m);
+      }
+      qwriter::RecordSpec r;
+      r.datacode = 2100;
+      r.layout = Layout::M;
+      r.record_time = kDay123 + 86400 - 1800 + 120 * i;
+      r.beam_index = static_cast<int16_t>(beam);
+      r.has_overrides = true;  // read as present at this length
+      r.coherent_integrations = mode.coherent_integrations;
+      r.spectral_averages = mode.spectral_averages;
+      r.body = qwriter::encode_body(body);
+      data.append(qwriter::encode_record(r));
+    }
+  }
+  return data;
+}
+
+void write_wind_seeds(const fs::path& dir) {
+  const Bytes five = wind_records(qfuzz::builtin_header_spec(1, 0), 16);
+  write_seed(dir, "wind-builtin1", pair_with_builtin(1, five, false, 0));
+
+  struct Variant {
+    const char* name;
+    void (*change)(HeaderSpec&);
+  };
+  const Variant variants[] = {
+      {"five", [](HeaderSpec&) {}},
+      {"three-oblique",
+       [](HeaderSpec& h) {
+         h.beams[0].direction_index = 3;  // south instead of vertical
+       }},
+      {"all-horizontal",
+       [](HeaderSpec& h) {
+         for (auto& d : h.directions) d.elevation = 0;
+       }},
+      {"all-vertical",
+       [](HeaderSpec& h) {
+         for (auto& d : h.directions) d.elevation = 90;
+       }},
+      {"hundredths",
+       [](HeaderSpec& h) {
+         h.directions[0].elevation = 9100;
+         h.directions[1].elevation = 7550;
+         h.directions[2].elevation = 18000;
+         h.directions[3].elevation = 27000;
+         h.directions[4].elevation = 32767;
+       }},
+      {"spacing0", [](HeaderSpec& h) { h.modes[0].gate_spacing_ns = 0; }},
+      {"same-direction",
+       [](HeaderSpec& h) {
+         h.beams[3].direction_index = 1;
+         h.beams[4].direction_index = 1;
+       }},
+      {"azimuths-outside",
+       [](HeaderSpec& h) {
+         h.directions[1].azimuth = -90;
+         h.directions[2].azimuth = 450;
+         h.directions[3].azimuth = 32767;
+         h.directions[4].azimuth = -32768;
+       }},
+      {"two-modes",
+       [](HeaderSpec& h) {
+         h.modes[1] = h.modes[0];
+         h.modes[1].gate_spacing_ns = 1400;
+         h.modes[1].gate_count = 5;
+         h.beam_count = 10;
+         for (int b = 5; b < 10; ++b) {
+           h.beams[b].direction_index = static_cast<int16_t>(b - 5);
+           h.beams[b].mode_index = 1;
+         }
+       }},
+      {"rass-mode",
+       [](HeaderSpec& h) {
+         h.modes[1] = h.modes[0];
+         h.modes[1].spectral_points = 2048;
+         h.beams[0].mode_index = 1;
+       }},
+  };
+  for (const Variant& v : variants) {
+    HeaderSpec h = qfuzz::builtin_header_spec(1, 0);
+    v.change(h);
+    write_seed(dir, std::string("wind-") + v.name,
+               pair_with_header(qwriter::encode_header(h), wind_records(h, 12),
+                                false, 0));
+  }
+}
+
 void write_header_seeds(const fs::path& dir) {
   for (int choice = 1; choice <= qfuzz::kBuiltinHeaders; ++choice) {
     qfuzz::HeaderInput in;
@@ -374,8 +491,10 @@ int main(int argc, char** argv) {
   const fs::path root = argv[1];
   fs::create_directories(root / "header");
   fs::create_directories(root / "records");
+  fs::create_directories(root / "wind");
   write_header_seeds(root / "header");
   write_record_seeds(root / "records");
+  write_wind_seeds(root / "wind");
   std::printf("%d seeds written under %s\n", g_written, root.c_str());
   return 0;
 }

@@ -37,13 +37,17 @@ class BeamInfoTest : public ::testing::Test {
   }
 
   void OpenPair(const Bytes& header, const Bytes& data) {
-    pda_reset();
-    qtest::write_pair(dir_.path(), kDataName, header, data);
-    ASSERT_EQ(qtest::open_pair(dir_.path(), kDataName, 0), 1);
+    ASSERT_EQ(qtest::write_and_open_pair(dir_.path(), kDataName, header, data),
+              1);
   }
 
   qtest::TempDir dir_;
 };
+
+// Suites by what they test; all share the BeamInfoTest fixture.
+using BeamInfoFields = BeamInfoTest;
+using BeamInfoWindows = BeamInfoTest;
+using BeamInfoNyquist = BeamInfoTest;
 
 // The name buffer is filled with '#' first so that a missing terminator or
 // a write past the name shows.
@@ -74,7 +78,7 @@ int16_t StoredElevation(int direction) {
 // pda_get_beam_info
 // ---------------------------------------------------------------------------
 
-TEST_F(BeamInfoTest, TakesTheDirectionAndModeNamedByTheBeamTable) {
+TEST_F(BeamInfoFields, TakesTheDirectionAndModeNamedByTheBeamTable) {
   HeaderSpec h = qtest::standard_header();
   h.beams[2] = {4, 3, 0};
   h.directions[4] = {"SOUTHWEST", 225, 0, 0};
@@ -128,7 +132,7 @@ TEST_F(BeamInfoTest, TakesTheDirectionAndModeNamedByTheBeamTable) {
   EXPECT_EQ(b.pulse_table_value, -1);
 }
 
-TEST_F(BeamInfoTest, ElevationsAbove90AreHundredthsConvertedInTheBlock) {
+TEST_F(BeamInfoFields, ElevationsAbove90AreHundredthsConvertedInTheBlock) {
   HeaderSpec h = qtest::standard_header();
   const int16_t elevations[8] = {90, 7500, 7500, 90, 91, 9000, -9000, 100};
   h.beam_count = 8;
@@ -191,7 +195,7 @@ TEST_F(BeamInfoTest, ElevationsAbove90AreHundredthsConvertedInTheBlock) {
   EXPECT_EQ(pda_beam_info.elevation, 75);
 }
 
-TEST_F(BeamInfoTest, HeightsUseASinglePrecisionSineOfSixDecimalPi) {
+TEST_F(BeamInfoFields, HeightsUseASinglePrecisionSineOfSixDecimalPi) {
   HeaderSpec h = qtest::standard_header();
   h.modes[0].first_gate_delay_ns = 3000;
   h.modes[0].gate_spacing_ns = 500;
@@ -237,7 +241,7 @@ TEST_F(BeamInfoTest, HeightsUseASinglePrecisionSineOfSixDecimalPi) {
   }
 }
 
-TEST_F(BeamInfoTest, NegativeFirstGateHeightIsTruncatedAfterAddingAHalf) {
+TEST_F(BeamInfoFields, NegativeFirstGateHeightIsTruncatedAfterAddingAHalf) {
   HeaderSpec h = qtest::standard_header();
   h.modes[0].first_gate_delay_ns = 1000;
   h.modes[0].delay_offset_ns = 1069;  // -69 ns: -10.35 m
@@ -260,7 +264,7 @@ TEST_F(BeamInfoTest, NegativeFirstGateHeightIsTruncatedAfterAddingAHalf) {
   EXPECT_EQ(pda_beam_info.first_gate_height_m, -36);  // -36.99999
 }
 
-TEST_F(BeamInfoTest, PulseTableLastMatchingKeyWins) {
+TEST_F(BeamInfoFields, PulseTableLastMatchingKeyWins) {
   HeaderSpec h = qtest::standard_header();
   h.pulse_table_keys = {700, -1, 700, 9};
   h.pulse_table_values = {1, -2, 3, 4};
@@ -282,7 +286,7 @@ TEST_F(BeamInfoTest, PulseTableLastMatchingKeyWins) {
   }
 }
 
-TEST_F(BeamInfoTest, FailureWritesNothing) {
+TEST_F(BeamInfoFields, FailureWritesNothing) {
   HeaderSpec h = qtest::standard_header();
   h.beam_count = 12;  // the table has ten entries
   h.directions[1] = {"HUNDREDTHS", 0, 7500, 0};
@@ -317,7 +321,7 @@ TEST_F(BeamInfoTest, FailureWritesNothing) {
   EXPECT_EQ(pda_get_beam_info(0, name.bytes), 1);
 }
 
-TEST_F(BeamInfoTest, EmptyBeamTableHasNoBeamInfo) {
+TEST_F(BeamInfoFields, EmptyBeamTableHasNoBeamInfo) {
   HeaderSpec h = qtest::standard_header();
   h.beam_count = 0;
   OpenPair(h);
@@ -328,7 +332,7 @@ TEST_F(BeamInfoTest, EmptyBeamTableHasNoBeamInfo) {
   EXPECT_TRUE(SameBeamInfo(pda_beam_info, sentinel));
 }
 
-TEST_F(BeamInfoTest, DirectionNameWithoutNulKeepsElevenBytes) {
+TEST_F(BeamInfoFields, DirectionNameWithoutNulKeepsElevenBytes) {
   HeaderSpec h = qtest::standard_header();
   h.directions[0].name = "ABCDEFGHIJKL";  // 12 bytes, no NUL
   h.directions[1].name = "ABCDEFGHIJK";   // 11 bytes and a NUL
@@ -364,7 +368,7 @@ Bytes RecordWithOverrides(int16_t beam, int gates, int16_t integrations,
   return qwriter::encode_record(r);
 }
 
-TEST_F(BeamInfoTest, RecordOverridesShowInTheBeamInfo) {
+TEST_F(BeamInfoFields, RecordOverridesShowInTheBeamInfo) {
   const HeaderSpec h = qtest::standard_header(4, 64);
   OpenPair(qwriter::encode_header(h), RecordWithOverrides(0, 4, 77, 12));
   NameBuffer name;
@@ -377,7 +381,7 @@ TEST_F(BeamInfoTest, RecordOverridesShowInTheBeamInfo) {
 // Spectral windows
 // ---------------------------------------------------------------------------
 
-TEST_F(BeamInfoTest, SpectrumWindowsHandsOutTheWindowFields) {
+TEST_F(BeamInfoWindows, SpectrumWindowsHandsOutTheWindowFields) {
   HeaderSpec h = qtest::standard_header();
   h.window1_start = 10;
   h.window1_points = 5;
@@ -404,7 +408,7 @@ TEST_F(BeamInfoTest, SpectrumWindowsHandsOutTheWindowFields) {
             (std::vector<int32_t>{10, 5, 1, 1, 0, 0, 0, 0, 7}));
 }
 
-TEST_F(BeamInfoTest, SpectrumIndexWithTheDefaultWindows) {
+TEST_F(BeamInfoWindows, SpectrumIndexWithTheDefaultWindows) {
   constexpr int kPoints = 64, kGates = 4;
   OpenPair(qtest::standard_header(kGates, kPoints));  // W1 1..64, no W2
   EXPECT_EQ(pda_spectrum_index(0, 0), 1);
@@ -423,7 +427,7 @@ TEST_F(BeamInfoTest, SpectrumIndexWithTheDefaultWindows) {
   }
 }
 
-TEST_F(BeamInfoTest, SpectrumIndexWithTwoWindows) {
+TEST_F(BeamInfoWindows, SpectrumIndexWithTwoWindows) {
   HeaderSpec h = qtest::standard_header(4, 64);
   h.window2_start = 3;
   h.window2_points = 4;
@@ -443,7 +447,7 @@ TEST_F(BeamInfoTest, SpectrumIndexWithTwoWindows) {
   EXPECT_EQ(pda_spectrum_index(2, 4), -1);
 }
 
-TEST_F(BeamInfoTest, SpectrumIndexAndNyquistFollowTheCurrentRecordsMode) {
+TEST_F(BeamInfoWindows, SpectrumIndexAndNyquistFollowTheCurrentRecordsMode) {
   HeaderSpec h = qtest::standard_header(10, 64);
   h.modes[1] = h.modes[0];
   h.modes[1].gate_count = 3;
@@ -451,7 +455,7 @@ TEST_F(BeamInfoTest, SpectrumIndexAndNyquistFollowTheCurrentRecordsMode) {
   h.beams[1].mode_index = 1;
   const Bytes first = qtest::moments_record(kRecordTime, 1, 3);
   const Bytes second = qtest::moments_record(kRecordTime + 60, 0, 10);
-  OpenPair(qwriter::encode_header(h), qwriter::concat({&first, &second}));
+  OpenPair(qwriter::encode_header(h), qtest::join({first, second}));
 
   // Opening makes the first record (beam 1, mode 1) current.
   EXPECT_EQ(pda_get_record_beam(), 1);
@@ -478,20 +482,20 @@ TEST_F(BeamInfoTest, SpectrumIndexAndNyquistFollowTheCurrentRecordsMode) {
 // Nyquist velocity
 // ---------------------------------------------------------------------------
 
-TEST_F(BeamInfoTest, NyquistVelocityOfTheStandardMode) {
+TEST_F(BeamInfoNyquist, NyquistVelocityOfTheStandardMode) {
   // 149.9 / 915 x 5e8 / 40000 / 100 = 20.4781420...
   OpenPair(qtest::standard_header());
   EXPECT_EQ(pda_get_nyquist_velocity(), 20.478142f);
 }
 
-TEST_F(BeamInfoTest, NyquistVelocityUsesTheRecordsIntegrations) {
+TEST_F(BeamInfoNyquist, NyquistVelocityUsesTheRecordsIntegrations) {
   OpenPair(qwriter::encode_header(qtest::standard_header(4, 64)),
            RecordWithOverrides(0, 4, 77, 12));
   // 149.9 / 915 x 5e8 / 40000 / 77 = 26.5949897...
   EXPECT_EQ(pda_get_nyquist_velocity(), 26.59499f);
 }
 
-TEST_F(BeamInfoTest, NyquistVelocityIsZeroWhenADivisorIsZero) {
+TEST_F(BeamInfoNyquist, NyquistVelocityIsZeroWhenADivisorIsZero) {
   for (int which = 0; which < 3; ++which) {
     SCOPED_TRACE("zero divisor " + std::to_string(which));
     HeaderSpec h = qtest::standard_header();

@@ -34,6 +34,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using qtest::join;
 using qtest::TempDir;
 using qwriter::Bytes;
 
@@ -295,12 +296,6 @@ Bytes record_16(int32_t time, int16_t beam, int gates, int16_t datacode = 2100,
   r.coherent_integrations = integrations;
   r.body = qwriter::encode_body(body);
   return qwriter::encode_record(r);
-}
-
-Bytes join(const std::vector<Bytes>& parts) {
-  Bytes all;
-  for (const Bytes& b : parts) all.append(b);
-  return all;
 }
 
 // Header file: the standard block (4 gates) at 0, and a version 103 block

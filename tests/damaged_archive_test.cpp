@@ -779,9 +779,8 @@ TEST(Bounds, TableEntriesOutsideTheirTables) {
   data.append(qtest::moments_record(kT0, 9, 4));
   data.append(qtest::moments_record(kT0 + 60, 7, 4));
   data.append(qtest::moments_record(kT0 + 120, 2, 4, 7));
-  qtest::write_pair(dir.path(), kName, header_bytes(h), data);
-
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
+  ASSERT_EQ(
+      qtest::write_and_open_pair(dir.path(), kName, header_bytes(h), data), 1);
   int new_header = 0;
   ASSERT_EQ(pda_seek_time(1990, 1, 0, 0, 0, &new_header), 1);
   ASSERT_EQ(pda_select_radar(0), 1);
@@ -891,9 +890,10 @@ TEST(Bounds, SpectralWindowsOutsideTheRow) {
     r.layout = Layout::S;
     r.record_time = kT0;
     r.body = qwriter::encode_body(body);
-    qtest::write_pair(dir.path(), "d02123a.spc", header_bytes(h),
-                      qwriter::encode_record(r));
-    ASSERT_EQ(qtest::open_pair(dir.path(), "d02123a.spc", 1), 1);
+    ASSERT_EQ(
+        qtest::write_and_open_pair(dir.path(), "d02123a.spc", header_bytes(h),
+                                   qwriter::encode_record(r), 1),
+        1);
     int new_header = 0;
     ASSERT_EQ(pda_seek_time(1990, 1, 0, 0, 0, &new_header), 1);
   };
@@ -1014,42 +1014,8 @@ TEST(Bounds, RecordLengthsThatCannotBeSteppedOver) {
   }
 }
 
-// Trailers that cannot be stepped back over (0, below the smallest record,
-// negative, larger than the position): the step back gives -2 and moves
-// nothing. At opening, where the step back follows the first record, such
-// a trailer leaves the pair without a whole first record.
-TEST(Bounds, TrailersThatCannotBeSteppedBackOver) {
-  const Bytes header = header_bytes(qtest::standard_header(4, 64));
-  for (int32_t trailer : {0, 17, -38, 39, 32767}) {
-    SCOPED_TRACE("first record's trailer " + std::to_string(trailer));
-    Bytes data = qtest::moments_record(kT0, 0, 4);
-    data.patch_i16(data.size() - 2, static_cast<int16_t>(trailer));
-    data.append(qtest::moments_record(kT0 + 60, 1, 4));
-    TempDir dir;
-    qtest::write_pair(dir.path(), kName, header, data);
-    EXPECT_EQ(qtest::open_pair(dir.path(), kName, 0), 0);
-    EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kNoWholeRecord);
-  }
-  for (int32_t trailer : {0, 17, -38, 77, 32767}) {
-    SCOPED_TRACE("second record's trailer " + std::to_string(trailer));
-    Bytes data = qtest::moments_record(kT0, 0, 4);
-    Bytes second = qtest::moments_record(kT0 + 60, 1, 4);
-    second.patch_i16(second.size() - 2, static_cast<int16_t>(trailer));
-    data.append(second);
-    data.append(qtest::moments_record(kT0 + 120, 2, 4));
-    TempDir dir;
-    qtest::write_pair(dir.path(), kName, header, data);
-    ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
-    ASSERT_EQ(pda_skip_records(3), 0);  // over the first two records
-    EXPECT_EQ(pda_current_offset(), 76);
-    EXPECT_EQ(pda_skip_records(0), -2);
-    EXPECT_EQ(pda_current_offset(), 76);
-    // The walk finds the first record only: the step back onto the second
-    // one is refused.
-    const Walk w = walk_like_tool(dir, kName, 0);
-    EXPECT_EQ(times_of(w), std::vector<int32_t>{kT0});
-  }
-}
+// Trailers that cannot be stepped back over are the Trailer group of
+// positioning_test.cpp.
 
 // Skip counts at the ends of their range finish at the ends of the file.
 TEST(Bounds, ExtremeSkipCountsEndAtTheEndsOfTheFile) {
@@ -1057,8 +1023,7 @@ TEST(Bounds, ExtremeSkipCountsEndAtTheEndsOfTheFile) {
   Bytes data;
   for (int i = 0; i < 6; ++i) data.append(qtest::moments_record(kT0 + i, 0, 4));
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header, data);
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
+  ASSERT_EQ(qtest::write_and_open_pair(dir.path(), kName, header, data), 1);
   EXPECT_EQ(pda_skip_records(std::numeric_limits<int32_t>::max()), -1);
   EXPECT_EQ(pda_current_offset(), 6 * 38);
   EXPECT_EQ(pda_skip_records(std::numeric_limits<int32_t>::min()), -2);
@@ -1141,8 +1106,8 @@ TEST(Bounds, MemoryHeldIsOneRecordsArrays) {
     data.append(qtest::moments_record(kT0 + i, beam, beam == 0 ? 50 : 7));
   }
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header_bytes(h), data);
-  ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
+  ASSERT_EQ(
+      qtest::write_and_open_pair(dir.path(), kName, header_bytes(h), data), 1);
   int new_header = 0;
   ASSERT_EQ(pda_seek_time(1990, 1, 0, 0, 0, &new_header), 1);
   ASSERT_EQ(pda_select_radar(0), 1);

@@ -42,12 +42,6 @@ GateMoments Gate(int16_t velocity, uint16_t width, int16_t snr,
   return g;
 }
 
-Bytes Join(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.append(p);
-  return out;
-}
-
 // A record of the layout that its datacode and the spectra flag select.
 // Layouts S and M carry the override words (with the header's values 100
 // and 30) exactly when the record is longer than the bound that the mode
@@ -100,8 +94,8 @@ class DecodeTest : public ::testing::Test {
 
   int Open(const HeaderSpec& header, const Bytes& data, int spectra) {
     data_size_ = static_cast<int64_t>(data.size());
-    qtest::write_pair(dir_.path(), kName, qwriter::encode_header(header), data);
-    return qtest::open_pair(dir_.path(), kName, spectra);
+    return qtest::write_and_open_pair(
+        dir_.path(), kName, qwriter::encode_header(header), data, spectra);
   }
 
   // The record after the decoded one has the time 777.
@@ -121,13 +115,19 @@ class DecodeTest : public ::testing::Test {
   int64_t data_size_ = 0;
 };
 
+// Suites by what they test on the DecodeTest fixture.
+using DecodeConversion = DecodeTest;
+using DecodeSpectraFlag = DecodeTest;
+using DecodeCounts = DecodeTest;
+using DecodeShortRead = DecodeTest;
+
 // ---------------------------------------------------------------------------
 // Conversions
 // ---------------------------------------------------------------------------
 
 // Mode of 64 points: noise -45 dB is 10^-4.5 linear, 64 times that is
 // 0.0020238577, and the signal power at 10 dB signal-to-noise 0.020238578.
-TEST_F(DecodeTest, SixteenBitConversions) {
+TEST_F(DecodeConversion, SixteenBitConversions) {
   const std::vector<GateMoments> first = {Gate(5000, 65535, 1000, -4500),
                                           Gate(-5000, 0, -250, 0)};
   const std::vector<GateMoments> second = {Gate(-5000, 65535, 2000, -123),
@@ -168,7 +168,7 @@ TEST_F(DecodeTest, SixteenBitConversions) {
   EXPECT_EQ(pda_current_offset(), static_cast<int64_t>(record.size()));
 }
 
-TEST_F(DecodeTest, X0xxConversions) {
+TEST_F(DecodeConversion, X0xxConversions) {
   // Counts are cut to the x0xx widths by the writer: width 255, snr and
   // noise as signed bytes, aux as int16.
   const std::vector<GateMoments> first = {Gate(5000, 255, 10, -45),
@@ -211,7 +211,7 @@ TEST_F(DecodeTest, X0xxConversions) {
 // The linear noise comes from the raw count (10^(raw / 1000)), not from the
 // stored float noise: for a count of -4501 the two differ in the last bits
 // of the signal power.
-TEST_F(DecodeTest, LinearNoiseComesFromTheRawCount) {
+TEST_F(DecodeConversion, LinearNoiseComesFromTheRawCount) {
   Bytes body;
   qwriter::put_first_set_16(body, {Gate(0, 0, 1234, -4501)});
   ASSERT_EQ(
@@ -237,7 +237,7 @@ TEST_F(DecodeTest, LinearNoiseComesFromTheRawCount) {
 // P x noise_linear is rounded to a float before it multiplies 10^(snr/10).
 // With 100 points (not a power of two) the rounding shows: x0xx noise -60
 // dB at 10 dB gives 0.00099999993, not 0.0010000000.
-TEST_F(DecodeTest, PointsTimesLinearNoiseIsRoundedToFloat) {
+TEST_F(DecodeConversion, PointsTimesLinearNoiseIsRoundedToFloat) {
   const auto power = [](float snr, float noise_linear, bool round) {
     const double product = 100.0 * noise_linear;
     return static_cast<float>(std::pow(10.0, snr / 10.0) *
@@ -287,12 +287,12 @@ struct DatacodeRow {
   bool positional;  // spectra by point position, else compact
 };
 
-class DatacodeTableTest : public DecodeTest,
-                          public ::testing::WithParamInterface<DatacodeRow> {};
+class DecodeDatacode : public DecodeTest,
+                       public ::testing::WithParamInterface<DatacodeRow> {};
 
 // Two gates of 8 points, window 1 at point 3 with 4 points, no window 2,
 // and three met instruments in the HeaderBlock (version 103).
-TEST_P(DatacodeTableTest, ReadsWhatTheDatacodeSelects) {
+TEST_P(DecodeDatacode, ReadsWhatTheDatacodeSelects) {
   const DatacodeRow row = GetParam();
   HeaderSpec header = qtest::standard_header(2, 8);
   header.header_version = 103;
@@ -329,7 +329,8 @@ TEST_P(DatacodeTableTest, ReadsWhatTheDatacodeSelects) {
   qwriter::put_spectra(body, spectra);
 
   const Bytes record = Record(row.datacode, true, body, 2, 8);
-  ASSERT_EQ(Open(header, Join({record, Follower(row.datacode, true, 2, 8)}), 1),
+  ASSERT_EQ(Open(header,
+                 qtest::join({record, Follower(row.datacode, true, 2, 8)}), 1),
             1);
   ASSERT_EQ(pda_parameters.met_instrument_count, 3);
   for (int i = 0; i < 4; ++i) met_values[i] = 0x5A5A5A5A;
@@ -384,7 +385,7 @@ TEST_P(DatacodeTableTest, ReadsWhatTheDatacodeSelects) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    AllDatacodes, DatacodeTableTest,
+    DecodeDatacode, DecodeDatacode,
     ::testing::Values(DatacodeRow{2000, false, false, false, false},
                       DatacodeRow{2100, true, false, false, false},
                       DatacodeRow{1016, false, true, false, false},
@@ -400,7 +401,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Without the spectra flag nothing follows the moments (and met values):
 // the rows stay 0.0 whatever the datacode.
-TEST_F(DecodeTest, NoSpectraWithoutTheFlag) {
+TEST_F(DecodeSpectraFlag, NoSpectraWithoutTheFlag) {
   for (int16_t datacode : {int16_t{1117}, int16_t{2000}, int16_t{3017}}) {
     SCOPED_TRACE(datacode);
     Bytes body;
@@ -413,7 +414,7 @@ TEST_F(DecodeTest, NoSpectraWithoutTheFlag) {
     body.put_f32(9.5f);  // would be a spectral value with the flag set
     const Bytes record = Record(datacode, false, body, 1, 4);
     ASSERT_EQ(Open(qtest::standard_header(1, 4),
-                   Join({record, Follower(datacode, false, 1, 4)}), 0),
+                   qtest::join({record, Follower(datacode, false, 1, 4)}), 0),
               1);
     EXPECT_EQ(pda_read_record(), 0);
     ASSERT_EQ(pda_moments.gate_count, 1);
@@ -426,7 +427,7 @@ TEST_F(DecodeTest, NoSpectraWithoutTheFlag) {
 // Spectral windows
 // ---------------------------------------------------------------------------
 
-class WindowTest : public DecodeTest {
+class DecodeWindow : public DecodeTest {
  protected:
   // Two gates of `points` points with the given windows; decodes one
   // record of `datacode` whose spectra are `spectra`, followed by
@@ -445,7 +446,8 @@ class WindowTest : public DecodeTest {
     body.append(padding_);
     record_ = Record(datacode, true, body, 2, points);
     ASSERT_EQ(
-        Open(header, Join({record_, Follower(datacode, true, 2, points)}), 1),
+        Open(header,
+             qtest::join({record_, Follower(datacode, true, 2, points)}), 1),
         1);
     EXPECT_EQ(pda_read_record(), 0);
     ASSERT_EQ(pda_moments.gate_count, 2);
@@ -456,7 +458,7 @@ class WindowTest : public DecodeTest {
   Bytes record_;
 };
 
-TEST_F(WindowTest, CompactWithBothWindows) {
+TEST_F(DecodeWindow, CompactWithBothWindows) {
   Decode(2000, 50, 10, 1, 4, Spectra(FullBlocks(2, 64)));
   for (int g = 0; g < 2; ++g) {
     std::vector<float> expected(65, 0.0f);
@@ -468,7 +470,7 @@ TEST_F(WindowTest, CompactWithBothWindows) {
   ExpectOnFollower();
 }
 
-TEST_F(WindowTest, CompactWholeSpectrumWithoutWindow2) {
+TEST_F(DecodeWindow, CompactWholeSpectrumWithoutWindow2) {
   Decode(2000, 1, 64, 1, 1, Spectra(FullBlocks(2, 64)));
   for (int g = 0; g < 2; ++g) {
     std::vector<float> expected(65, 0.0f);
@@ -478,7 +480,7 @@ TEST_F(WindowTest, CompactWholeSpectrumWithoutWindow2) {
   ExpectOnFollower();
 }
 
-TEST_F(WindowTest, CompactWindow1InsideTheBlock) {
+TEST_F(DecodeWindow, CompactWindow1InsideTheBlock) {
   Decode(2000, 20, 10, 1, 1, Spectra(FullBlocks(2, 64)));
   for (int g = 0; g < 2; ++g) {
     std::vector<float> expected(65, 0.0f);
@@ -490,7 +492,7 @@ TEST_F(WindowTest, CompactWindow1InsideTheBlock) {
 
 // The record holds per gate window 1 (points 50..59), then window 2
 // (points 1..4); each value lands at its point number.
-TEST_F(WindowTest, PositionalWithBothWindows) {
+TEST_F(DecodeWindow, PositionalWithBothWindows) {
   std::vector<std::vector<float>> spectra(2);
   for (int g = 0; g < 2; ++g) {
     for (int p = 50; p <= 59; ++p) spectra[g].push_back(Point(g, p));
@@ -513,7 +515,7 @@ TEST_F(WindowTest, PositionalWithBothWindows) {
 // The skips (0, +3, then 8 - 17 = -9) keep 8 values per gate, and window 1
 // reaches into the next gate's block (and, for the last gate, into the
 // padding after the spectra).
-TEST_F(WindowTest, CompactValuesBeyondTheRowAreDropped) {
+TEST_F(DecodeWindow, CompactValuesBeyondTheRowAreDropped) {
   for (int p = 1; p <= 16; ++p) padding_.put_f32(Point(2, p));
   Decode(2000, 10, 8, 1, 6, Spectra(FullBlocks(2, 8)), 8);
   for (int g = 0; g < 2; ++g) {
@@ -529,7 +531,7 @@ TEST_F(WindowTest, CompactValuesBeyondTheRowAreDropped) {
 // Positional, P 8: window 1 at point -2 with 4 points (indices -2 and -1
 // dropped, 0 and 1 stored) and window 2 at point 6 with 5 points (indices 6
 // to 8 stored, 9 and 10 dropped). All nine values of a gate are consumed.
-TEST_F(WindowTest, PositionalValuesOutsideTheRowAreDropped) {
+TEST_F(DecodeWindow, PositionalValuesOutsideTheRowAreDropped) {
   std::vector<std::vector<float>> spectra(2);
   for (int g = 0; g < 2; ++g) {
     for (int k = 0; k < 9; ++k) spectra[g].push_back(Point(g, 100 + k));
@@ -550,7 +552,7 @@ TEST_F(WindowTest, PositionalValuesOutsideTheRowAreDropped) {
 // Window 1 at point -1000: the skip of -1001 values would move before byte
 // 0 and leaves the position where it is, so the window is read from the
 // start of the block.
-TEST_F(WindowTest, SkipBeforeTheStartOfTheFileLeavesThePosition) {
+TEST_F(DecodeWindow, SkipBeforeTheStartOfTheFileLeavesThePosition) {
   HeaderSpec header = qtest::standard_header(1, 8);
   header.window1_start = -1000;
   header.window1_points = 4;
@@ -558,7 +560,8 @@ TEST_F(WindowTest, SkipBeforeTheStartOfTheFileLeavesThePosition) {
   qwriter::put_first_set_x0xx(body, {Gate(1, 1, 1, 1)});
   qwriter::put_spectra(body, FullBlocks(1, 8));
   const Bytes record = Record(2000, true, body, 1, 8);
-  ASSERT_EQ(Open(header, Join({record, Follower(2000, true, 1, 8)}), 1), 1);
+  ASSERT_EQ(Open(header, qtest::join({record, Follower(2000, true, 1, 8)}), 1),
+            1);
   EXPECT_EQ(pda_read_record(), 0);
   ASSERT_EQ(pda_moments.gate_count, 1);
   std::vector<float> expected(9, 0.0f);
@@ -569,7 +572,7 @@ TEST_F(WindowTest, SkipBeforeTheStartOfTheFileLeavesThePosition) {
 
 // Spectral values are copied bit for bit, NaN payloads, signed zero,
 // infinities and subnormal values included.
-TEST_F(WindowTest, SpectralValuesAreCopiedBitForBit) {
+TEST_F(DecodeWindow, SpectralValuesAreCopiedBitForBit) {
   const uint32_t patterns[] = {0x7FC12345u, 0xFFBADBADu, 0x80000000u,
                                0x00000001u, 0x7F800000u, 0xFF800000u,
                                0x3F800000u, 0x807FFFFFu};
@@ -590,14 +593,14 @@ TEST_F(WindowTest, SpectralValuesAreCopiedBitForBit) {
 // Counts and met values
 // ---------------------------------------------------------------------------
 
-TEST_F(DecodeTest, GateCountZeroReadsNothing) {
+TEST_F(DecodeCounts, GateCountZeroReadsNothing) {
   // Bytes in the body that a decode of no gates does not look at.
   Bytes body;
   qwriter::put_first_set_16(body, {Gate(1, 2, 3, 4)});
   body.put_f32(1.0f);
   const Bytes record = Record(1116, true, body, 0, 64);
   ASSERT_EQ(Open(qtest::standard_header(0, 64),
-                 Join({record, Follower(1116, true, 0, 64)}), 1),
+                 qtest::join({record, Follower(1116, true, 0, 64)}), 1),
             1);
   qtest::start_capture();
   EXPECT_EQ(pda_read_record(), 0);
@@ -614,7 +617,7 @@ TEST_F(DecodeTest, GateCountZeroReadsNothing) {
 }
 
 // Negative counts in a HeaderBlock count as 0.
-TEST_F(DecodeTest, NegativeCountsCountAsZero) {
+TEST_F(DecodeCounts, NegativeCountsCountAsZero) {
   {
     HeaderSpec header = qtest::standard_header(4, 64);
     header.modes[0].gate_count = -3;
@@ -644,7 +647,7 @@ TEST_F(DecodeTest, NegativeCountsCountAsZero) {
 // Datacode 3016 with three met instruments: 12 bytes of met values between
 // the second moment set and the spectra. With no met instruments, or below
 // datacode 3000, the spectra follow the moment sets at once.
-TEST_F(DecodeTest, MetValuesSitBetweenMomentsAndSpectra) {
+TEST_F(DecodeCounts, MetValuesSitBetweenMomentsAndSpectra) {
   struct Case {
     int16_t datacode;
     int met_count;
@@ -667,7 +670,8 @@ TEST_F(DecodeTest, MetValuesSitBetweenMomentsAndSpectra) {
     ASSERT_EQ(body.size() - before_met, c.met_in_body ? 12u : 0u);
     qwriter::put_spectra(body, FullBlocks(1, 4));
     const Bytes record = Record(c.datacode, true, body, 1, 4);
-    ASSERT_EQ(Open(header, Join({record, Follower(c.datacode, true, 1, 4)}), 1),
+    ASSERT_EQ(Open(header,
+                   qtest::join({record, Follower(c.datacode, true, 1, 4)}), 1),
               1);
     ASSERT_EQ(pda_parameters.met_instrument_count, c.met_count);
     met_values[0] = met_values[1] = met_values[2] = 99;
@@ -687,7 +691,7 @@ TEST_F(DecodeTest, MetValuesSitBetweenMomentsAndSpectra) {
 
 // A met instrument count above 1024 (as a rejected HeaderBlock can leave
 // it): 1024 values are stored and the position moves past the others.
-TEST_F(DecodeTest, MetCountAbove1024StoresTheFirst1024) {
+TEST_F(DecodeCounts, MetCountAbove1024StoresTheFirst1024) {
   HeaderSpec header = qtest::standard_header(1, 4);
   header.header_version = 103;
   header.met_instrument_list = {1};
@@ -699,7 +703,8 @@ TEST_F(DecodeTest, MetCountAbove1024StoresTheFirst1024) {
   qwriter::put_met_values(body, values);
   qwriter::put_spectra(body, FullBlocks(1, 4));
   const Bytes record = Record(3016, true, body, 1, 4);
-  ASSERT_EQ(Open(header, Join({record, Follower(3016, true, 1, 4)}), 1), 1);
+  ASSERT_EQ(Open(header, qtest::join({record, Follower(3016, true, 1, 4)}), 1),
+            1);
 
   int new_header = 0;
   ASSERT_EQ(pda_read_record_header(&new_header), 0);
@@ -715,7 +720,7 @@ TEST_F(DecodeTest, MetCountAbove1024StoresTheFirst1024) {
 }
 
 // Every decode allocates a new set of arrays sized for its own record.
-TEST_F(DecodeTest, EveryDecodeRenewsTheArrays) {
+TEST_F(DecodeCounts, EveryDecodeRenewsTheArrays) {
   HeaderSpec second = qtest::standard_header(1, 2);
   second.site_value_1 = 2;
   Bytes header = qwriter::encode_header(qtest::standard_header(3, 4));
@@ -733,9 +738,8 @@ TEST_F(DecodeTest, EveryDecodeRenewsTheArrays) {
   r1.header_offset = 568;
   r1.body = b1;
   const Bytes data =
-      Join({Record(2000, true, b0, 3, 4), qwriter::encode_record(r1)});
-  qtest::write_pair(dir_.path(), kName, header, data);
-  ASSERT_EQ(qtest::open_pair(dir_.path(), kName, 1), 1);
+      qtest::join({Record(2000, true, b0, 3, 4), qwriter::encode_record(r1)});
+  ASSERT_EQ(qtest::write_and_open_pair(dir_.path(), kName, header, data, 1), 1);
 
   EXPECT_EQ(pda_read_record(), 0);
   ASSERT_EQ(pda_moments.gate_count, 3);
@@ -757,7 +761,7 @@ TEST_F(DecodeTest, EveryDecodeRenewsTheArrays) {
 
 // A 16-bit record of 8 gates cut by the end of the data file inside gate 5
 // (after its velocity and one byte of its width).
-TEST_F(DecodeTest, RecordCutInsideGate5) {
+TEST_F(DecodeShortRead, RecordCutInsideGate5) {
   std::vector<GateMoments> gates;
   for (int g = 0; g < 8; ++g) {
     gates.push_back(Gate(
@@ -810,7 +814,7 @@ TEST_F(DecodeTest, RecordCutInsideGate5) {
 // With a second set, that set runs over every gate at the end of the data:
 // its counts are raw 0, so signal_power2 is 64 x the gate's linear noise,
 // which is 0 for the gates the first set did not reach.
-TEST_F(DecodeTest, SecondSetAfterACutFirstSet) {
+TEST_F(DecodeShortRead, SecondSetAfterACutFirstSet) {
   std::vector<GateMoments> gates;
   for (int g = 0; g < 4; ++g) gates.push_back(Gate(100, 0, 0, 0));
   Bytes body;
@@ -835,7 +839,7 @@ TEST_F(DecodeTest, SecondSetAfterACutFirstSet) {
   EXPECT_EQ(pda_current_offset(), static_cast<int64_t>(whole.size()));
 }
 
-TEST_F(DecodeTest, X0xxRecordCutInsideTheFirstSet) {
+TEST_F(DecodeShortRead, X0xxRecordCutInsideTheFirstSet) {
   std::vector<GateMoments> gates;
   for (int g = 0; g < 4; ++g) {
     gates.push_back(Gate(static_cast<int16_t>(5000), 255, 10, -45));
@@ -870,7 +874,7 @@ TEST_F(DecodeTest, X0xxRecordCutInsideTheFirstSet) {
 // Spectra cut by the end of the data: what was delivered is stored, a
 // value cut in the middle and everything after it stay 0.0, and nothing
 // is printed.
-TEST_F(DecodeTest, SpectraCutByTheEndOfTheData) {
+TEST_F(DecodeShortRead, SpectraCutByTheEndOfTheData) {
   Bytes body;
   qwriter::put_first_set_x0xx(body, {Gate(1, 1, 1, 1), Gate(2, 2, 2, 2)});
   qwriter::put_spectra(body, FullBlocks(2, 4));

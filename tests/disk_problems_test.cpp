@@ -32,13 +32,6 @@ Problem problem() {
   return p;
 }
 
-// a followed by b.
-Bytes both(const Bytes& a, const Bytes& b) {
-  Bytes r = a;
-  r.append(b);
-  return r;
-}
-
 Bytes header() { return qwriter::encode_header(qtest::standard_header(4, 64)); }
 
 // Walks the records of the open pair, reading RecordHeaders only; the
@@ -58,7 +51,7 @@ TEST(DiskProblems, EachDamageGivesItsCodeOffsetAndValue) {
   TempDir dir;
 
   // A whole file: no problem, and the walk ends cleanly.
-  qtest::write_pair(dir.path(), kName, header(), both(one, one));
+  qtest::write_pair(dir.path(), kName, header(), qtest::join({one, one}));
   ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
   EXPECT_EQ(walk(), 1);
   EXPECT_EQ(problem().found, 0);
@@ -68,7 +61,7 @@ TEST(DiskProblems, EachDamageGivesItsCodeOffsetAndValue) {
   bad.datacode = 2000;
   bad.record_length = 5;
   qtest::write_pair(dir.path(), kName, header(),
-                    both(one, qwriter::encode_record(bad)));
+                    qtest::join({one, qwriter::encode_record(bad)}));
   ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
   qtest::start_capture();
   EXPECT_LT(walk(), 0);
@@ -82,7 +75,7 @@ TEST(DiskProblems, EachDamageGivesItsCodeOffsetAndValue) {
 
   // A file that ends six bytes into the second RecordHeader.
   qtest::write_pair(dir.path(), kName, header(),
-                    both(one, qwriter::cut(one, 6)));
+                    qtest::join({one, qwriter::cut(one, 6)}));
   ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
   EXPECT_LT(walk(), 0);
   p = problem();
@@ -95,7 +88,7 @@ TEST(DiskProblems, EachDamageGivesItsCodeOffsetAndValue) {
   far.record_time = kT0 + 60;
   far.header_offset = 4000;
   qtest::write_pair(dir.path(), kName, header(),
-                    both(one, qwriter::encode_record(far)));
+                    qtest::join({one, qwriter::encode_record(far)}));
   ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
   qtest::start_capture();
   EXPECT_EQ(walk(), 1);
@@ -113,7 +106,7 @@ TEST(DiskProblems, FirstMomentSetCutIsKeptWithItsRecord) {
   TempDir dir;
   // The second record ends 20 bytes in, inside its first moment set.
   qtest::write_pair(dir.path(), kName, header(),
-                    both(one, qwriter::cut(one, 20)));
+                    qtest::join({one, qwriter::cut(one, 20)}));
   ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
   int new_header = 0;
   qtest::start_capture();
@@ -137,7 +130,7 @@ TEST(DiskProblems, TrailerIsReadWithoutMovingTheCurrentRecord) {
   odd.trailer = 77;
   const Bytes second = qwriter::encode_record(odd);
   TempDir dir;
-  qtest::write_pair(dir.path(), kName, header(), both(one, second));
+  qtest::write_pair(dir.path(), kName, header(), qtest::join({one, second}));
   ASSERT_EQ(qtest::open_pair(dir.path(), kName, 0), 1);
   int new_header = 0;
   ASSERT_EQ(pda_read_record_header(&new_header), 0);

@@ -32,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using qtest::join;
 using qtest::RunResult;
 using qtest::TempDir;
 using qwriter::BodySpec;
@@ -127,12 +128,6 @@ Bytes spc(std::int32_t time, std::int16_t beam, std::int16_t datacode,
   r.spectral_averages = 30;
   r.body = qwriter::encode_body(body);
   return qwriter::encode_record(r);
-}
-
-Bytes join(const std::vector<Bytes>& parts) {
-  Bytes all;
-  for (const Bytes& b : parts) all.append(b);
-  return all;
 }
 
 // Names of the files in dir, sorted, without the input pair.

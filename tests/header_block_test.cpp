@@ -34,19 +34,29 @@ class HeaderBlockTest : public ::testing::Test {
   // header_offset while opening.
   void OpenPair(const Bytes& header, int32_t header_offset = 0,
                 int16_t beam = 0, int16_t radar = 0) {
-    pda_reset();
     // A fresh pair of files each time: rewriting files in place costs far
     // more than creating new ones on some file systems.
     const std::string name = "d" + std::to_string(++pairs_) + ".mom";
-    qtest::write_pair(
-        dir_.path(), name, header,
-        qtest::moments_record(kRecordTime, beam, 0, radar, header_offset));
-    ASSERT_EQ(qtest::open_pair(dir_.path(), name, 0), 1);
+    ASSERT_EQ(
+        qtest::write_and_open_pair(
+            dir_.path(), name, header,
+            qtest::moments_record(kRecordTime, beam, 0, radar, header_offset)),
+        1);
   }
 
   qtest::TempDir dir_;
   int pairs_ = 0;
 };
+
+// Suites by what they test; all share the HeaderBlockTest fixture.
+using HeaderBlockLayout = HeaderBlockTest;
+using HeaderBlockExtent = HeaderBlockTest;
+using HeaderBlockVersion = HeaderBlockTest;
+using HeaderBlockMetList = HeaderBlockTest;
+using HeaderBlockTruncated = HeaderBlockTest;
+using HeaderBlockWindows = HeaderBlockTest;
+using HeaderBlockSelection = HeaderBlockTest;
+using HeaderBlockValues = HeaderBlockTest;
 
 // Result of one header read and what it printed.
 struct Read {
@@ -242,7 +252,7 @@ void ExpectBlockHolds(const HeaderSpec& h, bool check_version = true) {
 // Layout of the two preambles
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, EveryFieldIsReadFromItsPlaceInBothPreambles) {
+TEST_F(HeaderBlockLayout, EveryFieldIsReadFromItsPlaceInBothPreambles) {
   for (int16_t version : {100, 101, 102, 103, 104, 500, 999}) {
     SCOPED_TRACE("version " + std::to_string(version));
     const HeaderSpec base = DistinctSpec(102, 1);
@@ -263,7 +273,7 @@ TEST_F(HeaderBlockTest, EveryFieldIsReadFromItsPlaceInBothPreambles) {
   }
 }
 
-TEST_F(HeaderBlockTest, RecordLoadsTheBlockAtTheOffsetItNames) {
+TEST_F(HeaderBlockLayout, RecordLoadsTheBlockAtTheOffsetItNames) {
   const HeaderSpec first = DistinctSpec(102, 1);
   const HeaderSpec named = DistinctSpec(103, 3);
   Bytes header = qwriter::encode_header(first);
@@ -282,7 +292,7 @@ TEST_F(HeaderBlockTest, RecordLoadsTheBlockAtTheOffsetItNames) {
 // read, so the next block of the file reads on from there.
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, ConsecutiveBlocksReadOneAfterAnother) {
+TEST_F(HeaderBlockExtent, ConsecutiveBlocksReadOneAfterAnother) {
   std::vector<HeaderSpec> chain;
   chain.push_back(DistinctSpec(100, 1));
   chain.push_back(DistinctSpec(103, 2));  // 4 met instruments: 588 bytes
@@ -322,35 +332,35 @@ TEST_F(HeaderBlockTest, ConsecutiveBlocksReadOneAfterAnother) {
   ExpectBlockHolds(chain.back());
 }
 
-TEST_F(HeaderBlockTest, ClosingFieldIsTheLastByteOfAnOldBlock) {
+TEST_F(HeaderBlockExtent, ClosingFieldIsTheLastByteOfAnOldBlock) {
   const HeaderSpec base = DistinctSpec(102, 1);
   for (int16_t version : {100, 102}) {
     SCOPED_TRACE("version " + std::to_string(version));
     const Bytes first = qwriter::encode_header(base);
     const Bytes block = qwriter::encode_header(DistinctSpec(version, 2));
     ASSERT_EQ(block.size(), 568u);
-    OpenPair(qwriter::concat({&first, &block}));
+    OpenPair(qtest::join({first, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(pda_parameters.met_instrument_count, 0);
 
     const Bytes cut_block = qwriter::cut(block, 567);
-    OpenPair(qwriter::concat({&first, &cut_block}));
+    OpenPair(qtest::join({first, cut_block}));
     EXPECT_EQ(pda_read_header_block_at(568), -4);
   }
 }
 
-TEST_F(HeaderBlockTest, NewBlockEndsAfterItsMetInstrumentList) {
+TEST_F(HeaderBlockExtent, NewBlockEndsAfterItsMetInstrumentList) {
   const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
 
   HeaderSpec none = DistinctSpec(103, 2);
   none.met_instrument_list.clear();
   const Bytes none_block = qwriter::encode_header(none);
   ASSERT_EQ(none_block.size(), 580u);
-  OpenPair(qwriter::concat({&base, &none_block}));
+  OpenPair(qtest::join({base, none_block}));
   EXPECT_EQ(pda_read_header_block_at(568), 0);
   EXPECT_EQ(pda_parameters.met_instrument_count, 0);
   const Bytes none_cut = qwriter::cut(none_block, 579);
-  OpenPair(qwriter::concat({&base, &none_cut}));
+  OpenPair(qtest::join({base, none_cut}));
   EXPECT_EQ(pda_read_header_block_at(568), -4);
 
   const HeaderSpec three = [] {
@@ -360,23 +370,23 @@ TEST_F(HeaderBlockTest, NewBlockEndsAfterItsMetInstrumentList) {
   }();
   const Bytes three_block = qwriter::encode_header(three);
   ASSERT_EQ(three_block.size(), 586u);
-  OpenPair(qwriter::concat({&base, &three_block}));
+  OpenPair(qtest::join({base, three_block}));
   EXPECT_EQ(ReadAt(568), (Read{0, ""}));
   ExpectBlockHolds(three);
 
   // One byte short: the last entry is not whole.
   const Bytes three_cut = qwriter::cut(three_block, 585);
-  OpenPair(qwriter::concat({&base, &three_cut}));
+  OpenPair(qtest::join({base, three_cut}));
   EXPECT_EQ(ReadAt(568), (Read{-3, "disk: cannot read all 3 inst\n"}));
 
   // The closing field is whole but no entry follows.
   const Bytes list_missing = qwriter::cut(three_block, 580);
-  OpenPair(qwriter::concat({&base, &list_missing}));
+  OpenPair(qtest::join({base, list_missing}));
   EXPECT_EQ(ReadAt(568), (Read{-3, "disk: cannot read all 3 inst\n"}));
 
   // Cut inside the closing field: truncation, not a short list.
   const Bytes closing_cut = qwriter::cut(three_block, 579);
-  OpenPair(qwriter::concat({&base, &closing_cut}));
+  OpenPair(qtest::join({base, closing_cut}));
   EXPECT_EQ(ReadAt(568), (Read{-4, ""}));
 }
 
@@ -384,19 +394,19 @@ TEST_F(HeaderBlockTest, NewBlockEndsAfterItsMetInstrumentList) {
 // Version
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, VersionsFrom100To999AreAccepted) {
+TEST_F(HeaderBlockVersion, VersionsFrom100To999AreAccepted) {
   const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
   for (int16_t version : {100, 102, 103, 999}) {
     SCOPED_TRACE("version " + std::to_string(version));
     const HeaderSpec block = DistinctSpec(version, 2);
     const Bytes bytes = qwriter::encode_header(block);
-    OpenPair(qwriter::concat({&base, &bytes}));
+    OpenPair(qtest::join({base, bytes}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     ExpectBlockHolds(block);
   }
 }
 
-TEST_F(HeaderBlockTest, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
+TEST_F(HeaderBlockVersion, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
   const HeaderSpec base = DistinctSpec(103, 1);
   const HeaderSpec next = DistinctSpec(102, 4);
   for (int16_t version : {99, 1000, 0, -100, 32767}) {
@@ -424,7 +434,7 @@ TEST_F(HeaderBlockTest, VersionOutOfRangeIsStoredAndTheRestLeftUnread) {
   }
 }
 
-TEST_F(HeaderBlockTest, UnreadableVersionChangesNothing) {
+TEST_F(HeaderBlockVersion, UnreadableVersionChangesNothing) {
   const HeaderSpec base = DistinctSpec(103, 1);
   Bytes header = qwriter::encode_header(base);
   header.put_u8(0x64);  // half a version word at the end of the file
@@ -442,7 +452,7 @@ TEST_F(HeaderBlockTest, UnreadableVersionChangesNothing) {
 // Met instrument list
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, ListOf256InstrumentsIsReadWhole) {
+TEST_F(HeaderBlockMetList, ListOf256InstrumentsIsReadWhole) {
   HeaderSpec h = DistinctSpec(103, 2);
   h.met_instrument_list.clear();
   for (int i = 0; i < 256; ++i) {
@@ -451,19 +461,19 @@ TEST_F(HeaderBlockTest, ListOf256InstrumentsIsReadWhole) {
   const Bytes base = qwriter::encode_header(DistinctSpec(102, 1));
   const Bytes block = qwriter::encode_header(h);
   ASSERT_EQ(block.size(), 580u + 512u);
-  OpenPair(qwriter::concat({&base, &block}));
+  OpenPair(qtest::join({base, block}));
   EXPECT_EQ(ReadAt(568), (Read{0, ""}));
   ExpectBlockHolds(h);
 }
 
-TEST_F(HeaderBlockTest, MoreThan256InstrumentsAreRefusedUnread) {
+TEST_F(HeaderBlockMetList, MoreThan256InstrumentsAreRefusedUnread) {
   HeaderSpec before = DistinctSpec(103, 1);
   before.met_instrument_list = {11, -12, 13};
   HeaderSpec h = DistinctSpec(103, 2);
   h.met_instrument_list.assign(257, 99);
   const Bytes first = qwriter::encode_header(before);
   const Bytes block = qwriter::encode_header(h);
-  OpenPair(qwriter::concat({&first, &block}));
+  OpenPair(qtest::join({first, block}));
 
   EXPECT_EQ(
       ReadAt(static_cast<int32_t>(first.size())),
@@ -491,7 +501,7 @@ TEST_F(HeaderBlockTest, MoreThan256InstrumentsAreRefusedUnread) {
   }
 }
 
-TEST_F(HeaderBlockTest, ListCutShortKeepsTheEntriesRead) {
+TEST_F(HeaderBlockMetList, ListCutShortKeepsTheEntriesRead) {
   HeaderSpec before = DistinctSpec(103, 1);
   before.met_instrument_list = {21, 22, 23, 24, 25};
   HeaderSpec h = DistinctSpec(103, 2);
@@ -499,7 +509,7 @@ TEST_F(HeaderBlockTest, ListCutShortKeepsTheEntriesRead) {
   const Bytes first = qwriter::encode_header(before);
   // Three whole entries and one byte of the fourth.
   const Bytes block = qwriter::cut(qwriter::encode_header(h), 580 + 7);
-  OpenPair(qwriter::concat({&first, &block}));
+  OpenPair(qtest::join({first, block}));
 
   EXPECT_EQ(ReadAt(static_cast<int32_t>(first.size())),
             (Read{-3, "disk: cannot read all 5 inst\n"}));
@@ -514,7 +524,7 @@ TEST_F(HeaderBlockTest, ListCutShortKeepsTheEntriesRead) {
   EXPECT_EQ(met[4], 25);
 }
 
-TEST_F(HeaderBlockTest, NegativeInstrumentCountReadsAsNone) {
+TEST_F(HeaderBlockMetList, NegativeInstrumentCountReadsAsNone) {
   for (int16_t count : {-4, -32768}) {
     SCOPED_TRACE("count " + std::to_string(count));
     HeaderSpec before = DistinctSpec(103, 1);
@@ -526,7 +536,7 @@ TEST_F(HeaderBlockTest, NegativeInstrumentCountReadsAsNone) {
     const Bytes b = qwriter::encode_header(h);
     const Bytes c = qwriter::encode_header(next);
     ASSERT_EQ(b.size(), 580u);
-    OpenPair(qwriter::concat({&a, &b, &c}));
+    OpenPair(qtest::join({a, b, c}));
 
     EXPECT_EQ(ReadAt(static_cast<int32_t>(a.size())), (Read{0, ""}));
     EXPECT_EQ(pda_parameters.met_instrument_count, 0);
@@ -538,12 +548,12 @@ TEST_F(HeaderBlockTest, NegativeInstrumentCountReadsAsNone) {
   }
 }
 
-TEST_F(HeaderBlockTest, OldVersionClearsTheInstrumentCount) {
+TEST_F(HeaderBlockMetList, OldVersionClearsTheInstrumentCount) {
   const HeaderSpec with_list = DistinctSpec(103, 1);
   const HeaderSpec old = DistinctSpec(100, 2);
   const Bytes a = qwriter::encode_header(with_list);
   const Bytes b = qwriter::encode_header(old);
-  OpenPair(qwriter::concat({&a, &b}));
+  OpenPair(qtest::join({a, b}));
   ASSERT_EQ(pda_parameters.met_instrument_count, 4);
   EXPECT_EQ(pda_read_header_block_at(static_cast<int32_t>(a.size())), 0);
   EXPECT_EQ(pda_parameters.met_instrument_count, 0);
@@ -704,7 +714,7 @@ void CheckEveryCut(int16_t version,
   for (size_t n = 2; n < closing_end; ++n) {
     SCOPED_TRACE("block cut to " + std::to_string(n) + " bytes");
     const Bytes cut_block = qwriter::cut(block, n);
-    open(qwriter::concat({&first, &cut_block}), /*record radar*/ 1);
+    open(qtest::join({first, cut_block}), /*record radar*/ 1);
     ASSERT_EQ(pda_get_record_radar(), 1);
     // Window fields and radar count that need every fix-up, whatever part
     // of the block the cut leaves.
@@ -739,24 +749,24 @@ void CheckEveryCut(int16_t version,
   }
 }
 
-TEST_F(HeaderBlockTest, OldBlockCutAnywhereIsTruncatedButFixedUp) {
+TEST_F(HeaderBlockTruncated, OldBlockCutAnywhereIsTruncatedButFixedUp) {
   CheckEveryCut(102, [this](const Bytes& header, int16_t radar) {
     OpenPair(header, 0, 0, radar);
   });
 }
 
-TEST_F(HeaderBlockTest, NewBlockCutAnywhereIsTruncatedButFixedUp) {
+TEST_F(HeaderBlockTruncated, NewBlockCutAnywhereIsTruncatedButFixedUp) {
   CheckEveryCut(103, [this](const Bytes& header, int16_t radar) {
     OpenPair(header, 0, 0, radar);
   });
 }
 
-TEST_F(HeaderBlockTest, TruncatedOldBlockLeavesTheInstrumentCount) {
+TEST_F(HeaderBlockTruncated, TruncatedOldBlockLeavesTheInstrumentCount) {
   const HeaderSpec with_list = DistinctSpec(103, 1);  // 4 instruments
   const Bytes a = qwriter::encode_header(with_list);
   const Bytes b =
       qwriter::cut(qwriter::encode_header(DistinctSpec(102, 2)), 300);
-  OpenPair(qwriter::concat({&a, &b}));
+  OpenPair(qtest::join({a, b}));
   EXPECT_EQ(ReadAt(static_cast<int32_t>(a.size())), (Read{-4, ""}));
   EXPECT_EQ(pda_parameters.header_version, 102);
   EXPECT_EQ(pda_parameters.met_instrument_count, 4);
@@ -781,7 +791,7 @@ HeaderSpec TwoModeSpec() {
   return h;
 }
 
-TEST_F(HeaderBlockTest, Window2OfOneOrLessMeansNoWindow2) {
+TEST_F(HeaderBlockWindows, Window2OfOneOrLessMeansNoWindow2) {
   const Bytes base = qwriter::encode_header(TwoModeSpec());
   for (int16_t points : {0, 1, -5, -32768}) {
     SCOPED_TRACE("window2_points " + std::to_string(points));
@@ -789,7 +799,7 @@ TEST_F(HeaderBlockTest, Window2OfOneOrLessMeansNoWindow2) {
     h.window2_start = 7;
     h.window2_points = points;
     const Bytes block = qwriter::encode_header(h);
-    OpenPair(qwriter::concat({&base, &block}));
+    OpenPair(qtest::join({base, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(Radar().window2_points, 1);
     EXPECT_EQ(Radar().window2_start, 1);
@@ -800,14 +810,14 @@ TEST_F(HeaderBlockTest, Window2OfOneOrLessMeansNoWindow2) {
     h.window2_start = 7;
     h.window2_points = points;
     const Bytes block = qwriter::encode_header(h);
-    OpenPair(qwriter::concat({&base, &block}));
+    OpenPair(qtest::join({base, block}));
     EXPECT_EQ(pda_read_header_block_at(568), 0);
     EXPECT_EQ(Radar().window2_points, points);
     EXPECT_EQ(Radar().window2_start, 7);
   }
 }
 
-TEST_F(HeaderBlockTest, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
+TEST_F(HeaderBlockWindows, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
   const Bytes base = qwriter::encode_header(TwoModeSpec());
   for (int16_t points : {0, -3}) {
     SCOPED_TRACE("window1_points " + std::to_string(points));
@@ -817,7 +827,7 @@ TEST_F(HeaderBlockTest, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
     const Bytes block = qwriter::encode_header(h);
     // The current record is of radar 1 (not one the block describes) and
     // of beam 1, whose mode is 2.
-    OpenPair(qwriter::concat({&base, &block}), 0, 1, 1);
+    OpenPair(qtest::join({base, block}), 0, 1, 1);
     ASSERT_EQ(pda_get_record_radar(), 1);
     ASSERT_EQ(pda_get_record_beam(), 1);
     // Mode 2's period: 91500 hundredths of a MHz, 80000 ns, 100 integrations.
@@ -833,13 +843,13 @@ TEST_F(HeaderBlockTest, EmptyWindow1CoversModeZeroAndResetsRecordIndices) {
   }
 }
 
-TEST_F(HeaderBlockTest, NonEmptyWindow1IsKeptWithTheRecordIndices) {
+TEST_F(HeaderBlockWindows, NonEmptyWindow1IsKeptWithTheRecordIndices) {
   const Bytes base = qwriter::encode_header(TwoModeSpec());
   HeaderSpec h = TwoModeSpec();
   h.window1_start = 5;
   h.window1_points = 1;
   const Bytes block = qwriter::encode_header(h);
-  OpenPair(qwriter::concat({&base, &block}), 0, 1, 1);
+  OpenPair(qtest::join({base, block}), 0, 1, 1);
   EXPECT_EQ(pda_read_header_block_at(568), 0);
   EXPECT_EQ(Radar().window1_start, 5);
   EXPECT_EQ(Radar().window1_points, 1);
@@ -851,7 +861,7 @@ TEST_F(HeaderBlockTest, NonEmptyWindow1IsKeptWithTheRecordIndices) {
 // Radar count, radar queries and selection
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, OnlyRadarZeroExists) {
+TEST_F(HeaderBlockSelection, OnlyRadarZeroExists) {
   for (int16_t count : {3, 0, -1}) {
     SCOPED_TRACE("radar_count " + std::to_string(count));
     HeaderSpec h = qtest::standard_header();
@@ -884,7 +894,7 @@ TEST_F(HeaderBlockTest, OnlyRadarZeroExists) {
   }
 }
 
-TEST_F(HeaderBlockTest, SelectRadarAcceptsAnyOrRadarZero) {
+TEST_F(HeaderBlockSelection, SelectRadarAcceptsAnyOrRadarZero) {
   OpenPair(qwriter::encode_header(qtest::standard_header()));
   EXPECT_EQ(selected_radar, 0);
   EXPECT_EQ(pda_select_radar(-1), 1);
@@ -901,7 +911,7 @@ TEST_F(HeaderBlockTest, SelectRadarAcceptsAnyOrRadarZero) {
   EXPECT_EQ(selected_radar, 0);
 }
 
-TEST_F(HeaderBlockTest, SelectBeamChecksTheBeamTable) {
+TEST_F(HeaderBlockSelection, SelectBeamChecksTheBeamTable) {
   OpenPair(qwriter::encode_header(qtest::standard_header()));  // 5 beams
   EXPECT_EQ(selected_beam, 0);
   EXPECT_EQ(pda_select_beam(4), 1);
@@ -925,7 +935,7 @@ TEST_F(HeaderBlockTest, SelectBeamChecksTheBeamTable) {
   EXPECT_EQ(selected_beam, -1);
 }
 
-TEST_F(HeaderBlockTest, SelectBeamNeverGoesBeyondTheTenTableEntries) {
+TEST_F(HeaderBlockSelection, SelectBeamNeverGoesBeyondTheTenTableEntries) {
   HeaderSpec h = qtest::standard_header();
   h.beam_count = 12;
   OpenPair(qwriter::encode_header(h));
@@ -937,7 +947,7 @@ TEST_F(HeaderBlockTest, SelectBeamNeverGoesBeyondTheTenTableEntries) {
   EXPECT_EQ(selected_beam, 9);
 }
 
-TEST_F(HeaderBlockTest, EmptyBeamTableRefusesEveryBeamButAny) {
+TEST_F(HeaderBlockSelection, EmptyBeamTableRefusesEveryBeamButAny) {
   for (int16_t count : {0, -3}) {
     SCOPED_TRACE("beam_count " + std::to_string(count));
     HeaderSpec h = qtest::standard_header();
@@ -951,12 +961,12 @@ TEST_F(HeaderBlockTest, EmptyBeamTableRefusesEveryBeamButAny) {
   }
 }
 
-TEST_F(HeaderBlockTest, HeaderReadLeavesTheSelectionAlone) {
+TEST_F(HeaderBlockSelection, HeaderReadLeavesTheSelectionAlone) {
   const Bytes a = qwriter::encode_header(qtest::standard_header());
   HeaderSpec one_beam = qtest::standard_header();
   one_beam.beam_count = 1;
   const Bytes b = qwriter::encode_header(one_beam);
-  OpenPair(qwriter::concat({&a, &b}));
+  OpenPair(qtest::join({a, b}));
   ASSERT_EQ(pda_select_radar(-1), 1);
   ASSERT_EQ(pda_select_beam(4), 1);
   EXPECT_EQ(pda_read_header_block_at(568), 0);
@@ -968,7 +978,7 @@ TEST_F(HeaderBlockTest, HeaderReadLeavesTheSelectionAlone) {
 // Values as the queries return them
 // ---------------------------------------------------------------------------
 
-TEST_F(HeaderBlockTest, NegativeFieldsComeBackNegative) {
+TEST_F(HeaderBlockValues, NegativeFieldsComeBackNegative) {
   HeaderSpec h = qtest::standard_header();
   h.header_version = 103;
   h.site_value_1 = -10500;
@@ -1002,7 +1012,7 @@ TEST_F(HeaderBlockTest, NegativeFieldsComeBackNegative) {
   EXPECT_EQ(pda_get_beam_count(0), -1);
 }
 
-TEST_F(HeaderBlockTest, NamesAreCopiedUpToTheirEnd) {
+TEST_F(HeaderBlockValues, NamesAreCopiedUpToTheirEnd) {
   struct Case {
     std::string site;
     std::string radar;

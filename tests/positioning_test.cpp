@@ -2,6 +2,8 @@
 // file names, reopening and rewinding, the time search (forward scan and the
 // backward search in passes of 20 records), the searches for the next record
 // of the selected radar and beam, failed opens, and cut or damaged files.
+// The Trailer group holds every check on the trailers that a step back
+// reads: each step back, the one at opening, and the backward search.
 //
 // Unless a test says otherwise the data files hold layout M records of one
 // gate (x0xx moments, 23 bytes each), all naming the HeaderBlock at offset 0,
@@ -137,8 +139,7 @@ class Positioning : public testing::Test {
   // pair afresh.
   int open(const std::string& name, const Bytes& header, const Bytes& data,
            int spectra = 0) {
-    qtest::write_pair(dir_.path(), name, header, data);
-    return qtest::open_pair(dir_.path(), name, spectra);
+    return qtest::write_and_open_pair(dir_.path(), name, header, data, spectra);
   }
   int open_series(int n) {
     return open("d95152a.mom", standard_header_bytes(), data_of(series(n)));
@@ -148,11 +149,22 @@ class Positioning : public testing::Test {
   TempDir dir_;
 };
 
+// Suites by what they test; all share the Positioning fixture.
+using PositioningOpenNames = Positioning;
+using PositioningReopen = Positioning;
+using PositioningOpenFailure = Positioning;
+using PositioningSeekTime = Positioning;
+using PositioningNextRecord = Positioning;
+using PositioningCutFile = Positioning;
+using PositioningBadLength = Positioning;
+using Trailer = Positioning;
+
 // ---------------------------------------------------------------------------
 // Opening: names and paths
 // ---------------------------------------------------------------------------
 
-TEST_F(Positioning, DataNamePairsWithHeaderNameStartingWithLowerCaseH) {
+TEST_F(PositioningOpenNames,
+       DataNamePairsWithHeaderNameStartingWithLowerCaseH) {
   WorkingFolder here(dir_.path());
   qwriter::write_file("d02100a.mom", data_of(series(3)));
   qwriter::write_file("h02100a.mom", header_of(named_header("LOWER", "R")));
@@ -168,7 +180,7 @@ TEST_F(Positioning, DataNamePairsWithHeaderNameStartingWithLowerCaseH) {
   EXPECT_EQ(pda_current_offset(), 0);
 }
 
-TEST_F(Positioning, UpperCaseDataNamePairsWithLowerCaseH) {
+TEST_F(PositioningOpenNames, UpperCaseDataNamePairsWithLowerCaseH) {
   const std::string d = dir_.path() + "/";
   qwriter::write_file(d + "D02100A.MOM", data_of(series(3)));
   qwriter::write_file(d + "H02100A.MOM", header_of(named_header("UPPER", "R")));
@@ -180,7 +192,8 @@ TEST_F(Positioning, UpperCaseDataNamePairsWithLowerCaseH) {
   EXPECT_EQ(site_name(), "LOWER");
 }
 
-TEST_F(Positioning, UpperCaseDataNameWithoutLowerCaseHeaderFailsToOpen) {
+TEST_F(PositioningOpenNames,
+       UpperCaseDataNameWithoutLowerCaseHeaderFailsToOpen) {
   const std::string d = dir_.path() + "/";
   qwriter::write_file(d + "D02100A.MOM", data_of(series(3)));
   qwriter::write_file(d + "H02100A.MOM", header_of(named_header("UPPER", "R")));
@@ -190,7 +203,7 @@ TEST_F(Positioning, UpperCaseDataNameWithoutLowerCaseHeaderFailsToOpen) {
   EXPECT_EQ(pda_set_file_errno(), ENOENT);
 }
 
-TEST_F(Positioning, PrefixIsNeverAltered) {
+TEST_F(PositioningOpenNames, PrefixIsNeverAltered) {
   // A prefix folder whose name begins with 'd', and beside it the folder
   // that replacing the prefix's first letter would name.
   std::filesystem::create_directory(dir_.file("dfiles"));
@@ -216,7 +229,7 @@ TEST_F(Positioning, PrefixIsNeverAltered) {
   EXPECT_EQ(site_name(), "RIGHT");
 }
 
-TEST_F(Positioning, PathsLongerThan31CharactersWork) {
+TEST_F(PositioningOpenNames, PathsLongerThan31CharactersWork) {
   const std::string folder =
       dir_.file("a_folder_whose_name_alone_is_longer_than_31_characters");
   std::filesystem::create_directory(folder);
@@ -233,7 +246,7 @@ TEST_F(Positioning, PathsLongerThan31CharactersWork) {
   EXPECT_EQ(current_index(), 3);
 }
 
-TEST_F(Positioning, EmptyNameIsRefused) {
+TEST_F(PositioningOpenNames, EmptyNameIsRefused) {
   EXPECT_EQ(pda_set_file(prefix(), "", 0), 0);
   EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kEmptyName);
   int new_header = 7;
@@ -245,7 +258,8 @@ TEST_F(Positioning, EmptyNameIsRefused) {
 // Opening: the same name again, another name
 // ---------------------------------------------------------------------------
 
-TEST_F(Positioning, OpeningStandsOnTheFirstRecordWithItsHeaderBlockLoaded) {
+TEST_F(PositioningReopen,
+       OpeningStandsOnTheFirstRecordWithItsHeaderBlockLoaded) {
   std::vector<Rec> recs = series(4);
   for (Rec& r : recs) r.header_offset = kBlockSize;
   Bytes header = header_of(named_header("FIRST", "R"));
@@ -261,7 +275,7 @@ TEST_F(Positioning, OpeningStandsOnTheFirstRecordWithItsHeaderBlockLoaded) {
   EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kNone);
 }
 
-TEST_F(Positioning, SameNameTwiceRewindsAndReturnsZero) {
+TEST_F(PositioningReopen, SameNameTwiceRewindsAndReturnsZero) {
   ASSERT_EQ(open_series(30), 1);
   int new_header;
   ASSERT_EQ(seek_to(20, &new_header), 1);
@@ -282,7 +296,7 @@ TEST_F(Positioning, SameNameTwiceRewindsAndReturnsZero) {
   EXPECT_EQ(pda_get_loaded_header_offset(), 0);
 }
 
-TEST_F(Positioning, SameNameTwiceThenSeekReloadsTheHeaderBlock) {
+TEST_F(PositioningReopen, SameNameTwiceThenSeekReloadsTheHeaderBlock) {
   ASSERT_EQ(open_series(30), 1);
   int new_header;
   ASSERT_EQ(seek_to(20, &new_header), 1);
@@ -293,7 +307,7 @@ TEST_F(Positioning, SameNameTwiceThenSeekReloadsTheHeaderBlock) {
   EXPECT_EQ(current_index(), 25);
 }
 
-TEST_F(Positioning, SameNameUnderAnotherPrefixOnlyRewinds) {
+TEST_F(PositioningReopen, SameNameUnderAnotherPrefixOnlyRewinds) {
   // The name alone decides whether the pair is already open.
   std::filesystem::create_directory(dir_.file("other"));
   qtest::write_pair(dir_.path(), "d1.mom", standard_header_bytes(),
@@ -312,7 +326,7 @@ TEST_F(Positioning, SameNameUnderAnotherPrefixOnlyRewinds) {
   EXPECT_EQ(current_time(), time_of(0));  // still the first pair's data
 }
 
-TEST_F(Positioning, AnotherNameOpensTheOtherPair) {
+TEST_F(PositioningReopen, AnotherNameOpensTheOtherPair) {
   qtest::write_pair(dir_.path(), "d1.mom", header_of(named_header("ONE", "R")),
                     data_of(series(5)));
   std::vector<Rec> two = series(3);
@@ -351,7 +365,7 @@ void expect_no_pair_open() {
   EXPECT_EQ(new_header, 0);
 }
 
-TEST_F(Positioning, MissingDataFileFailsAndLaterOpensAfresh) {
+TEST_F(PositioningOpenFailure, MissingDataFileFailsAndLaterOpensAfresh) {
   qwriter::write_file(dir_.file("h1.mom"), standard_header_bytes());
 
   EXPECT_EQ(pda_set_file(prefix(), "d1.mom", 0), 0);
@@ -369,7 +383,7 @@ TEST_F(Positioning, MissingDataFileFailsAndLaterOpensAfresh) {
   EXPECT_EQ(current_index(), 2);
 }
 
-TEST_F(Positioning, MissingHeaderFileFailsAndAnotherNameOpens) {
+TEST_F(PositioningOpenFailure, MissingHeaderFileFailsAndAnotherNameOpens) {
   qwriter::write_file(dir_.file("d1.mom"), data_of(series(5)));
   qtest::write_pair(dir_.path(), "d2.mom", standard_header_bytes(),
                     data_of(series(4)));
@@ -385,7 +399,7 @@ TEST_F(Positioning, MissingHeaderFileFailsAndAnotherNameOpens) {
   EXPECT_EQ(current_index(), 3);
 }
 
-TEST_F(Positioning, FailedOpenClosesThePreviousPair) {
+TEST_F(PositioningOpenFailure, FailedOpenClosesThePreviousPair) {
   qtest::write_pair(dir_.path(), "d1.mom", standard_header_bytes(),
                     data_of(series(5)));
   ASSERT_EQ(pda_set_file(prefix(), "d1.mom", 0), 1);
@@ -404,7 +418,7 @@ TEST_F(Positioning, FailedOpenClosesThePreviousPair) {
   EXPECT_EQ(current_index(), 1);
 }
 
-TEST_F(Positioning, EmptyDataFileHasNoWholeRecord) {
+TEST_F(PositioningOpenFailure, EmptyDataFileHasNoWholeRecord) {
   EXPECT_EQ(open("d1.mom", standard_header_bytes(), Bytes()), 0);
   EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kNoWholeRecord);
   expect_no_pair_open();
@@ -417,7 +431,7 @@ TEST_F(Positioning, EmptyDataFileHasNoWholeRecord) {
   EXPECT_EQ(current_index(), 0);
 }
 
-TEST_F(Positioning, DataFileCutInsideItsFirstRecordHeader) {
+TEST_F(PositioningOpenFailure, DataFileCutInsideItsFirstRecordHeader) {
   const Bytes whole = data_of(series(1));
   // 1: not even the datacode; 2: datacode only; 10: inside record_time;
   // 15: inside beam_index.
@@ -434,7 +448,7 @@ TEST_F(Positioning, DataFileCutInsideItsFirstRecordHeader) {
 // Time search
 // ---------------------------------------------------------------------------
 
-TEST_F(Positioning, EarlyTargetTakesTheFirstRecordAndItsSelection) {
+TEST_F(PositioningSeekTime, EarlyTargetTakesTheFirstRecordAndItsSelection) {
   std::vector<Rec> recs = series(6);
   recs[0].radar = 1;
   recs[0].beam = 7;  // beyond beam_count 5: the seek checks nothing
@@ -461,7 +475,7 @@ TEST_F(Positioning, EarlyTargetTakesTheFirstRecordAndItsSelection) {
   EXPECT_EQ(selected_radar, 1);
 }
 
-TEST_F(Positioning, SeekSetsTheSelectionToTheRecordFound) {
+TEST_F(PositioningSeekTime, SeekSetsTheSelectionToTheRecordFound) {
   std::vector<Rec> recs = series(6);
   recs[3].radar = 0;
   recs[3].beam = 4;
@@ -475,7 +489,7 @@ TEST_F(Positioning, SeekSetsTheSelectionToTheRecordFound) {
   EXPECT_FLOAT_EQ(pda_moments.velocity[0], expected_velocity(0, 4));
 }
 
-TEST_F(Positioning, TargetEqualToARecordTimeTakesThatRecord) {
+TEST_F(PositioningSeekTime, TargetEqualToARecordTimeTakesThatRecord) {
   ASSERT_EQ(open_series(60), 1);
   int new_header;
   // Forward from the first record.
@@ -497,7 +511,7 @@ TEST_F(Positioning, TargetEqualToARecordTimeTakesThatRecord) {
   EXPECT_EQ(current_index(), 10);
 }
 
-TEST_F(Positioning, TargetBetweenRecordsTakesTheFirstLaterOne) {
+TEST_F(PositioningSeekTime, TargetBetweenRecordsTakesTheFirstLaterOne) {
   ASSERT_EQ(open_series(60), 1);
   int new_header;
   // 1995-06-01 00:31:00 lies between record 3 (00:30) and record 4 (00:40).
@@ -512,7 +526,7 @@ TEST_F(Positioning, TargetBetweenRecordsTakesTheFirstLaterOne) {
   EXPECT_EQ(current_index(), 0);
 }
 
-TEST_F(Positioning, TargetAfterEveryRecordTakesTheLastOne) {
+TEST_F(PositioningSeekTime, TargetAfterEveryRecordTakesTheLastOne) {
   ASSERT_EQ(open_series(60), 1);
   int new_header;
   // From the first record.
@@ -534,7 +548,8 @@ TEST_F(Positioning, TargetAfterEveryRecordTakesTheLastOne) {
   EXPECT_EQ(current_index(), 59);
 }
 
-TEST_F(Positioning, BackwardSearchTakesAnEqualRecordBeforeItsEqualPeers) {
+TEST_F(PositioningSeekTime,
+       BackwardSearchTakesAnEqualRecordBeforeItsEqualPeers) {
   // Records 5 to 12 share one time stamp.
   std::vector<Rec> recs = series(60);
   for (int i = 5; i <= 12; ++i) recs[i].time = time_of(5);
@@ -554,7 +569,7 @@ TEST_F(Positioning, BackwardSearchTakesAnEqualRecordBeforeItsEqualPeers) {
   EXPECT_EQ(pda_current_offset(), 9 * kRecordSize);
 }
 
-TEST_F(Positioning, YearsFrom1900AndFullYearsNameTheSameYear) {
+TEST_F(PositioningSeekTime, YearsFrom1900AndFullYearsNameTheSameYear) {
   const int32_t y1902_day1_noon = -2145873600;  // 1902-01-01 12:00:00
   const int32_t y2002_day1_noon = 1009886400;   // 2002-01-01 12:00:00
   const int32_t y2002_day2_noon = 1009972800;   // 2002-01-02 12:00:00
@@ -589,7 +604,7 @@ TEST_F(Positioning, YearsFrom1900AndFullYearsNameTheSameYear) {
 // the file standing on the record after it, with the first block loaded;
 // then a seek to a time before every record runs the backward search, which
 // reports a new HeaderBlock exactly when it read the probe's RecordHeader.
-class BackwardSearch : public Positioning {
+class PositioningBackwardSearch : public Positioning {
  protected:
   std::set<int> records_read(int decoded) {
     std::set<int> read;
@@ -617,17 +632,17 @@ class BackwardSearch : public Positioning {
   }
 };
 
-TEST_F(BackwardSearch, FromRecord49ReadsRecords28And8And0Only) {
+TEST_F(PositioningBackwardSearch, FromRecord49ReadsRecords28And8And0Only) {
   // Record 48 decoded: the file stands on record 49.
   EXPECT_EQ(records_read(48), (std::set<int>{0, 8, 28}));
 }
 
-TEST_F(BackwardSearch, FromRecord50ReadsRecords29And9And0Only) {
+TEST_F(PositioningBackwardSearch, FromRecord50ReadsRecords29And9And0Only) {
   // Record 49 decoded: the file stands on record 50.
   EXPECT_EQ(records_read(49), (std::set<int>{0, 9, 29}));
 }
 
-TEST_F(BackwardSearch, ReadsRecords28Then8Then0) {
+TEST_F(PositioningBackwardSearch, ReadsRecords28Then8Then0) {
   // Record 28 names block B, record 8 block C, record 0 a block that is cut
   // after its site part, all others block A. A failed load keeps the radar
   // part of the block loaded before, so after the search the radar part
@@ -661,7 +676,7 @@ TEST_F(BackwardSearch, ReadsRecords28Then8Then0) {
   EXPECT_EQ(out.find("Header Read Error"), out.rfind("Header Read Error"));
 }
 
-TEST_F(BackwardSearch, NewHeaderReportsLoadsDuringTheSearch) {
+TEST_F(PositioningBackwardSearch, NewHeaderReportsLoadsDuringTheSearch) {
   // Records 0 to 29 name block A, 30 to 59 block B.
   std::vector<Rec> recs = series(60);
   for (int i = 30; i < 60; ++i) recs[i].header_offset = kBlockSize;
@@ -730,7 +745,8 @@ std::vector<int> matching(const std::vector<Rec>& recs, int from, int radar,
   return out;
 }
 
-TEST_F(Positioning, NextRecordOfRadar0AnyBeamVisitsItsRecordsInFileOrder) {
+TEST_F(PositioningNextRecord,
+       NextRecordOfRadar0AnyBeamVisitsItsRecordsInFileOrder) {
   const std::vector<Rec> recs = mixed_series(24);
   ASSERT_EQ(open("d1.mom", standard_header_bytes(), data_of(recs)), 1);
   int new_header;
@@ -742,7 +758,7 @@ TEST_F(Positioning, NextRecordOfRadar0AnyBeamVisitsItsRecordsInFileOrder) {
   EXPECT_EQ(visit_rest(recs), matching(recs, 1, 0, -1));
 }
 
-TEST_F(Positioning, NextRecordOfAnyRadarAnyBeamVisitsEveryRecord) {
+TEST_F(PositioningNextRecord, NextRecordOfAnyRadarAnyBeamVisitsEveryRecord) {
   const std::vector<Rec> recs = mixed_series(24);
   ASSERT_EQ(open("d1.mom", standard_header_bytes(), data_of(recs)), 1);
   int new_header;
@@ -754,7 +770,7 @@ TEST_F(Positioning, NextRecordOfAnyRadarAnyBeamVisitsEveryRecord) {
   EXPECT_EQ(visit_rest(recs), all);
 }
 
-TEST_F(Positioning, NextRecordOfOneRadarAndBeam) {
+TEST_F(PositioningNextRecord, NextRecordOfOneRadarAndBeam) {
   const std::vector<Rec> recs = mixed_series(24);
   ASSERT_EQ(open("d1.mom", standard_header_bytes(), data_of(recs)), 1);
   ASSERT_EQ(pda_select_radar(0), 1);
@@ -768,7 +784,7 @@ TEST_F(Positioning, NextRecordOfOneRadarAndBeam) {
             std::vector<int>(expected.begin() + 1, expected.end()));
 }
 
-TEST_F(Positioning, SelectionSetBySeekIsUsedAsItIs) {
+TEST_F(PositioningNextRecord, SelectionSetBySeekIsUsedAsItIs) {
   // The seek selects radar 1, beam 7, which the selection operations would
   // refuse; the search follows it.
   std::vector<Rec> recs = series(12);
@@ -784,7 +800,7 @@ TEST_F(Positioning, SelectionSetBySeekIsUsedAsItIs) {
   EXPECT_EQ(visit_rest(recs), (std::vector<int>{4, 9}));
 }
 
-TEST_F(Positioning, AfterTheLastMatchingRecordNextRecordReturnsZero) {
+TEST_F(PositioningNextRecord, AfterTheLastMatchingRecordNextRecordReturnsZero) {
   // Radar 0 up to record 20, radar 1 after it.
   std::vector<Rec> recs = series(24);
   for (int i = 0; i < 24; ++i) {
@@ -811,7 +827,7 @@ TEST_F(Positioning, AfterTheLastMatchingRecordNextRecordReturnsZero) {
   EXPECT_EQ(pda_current_offset(), 24 * kRecordSize);
 }
 
-TEST_F(Positioning, AfterTheLastRecordNextRecordReturnsZero) {
+TEST_F(PositioningNextRecord, AfterTheLastRecordNextRecordReturnsZero) {
   ASSERT_EQ(open_series(10), 1);
   ASSERT_EQ(pda_select_beam(-1), 1);
   int new_header;
@@ -823,7 +839,7 @@ TEST_F(Positioning, AfterTheLastRecordNextRecordReturnsZero) {
   EXPECT_EQ(current_index(), 9);
 }
 
-TEST_F(Positioning, FirstRecordRewindsAndReloadsTheHeaderBlock) {
+TEST_F(PositioningNextRecord, FirstRecordRewindsAndReloadsTheHeaderBlock) {
   std::vector<Rec> recs = mixed_series(12);
   ASSERT_EQ(open("d1.mom", standard_header_bytes(), data_of(recs)), 1);
   ASSERT_EQ(pda_get_loaded_header_offset(), 0);
@@ -855,7 +871,7 @@ TEST_F(Positioning, FirstRecordRewindsAndReloadsTheHeaderBlock) {
   EXPECT_EQ(pda_current_offset(), 5 * kRecordSize);
 }
 
-TEST_F(Positioning, NextRecordReportsAHeaderBlockLoadedOnTheWay) {
+TEST_F(PositioningNextRecord, NextRecordReportsAHeaderBlockLoadedOnTheWay) {
   // Records 0 to 9 name block A, 10 to 19 block B; beams cycle 0..4.
   std::vector<Rec> recs = series(20);
   for (int i = 0; i < 20; ++i) {
@@ -921,7 +937,7 @@ void expect_cut_record_decoded(int beam, const std::string& out) {
   EXPECT_EQ(a.noise[3], 0.0f);
 }
 
-TEST_F(Positioning, PairWhoseOnlyRecordIsCutInItsBodyOpens) {
+TEST_F(PositioningCutFile, PairWhoseOnlyRecordIsCutInItsBodyOpens) {
   const std::vector<Rec> recs = {{time_of(0), 0, 2}};
   ASSERT_EQ(open("d1.mom", standard_header_bytes(kCutGates), cut_series(recs)),
             1);
@@ -952,7 +968,7 @@ TEST_F(Positioning, PairWhoseOnlyRecordIsCutInItsBodyOpens) {
   EXPECT_EQ(pda_next_record(&new_header), 0);
 }
 
-TEST_F(Positioning, NextRecordFindsACutLastRecord) {
+TEST_F(PositioningCutFile, NextRecordFindsACutLastRecord) {
   std::vector<Rec> recs = series(4);
   for (int i = 0; i < 4; ++i) recs[i].beam = static_cast<int16_t>(i);
   ASSERT_EQ(open("d1.mom", standard_header_bytes(kCutGates), cut_series(recs)),
@@ -984,7 +1000,7 @@ TEST_F(Positioning, NextRecordFindsACutLastRecord) {
   EXPECT_EQ(current_index(), 0);
 }
 
-TEST_F(Positioning, SeekFromTheStartFindsACutLastRecord) {
+TEST_F(PositioningCutFile, SeekFromTheStartFindsACutLastRecord) {
   std::vector<Rec> recs = series(4);
   ASSERT_EQ(open("d1.mom", standard_header_bytes(kCutGates), cut_series(recs)),
             1);
@@ -996,7 +1012,7 @@ TEST_F(Positioning, SeekFromTheStartFindsACutLastRecord) {
   expect_cut_record_decoded(0, out);
 }
 
-TEST_F(Positioning, SearchEndsInsideTheFileAtACutRecordOfAnotherRadar) {
+TEST_F(PositioningCutFile, SearchEndsInsideTheFileAtACutRecordOfAnotherRadar) {
   std::vector<Rec> recs = series(4);
   recs[3].radar = 1;
   const Bytes data = cut_series(recs);
@@ -1015,7 +1031,7 @@ TEST_F(Positioning, SearchEndsInsideTheFileAtACutRecordOfAnotherRadar) {
   EXPECT_EQ(current_index(), 1);
 }
 
-TEST_F(Positioning, RecordHeaderCutAtTheEndOfTheFile) {
+TEST_F(PositioningCutFile, RecordHeaderCutAtTheEndOfTheFile) {
   // Three whole records and the first ten bytes of a fourth.
   Bytes data = data_of(series(4));
   data.truncate(3 * kRecordSize + 10);
@@ -1035,14 +1051,168 @@ TEST_F(Positioning, RecordHeaderCutAtTheEndOfTheFile) {
 }
 
 // ---------------------------------------------------------------------------
-// Damaged lengths and trailers
+// Damaged lengths
 // ---------------------------------------------------------------------------
+
+TEST_F(PositioningBadLength, RecordTooShortToStepOverEndsTheSearches) {
+  Bytes data = data_of(series(40));
+  data.patch_i16(30 * kRecordSize + 2, 5);  // record 30's length
+  ASSERT_EQ(open("d1.mom", standard_header_bytes(), data), 1);
+  int new_header;
+
+  qtest::start_capture();
+  EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
+  std::string out = qtest::stop_capture();
+  EXPECT_EQ(current_index(), 29);
+  EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
+  EXPECT_NE(out.find("disk: bad record length 5 at offset 690\n"),
+            std::string::npos)
+      << out;
+
+  ASSERT_EQ(pda_select_beam(-1), 1);
+  qtest::start_capture();
+  EXPECT_EQ(pda_next_record(&new_header), 0);
+  EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
+  EXPECT_EQ(pda_next_record(&new_header), 0);
+  EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
+  qtest::stop_capture();
+
+  EXPECT_EQ(seek_to(3, &new_header), 1);
+  EXPECT_EQ(current_index(), 3);
+}
+
+TEST_F(PositioningBadLength, RecordLengthReachingPastTheEndOfTheFile) {
+  // Record 30 claims 30000 bytes: walking forward, it is the last record,
+  // cut short.
+  Bytes data = data_of(series(40));
+  data.patch_i16(30 * kRecordSize + 2, 30000);
+  ASSERT_EQ(open("d1.mom", standard_header_bytes(), data), 1);
+  int new_header;
+  EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
+  EXPECT_EQ(current_index(), 30);
+  EXPECT_EQ(pda_get_record_offset(), 30 * kRecordSize);
+
+  ASSERT_EQ(pda_select_beam(-1), 1);
+  EXPECT_EQ(pda_next_record(&new_header), 0);
+  EXPECT_EQ(pda_next_record(&new_header), 0);
+
+  // Back from there, the records before it are found again.
+  EXPECT_EQ(seek_early(&new_header), 1);
+  EXPECT_EQ(current_index(), 0);
+  ASSERT_EQ(seek_to(28, &new_header), 1);
+  ASSERT_EQ(pda_select_beam(-1), 1);
+  EXPECT_EQ(pda_next_record(&new_header), 1);
+  EXPECT_EQ(current_index(), 29);
+  EXPECT_EQ(pda_next_record(&new_header), 1);
+  EXPECT_EQ(current_index(), 30);
+  EXPECT_EQ(pda_next_record(&new_header), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Trailers: the length repeated after each record, read on every step back
+// ---------------------------------------------------------------------------
+
+// Three layout M records of four gates (38 bytes each) at times 0, 1, 2 of
+// a series, beams 0, 1, 2, the second record's trailer set to `trailer`.
+Bytes three_records_second_trailer(int16_t trailer) {
+  Bytes second = qtest::moments_record(time_of(1), 1, 4);
+  second.patch_i16(second.size() - 2, trailer);
+  return qtest::join({qtest::moments_record(time_of(0), 0, 4), second,
+                      qtest::moments_record(time_of(2), 2, 4)});
+}
+
+// A layout N record (datacode 3000, 4-byte length and trailer) with an
+// empty body: 28 bytes.
+Bytes layout_n_record(int32_t time) {
+  qwriter::RecordSpec r;
+  r.layout = qwriter::Layout::N;
+  r.datacode = 3000;
+  r.record_time = time;
+  return qwriter::encode_record(r);
+}
+
+// The step back from 76 goes over the second record's trailer. A trailer
+// below the smallest record (18), zero, negative or reaching before the
+// start of the file gives -2 and moves nothing, neither the position nor
+// the data file; the walk of the tool then finds the first record only.
+// A plausible trailer is followed, whatever record it lands on.
+TEST_F(Trailer, TwoByteTrailerIsCheckedOnTheStepBack) {
+  struct Case {
+    int16_t trailer;
+    int result;
+    int64_t landing;
+  };
+  for (const Case& c : {Case{17, -2, 76}, Case{-5, -2, 76}, Case{-38, -2, 76},
+                        Case{0, -2, 76}, Case{77, -2, 76}, Case{32767, -2, 76},
+                        Case{18, 0, 58}, Case{76, 0, 0}, Case{38, 0, 38}}) {
+    SCOPED_TRACE(c.trailer);
+    const Bytes data = three_records_second_trailer(c.trailer);
+    ASSERT_EQ(open("d1.mom", standard_header_bytes(4), data), 1);
+    ASSERT_EQ(pda_skip_records(3), 0);  // over the first two records
+    ASSERT_EQ(pda_current_offset(), 76);
+    EXPECT_EQ(pda_skip_records(0), c.result);
+    EXPECT_EQ(pda_current_offset(), c.landing);
+    if (c.result == 0) continue;
+    int new_header;
+    EXPECT_EQ(pda_read_record_header(&new_header), 0);
+    EXPECT_EQ(current_time(), time_of(2));
+
+    ASSERT_EQ(qtest::open_pair(dir_.path(), "d1.mom", 0), 1);
+    EXPECT_EQ(seek_early(&new_header), 1);
+    EXPECT_EQ(current_index(), 0);
+    pda_select_radar(0);
+    pda_select_beam(-1);
+    EXPECT_EQ(pda_next_record(&new_header), 0);
+  }
+}
+
+// Layouts N and S carry 4-byte trailers, checked alike: layout N records of
+// 28 bytes, the step back from 56 over the second one's trailer.
+TEST_F(Trailer, FourByteTrailerIsCheckedOnTheStepBack) {
+  struct Case {
+    int32_t trailer;
+    int result;
+    int64_t landing;
+  };
+  for (const Case& c : {Case{21, -2, 56}, Case{-28, -2, 56}, Case{57, -2, 56},
+                        Case{22, 0, 34}, Case{56, 0, 0}}) {
+    SCOPED_TRACE(c.trailer);
+    Bytes data =
+        qtest::join({layout_n_record(time_of(0)), layout_n_record(time_of(1)),
+                     layout_n_record(time_of(2))});
+    data.patch_i32(52, c.trailer);
+    ASSERT_EQ(open("d1.mom", standard_header_bytes(4), data), 1);
+    ASSERT_EQ(pda_skip_records(3), 0);
+    ASSERT_EQ(pda_current_offset(), 56);
+    EXPECT_EQ(pda_skip_records(0), c.result);
+    EXPECT_EQ(pda_current_offset(), c.landing);
+    if (c.result != 0) {
+      int new_header;
+      EXPECT_EQ(pda_read_record_header(&new_header), 0);
+      EXPECT_EQ(current_time(), time_of(2));
+    }
+  }
+}
+
+// Opening steps back over the first record once it is read: a trailer that
+// cannot be stepped back over leaves the pair without a whole first record.
+TEST_F(Trailer, FirstRecordsTrailerIsCheckedAtOpening) {
+  for (int16_t trailer : {0, 17, -38, 39, 32767}) {
+    SCOPED_TRACE(trailer);
+    Bytes first = qtest::moments_record(time_of(0), 0, 4);
+    first.patch_i16(first.size() - 2, trailer);
+    const Bytes data =
+        qtest::join({first, qtest::moments_record(time_of(1), 1, 4)});
+    EXPECT_EQ(open("d1.mom", standard_header_bytes(4), data), 0);
+    EXPECT_EQ(pda_set_file_failure(), SetFileFailure::kNoWholeRecord);
+  }
+}
 
 void patch_trailer(Bytes& data, int record, int16_t value) {
   data.patch_i16(static_cast<size_t>((record + 1) * kRecordSize - 2), value);
 }
 
-TEST_F(Positioning, ImplausibleTrailerStopsTheBackwardSearch) {
+TEST_F(Trailer, ImplausibleTrailerStopsTheBackwardSearch) {
   // Stepping back from record 49 meets record 40's trailer on its ninth
   // step; a trailer that points before the start of the file or that is
   // shorter than any record stops the pass there, on record 41.
@@ -1060,7 +1230,7 @@ TEST_F(Positioning, ImplausibleTrailerStopsTheBackwardSearch) {
   }
 }
 
-TEST_F(Positioning, TrailerPointingToTheStartIsFollowed) {
+TEST_F(Trailer, TrailerPointingToTheStartIsFollowed) {
   Bytes data = data_of(series(60));
   patch_trailer(data, 40, static_cast<int16_t>(41 * kRecordSize));
   ASSERT_EQ(open("d1.mom", standard_header_bytes(), data), 1);
@@ -1071,7 +1241,7 @@ TEST_F(Positioning, TrailerPointingToTheStartIsFollowed) {
   EXPECT_EQ(pda_current_offset(), kRecordSize);
 }
 
-TEST_F(Positioning, BackwardPassThatDoesNotMoveBackEnds) {
+TEST_F(Trailer, BackwardPassThatDoesNotMoveBackEnds) {
   // Record 18 carries, inside its body, the bytes of a RecordHeader whose
   // length reaches exactly to record 40; record 19's trailer points back
   // onto that hidden RecordHeader. Walking forward never meets it. From
@@ -1134,60 +1304,6 @@ TEST_F(Positioning, BackwardPassThatDoesNotMoveBackEnds) {
   EXPECT_EQ(current_index(), 0);
   EXPECT_EQ(seek_to(30, &new_header), 1);
   EXPECT_EQ(current_index(), 30);
-}
-
-TEST_F(Positioning, RecordTooShortToStepOverEndsTheSearches) {
-  Bytes data = data_of(series(40));
-  data.patch_i16(30 * kRecordSize + 2, 5);  // record 30's length
-  ASSERT_EQ(open("d1.mom", standard_header_bytes(), data), 1);
-  int new_header;
-
-  qtest::start_capture();
-  EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
-  std::string out = qtest::stop_capture();
-  EXPECT_EQ(current_index(), 29);
-  EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
-  EXPECT_NE(out.find("disk: bad record length 5 at offset 690\n"),
-            std::string::npos)
-      << out;
-
-  ASSERT_EQ(pda_select_beam(-1), 1);
-  qtest::start_capture();
-  EXPECT_EQ(pda_next_record(&new_header), 0);
-  EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
-  EXPECT_EQ(pda_next_record(&new_header), 0);
-  EXPECT_EQ(pda_current_offset(), 30 * kRecordSize);
-  qtest::stop_capture();
-
-  EXPECT_EQ(seek_to(3, &new_header), 1);
-  EXPECT_EQ(current_index(), 3);
-}
-
-TEST_F(Positioning, RecordLengthReachingPastTheEndOfTheFile) {
-  // Record 30 claims 30000 bytes: walking forward, it is the last record,
-  // cut short.
-  Bytes data = data_of(series(40));
-  data.patch_i16(30 * kRecordSize + 2, 30000);
-  ASSERT_EQ(open("d1.mom", standard_header_bytes(), data), 1);
-  int new_header;
-  EXPECT_EQ(pda_seek_time(2030, 1, 0, 0, 0, &new_header), 1);
-  EXPECT_EQ(current_index(), 30);
-  EXPECT_EQ(pda_get_record_offset(), 30 * kRecordSize);
-
-  ASSERT_EQ(pda_select_beam(-1), 1);
-  EXPECT_EQ(pda_next_record(&new_header), 0);
-  EXPECT_EQ(pda_next_record(&new_header), 0);
-
-  // Back from there, the records before it are found again.
-  EXPECT_EQ(seek_early(&new_header), 1);
-  EXPECT_EQ(current_index(), 0);
-  ASSERT_EQ(seek_to(28, &new_header), 1);
-  ASSERT_EQ(pda_select_beam(-1), 1);
-  EXPECT_EQ(pda_next_record(&new_header), 1);
-  EXPECT_EQ(current_index(), 29);
-  EXPECT_EQ(pda_next_record(&new_header), 1);
-  EXPECT_EQ(current_index(), 30);
-  EXPECT_EQ(pda_next_record(&new_header), 0);
 }
 
 }  // namespace

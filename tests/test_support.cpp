@@ -86,6 +86,19 @@ int open_pair(const std::string& dir, const std::string& name, int spectra) {
   return pda_set_file(dir + "/", name, spectra);
 }
 
+int write_and_open_pair(const std::string& dir, const std::string& name,
+                        const qwriter::Bytes& header,
+                        const qwriter::Bytes& data, int spectra) {
+  write_pair(dir, name, header, data);
+  return open_pair(dir, name, spectra);
+}
+
+qwriter::Bytes join(const std::vector<qwriter::Bytes>& parts) {
+  qwriter::Bytes out;
+  for (const qwriter::Bytes& p : parts) out.append(p);
+  return out;
+}
+
 void start_capture() {
   std::fflush(stdout);
   testing::internal::CaptureStdout();

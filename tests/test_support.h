@@ -34,7 +34,8 @@ struct RunResult {
 };
 
 // Runs the built quellmar binary with args in folder dir.
-RunResult run_tool(const std::string& dir, const std::vector<std::string>& args);
+RunResult run_tool(const std::string& dir,
+                   const std::vector<std::string>& args);
 
 // Whole file as a string; empty when it cannot be read.
 std::string read_text(const std::string& path);
@@ -47,6 +48,15 @@ void write_pair(const std::string& dir, const std::string& name,
 // Opens dir + "/" + name with the access module after resetting it.
 // Returns pda_set_file's result.
 int open_pair(const std::string& dir, const std::string& name, int spectra);
+
+// write_pair, then open_pair: the one way a test makes a pair and opens it.
+// Returns pda_set_file's result.
+int write_and_open_pair(const std::string& dir, const std::string& name,
+                        const qwriter::Bytes& header,
+                        const qwriter::Bytes& data, int spectra = 0);
+
+// The given buffers one after another.
+qwriter::Bytes join(const std::vector<qwriter::Bytes>& parts);
 
 // Captures what the access module prints on standard output.
 void start_capture();

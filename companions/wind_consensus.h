@@ -1,0 +1,47 @@
+// Consensus averaging: the radial velocity of one beam at one gate over one
+// averaging period, from the values of the period's records, robust against
+// the few that an echo other than the clear air (birds, aircraft, ground
+// clutter) has taken over.
+
+#ifndef QUELLMAR_COMPANIONS_WIND_CONSENSUS_H
+#define QUELLMAR_COMPANIONS_WIND_CONSENSUS_H
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace qcomp {
+
+// One record's value at the gate.
+struct GateSample {
+  float velocity = 0.f;  // m/s
+  float snr = 0.f;       // dB
+};
+
+struct ConsensusRule {
+  double window = 2.0;            // m/s: max - min of an agreeing subset
+  double min_fraction = 0.4;      // of the records that hold the gate
+  std::optional<double> min_snr;  // dB; values below it are dropped
+};
+
+struct Consensus {
+  bool accepted = false;
+  double velocity = 0.0;  // mean of the subset (accepted only)
+  double mean_snr = 0.0;  // mean SNR in dB of the subset (accepted only)
+  int32_t used = 0;       // values in the subset; 0 when not accepted
+  int32_t available = 0;  // records that hold the gate
+};
+
+// The consensus of the samples (one per record of the period that holds the
+// gate; reordered in place). Values that are not finite, and with a
+// minimum SNR those below it or without a finite SNR, are dropped. Of the
+// rest, the largest subset whose values lie within the window of each
+// other (max - min <= window) wins; among equally large ones the one of
+// the smaller spread, then the one of the lower values. It is accepted when
+// it holds at least 2 values and at least min_fraction of all samples.
+Consensus consensus(std::vector<GateSample>& samples,
+                    const ConsensusRule& rule);
+
+}  // namespace qcomp
+
+#endif  // QUELLMAR_COMPANIONS_WIND_CONSENSUS_H

@@ -1,0 +1,157 @@
+// Fuzz target: the wind path of quellmar-wind on an arbitrary file pair.
+// The access module reads the pair, its wind-mode records are pooled,
+// consensus-averaged and fitted, and the CSV table is made. Input layout:
+// the pair input of fuzz/fuzz_input.h; bits 6-7 of byte 0 choose the
+// method's parameters.
+//
+// Invariants checked beyond the sanitizers: the profile arrays have the
+// sizes their dimensions give; every value written is finite or missing
+// (NaN, the fill value of the files); used counts lie within the available
+// ones, an accepted consensus uses at least 2 values; speeds are not
+// negative and directions lie in [0, 360); the CSV has one line per
+// period, mode and height plus its header.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "companions/wind_csv.h"
+#include "companions/wind_input.h"
+#include "companions/wind_profiles.h"
+#include "fuzz/fuzz_flows.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_scratch.h"
+
+namespace {
+
+// As records_fuzzer: more gates make an input slow without new code.
+constexpr int64_t kMaxGates = 4096;
+constexpr int64_t kMaxSpectraValues = 4000000;
+
+qcomp::WindMethod method_for(int choice) {
+  qcomp::WindMethod m;
+  switch (choice) {
+    case 1:
+      m.period_minutes = 1;
+      m.consensus.window = 0.5;
+      m.consensus.min_fraction = 0.0;
+      break;
+    case 2:
+      m.period_minutes = 7;  // does not divide the day
+      m.consensus.min_snr = 0.0;
+      m.azimuth_offset_deg = -400.0;
+      m.velocity_toward = true;
+      break;
+    case 3:
+      m.period_minutes = 1440;
+      m.consensus.window = 1e6;
+      m.consensus.min_fraction = 1.0;
+      break;
+    default:
+      break;
+  }
+  return m;
+}
+
+bool finite_or_nan(float v) { return std::isfinite(v) || std::isnan(v); }
+
+std::string check_profiles(const qcomp::ModeProfiles& m) {
+  const size_t cells =
+      m.periods.size() * m.beams.size() * static_cast<size_t>(m.max_gates);
+  const size_t levels = m.periods.size() * m.height.size();
+  if (m.beams.empty()) return "a mode without beams";
+  if (m.reference_beam < 0 ||
+      static_cast<size_t>(m.reference_beam) >= m.beams.size()) {
+    return "grid beam outside the beams";
+  }
+  if (m.radial_velocity.size() != cells || m.mean_snr.size() != cells ||
+      m.n_used.size() != cells || m.n_available.size() != cells) {
+    return "consensus arrays differ from time x beam x gate";
+  }
+  for (const auto* f :
+       {&m.u, &m.v, &m.w, &m.speed, &m.direction, &m.residual}) {
+    if (f->size() != levels) return "profile arrays differ from time x height";
+  }
+  if (m.nearest_gate.size() != m.beams.size() * m.height.size()) {
+    return "nearest-gate table differs from beam x height";
+  }
+  for (double h : m.height) {
+    if (!std::isfinite(h)) return "a grid height is not finite";
+  }
+  for (size_t i = 0; i < cells; ++i) {
+    if (!finite_or_nan(m.radial_velocity[i]) || !finite_or_nan(m.mean_snr[i])) {
+      return "a consensus value is infinite";
+    }
+    if (m.n_used[i] < 0 || m.n_used[i] > m.n_available[i]) {
+      return "used count outside 0..available";
+    }
+    if (!std::isnan(m.radial_velocity[i]) && m.n_used[i] < 2) {
+      return "a consensus accepted with fewer than 2 values";
+    }
+  }
+  for (size_t i = 0; i < levels; ++i) {
+    for (const auto* f :
+         {&m.u, &m.v, &m.w, &m.speed, &m.direction, &m.residual}) {
+      if (!finite_or_nan((*f)[i])) return "a profile value is infinite";
+    }
+    if (m.speed[i] < 0) return "negative wind speed";
+    if (m.direction[i] < 0 || m.direction[i] >= 360) {
+      return "wind direction outside [0, 360)";
+    }
+  }
+  for (size_t b = 0; b < m.beams.size(); ++b) {
+    for (size_t h = 0; h < m.height.size(); ++h) {
+      const int32_t g = m.nearest_gate[b * m.height.size() + h];
+      if (g < -1 || g >= m.beams[b].gates) return "nearest gate out of range";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qfuzz::set_up_process();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  qfuzz::PairInput in;
+  if (!qfuzz::split_pair_input(data, size, &in)) return -1;
+  const std::vector<uint8_t> header = qfuzz::header_file(in);
+  const qfuzz::DecodeBound bound = qfuzz::decode_bound(header, in.data);
+  if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues) {
+    return -1;
+  }
+  const std::string dir = qfuzz::scratch_root() + "/";
+  const std::string name = qfuzz::pair_data_name(in.name_choice, in.spectra);
+  if (!qfuzz::write_bytes(dir + name, in.data.data(), in.data.size()) ||
+      !qfuzz::write_bytes(dir + "h" + name.substr(1), header.data(),
+                          header.size())) {
+    return 0;
+  }
+  qcomp::WindInput input;
+  std::string error;
+  if (!qcomp::read_wind_input({dir + name}, 0, &input, &error)) {
+    if (error.empty()) qfuzz::report_problem("a failure without a message");
+    return 0;
+  }
+  const qcomp::WindMethod method = method_for(size > 0 ? data[0] >> 6 : 0);
+  if (qcomp::profile_cells(input.series, method) > qcomp::kMaxProfileCells) {
+    return 0;  // the program refuses such a run
+  }
+  const std::vector<qcomp::ModeProfiles> modes =
+      qcomp::compute_profiles(input.series, method);
+  size_t rows = 1;
+  for (const qcomp::ModeProfiles& m : modes) {
+    const std::string problem = check_profiles(m);
+    if (!problem.empty()) qfuzz::report_problem(problem);
+    rows += m.periods.size() * m.height.size();
+  }
+  const std::string csv = qcomp::wind_csv(modes);
+  size_t lines = 0;
+  for (char c : csv) lines += c == '\n';
+  if (lines != rows) qfuzz::report_problem("CSV rows differ from the profiles");
+  return 0;
+}
