@@ -12,14 +12,21 @@ build:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Runs the tool on the sample pair shipped in sample/, in run-output/.
-run: build
+# Installs what is missing (scripts/install-deps), builds, runs the tool on
+# the sample pair shipped in sample/, in run-output/, and ends with
+# quicklook pictures of the sample (scripts/quicklooks).
+run:
+	@scripts/install-deps run
+	@$(MAKE) --no-print-directory build
 	@rm -rf run-output && mkdir -p run-output
 	cd run-output && ../$(BUILD_DIR)/quellmar ../sample/d02123a.spc
 	@echo "--- written in run-output/:"
 	@ls -l run-output
+	@scripts/quicklooks $(BUILD_DIR) run-output
 
-test: build
+test:
+	@scripts/install-deps test
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer

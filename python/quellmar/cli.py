@@ -1,0 +1,124 @@
+"""quellmar-plot: quicklook pictures of the project's netCDF files.
+
+    quellmar-plot moments FILE.nc -o OUT.png [--field SNR|VEL|WIDTH|NOISE] [--beams 0,1,2]
+    quellmar-plot winds WINDS.nc -o OUT.png [--mode N]
+    quellmar-plot spectra FILE.nc -o OUT.png (--ray N | --time ISO8601)
+
+Exit status: 0 when the picture was written, 1 for input that cannot be
+drawn (a one-line message on standard error), 2 for a wrong command line.
+"""
+
+import argparse
+import sys
+
+import numpy as np
+
+from quellmar.errors import QuellmarFileError
+
+PROGRAM = "quellmar-plot"
+
+
+def beam_list(text):
+    try:
+        return [int(b) for b in text.split(",") if b.strip() != ""]
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a comma-separated list of beam numbers: %r"
+                                         % text) from None
+
+
+def parse(argv):
+    parser = argparse.ArgumentParser(prog=PROGRAM, description="Quicklook pictures (PNG).")
+    sub = parser.add_subparsers(dest="kind", required=True)
+    p = sub.add_parser("moments", help="time-height panels of one field, one per beam")
+    p.add_argument("file")
+    p.add_argument("-o", "--output", required=True)
+    p.add_argument("--field", default="SNR", choices=["SNR", "VEL", "WIDTH", "NOISE"])
+    p.add_argument("--beams", type=beam_list, help="comma-separated beam numbers (default: all)")
+    p = sub.add_parser("winds", help="wind barbs over wind speed, and w")
+    p.add_argument("file")
+    p.add_argument("-o", "--output", required=True)
+    p.add_argument("--mode", type=int, help="operating mode (default: the lowest in the file)")
+    p = sub.add_parser("spectra", help="range-Doppler image of one record")
+    p.add_argument("file")
+    p.add_argument("-o", "--output", required=True)
+    which = p.add_mutually_exclusive_group(required=True)
+    which.add_argument("--ray", type=int, help="record number in the file, from 0")
+    which.add_argument("--time", help="the record nearest to this UTC time, e.g. 2002-05-04T23:45:00")
+    return parser.parse_args(argv)
+
+
+def listed(numbers):
+    return ", ".join(str(n) for n in numbers)
+
+
+def moments(args):
+    from quellmar.moments import read_moments
+    from quellmar.plots import moments_figure
+    beams = read_moments(args.file)
+    if not beams:
+        raise QuellmarFileError("%s: holds no records" % args.file)
+    if args.beams:
+        missing = [b for b in args.beams if b not in beams]
+        if missing:
+            raise QuellmarFileError("%s: no beam %s in the file (beams: %s)"
+                                    % (args.file, listed(missing), listed(sorted(beams))))
+        beams = {b: beams[b] for b in args.beams}
+    if not any(args.field in ds for ds in beams.values()):
+        raise QuellmarFileError("%s: holds no field %s" % (args.file, args.field))
+    else:
+        beams = dict(sorted(beams.items()))
+    return moments_figure(beams, args.field)
+
+
+def winds(args):
+    from quellmar.plots import winds_figure
+    from quellmar.winds import read_winds
+    modes = read_winds(args.file)
+    if not modes:
+        raise QuellmarFileError("%s: holds no winds (no mode groups)" % args.file)
+    mode = min(modes) if args.mode is None else args.mode
+    if mode not in modes:
+        raise QuellmarFileError("%s: no mode %d in the file (modes: %s)"
+                                % (args.file, mode, listed(sorted(modes))))
+    return winds_figure(modes[mode])
+
+
+def nearest_ray(path, text):
+    """The first record whose time is nearest to `text` (UTC)."""
+    from quellmar.errors import open_moments
+    try:
+        wanted = np.datetime64(text.rstrip("Zz"), "s")
+    except ValueError:
+        raise QuellmarFileError("not a time: %r (use ISO 8601, e.g. 2002-05-04T23:45:00)"
+                                % text) from None
+    with open_moments(path) as ds:
+        times = ds["time"].values.astype("datetime64[s]")
+    if len(times) == 0:
+        raise QuellmarFileError("%s: holds no records" % path)
+    if wanted < times.min() or wanted > times.max():
+        raise QuellmarFileError("%s: no record near %s (records from %sZ to %sZ)"
+                                % (path, wanted, times.min(), times.max()))
+    return int(np.argmin(np.abs((times - wanted).astype(np.int64))))
+
+
+def spectra(args):
+    from quellmar.plots import spectra_figure
+    from quellmar.spectra import read_spectra
+    ray = args.ray if args.ray is not None else nearest_ray(args.file, args.time)
+    return spectra_figure(read_spectra(args.file, ray))
+
+
+def main(argv=None):
+    args = parse(sys.argv[1:] if argv is None else argv)
+    try:
+        figure = {"moments": moments, "winds": winds, "spectra": spectra}[args.kind](args)
+        from quellmar.plots import save
+        save(figure, args.output)
+    except QuellmarFileError as e:
+        print("%s: %s" % (PROGRAM, e), file=sys.stderr)
+        return 1
+    except Exception as e:  # the netCDF and HDF5 libraries' errors on damaged data
+        detail = str(e).splitlines()[0] if str(e) else type(e).__name__
+        print("%s: %s: cannot be read (%s)" % (PROGRAM, args.file, detail), file=sys.stderr)
+        return 1
+    return 0
