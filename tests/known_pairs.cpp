@@ -34,11 +34,11 @@
 
 namespace {
 
-using qwriter::Bytes;
-using qwriter::GateMoments;
-using qwriter::HeaderSpec;
-using qwriter::Layout;
-using qwriter::RecordSpec;
+using quellmar::writer::Bytes;
+using quellmar::writer::GateMoments;
+using quellmar::writer::HeaderSpec;
+using quellmar::writer::Layout;
+using quellmar::writer::RecordSpec;
 
 constexpr std::int32_t kMay3 = 1020384000;  // 2002-05-03 00:00:00 UTC
 constexpr std::int32_t kMay4 = kMay3 + 86400;
@@ -77,7 +77,7 @@ Bytes moments_data() {
       for (int beam = 0; beam < 3; ++beam) {
         const std::int32_t t = minute + beam * 100;
         const int gates = beam == 2 && half == 0 ? 6 : 8;
-        qwriter::BodySpec body;
+        quellmar::writer::BodySpec body;
         body.datacode = 2100;
         for (int g = 0; g < gates; ++g) {
           body.moments.push_back(
@@ -90,8 +90,8 @@ Bytes moments_data() {
         r.header_offset = half == 0 ? 0 : 568;
         r.record_time = t;
         r.beam_index = static_cast<std::int16_t>(beam);
-        r.body = qwriter::encode_body(body);
-        data.append(qwriter::encode_record(r));
+        r.body = quellmar::writer::encode_body(body);
+        data.append(quellmar::writer::encode_record(r));
       }
     }
   }
@@ -111,7 +111,7 @@ Bytes spectra_data() {
   Bytes data;
   const int beams[3] = {0, 1, 0};
   for (int i = 0; i < 3; ++i) {
-    qwriter::BodySpec body;
+    quellmar::writer::BodySpec body;
     body.datacode = 3100;
     for (int g = 0; g < 8; ++g) {
       body.moments.push_back(GateMoments{1000, 500, 2000, 4000});
@@ -127,8 +127,8 @@ Bytes spectra_data() {
     r.spectra_flag = 1;
     r.record_time = kMay4 + 60 * i;
     r.beam_index = static_cast<std::int16_t>(beams[i]);
-    r.body = qwriter::encode_body(body);
-    data.append(qwriter::encode_record(r));
+    r.body = quellmar::writer::encode_body(body);
+    data.append(quellmar::writer::encode_record(r));
   }
   return data;
 }
@@ -142,13 +142,14 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   try {
-    Bytes header = qwriter::encode_header(moments_header(false));
-    header.append(qwriter::encode_header(moments_header(true)));
-    qwriter::write_file(dir + "/h02123a.mom", header);
-    qwriter::write_file(dir + "/d02123a.mom", moments_data());
-    qwriter::write_file(dir + "/h02124a.spc",
-                        qwriter::encode_header(spectra_header()));
-    qwriter::write_file(dir + "/d02124a.spc", spectra_data());
+    Bytes header = quellmar::writer::encode_header(moments_header(false));
+    header.append(quellmar::writer::encode_header(moments_header(true)));
+    quellmar::writer::write_file(dir + "/h02123a.mom", header);
+    quellmar::writer::write_file(dir + "/d02123a.mom", moments_data());
+    quellmar::writer::write_file(
+        dir + "/h02124a.spc",
+        quellmar::writer::encode_header(spectra_header()));
+    quellmar::writer::write_file(dir + "/d02124a.spc", spectra_data());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
