@@ -81,7 +81,9 @@ void add_block(std::string* out, const HeaderBlockView& v) {
   }
   add(out, "  spectral window 1: points %d to %d\n", r.window1_start,
       r.window1_start + r.window1_points - 1);
-  if (r.window2_points > 1) {
+  if (pda_locate_windows(r.window1_start, r.window2_start, r.window2_points,
+                         false)
+          .two_windows) {
     add(out, "  spectral window 2: points %d to %d, %s\n", r.window2_start,
         r.window2_start + r.window2_points - 1,
         r.spectrum_extra[0] == 1 ? "placed" : "not placed");

@@ -231,16 +231,6 @@ class TextBuffer {
     Reserve(Room(width, kMaxFormattedLength));
     size_ = format_int(data_.get() + size_, v, width, zero_pad) - data_.get();
   }
-  // Same bytes as printf("%*.*f", width, precision, (double)v).
-  void append_fixed(float v, int width, int precision) {
-    Reserve(Room(
-        width, kMaxFormattedLength + (precision > kMaxNativePrecision
-                                          ? static_cast<std::size_t>(precision)
-                                          : 0)));
-    size_ =
-        format_fixed(data_.get() + size_, v, width, precision) - data_.get();
-  }
-  void append_fixed(double v, int width, int precision) = delete;
 
   const char* data() const { return data_.get(); }
   std::size_t size() const { return size_; }
