@@ -1,9 +1,41 @@
 #include "companions/wind_consensus.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace quellmar::companions {
+
+namespace {
+
+// A float as an unsigned key of the same order (-0 taken as +0), and back.
+uint32_t order_key(float v) {
+  const uint32_t bits = std::bit_cast<uint32_t>(v + 0.0f);
+  return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+}
+float from_order_key(uint32_t key) {
+  return std::bit_cast<float>((key & 0x80000000u) != 0 ? key & 0x7fffffffu
+                                                       : ~key);
+}
+
+// Sorts by velocity, equal velocities by SNR, through one 64-bit key per
+// sample: the same order as comparing the two floats, found faster.
+void sort_by_velocity_then_snr(std::vector<GateSample>& samples) {
+  static thread_local std::vector<uint64_t> keys;
+  keys.resize(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    keys[i] = (uint64_t{order_key(samples[i].velocity)} << 32) |
+              order_key(samples[i].snr);
+  }
+  std::sort(keys.begin(), keys.end());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i].velocity = from_order_key(static_cast<uint32_t>(keys[i] >> 32));
+    samples[i].snr = from_order_key(static_cast<uint32_t>(keys[i]));
+  }
+}
+
+}  // namespace
 
 Consensus consensus(std::vector<GateSample>& samples,
                     const ConsensusRule& rule) {
@@ -17,11 +49,7 @@ Consensus consensus(std::vector<GateSample>& samples,
   samples.erase(std::remove_if(samples.begin(), samples.end(), dropped),
                 samples.end());
   if (samples.size() < 2) return c;
-  std::sort(samples.begin(), samples.end(),
-            [](const GateSample& a, const GateSample& b) {
-              if (a.velocity != b.velocity) return a.velocity < b.velocity;
-              return a.snr < b.snr;
-            });
+  sort_by_velocity_then_snr(samples);
 
   // Every largest subset is a run of the sorted values that starts at the
   // lowest value within the window below its highest: one run per end.
