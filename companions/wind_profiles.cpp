@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <map>
 #include <numbers>
 #include <set>
+#include <thread>
 
 #include "companions/wind_fit.h"
 #include "disk/pda.h"
@@ -217,8 +219,33 @@ ModeProfiles mode_profiles(int32_t mode,
   }
   m.nearest_gate.assign(m.beams.size() * m.height.size(), -1);
 
-  for (size_t b = 0; b < series.size(); ++b) {
-    beam_consensus(*series[b], b, period_index, method, &m);
+  // The beams' consensus values are independent of each other (each beam
+  // writes only its own cells): on a machine with a second core a second
+  // thread takes every other beam.
+  auto beams_from = [&](size_t first, size_t step) {
+    for (size_t b = first; b < series.size(); b += step) {
+      beam_consensus(*series[b], b, period_index, method, &m);
+    }
+  };
+  if (std::thread::hardware_concurrency() < 2 || series.size() < 2) {
+    beams_from(0, 1);
+  } else {
+    std::exception_ptr failure;
+    std::thread second([&] {
+      try {
+        beams_from(1, 2);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    try {
+      beams_from(0, 2);
+    } catch (...) {
+      second.join();
+      throw;
+    }
+    second.join();
+    if (failure) std::rethrow_exception(failure);
   }
   fit_mode(method, &m);
   return m;
