@@ -140,9 +140,14 @@ bool OutputWriter::hand_over(AppendFile& file) {
   return false;
 }
 
-bool OutputWriter::open(Kind kind, const std::string& name) {
+bool OutputWriter::open(Kind kind, const RecordStamp& stamp) {
   AppendFile& f = files_[kind];
-  if (f.is_open() && f.name() == name) return true;
+  // A file serves one site day.
+  if (f.is_open() && open_day_[kind] == std::pair(stamp.year, stamp.day)) {
+    return true;
+  }
+  const std::string name =
+      output_file_name(site_.label, stamp.year, stamp.day, kSuffix[kind]);
   const bool handed_over = hand_over(f);
   f.close();
   if (!handed_over) return false;
@@ -154,6 +159,7 @@ bool OutputWriter::open(Kind kind, const std::string& name) {
     std::fprintf(stderr, "Cannot open file %s\n", name.c_str());
     return false;
   }
+  open_day_[kind] = {stamp.year, stamp.day};
   return true;
 }
 
@@ -281,10 +287,7 @@ bool OutputWriter::write_record(const RecordView& r, bool spectra_input) {
   put_beam_line(beam_line_, *r.beam);
   for (int i = 0; i < count; ++i) {
     const Kind k = kinds[i];
-    if (!open(k, output_file_name(site_.label, stamp.year, stamp.day,
-                                  kSuffix[k]))) {
-      return false;
-    }
+    if (!open(k, stamp)) return false;
     // The summary line is the record line behind its tag.
     summary_.clear();
     summary_.append(kTag[k]);

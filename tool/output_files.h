@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disk/pda.h"
@@ -83,7 +84,8 @@ class OutputWriter {
  private:
   enum Kind { kWind, kRass, kSpectra, kKinds };
 
-  bool open(Kind kind, const std::string& name);
+  // Makes the file of kind for the record's day the open one.
+  bool open(Kind kind, const RecordStamp& stamp);
   bool hand_over(quellmar::tool::AppendFile& file);
   void put_file_header_line(TextBuffer& t);
   void put_block(Kind k, const RecordView& r, TextBuffer& t);
@@ -94,6 +96,7 @@ class OutputWriter {
 
   SiteDescription site_;
   quellmar::tool::AppendFile files_[kKinds];
+  std::pair<int32_t, int32_t> open_day_[kKinds];  // year, day of files_
   // Set by the first failed write; nothing is written after it, so no file
   // has a gap.
   bool write_failed_ = false;
