@@ -12,32 +12,25 @@
 # fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-data=${QUELLMAR_BENCH_DIR:-/tmp/quellmar-bench}
+source bench/common.sh
 runs=${RUNS:-3}
 
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-release -j 2 --target quellmar quellmar-bench-input >/dev/null
-if ! cmake --build build-release -j 2 --target quellmar-nc >/dev/null 2>&1; then
+bench_build quellmar quellmar-bench-input
+if ! bench_build quellmar-nc 2>/dev/null; then
   echo "nc.sh: quellmar-nc is not built (no netCDF library): nothing to measure"
   exit 0
 fi
 text=$root/build-release/quellmar
 nc=$root/build-release/quellmar-nc
-generator=$root/build-release/bench/quellmar-bench-input
 
+bench_inputs
 mkdir -p "$data/long"
-if [ ! -s "$data/d02123a.spc" ] || [ ! -s "$data/d02123a.mom" ]; then
-  echo "generating benchmark input in $data ..." >&2
-  "$generator" "$data"
-fi
 if [ ! -s "$data/long/d02123a.mom" ]; then
   echo "generating the long moments input in $data/long ..." >&2
   "$generator" --long-moments "$data/long"
 fi
 
 now() { date +%s.%N; }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 work=$data/run-nc
 
 # Runs "$@" RUNS times in an empty $work; prints "median_s max_rss_kb out_bytes".

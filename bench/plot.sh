@@ -17,12 +17,10 @@
 # Prints one table; never fails on a slow result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-data=${QUELLMAR_BENCH_DIR:-/tmp/quellmar-bench}
+source bench/common.sh
 runs=${RUNS:-3}
 
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-release -j 2 --target quellmar-nc quellmar-bench-input >/dev/null
+bench_build quellmar-nc quellmar-bench-input
 if [ ! -x build-release/quellmar-nc ] || [ ! -x build-release/quellmar-plot ]; then
   echo "bench/plot.sh: needs quellmar-nc and quellmar-plot (scripts/install-deps)" >&2
   exit 1
@@ -30,10 +28,7 @@ fi
 python=$(sed -n '1s/^#!//p' build-release/quellmar-plot)
 
 mkdir -p "$data/plot"
-if [ ! -s "$data/d02123a.spc" ] || [ ! -s "$data/d02123a.mom" ]; then
-  echo "generating benchmark input in $data ..." >&2
-  "$root/build-release/bench/quellmar-bench-input" "$data"
-fi
+bench_inputs
 for input in d02123a.spc d02123a.mom; do
   if [ ! -s "$data/plot/$input.nc" ] || [ "$data/$input" -nt "$data/plot/$input.nc" ]; then
     echo "converting $input ..." >&2
@@ -42,7 +37,6 @@ for input in d02123a.spc d02123a.mom; do
 done
 
 now() { date +%s.%N; }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f\n", b - a}'; }
 
 export PYTHONPATH=$root/python

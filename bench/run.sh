@@ -17,20 +17,14 @@
 # never fails the build on a slow result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-data=${QUELLMAR_BENCH_DIR:-/tmp/quellmar-bench}
+source bench/common.sh
 runs=${RUNS:-5}
 
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-release -j 2 --target quellmar quellmar-bench-input >/dev/null
+bench_build quellmar quellmar-bench-input
 # QUELLMAR_TOOL times another build of the tool (an older one, say).
 tool=${QUELLMAR_TOOL:-$root/build-release/quellmar}
 
-mkdir -p "$data"
-if [ ! -s "$data/d02123a.spc" ] || [ ! -s "$data/d02123a.mom" ]; then
-  echo "generating benchmark input in $data ..." >&2
-  "$root/build-release/bench/quellmar-bench-input" "$data"
-fi
+bench_inputs
 
 busy_pid=
 stop_busy() {
@@ -42,7 +36,6 @@ stop_busy() {
 }
 trap stop_busy EXIT
 
-median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 # Runs a command timed into file $1: a line "wall cpu rss_kb", the wall
 # clock from date (nanoseconds), CPU (user + sys) and peak RSS from
 # /usr/bin/time.
@@ -116,3 +109,4 @@ done
 rm -rf "$data"/run-a* "$data"/run-b*
 [ -n "${SKIP_NC:-}" ] || bench/nc.sh  # the netCDF conversion against the text tool
 [ -n "${SKIP_WIND:-}" ] || bench/wind.sh  # wind profiles against the text tool
+[ -n "${SKIP_PLOT:-}" ] || bench/plot.sh || true  # the Python reader and plots

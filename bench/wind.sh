@@ -6,27 +6,20 @@
 # goes to a file, as in bench/run.sh. Reports; never fails on a slow result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-data=${QUELLMAR_BENCH_DIR:-/tmp/quellmar-bench}
+source bench/common.sh
 runs=${RUNS:-5}
 
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-release -j 2 --target quellmar quellmar-bench-input >/dev/null
-if ! cmake --build build-release -j 2 --target quellmar-wind >/dev/null 2>&1; then
+bench_build quellmar quellmar-bench-input
+if ! bench_build quellmar-wind 2>/dev/null; then
   echo "quellmar-wind is not built (no netCDF library): wind benchmark skipped"
   exit 0
 fi
 tool=$root/build-release/quellmar
 wind=$root/build-release/quellmar-wind
 input=$data/d02123a.mom
-mkdir -p "$data"
-if [ ! -s "$input" ]; then
-  echo "generating benchmark input in $data ..." >&2
-  "$root/build-release/bench/quellmar-bench-input" "$data"
-fi
+bench_inputs
 
 now() { date +%s.%N; }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 
 work=$data/run-wind
 tool_times=()
