@@ -316,6 +316,23 @@ inline DecodeBound decode_bound(const std::vector<uint8_t>& header,
   return bound;
 }
 
+// Reads fuzz input as a file pair and its header file. False when it is not
+// one, or when one decode would read more than 4096 gates or allocate more
+// than max_spectra_values spectra values (or, with the spectra file, print
+// more than that many numbers): reads past the end of the data file cost
+// system calls per gate, so such inputs are slow without reaching new code.
+inline bool take_pair_input(const uint8_t* data, size_t size,
+                            int64_t max_spectra_values, bool printed_spectra,
+                            PairInput* in, std::vector<uint8_t>* header) {
+  constexpr int64_t kMaxGates = 4096;
+  if (!split_pair_input(data, size, in)) return false;
+  *header = header_file(*in);
+  const DecodeBound bound = decode_bound(*header, in->data);
+  return bound.gates <= kMaxGates &&
+         bound.spectra_values <= max_spectra_values &&
+         (!printed_spectra || bound.spectrum_line_values <= max_spectra_values);
+}
+
 }  // namespace quellmar::fuzz
 
 #endif  // QUELLMAR_FUZZ_FUZZ_INPUT_H

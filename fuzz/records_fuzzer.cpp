@@ -9,14 +9,6 @@
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_scratch.h"
 
-namespace {
-// Reads past the end of the data file cost system calls per gate; more
-// gates than this make one input slow without reaching new code.
-constexpr int64_t kMaxGates = 4096;
-// One decode may allocate at most this many spectra values.
-constexpr int64_t kMaxSpectraValues = 4000000;
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   quellmar::fuzz::set_up_process();
   return 0;
@@ -24,11 +16,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quellmar::fuzz::PairInput in;
-  if (!quellmar::fuzz::split_pair_input(data, size, &in)) return -1;
-  const std::vector<uint8_t> header = quellmar::fuzz::header_file(in);
-  const quellmar::fuzz::DecodeBound bound =
-      quellmar::fuzz::decode_bound(header, in.data);
-  if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues) {
+  std::vector<uint8_t> header;
+  if (!quellmar::fuzz::take_pair_input(data, size, 4000000, false, &in,
+                                       &header)) {
     return -1;
   }
   const std::string problem = quellmar::fuzz::run_records_flow(

@@ -25,10 +25,6 @@
 
 namespace {
 
-// As records_fuzzer: more gates make an input slow without new code.
-constexpr int64_t kMaxGates = 4096;
-constexpr int64_t kMaxSpectraValues = 4000000;
-
 quellmar::companions::WindMethod method_for(int choice) {
   quellmar::companions::WindMethod m;
   switch (choice) {
@@ -118,11 +114,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quellmar::fuzz::PairInput in;
-  if (!quellmar::fuzz::split_pair_input(data, size, &in)) return -1;
-  const std::vector<uint8_t> header = quellmar::fuzz::header_file(in);
-  const quellmar::fuzz::DecodeBound bound =
-      quellmar::fuzz::decode_bound(header, in.data);
-  if (bound.gates > kMaxGates || bound.spectra_values > kMaxSpectraValues) {
+  std::vector<uint8_t> header;
+  if (!quellmar::fuzz::take_pair_input(data, size, 4000000, false, &in,
+                                       &header)) {
     return -1;
   }
   const std::string dir = quellmar::fuzz::scratch_root() + "/";
