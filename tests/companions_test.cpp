@@ -28,7 +28,7 @@
 #include "writer/format_writer.h"
 
 #ifdef QUELLMAR_NC_BINARY
-#include <netcdf.h>
+#include "tests/nc_read.h"
 #endif
 
 namespace {
@@ -558,18 +558,7 @@ class NcReader {
     return nc_inq_varid(id_, name, &v) == NC_NOERR;
   }
   size_t length(const char* name) const {
-    int v = var(name);
-    int dims = 0;
-    nc_inq_varndims(id_, v, &dims);
-    std::vector<int> ids(static_cast<size_t>(dims));
-    nc_inq_vardimid(id_, v, ids.data());
-    size_t n = 1;
-    for (int d : ids) {
-      size_t len = 0;
-      nc_inq_dimlen(id_, d, &len);
-      n *= len;
-    }
-    return n;
+    return quellmar::test::nc_var_length(id_, var(name));
   }
   std::vector<float> floats(const char* name) const {
     std::vector<float> v(length(name));

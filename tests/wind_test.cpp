@@ -21,7 +21,7 @@
 #include "writer/format_writer.h"
 
 #ifdef QUELLMAR_WIND_BINARY
-#include <netcdf.h>
+#include "tests/nc_read.h"
 #endif
 
 namespace {
@@ -443,17 +443,7 @@ class ModeGroup {
     return v;
   }
   size_t length(const char* name) const {
-    int v = var(name), dims = 0;
-    nc_inq_varndims(group_, v, &dims);
-    std::vector<int> ids(static_cast<size_t>(dims));
-    nc_inq_vardimid(group_, v, ids.data());
-    size_t n = 1;
-    for (int d : ids) {
-      size_t len = 0;
-      nc_inq_dimlen(group_, d, &len);
-      n *= len;
-    }
-    return n;
+    return quellmar::test::nc_var_length(group_, var(name));
   }
   int file_ = -1;
   int group_ = -1;
