@@ -1,9 +1,12 @@
 // Rules of the data-file format that several readers share: what a
 // datacode says about a record, and where the spectral windows lie in a
-// decoded row. The record reader, the decoder, the tool and the companion
-// programs all take them from here.
+// decoded row, how a spectrum line is rebuilt, which names are spectra
+// files, how powers are printed in dB. The record reader, the decoder, the
+// tool and the companion programs all take them from here.
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 
 #include "disk/pda.h"
 
@@ -66,4 +69,28 @@ void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
   if (shape.placement == 1) {
     place(shape.window2_start, shape.window2_points, rows.window2_row);
   }
+}
+
+bool pda_is_spectra_name(const std::string& name) {
+  if (name.size() < 3) return false;
+  const std::string end = name.substr(name.size() - 3);
+  return end == "spc" || end == "SPC";
+}
+
+float pda_power_db(float x) {
+  if (!(x > 0.0f)) return 0.0f;
+  // Signal powers repeat a great deal (they derive from small integer
+  // counts), so results are remembered by the value's bits.
+  struct Entry {
+    uint32_t bits;
+    float db;
+  };
+  static Entry cache[4096] = {};  // bits 0 is +0.0, never looked up
+  const uint32_t bits = std::bit_cast<uint32_t>(x);
+  Entry& e = cache[(bits ^ (bits >> 12)) & 4095];
+  if (e.bits != bits) {
+    e.bits = bits;
+    e.db = static_cast<float>(10.0 * std::log10(static_cast<double>(x)));
+  }
+  return e.db;
 }

@@ -242,6 +242,13 @@ int64_t pda_spectrum_line_length(const SpectrumLineShape& shape,
 // REQUIRES: line has room for pda_spectrum_line_length(shape, row_length).
 void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
                        int64_t row_length, float* line);
+// True for a data-file name that names a spectra file: one ending in "spc"
+// or "SPC" (the ending alone decides; "d02123a.Spc" is a moments name).
+bool pda_is_spectra_name(const std::string& name);
+// A linear signal power in dB (10 log10), held as a float; 0 for values
+// that are not positive. The text files and the netCDF export both print
+// powers this way.
+float pda_power_db(float x);
 // Length, HeaderBlock offset and data-file offset of the record whose
 // RecordHeader was read last, and the spectra flag now in force.
 int32_t pda_get_record_length();

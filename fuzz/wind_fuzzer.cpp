@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <string>
 
-#include "companions/wind_csv.h"
-#include "companions/wind_input.h"
-#include "companions/wind_profiles.h"
+#include "companions/wind/csv.h"
+#include "companions/wind/input.h"
+#include "companions/wind/profiles.h"
 #include "fuzz/fuzz_flows.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_scratch.h"

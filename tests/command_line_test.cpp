@@ -10,7 +10,6 @@
 
 namespace {
 
-using quellmar::tool::is_spectra_name;
 using quellmar::tool::parse_command_line;
 using quellmar::tool::RunRequest;
 using quellmar::tool::stop_time_for;
@@ -73,12 +72,12 @@ TEST(CommandLine, StopTimeCarriesAcrossTheYearEnd) {
 }
 
 TEST(CommandLine, SpectraSuffixIsExactlySpcOrSPC) {
-  EXPECT_TRUE(is_spectra_name("d02123a.spc"));
-  EXPECT_TRUE(is_spectra_name("D02123A.SPC"));
-  EXPECT_FALSE(is_spectra_name("d02123a.Spc"));
-  EXPECT_FALSE(is_spectra_name("d02123a.mom"));
-  EXPECT_FALSE(is_spectra_name("pc"));
-  EXPECT_TRUE(is_spectra_name("spc"));
+  EXPECT_TRUE(pda_is_spectra_name("d02123a.spc"));
+  EXPECT_TRUE(pda_is_spectra_name("D02123A.SPC"));
+  EXPECT_FALSE(pda_is_spectra_name("d02123a.Spc"));
+  EXPECT_FALSE(pda_is_spectra_name("d02123a.mom"));
+  EXPECT_FALSE(pda_is_spectra_name("pc"));
+  EXPECT_TRUE(pda_is_spectra_name("spc"));
 }
 
 TEST(CommandLine, DirectoryPartIsSplitOff) {

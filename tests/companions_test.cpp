@@ -38,7 +38,6 @@ using quellmar::test::quote;
 namespace fs = std::filesystem;
 using quellmar::test::join;
 using quellmar::test::TempDir;
-using quellmar::tool::power_db;
 using quellmar::writer::Bytes;
 
 // ---------------------------------------------------------------------------
@@ -741,11 +740,11 @@ TEST(QuellmarNc, HoldsTheDecodedValuesTimesAnglesAndRangesOfEveryRecord) {
       EXPECT_EQ(width[k], m.width[g]);
       EXPECT_EQ(snr[k], m.snr[g]);
       EXPECT_EQ(noise[k], m.noise[g]);
-      EXPECT_EQ(power[k], power_db(m.signal_power[g]));
+      EXPECT_EQ(power[k], pda_power_db(m.signal_power[g]));
       EXPECT_EQ(vel2[k], second ? m.velocity2[g] : fill);
       EXPECT_EQ(width2[k], second ? m.width2[g] : fill);
       EXPECT_EQ(snr2[k], second ? m.snr2[g] : fill);
-      EXPECT_EQ(power2[k], second ? power_db(m.signal_power2[g]) : fill);
+      EXPECT_EQ(power2[k], second ? pda_power_db(m.signal_power2[g]) : fill);
       EXPECT_EQ(aux2[k], second ? m.aux2[g] : fill);
     }
   }

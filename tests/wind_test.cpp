@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "companions/wind_consensus.h"
-#include "companions/wind_csv.h"
-#include "companions/wind_fit.h"
-#include "companions/wind_profiles.h"
+#include "companions/wind/consensus.h"
+#include "companions/wind/csv.h"
+#include "companions/wind/fit.h"
+#include "companions/wind/profiles.h"
 #include "tests/test_support.h"
 #include "writer/format_writer.h"
 

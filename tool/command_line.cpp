@@ -11,12 +11,6 @@ int64_t stop_time_for(int32_t year, int32_t day_of_year) {
   return new_year + (static_cast<int64_t>(day_of_year) + 1) * 86400;
 }
 
-bool is_spectra_name(const std::string& name) {
-  if (name.size() < 3) return false;
-  const std::string end = name.substr(name.size() - 3);
-  return end == "spc" || end == "SPC";
-}
-
 int parse_command_line(int argc, const char* const* argv, RunRequest* request) {
   if (argc != 2) {
     std::fputs("Usage: Quellmar d*.[mom|spc]\n", stdout);
@@ -52,7 +46,7 @@ int parse_command_line(int argc, const char* const* argv, RunRequest* request) {
   r.name_year = static_cast<int32_t>(year);
   r.name_day = static_cast<int32_t>(day);
   r.stop_time = stop_time_for(r.name_year, r.name_day);
-  r.spectra_input = is_spectra_name(r.argument);
+  r.spectra_input = pda_is_spectra_name(r.argument);
   *request = r;
   return 0;
 }

@@ -27,8 +27,6 @@ int parse_command_line(int argc, const char* const* argv, RunRequest* request);
 // across year ends in either direction.
 int64_t stop_time_for(int32_t year, int32_t day_of_year);
 
-// True when the name ends in "spc" or "SPC".
-bool is_spectra_name(const std::string& name);
 
 }  // namespace quellmar::tool
 

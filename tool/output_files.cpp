@@ -16,24 +16,6 @@
 
 namespace quellmar::tool {
 
-float power_db(float x) {
-  if (!(x > 0.0f)) return 0.0f;
-  // Signal powers repeat a great deal (they derive from small integer
-  // counts), so results are remembered by the value's bits.
-  struct Entry {
-    uint32_t bits;
-    float db;
-  };
-  static Entry cache[4096] = {};  // bits 0 is +0.0, never looked up
-  const uint32_t bits = std::bit_cast<uint32_t>(x);
-  Entry& e = cache[(bits ^ (bits >> 12)) & 4095];
-  if (e.bits != bits) {
-    e.bits = bits;
-    e.db = static_cast<float>(10.0 * std::log10(static_cast<double>(x)));
-  }
-  return e.db;
-}
-
 std::string output_file_name(const std::string& label, int32_t year,
                              int32_t day, const char* suffix) {
   TextBuffer name(64);
@@ -251,7 +233,7 @@ void OutputWriter::put_gate_block(TextBuffer& t, const RecordView& r,
     column.resize(lines);
     for (size_t g = 0; g < lines; ++g) {
       const float v = at(source, static_cast<int64_t>(g));
-      column[g] = c == 2 ? power_db(v) : v;
+      column[g] = c == 2 ? pda_power_db(v) : v;
     }
     columns[c] = column.data();
   }

@@ -55,9 +55,6 @@ struct RecordView {
   SpectrumSource spectra;  // spectra input only
 };
 
-// log10 power in dB, held as a float; 0 for values that are not positive.
-float power_db(float x);
-
 // Output file name: first three label characters ('/' written as '_'),
 // year with at least two digits, day with at least three, suffix.
 std::string output_file_name(const std::string& label, int32_t year,

@@ -1,0 +1,69 @@
+// quellmar-info: a quick look at a profiler file pair, writing nothing.
+//
+//   quellmar-info PAIR [--json]
+//
+// PAIR is the data file (d*.mom or d*.spc); its header file is found as
+// quellmar finds it. Exit status: 0 for a readable pair (damage is
+// reported, not fatal), 1 when the pair cannot be opened, 2 for a wrong
+// command line.
+
+#include <cstdio>
+#include <string>
+
+#include "companions/common/pair_scan.h"
+#include "companions/common/quiet_stdout.h"
+#include "companions/info/report.h"
+#include "companions/info/summary.h"
+
+namespace {
+
+constexpr const char* kUsage = "Usage: quellmar-info d*.[mom|spc] [--json]\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string path;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--json") {
+      json = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (!arg.empty() && arg[0] == '-') {
+      std::fprintf(stderr, "quellmar-info: unknown option %s\n%s", arg.c_str(),
+                   kUsage);
+      return 2;
+    } else if (path.empty()) {
+      path = arg;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (path.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+
+  std::string report;
+  {
+    // The module's own messages must not mix with the report.
+    quellmar::companions::QuietStdout quiet;
+    quellmar::companions::PairInput input;
+    std::string error;
+    if (!quellmar::companions::open_pair(path, &input, &error)) {
+      std::fprintf(stderr, "quellmar-info: %s\n", error.c_str());
+      return 1;
+    }
+    const quellmar::companions::ScanResult scan =
+        quellmar::companions::scan_records(input);
+    const quellmar::companions::InfoSummary summary =
+        quellmar::companions::summarize(input, scan);
+    report = json ? quellmar::companions::info_json(summary)
+                  : quellmar::companions::info_text(summary);
+  }
+  std::fputs(report.c_str(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}

@@ -1,0 +1,26 @@
+// The decoding pass of quellmar-nc: the access module decodes every record
+// in file order, walking the records as the scan did, and each one the plan
+// takes becomes the next ray.
+
+#ifndef QUELLMAR_COMPANIONS_NC_CONVERT_H
+#define QUELLMAR_COMPANIONS_NC_CONVERT_H
+
+#include <cstdint>
+#include <string>
+
+#include "companions/netcdf/file.h"
+#include "companions/netcdf/plan.h"
+
+namespace quellmar::companions {
+
+// Writes the rays of the plan into file. False, with a message, when the
+// pair cannot be opened again or the records decoded do not match the plan (the
+// data file changed between the passes). Throws NcError when the file cannot be
+// written.
+bool convert_records(const PairInput& input, const NcPlan& plan,
+                     const NcPlanner& planner, NcFile& file,
+                     std::string* error);
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_NC_CONVERT_H

@@ -1,0 +1,41 @@
+// Reading the wind-mode records of one or more file pairs of one site into
+// beam series, pooled by operating mode and beam whatever file they came
+// from.
+
+#ifndef QUELLMAR_COMPANIONS_WIND_INPUT_H
+#define QUELLMAR_COMPANIONS_WIND_INPUT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "companions/wind/profiles.h"
+
+namespace quellmar::companions {
+
+struct WindInput {
+  std::string site_name;           // the first pair's, bytes as stored
+  std::vector<BeamSeries> series;  // one per (mode, beam)
+  int64_t records = 0;             // wind-mode records pooled
+  // Damage found in the pairs and records set aside, one line each, for
+  // the program to report when it goes on.
+  std::vector<std::string> findings;
+};
+
+// At most this many gate values are pooled in one run (8 bytes each).
+constexpr int64_t kMaxPooledValues = int64_t{1} << 27;
+
+// Opens each pair the way the other programs do and takes the records of
+// `radar` whose operating mode has fewer than 2048 spectral points (wind
+// mode; RASS records are skipped), with a beam its HeaderBlock describes.
+// Damage found in a pair, and records set aside because their beam's
+// geometry differs from that of most records of the beam, become findings
+// (at most 20 damage lines per pair). False, with a message, when a
+// pair cannot be opened, the same file is named twice, the pairs are of
+// different sites, no record qualifies, or there are too many values.
+bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
+                     WindInput* out, std::string* error);
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_WIND_INPUT_H

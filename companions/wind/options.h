@@ -1,0 +1,29 @@
+// The command line of quellmar-wind.
+
+#ifndef QUELLMAR_COMPANIONS_WIND_OPTIONS_H
+#define QUELLMAR_COMPANIONS_WIND_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "companions/wind/report.h"
+
+namespace quellmar::companions {
+
+extern const char* const kWindUsage;
+
+struct WindOptions {
+  std::vector<std::string> inputs;
+  std::string output;
+  std::string csv;    // empty: no CSV
+  WindReport report;  // method, radar and position (inputs filled in too)
+};
+
+// 0 when the options are usable; -1 after printing the help on standard
+// output; 2 for a wrong command line, its message printed on standard
+// error.
+int parse_wind_options(int argc, char** argv, WindOptions* options);
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_WIND_OPTIONS_H

@@ -1,0 +1,119 @@
+// Wind profiles from the pooled records of a profiler: consensus averaging
+// per beam, gate and period, then beam swinging per period and height on
+// one height grid per operating mode. Modes are never mixed.
+
+#ifndef QUELLMAR_COMPANIONS_WIND_PROFILES_H
+#define QUELLMAR_COMPANIONS_WIND_PROFILES_H
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "companions/wind/consensus.h"
+
+namespace quellmar::companions {
+
+struct WindMethod {
+  int32_t period_minutes = 60;
+  ConsensusRule consensus;
+  double azimuth_offset_deg = 0.0;
+  bool velocity_toward = false;  // stored velocities positive toward the radar
+};
+
+// Where a beam points and where its gates lie, as its HeaderBlock says.
+struct BeamGeometry {
+  int32_t azimuth = 0;    // degrees, as stored
+  float elevation = 0.f;  // degrees
+  int32_t first_gate_delay_ns = 0;
+  int32_t delay_offset_ns = 0;
+  int32_t gate_spacing_ns = 0;
+  auto operator<=>(const BeamGeometry&) const = default;
+};
+
+// The records of one beam of one operating mode: each record's time and
+// its gates' velocities and SNRs, back to back.
+struct BeamSeries {
+  int32_t mode = 0;
+  int32_t beam = 0;
+  BeamGeometry geometry;
+  int32_t gates = 0;  // the most gates of any record
+  std::vector<int32_t> times;
+  std::vector<int32_t> gate_counts;
+  std::vector<size_t> starts;
+  std::vector<float> velocity;
+  std::vector<float> snr;
+
+  void add(int32_t time, const float* velocity_values, const float* snr_values,
+           int32_t gate_count);
+  size_t records() const { return times.size(); }
+};
+
+// An averaging period: [start, end) in seconds since 1970-01-01 00:00:00
+// UTC. Periods start at 00:00 UTC of every day and follow each other; a
+// length that does not divide the day leaves a shorter last period.
+struct Period {
+  int64_t start = 0;
+  int64_t end = 0;
+  double centre() const { return 0.5 * static_cast<double>(start + end); }
+};
+Period period_of(int64_t time, int32_t minutes);
+
+struct ModeBeam {
+  int32_t beam = 0;
+  double azimuth_deg = 0.0;  // offset applied, 0 to 360
+  double elevation_deg = 0.0;
+  int32_t gates = 0;
+  std::vector<double> gate_height;  // m above the radar
+};
+
+// The profiles of one operating mode. Missing values are NaN in the float
+// arrays.
+struct ModeProfiles {
+  int32_t mode = 0;
+  std::vector<ModeBeam> beams;  // by beam number
+  int32_t reference_beam = 0;   // index into beams: its gates are the grid
+  int32_t max_gates = 0;
+  std::vector<double> height;   // the grid, m above the radar
+  std::vector<Period> periods;  // those with records, in time order
+
+  // Per period, beam and gate (gate below max_gates).
+  std::vector<float> radial_velocity;  // consensus, as stored (sign)
+  std::vector<float> mean_snr;
+  std::vector<int32_t> n_used;
+  std::vector<int32_t> n_available;
+  // Per period and height.
+  std::vector<float> u, v, w, speed, direction, residual;
+  // Per beam and height: the beam's gate nearest the height, -1 when the
+  // height lies outside the beam's gates.
+  std::vector<int32_t> nearest_gate;
+
+  size_t cell(size_t period, size_t beam, size_t gate) const {
+    return (period * beams.size() + beam) * static_cast<size_t>(max_gates) +
+           gate;
+  }
+  size_t level(size_t period, size_t h) const {
+    return period * height.size() + h;
+  }
+};
+
+// The cells (period x beam x gate) the profiles of the series take, all
+// modes together; each holds 16 bytes. A run makes at most
+// kMaxProfileCells of them.
+int64_t profile_cells(const std::vector<BeamSeries>& series,
+                      const WindMethod& method);
+constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
+
+// One ModeProfiles per operating mode present, by mode number. Every
+// series must have a distinct (mode, beam).
+std::vector<ModeProfiles> compute_profiles(
+    const std::vector<BeamSeries>& series, const WindMethod& method);
+
+// Wind speed and the direction the wind blows from (degrees, 0 to 360; a
+// calm gives 0).
+double wind_speed(double u, double v);
+double wind_from_direction(double u, double v);
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_WIND_PROFILES_H
