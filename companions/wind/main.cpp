@@ -9,15 +9,11 @@
 // under a temporary name and renamed when complete. docs/winds.md describes
 // the method and the files.
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
-#include "companions/common/output_commit.h"
+#include "companions/common/text_output.h"
 #include "companions/wind/csv.h"
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
@@ -30,38 +26,6 @@ int fail(const std::string& message) {
   return 1;
 }
 
-// The folder an output goes to must exist and take new files; checked
-// before the inputs are read.
-bool folder_writable(const std::string& path, std::string* error) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos
-                                 ? "."
-                                 : (slash == 0 ? "/" : path.substr(0, slash));
-  if (access(folder.c_str(), W_OK | X_OK) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-bool write_text(const std::string& path, const std::string& text,
-                std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written =
-      std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const int saved = errno;
-  if (std::fclose(f) != 0 || !written) {
-    *error =
-        "cannot write " + path + ": " + std::strerror(written ? errno : saved);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,8 +35,8 @@ int main(int argc, char** argv) {
   if (status != 0) return status < 0 ? 0 : status;
 
   std::string error;
-  if (!folder_writable(options.output, &error)) return fail(error);
-  if (!options.csv.empty() && !folder_writable(options.csv, &error)) {
+  if (!quellmar::companions::folder_writable(options.output, &error)) return fail(error);
+  if (!options.csv.empty() && !quellmar::companions::folder_writable(options.csv, &error)) {
     return fail(error);
   }
 
@@ -98,25 +62,30 @@ int main(int argc, char** argv) {
                                              options.report.method);
 
   // One output at a time under its temporary name.
-  {
-    quellmar::companions::PendingOutput output(options.output);
-    if (!output.ok()) return fail(output.error());
-    try {
-      quellmar::companions::write_wind_netcdf(output.temp_path(),
-                                              options.report, modes);
-    } catch (const quellmar::companions::WindFileError& e) {
-      return fail(options.output + ": " + e.what());
-    }
-    if (!output.commit()) return fail(output.error());
+  if (!quellmar::companions::write_committed(
+          options.output,
+          [&](const std::string& temp, std::string* message) {
+            try {
+              quellmar::companions::write_wind_netcdf(temp, options.report,
+                                                      modes);
+            } catch (const quellmar::companions::WindFileError& e) {
+              *message = options.output + ": " + e.what();
+              return false;
+            }
+            return true;
+          },
+          &error)) {
+    return fail(error);
   }
-  if (!options.csv.empty()) {
-    quellmar::companions::PendingOutput csv(options.csv);
-    if (!csv.ok()) return fail(csv.error());
-    if (!write_text(csv.temp_path(), quellmar::companions::wind_csv(modes),
-                    &error)) {
-      return fail(error);
-    }
-    if (!csv.commit()) return fail(csv.error());
+  if (!options.csv.empty() &&
+      !quellmar::companions::write_committed(
+          options.csv,
+          [&](const std::string& temp, std::string* message) {
+            return quellmar::companions::write_text(
+                temp, quellmar::companions::wind_csv(modes), message);
+          },
+          &error)) {
+    return fail(error);
   }
   return 0;
 }

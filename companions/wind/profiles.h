@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "companions/common/pair_pool.h"
 #include "companions/wind/consensus.h"
 
 namespace quellmar::companions {
@@ -19,16 +20,6 @@ struct WindMethod {
   ConsensusRule consensus;
   double azimuth_offset_deg = 0.0;
   bool velocity_toward = false;  // stored velocities positive toward the radar
-};
-
-// Where a beam points and where its gates lie, as its HeaderBlock says.
-struct BeamGeometry {
-  int32_t azimuth = 0;    // degrees, as stored
-  float elevation = 0.f;  // degrees
-  int32_t first_gate_delay_ns = 0;
-  int32_t delay_offset_ns = 0;
-  int32_t gate_spacing_ns = 0;
-  auto operator<=>(const BeamGeometry&) const = default;
 };
 
 // The records of one beam of one operating mode: each record's time and
