@@ -49,8 +49,7 @@ bool parse_integer(const char* text, long low, long high, int32_t* value) {
 }
 
 std::string output_conflict(const std::vector<std::string>& inputs,
-                            const std::string& output,
-                            const std::string& csv) {
+                            const std::string& output, const std::string& csv) {
   if (!csv.empty() && same_file(csv, output)) {
     return "-o and --csv name the same file";
   }

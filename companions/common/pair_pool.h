@@ -27,8 +27,7 @@ struct PoolRequest {
   std::function<bool(const RecordFacts&)> wanted;
   // After every pair has been walked and before any body is decoded: the
   // records wanted and their gates in all. False, with a message, stops.
-  std::function<bool(int64_t records, int64_t gate_values, std::string*)>
-      check;
+  std::function<bool(int64_t records, int64_t gate_values, std::string*)> check;
   // Every wanted record, decoded, in file order pair after pair.
   std::function<void(const RecordFacts&, const MomentArrays&)> take;
 };

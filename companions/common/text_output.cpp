@@ -40,11 +40,10 @@ bool write_text(const std::string& path, const std::string& text,
   return true;
 }
 
-bool write_committed(
-    const std::string& final_path,
-    const std::function<bool(const std::string& temp_path, std::string*)>&
-        write,
-    std::string* error) {
+bool write_committed(const std::string& final_path,
+                     const std::function<bool(const std::string& temp_path,
+                                              std::string*)>& write,
+                     std::string* error) {
   PendingOutput output(final_path);
   if (!output.ok()) {
     *error = output.error();

@@ -29,11 +29,10 @@ bool write_text(const std::string& path, const std::string& text,
 // (PendingOutput) and renames it when write() succeeds. False with a
 // message (write()'s own, or why the temporary file could not be made or
 // renamed); the temporary file is then gone.
-bool write_committed(
-    const std::string& final_path,
-    const std::function<bool(const std::string& temp_path, std::string*)>&
-        write,
-    std::string* error);
+bool write_committed(const std::string& final_path,
+                     const std::function<bool(const std::string& temp_path,
+                                              std::string*)>& write,
+                     std::string* error);
 
 }  // namespace quellmar::companions
 

@@ -2,30 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <set>
 #include <tuple>
 
+#include "companions/common/csv_fields.h"
 #include "companions/common/time_text.h"
 
 namespace quellmar::companions {
-
-namespace {
-
-void field(std::string* out, const char* format, double value) {
-  out->push_back(',');
-  if (std::isnan(value)) return;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  out->append(buffer);
-}
-
-void count(std::string* out, int32_t value) {
-  out->push_back(',');
-  out->append(std::to_string(value));
-}
-
-}  // namespace
 
 std::string wind_csv(const std::vector<ModeProfiles>& modes) {
   std::set<int32_t> beam_numbers;
@@ -58,15 +41,15 @@ std::string wind_csv(const std::vector<ModeProfiles>& modes) {
       out += stamp;
       out += ',';
       out += mode;
-      field(&out, "%.1f", m.height[h]);
-      field(&out, "%.3f", m.u[at]);
-      field(&out, "%.3f", m.v[at]);
-      field(&out, "%.3f", m.w[at]);
-      field(&out, "%.3f", m.speed[at]);
+      csv_number(&out, "%.1f", m.height[h]);
+      csv_number(&out, "%.3f", m.u[at]);
+      csv_number(&out, "%.3f", m.v[at]);
+      csv_number(&out, "%.3f", m.w[at]);
+      csv_number(&out, "%.3f", m.speed[at]);
       // A direction that rounds to 360.0 is written as 0.0.
       const float from = m.direction[at];
-      field(&out, "%.1f", std::round(from * 10.0) >= 3600.0 ? 0.0 : from);
-      field(&out, "%.3f", m.residual[at]);
+      csv_number(&out, "%.1f", std::round(from * 10.0) >= 3600.0 ? 0.0 : from);
+      csv_number(&out, "%.3f", m.residual[at]);
       size_t b = 0;
       for (int32_t number : beam_numbers) {
         while (b < m.beams.size() && m.beams[b].beam < number) ++b;
@@ -78,8 +61,8 @@ std::string wind_csv(const std::vector<ModeProfiles>& modes) {
           continue;
         }
         const size_t cell = m.cell(p, b, static_cast<size_t>(gate));
-        count(&out, m.n_used[cell]);
-        count(&out, m.n_available[cell]);
+        csv_count(&out, m.n_used[cell]);
+        csv_count(&out, m.n_available[cell]);
       }
       out += '\n';
     }

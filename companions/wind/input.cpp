@@ -8,6 +8,19 @@
 
 namespace quellmar::companions {
 
+void add_wind_record(const RecordFacts& f, const MomentArrays& m,
+                     std::map<SeriesKey, BeamSeries>* series) {
+  const int64_t gates = std::min(
+      {m.gate_count, static_cast<int64_t>(m.velocity.size()),
+       static_cast<int64_t>(m.snr.size()), static_cast<int64_t>(f.gate_count)});
+  BeamSeries& s = (*series)[{f.mode, f.beam, geometry_of(f)}];
+  s.mode = f.mode;
+  s.beam = f.beam;
+  s.geometry = geometry_of(f);
+  s.add(f.time, m.velocity.data(), m.snr.data(),
+        static_cast<int32_t>(std::max<int64_t>(gates, 0)));
+}
+
 bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
                      WindInput* out, std::string* error) {
   std::map<SeriesKey, BeamSeries> series;
@@ -34,16 +47,7 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
     return true;
   };
   request.take = [&series](const RecordFacts& f, const MomentArrays& m) {
-    const int64_t gates =
-        std::min({m.gate_count, static_cast<int64_t>(m.velocity.size()),
-                  static_cast<int64_t>(m.snr.size()),
-                  static_cast<int64_t>(f.gate_count)});
-    BeamSeries& s = series[{f.mode, f.beam, geometry_of(f)}];
-    s.mode = f.mode;
-    s.beam = f.beam;
-    s.geometry = geometry_of(f);
-    s.add(f.time, m.velocity.data(), m.snr.data(),
-          static_cast<int32_t>(std::max<int64_t>(gates, 0)));
+    add_wind_record(f, m, &series);
   };
   PoolResult pooled;
   if (!pool_pairs(paths, request, &pooled, error)) return false;

@@ -6,9 +6,11 @@
 #define QUELLMAR_COMPANIONS_WIND_INPUT_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "companions/common/pair_pool.h"
 #include "companions/wind/profiles.h"
 
 namespace quellmar::companions {
@@ -24,6 +26,11 @@ struct WindInput {
 
 // At most this many gate values are pooled in one run (8 bytes each).
 constexpr int64_t kMaxPooledValues = int64_t{1} << 27;
+
+// Adds a decoded wind-mode record to the series of its mode, beam and
+// geometry: its time and the velocity and SNR of its gates.
+void add_wind_record(const RecordFacts& facts, const MomentArrays& moments,
+                     std::map<SeriesKey, BeamSeries>* series);
 
 // Opens each pair the way the other programs do and takes the records of
 // `radar` whose operating mode has fewer than 2048 spectral points (wind

@@ -35,8 +35,10 @@ int main(int argc, char** argv) {
   if (status != 0) return status < 0 ? 0 : status;
 
   std::string error;
-  if (!quellmar::companions::folder_writable(options.output, &error)) return fail(error);
-  if (!options.csv.empty() && !quellmar::companions::folder_writable(options.csv, &error)) {
+  if (!quellmar::companions::folder_writable(options.output, &error))
+    return fail(error);
+  if (!options.csv.empty() &&
+      !quellmar::companions::folder_writable(options.csv, &error)) {
     return fail(error);
   }
 

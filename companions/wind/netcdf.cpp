@@ -42,7 +42,6 @@ void write_root(Group& root, const WindReport& r,
   for (const ModeProfiles& m : modes) numbers.push_back(std::to_string(m.mode));
   root.text(NC_GLOBAL, "modes", joined(numbers));
 
-
   position_variables(root, position);
 }
 

@@ -30,40 +30,7 @@ float finite_or_missing(double value) {
   return std::isfinite(f) ? f : kMissing;
 }
 
-// How a grid height is read from one beam's gates: exactly at gate `lower`
-// (upper < 0), or between gates lower and upper at fraction t; nothing when
-// lower < 0.
-struct Reading {
-  int32_t lower = -1;
-  int32_t upper = -1;
-  double t = 0.0;
-};
-
-// Gate heights are an affine function of the gate number, so they are
-// monotonic (or all equal): the grid height is found by bisection, and a
-// height outside the gates is not read (no extrapolation).
-Reading locate(const std::vector<double>& heights, double z) {
-  Reading r;
-  if (heights.empty()) return r;
-  const bool rising = heights.back() >= heights.front();
-  const auto before = [rising](double a, double b) {
-    return rising ? a < b : a > b;
-  };
-  const auto it = std::lower_bound(heights.begin(), heights.end(), z, before);
-  const int32_t i = static_cast<int32_t>(it - heights.begin());
-  if (it == heights.end()) return r;
-  if (*it == z) {
-    r.lower = i;
-    return r;
-  }
-  if (i == 0) return r;
-  r.lower = i - 1;
-  r.upper = i;
-  r.t = (z - heights[i - 1]) / (heights[i] - heights[i - 1]);
-  return r;
-}
-
-int32_t nearest(const Reading& r) {
+int32_t nearest(const HeightReading& r) {
   if (r.lower < 0 || r.upper < 0) return r.lower;
   return r.t <= 0.5 ? r.lower : r.upper;
 }
@@ -125,17 +92,17 @@ void beam_consensus(const BeamSeries& s, size_t beam_index,
 void fit_mode(const WindMethod& method, ModeProfiles* m) {
   const size_t beams = m->beams.size();
   const size_t levels = m->height.size();
-  std::vector<Reading> readings(beams * levels);
+  std::vector<HeightReading> readings(beams * levels);
   std::vector<BeamPointing> pointings;
   for (size_t b = 0; b < beams; ++b) {
     const ModeBeam& beam = m->beams[b];
     pointings.push_back(beam_pointing(beam.azimuth_deg, beam.elevation_deg));
     for (size_t h = 0; h < levels; ++h) {
-      Reading r;
+      HeightReading r;
       if (b == static_cast<size_t>(m->reference_beam)) {
         r.lower = static_cast<int32_t>(h);  // the grid is this beam's gates
       } else {
-        r = locate(beam.gate_height, m->height[h]);
+        r = locate_height(beam.gate_height, m->height[h]);
       }
       readings[b * levels + h] = r;
       m->nearest_gate[b * levels + h] = nearest(r);
@@ -147,7 +114,7 @@ void fit_mode(const WindMethod& method, ModeProfiles* m) {
     for (size_t h = 0; h < levels; ++h) {
       rows.clear();
       for (size_t b = 0; b < beams; ++b) {
-        const Reading& r = readings[b * levels + h];
+        const HeightReading& r = readings[b * levels + h];
         if (r.lower < 0) continue;
         const double lower =
             m->radial_velocity[m->cell(p, b, static_cast<size_t>(r.lower))];
@@ -252,6 +219,27 @@ ModeProfiles mode_profiles(int32_t mode,
 }
 
 }  // namespace
+
+HeightReading locate_height(const std::vector<double>& heights, double z) {
+  HeightReading r;
+  if (heights.empty()) return r;
+  const bool rising = heights.back() >= heights.front();
+  const auto before = [rising](double a, double b) {
+    return rising ? a < b : a > b;
+  };
+  const auto it = std::lower_bound(heights.begin(), heights.end(), z, before);
+  const int32_t i = static_cast<int32_t>(it - heights.begin());
+  if (it == heights.end()) return r;
+  if (*it == z) {
+    r.lower = i;
+    return r;
+  }
+  if (i == 0) return r;
+  r.lower = i - 1;
+  r.upper = i;
+  r.t = (z - heights[i - 1]) / (heights[i] - heights[i - 1]);
+  return r;
+}
 
 void BeamSeries::add(int32_t time, const float* velocity_values,
                      const float* snr_values, int32_t gate_count) {

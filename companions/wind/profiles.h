@@ -88,6 +88,19 @@ struct ModeProfiles {
   }
 };
 
+// How a height is read from one beam's gates: exactly at gate `lower`
+// (upper < 0), or between gates lower and upper at fraction t; nothing when
+// lower < 0.
+struct HeightReading {
+  int32_t lower = -1;
+  int32_t upper = -1;
+  double t = 0.0;
+};
+// Gate heights are an affine function of the gate number, so they are
+// monotonic (or all equal): the height is found by bisection, and a height
+// outside the gates is not read (no extrapolation).
+HeightReading locate_height(const std::vector<double>& heights, double z);
+
 // The cells (period x beam x gate) the profiles of the series take, all
 // modes together; each holds 16 bytes. A run makes at most
 // kMaxProfileCells of them.
