@@ -1,7 +1,7 @@
 #include "companions/rass/unfold.h"
 
+#include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace quellmar::companions {
 
@@ -30,29 +30,26 @@ Unfolded unfold_speed(double a, double nyquist, double t0) {
   const double c0 = kSoundPerRootKelvin * std::sqrt(std::max(t0, 0.0));
   const double centre = std::round((c0 - a) / step);
   if (!(std::fabs(centre) < 1e9)) return out;
-  // Tv grows monotonically with c > 0: the two candidates nearest t0 are
-  // among the five around the one nearest c0.
-  const double inf = std::numeric_limits<double>::infinity();
-  double best = inf, second = inf, best_speed = 0.0;
+  // Tv grows monotonically with c > 0, so the candidates in the band lie
+  // next to each other around the one nearest c0: two of them, if there
+  // are two, are among the five around it.
+  int inside = 0;
+  double speed = 0.0;
   for (int i = -2; i <= 2; ++i) {
     const double c = a + (centre + i) * step;
     if (!(c > 0.0)) continue;
-    const double d = std::fabs(virtual_temperature(c) - t0);
-    if (d < best) {
-      second = best;
-      best = d;
-      best_speed = c;
-    } else if (d < second) {
-      second = d;
+    if (std::fabs(virtual_temperature(c) - t0) <= kPlausibleK) {
+      ++inside;
+      speed = c;
     }
   }
-  if (!(best <= kPlausibleK)) return out;
-  if (second - best < kUnfoldMarginK) {
+  if (inside == 0) return out;
+  if (inside > 1) {
     out.status = UnfoldStatus::kAmbiguous;
     return out;
   }
   out.status = UnfoldStatus::kOk;
-  out.speed = best_speed;
+  out.speed = speed;
   return out;
 }
 

@@ -30,11 +30,10 @@ double virtual_temperature(double speed_m_s);
 // first_guess + 273.15 - lapse_rate x z / 1000.
 double first_guess_k(const RassMethod& method, double height_m);
 
-// The unfolding only keeps a temperature within this many kelvin of the
-// first guess; and of the two candidates nearest to it, the nearer must be
-// nearer by at least the margin, or the value is ambiguous.
-constexpr double kPlausibleK = 50.0;
-constexpr double kUnfoldMarginK = 20.0;
+// The plausible band of the unfolding: a virtual temperature within this
+// many kelvin of the first guess. One candidate in it is the value; two or
+// more cannot be told apart.
+constexpr double kPlausibleK = 40.0;
 
 enum class UnfoldStatus { kOk, kAmbiguous, kNone };
 
@@ -44,10 +43,10 @@ struct Unfolded {
 };
 
 // The speed of sound c = a + 2kV (k a whole number, c > 0) whose virtual
-// temperature lies nearest the first guess t0 (kelvin). kNone when a, V or
-// t0 is not finite, V is below 0.01 m/s, or no candidate lies within
-// kPlausibleK of t0; kAmbiguous when the two nearest candidates' distances
-// from t0 differ by less than kUnfoldMarginK.
+// temperature lies within kPlausibleK of the first guess t0 (kelvin).
+// kNone when a, V or t0 is not finite, V is below 0.01 m/s, or no
+// candidate lies in the band; kAmbiguous when two or more do (the Nyquist
+// interval is narrower than the band).
 Unfolded unfold_speed(double acoustic_m_s, double nyquist_m_s, double t0_k);
 
 }  // namespace quellmar::companions
