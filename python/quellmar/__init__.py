@@ -3,6 +3,7 @@
     read_moments(path)        quellmar-nc file -> {beam: Dataset (time, range)}
     read_spectra(path, ray)   quellmar-nc file -> Dataset (range, velocity) of one record
     read_winds(path)          quellmar-wind file -> {mode: Dataset}
+    read_temperatures(path)   quellmar-rass file -> {mode: Dataset}
 
 Every reader raises QuellmarFileError, with a one-line message, for a file
 that is not netCDF or not the product it reads.
@@ -11,6 +12,8 @@ that is not netCDF or not the product it reads.
 from quellmar.errors import QuellmarFileError
 from quellmar.moments import read_moments
 from quellmar.spectra import read_spectra
+from quellmar.temperatures import read_temperatures
 from quellmar.winds import read_winds
 
-__all__ = ["QuellmarFileError", "read_moments", "read_spectra", "read_winds"]
+__all__ = ["QuellmarFileError", "read_moments", "read_spectra", "read_temperatures",
+           "read_winds"]

@@ -1,7 +1,9 @@
 """quellmar-plot: quicklook pictures of the project's netCDF files.
 
-    quellmar-plot moments FILE.nc -o OUT.png [--field SNR|VEL|WIDTH|NOISE] [--beams 0,1,2]
+    quellmar-plot moments FILE.nc -o OUT.png [--field SNR|VEL|WIDTH|NOISE|VEL2|SNR2|WIDTH2|AUX2]
+                  [--beams 0,1,2] [--vmin V] [--vmax V]
     quellmar-plot winds WINDS.nc -o OUT.png [--mode N]
+    quellmar-plot temperature RASS.nc -o OUT.png [--mode N] [--vmin DEG_C] [--vmax DEG_C]
     quellmar-plot spectra FILE.nc -o OUT.png (--ray N | --time ISO8601)
 
 Exit status: 0 when the picture was written, 1 for input that cannot be
@@ -32,12 +34,23 @@ def parse(argv):
     p = sub.add_parser("moments", help="time-height panels of one field, one per beam")
     p.add_argument("file")
     p.add_argument("-o", "--output", required=True)
-    p.add_argument("--field", default="SNR", choices=["SNR", "VEL", "WIDTH", "NOISE"])
+    p.add_argument("--field", default="SNR",
+                   choices=["SNR", "VEL", "WIDTH", "NOISE", "VEL2", "SNR2", "WIDTH2", "AUX2"])
     p.add_argument("--beams", type=beam_list, help="comma-separated beam numbers (default: all)")
+    p.add_argument("--vmin", type=float,
+                   help="low end of the colour scale (default: each mode's 2nd percentile)")
+    p.add_argument("--vmax", type=float,
+                   help="high end of the colour scale (default: each mode's 98th percentile)")
     p = sub.add_parser("winds", help="wind barbs over wind speed, and w")
     p.add_argument("file")
     p.add_argument("-o", "--output", required=True)
     p.add_argument("--mode", type=int, help="operating mode (default: the lowest in the file)")
+    p = sub.add_parser("temperature", help="virtual temperature (quellmar-rass) over time and height")
+    p.add_argument("file")
+    p.add_argument("-o", "--output", required=True)
+    p.add_argument("--mode", type=int, help="operating mode (default: the lowest in the file)")
+    p.add_argument("--vmin", type=float, help="low end of the colour scale in °C")
+    p.add_argument("--vmax", type=float, help="high end of the colour scale in °C")
     p = sub.add_parser("spectra", help="range-Doppler image of one record")
     p.add_argument("file")
     p.add_argument("-o", "--output", required=True)
@@ -67,20 +80,31 @@ def moments(args):
         raise QuellmarFileError("%s: holds no field %s" % (args.file, args.field))
     else:
         beams = dict(sorted(beams.items()))
-    return moments_figure(beams, args.field)
+    return moments_figure(beams, args.field, args.vmin, args.vmax)
+
+
+def chosen_mode(args, modes, what):
+    """The group of --mode, or of the lowest mode."""
+    if not modes:
+        raise QuellmarFileError("%s: holds no %s (no mode groups)" % (args.file, what))
+    mode = min(modes) if args.mode is None else args.mode
+    if mode not in modes:
+        raise QuellmarFileError("%s: no mode %d in the file (modes: %s)"
+                                % (args.file, mode, listed(sorted(modes))))
+    return modes[mode]
 
 
 def winds(args):
     from quellmar.plots import winds_figure
     from quellmar.winds import read_winds
-    modes = read_winds(args.file)
-    if not modes:
-        raise QuellmarFileError("%s: holds no winds (no mode groups)" % args.file)
-    mode = min(modes) if args.mode is None else args.mode
-    if mode not in modes:
-        raise QuellmarFileError("%s: no mode %d in the file (modes: %s)"
-                                % (args.file, mode, listed(sorted(modes))))
-    return winds_figure(modes[mode])
+    return winds_figure(chosen_mode(args, read_winds(args.file), "winds"))
+
+
+def temperature(args):
+    from quellmar.plots import temperature_figure
+    from quellmar.temperatures import read_temperatures
+    ds = chosen_mode(args, read_temperatures(args.file), "temperatures")
+    return temperature_figure(ds, args.vmin, args.vmax)
 
 
 def nearest_ray(path, text):
@@ -111,7 +135,8 @@ def spectra(args):
 def main(argv=None):
     args = parse(sys.argv[1:] if argv is None else argv)
     try:
-        figure = {"moments": moments, "winds": winds, "spectra": spectra}[args.kind](args)
+        figure = {"moments": moments, "winds": winds, "temperature": temperature,
+                  "spectra": spectra}[args.kind](args)
         from quellmar.plots import save
         save(figure, args.output)
     except QuellmarFileError as e:
