@@ -37,6 +37,7 @@ using quellmar::test::quote;
 
 namespace fs = std::filesystem;
 using quellmar::test::join;
+using quellmar::test::spectra_record;
 using quellmar::test::TempDir;
 using quellmar::writer::Bytes;
 
@@ -899,35 +900,6 @@ quellmar::writer::HeaderSpec spectra_header(int gates, int points,
   h.window1_points = 56;
   h.spectrum_extra[0] = 1;
   return h;
-}
-
-// A layout N spectra record (datacode 3000) with rows of `points` made-up
-// values.
-Bytes spectra_record(int32_t time, int16_t beam, int gates, int points,
-                     uint32_t seed) {
-  quellmar::writer::BodySpec body;
-  body.datacode = 3000;
-  for (int g = 0; g < gates; ++g) {
-    quellmar::writer::GateMoments m;
-    m.velocity = static_cast<int16_t>(seed % 4000);
-    m.snr = static_cast<int16_t>(g);
-    body.moments.push_back(m);
-    std::vector<float> row(static_cast<size_t>(points));
-    for (float& v : row) {
-      seed = seed * 1664525u + 1013904223u;
-      v = static_cast<float>(seed >> 8) / 1024.0f;
-    }
-    body.spectra.push_back(row);
-  }
-  body.met_values = {1, 2};
-  quellmar::writer::RecordSpec r;
-  r.datacode = 3000;
-  r.layout = quellmar::writer::Layout::N;
-  r.spectra_flag = 1;
-  r.record_time = time;
-  r.beam_index = beam;
-  r.body = quellmar::writer::encode_body(body);
-  return quellmar::writer::encode_record(r);
 }
 
 // Every variable of the file as raw bytes, by name.

@@ -80,6 +80,11 @@ quellmar::writer::Bytes moments_record(int32_t time, int16_t beam, int gates,
                                        int16_t radar = 0,
                                        int32_t header_offset = 0);
 
+// A layout N spectra record (datacode 3000) of `gates` gates, with rows of
+// `points` made-up values drawn from seed.
+quellmar::writer::Bytes spectra_record(int32_t time, int16_t beam, int gates,
+                                       int points, uint32_t seed);
+
 }  // namespace quellmar::test
 
 #endif  // QUELLMAR_TESTS_TEST_SUPPORT_H
