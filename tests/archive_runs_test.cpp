@@ -33,12 +33,12 @@ using quellmar::test::TempDir;
 constexpr int32_t kDay123 = 1020384000;  // 2002-05-03 00:00:00 UTC
 constexpr int kGates = 60;
 
-// A day file of `records` records, one a minute from `start`, cycling
-// over the five beams, named for the day of `start`. A name ending in spc
-// gets spectra records of kSpectraGates gates and kSpectraPoints points.
 constexpr int kSpectraGates = 8;
 constexpr int kSpectraPoints = 16;
 
+// A day file of `records` records, one a minute from `start`, cycling
+// over the five beams, named for the day of `start`. A name ending in spc
+// gets spectra records of kSpectraGates gates and kSpectraPoints points.
 void write_day(const std::string& dir, const std::string& name, int32_t start,
                int records) {
   const bool spectra = name.ends_with(".spc");
