@@ -18,7 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "disk/pda.h"
 #include "tests/test_support.h"
+#include "tool/append_file.h"
+#include "tool/command_line.h"
+#include "tool/main_loop.h"
 #include "writer/format_writer.h"
 
 extern char** environ;
@@ -185,6 +189,57 @@ TEST(ArchiveRuns, TwoRunsAppendingToTheSameFileNeverTearRecords) {
     blocks = twice;
   }
   EXPECT_EQ(sorted_blocks(both), want);
+}
+
+// A write that takes at most 3000 bytes, as a pipe or a full disk may.
+ssize_t capped_write(int fd, const void* data, size_t size) {
+  return ::write(fd, data, std::min<size_t>(size, 3000));
+}
+
+// Short writes are continued where they stopped: the sample spectra pair
+// run with every write capped gives the files and summary lines of a
+// normal run, byte for byte.
+TEST(ArchiveRuns, ShortWritesGiveTheFilesOfANormalRun) {
+  TempDir dir;
+  const std::string input =
+      std::string(QUELLMAR_SOURCE_DIR) + "/sample/d02123a.spc";
+  const std::string normal = dir.file("normal");
+  const std::string capped = dir.file("capped");
+  fs::create_directories(normal);
+  fs::create_directories(capped);
+  const quellmar::test::RunResult want =
+      quellmar::test::run_tool(normal, {input});
+  ASSERT_EQ(want.status, 0) << want.err;
+
+  int status = -1;
+  std::string out;
+  {
+    quellmar::test::WorkingFolder here(capped);
+    const char* argv[] = {"quellmar", input.c_str()};
+    quellmar::tool::RunRequest request;
+    ASSERT_EQ(quellmar::tool::parse_command_line(2, argv, &request), 0);
+    pda_reset();
+    quellmar::test::start_capture();
+    quellmar::tool::set_write_call(capped_write);
+    status = quellmar::tool::run_main_loop(request);
+    quellmar::tool::set_write_call(nullptr);
+    out = quellmar::test::stop_capture();
+    pda_reset();
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, want.out);
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(normal)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(quellmar::test::read_text(capped + "/" + name),
+              quellmar::test::read_text(entry.path().string()))
+        << name;
+    ++files;
+  }
+  EXPECT_EQ(files, 5u);  // .rew, .rat_e, .ras of day 124; .rew, .ras of 125
+  EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(capped),
+                                              fs::directory_iterator())),
+            files);
 }
 
 // SIGTERM while the run is held up writing its summary lines to a pipe: the

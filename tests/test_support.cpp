@@ -35,6 +35,13 @@ std::string TempDir::file(const std::string& name) const {
   return path_ + "/" + name;
 }
 
+WorkingFolder::WorkingFolder(const std::string& path)
+    : saved_(std::filesystem::current_path()) {
+  std::filesystem::current_path(path);
+}
+
+WorkingFolder::~WorkingFolder() { std::filesystem::current_path(saved_); }
+
 std::string quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) {

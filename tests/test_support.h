@@ -4,6 +4,7 @@
 #ifndef QUELLMAR_TESTS_TEST_SUPPORT_H
 #define QUELLMAR_TESTS_TEST_SUPPORT_H
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Changes the working folder for the life of the object.
+class WorkingFolder {
+ public:
+  explicit WorkingFolder(const std::string& path);
+  ~WorkingFolder();
+  WorkingFolder(const WorkingFolder&) = delete;
+  WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+ private:
+  std::filesystem::path saved_;
 };
 
 struct RunResult {
