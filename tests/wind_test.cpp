@@ -835,6 +835,10 @@ TEST(WindInput, BadInputGetsOneLineAndTheRightStatus) {
   } cases[] = {
       {{"d02125a.mom", "-o", "w.nc"}, 1, "no wind-mode record"},
       {{"d02126a.mom", "-o", "w.nc"}, 1, "cannot open"},
+      {{"h02124a.mom", "-o", "w.nc"},
+       1,
+       "quellmar-wind: h02124a.mom: this is a header file; give its data file "
+       "d02124a.mom\n"},
       {{"d02127a.mom", "-o", "w.nc"}, 1, "no wind-mode record"},
       {{"d02124a.mom", "--radar", "1", "-o", "w.nc"}, 1, "no wind-mode record"},
       {{"d02124a.mom", "d02128a.mom", "-o", "w.nc"}, 1, "is not the site"},
