@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "companions/netcdf/spectra.h"
+#include "companions/common/spectrum_shape.h"
 
 namespace quellmar::companions {
 
