@@ -108,8 +108,8 @@ void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
     int best = 0;
     double best_distance = std::numeric_limits<double>::infinity();
     for (int k = 0; k < a.peak_count; ++k) {
-      const double d = circular_distance(a.peaks[k].velocity, median,
-                                         e.record.nyquist);
+      const double d =
+          circular_distance(a.peaks[k].velocity, median, e.record.nyquist);
       if (d < best_distance) {
         best_distance = d;
         best = k;

@@ -16,8 +16,8 @@ const char* const kQcMeanings =
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr int kMaxLineWidth = 3;          // interference lines: 1 to 3 points
-constexpr double kLineGateShare = 0.8;    // of the gates that show the line
+constexpr int kMaxLineWidth = 3;           // interference lines: 1 to 3 points
+constexpr double kLineGateShare = 0.8;     // of the gates that show the line
 constexpr double kClutterSharpness = 3.0;  // spike excess over neighbours'
 
 struct Gate {
@@ -124,8 +124,8 @@ void remove_interference(std::vector<Gate>& gates, int64_t points,
           continue;
         }
         for (int64_t j = 0; j < width; ++j) {
-          const double t = static_cast<double>(j + 1) /
-                           static_cast<double>(width + 1);
+          const double t =
+              static_cast<double>(j + 1) / static_cast<double>(width + 1);
           g.s[(first + j) % points] =
               static_cast<float>(g.s[left] + (g.s[right] - g.s[left]) * t);
         }
@@ -158,9 +158,7 @@ void keep_peak(GateAnalysis* a, const Peak& p) {
 void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
                 const NoiseLevel& noise) {
   const int64_t p = r.points;
-  auto above = [&](int64_t k) {
-    return g.has[k] && g.s[k] > noise.threshold;
-  };
+  auto above = [&](int64_t k) { return g.has[k] && g.s[k] > noise.threshold; };
   // Start on a point that is not above, so no run is cut at the start.
   int64_t start = -1;
   for (int64_t k = 0; k < p; ++k) {
@@ -193,8 +191,8 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     double moment2 = 0.0;
     for (int64_t u = first; u < j; ++u) {
       const double w = g.s[u % p] - noise.mean;
-      const double d = sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist) -
-                       mean;
+      const double d =
+          sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist) - mean;
       moment2 += w * d * d;
     }
     Peak peak;
@@ -239,10 +237,10 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
   out->assign(static_cast<size_t>(std::max<int64_t>(r.gates, 0)),
               GateAnalysis{});
   const int64_t p = r.points;
-  const bool record_usable = r.usable && p >= 2 && std::isfinite(r.nyquist) &&
-                             r.nyquist > 0.0 &&
-                             r.values.size() >= static_cast<size_t>(r.gates * p) &&
-                             r.present.size() >= static_cast<size_t>(r.gates * p);
+  const bool record_usable =
+      r.usable && p >= 2 && std::isfinite(r.nyquist) && r.nyquist > 0.0 &&
+      r.values.size() >= static_cast<size_t>(r.gates * p) &&
+      r.present.size() >= static_cast<size_t>(r.gates * p);
   const int32_t averages = std::max<int32_t>(r.averages, 1);
   std::vector<Gate> gates;
   std::vector<NoiseLevel> noise(out->size());
@@ -252,8 +250,7 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
            record_usable ? r.present.data() + i * p : nullptr,
            &(*out)[static_cast<size_t>(i)]};
     int64_t present = 0;
-    if (!record_usable || !usable_values(g, p, &present) ||
-        present < 2 ||
+    if (!record_usable || !usable_values(g, p, &present) || present < 2 ||
         !gate_noise(g, p, averages, scratch, &noise[static_cast<size_t>(i)])) {
       g.a->flags = kQcUnusable | kQcNoSignal;
       g.s = nullptr;
@@ -280,8 +277,7 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
   }
 }
 
-GateMoments gate_moments(const GateAnalysis& gate, int chosen,
-                         int64_t points) {
+GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points) {
   GateMoments m{kNaN, kNaN, kNaN, kNaN, kNaN, gate.flags};
   if (gate.flags & kQcUnusable) return m;
   m.noise_db = static_cast<float>(10.0 * std::log10(gate.noise));

@@ -29,13 +29,13 @@ struct MomentsMethod {
 
 // Bits of a gate's QC flags.
 enum QcFlag : uint8_t {
-  kQcNoSignal = 1,            // no peak region (also set with kQcUnusable)
-  kQcClutter = 2,             // a clutter spike at 0 m/s was replaced
-  kQcInterference = 4,        // an interference line was replaced
-  kQcSeveralPeaks = 8,        // more than one peak region
-  kQcContinuity = 16,         // continuity chose another than the strongest
-  kQcUnusable = 32,           // the spectrum cannot be used (non-finite or
-                              // negative values, no Nyquist velocity, ...)
+  kQcNoSignal = 1,      // no peak region (also set with kQcUnusable)
+  kQcClutter = 2,       // a clutter spike at 0 m/s was replaced
+  kQcInterference = 4,  // an interference line was replaced
+  kQcSeveralPeaks = 8,  // more than one peak region
+  kQcContinuity = 16,   // continuity chose another than the strongest
+  kQcUnusable = 32,     // the spectrum cannot be used (non-finite or
+                        // negative values, no Nyquist velocity, ...)
 };
 // The flag_masks and flag_meanings of the QC_FLAGS variable, in bit order.
 extern const std::array<uint8_t, 6> kQcMasks;
@@ -73,11 +73,11 @@ struct GateAnalysis {
 // present[i] 0 for a point outside every spectral window.
 struct RecordSpectra {
   int64_t gates = 0;
-  int64_t points = 0;        // P, spectral points
-  double nyquist = 0.0;      // V, m/s
-  int32_t averages = 1;      // n, spectral averages
-  bool reversed = false;     // the centred-reversed axis
-  bool usable = true;        // false: every gate is unusable (bad windows)
+  int64_t points = 0;     // P, spectral points
+  double nyquist = 0.0;   // V, m/s
+  int32_t averages = 1;   // n, spectral averages
+  bool reversed = false;  // the centred-reversed axis
+  bool usable = true;     // false: every gate is unusable (bad windows)
   std::vector<float> values;
   std::vector<unsigned char> present;
 };

@@ -49,8 +49,7 @@ int32_t current_spectral_averages(const RecordFacts& f) {
       pda_parameters.radars[0].modes[f.mode].spectral_averages, 1);
 }
 
-RecomputedMoments::RecomputedMoments(const MomentsMethod& method,
-                                     bool reversed)
+RecomputedMoments::RecomputedMoments(const MomentsMethod& method, bool reversed)
     : method_(method), reversed_(reversed), chooser_(method.peak) {}
 
 void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
@@ -79,8 +78,8 @@ bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
   *tag = analysed_.tag;
   gates->resize(analysed_.gates.size());
   for (size_t g = 0; g < analysed_.gates.size(); ++g) {
-    (*gates)[g] = gate_moments(analysed_.gates[g], analysed_.chosen[g],
-                               analysed_.points);
+    (*gates)[g] =
+        gate_moments(analysed_.gates[g], analysed_.chosen[g], analysed_.points);
   }
   return true;
 }
@@ -112,9 +111,9 @@ bool choose_axis(const std::string& path, int32_t radar,
     load_record_spectra(f, m, nyquist, current_spectral_averages(f), false,
                         &spectra);
     analyse_record(spectra, strongest, &gates);
-    const double step = spectra.points > 0
-                            ? 2.0 * nyquist / static_cast<double>(spectra.points)
-                            : 0.0;
+    const double step =
+        spectra.points > 0 ? 2.0 * nyquist / static_cast<double>(spectra.points)
+                           : 0.0;
     const double near = std::max(2.0 * step, 0.1 * nyquist);
     for (size_t g = 0; g < gates.size(); ++g) {
       if (g >= m.velocity.size() || g >= m.snr.size()) break;
@@ -138,8 +137,7 @@ bool choose_axis(const std::string& path, int32_t radar,
   verdict->agreeing = std::max(centred, reversed);
   const std::string name = verdict->reversed ? "centred-reversed" : "centred";
   if (confident == 0) {
-    verdict->text = name + " (no gate of the first " +
-                    std::to_string(records) +
+    verdict->text = name + " (no gate of the first " + std::to_string(records) +
                     " records where stored and recomputed moments are both "
                     "confident)";
   } else {
@@ -148,8 +146,8 @@ bool choose_axis(const std::string& path, int32_t radar,
                   100.0 * static_cast<double>(verdict->agreeing) /
                       static_cast<double>(confident));
     verdict->text = name + " (" + share + " of " + std::to_string(confident) +
-                    " confident gates of the first " +
-                    std::to_string(records) + " records agree)";
+                    " confident gates of the first " + std::to_string(records) +
+                    " records agree)";
   }
   return true;
 }

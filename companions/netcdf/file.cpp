@@ -316,8 +316,8 @@ void NcFile::define_fields(int deflate_level) {
     const FieldSpec& f = fields_[k];
     if (f.second_set && !plan_->second_set) continue;
     const bool flags = f.flag_count > 0;
-    const int v = def_var(ncid_, f.name, flags ? NC_UBYTE : NC_FLOAT,
-                          {dim_points_});
+    const int v =
+        def_var(ncid_, f.name, flags ? NC_UBYTE : NC_FLOAT, {dim_points_});
     describe(ncid_, v, f.long_name, f.standard_name, f.units);
     if (flags) {
       check(nc_put_att_uchar(ncid_, v, "flag_masks", NC_UBYTE,

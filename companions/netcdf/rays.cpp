@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "companions/common/spectrum_shape.h"
 #include "companions/netcdf/fields.h"
 #include "companions/netcdf/file.h"
-#include "companions/common/spectrum_shape.h"
 
 namespace quellmar::companions {
 
