@@ -35,6 +35,8 @@ class RecomputedMoments {
   // The record just decoded; tag comes back with its moments.
   void add(int64_t tag, const RecordFacts& f, const MomentArrays& m,
            float nyquist, int32_t averages);
+  // The axis of the records added from now on.
+  void set_reversed(bool reversed) { reversed_ = reversed; }
   // No more records.
   void finish();
   // The moments of the next record in file order, when decided.
