@@ -18,7 +18,8 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr int kMaxLineWidth = 3;           // interference lines: 1 to 3 points
 constexpr double kLineGateShare = 0.8;     // of the gates that show the line
-constexpr double kClutterSharpness = 3.0;  // spike excess over neighbours'
+constexpr double kClutterSharpness = 4.0;  // spike excess over neighbours'
+constexpr double kClutterRise = 8.0;       // over the neighbour's fluctuation
 
 struct Gate {
   float* s;                  // P values
@@ -49,10 +50,13 @@ bool gate_noise(const Gate& g, int64_t points, int32_t averages,
 }
 
 // Replaces a narrow spike at 0 m/s (point index P/2) by the line between
-// the points just outside K of it. A spike stands more than 3 N / sqrt(n)
-// above that line and at least kClutterSharpness times as far above it as
-// the mean of its two neighbours: an atmospheric echo at 0 m/s, at least
-// one point wide, rises over its neighbours far less sharply.
+// the points just outside K of it. A spike stands (1) more than 3 N /
+// sqrt(n) above that line, (2) at least kClutterSharpness times as far
+// above it as the mean of its two neighbours, and (3) above the higher
+// neighbour by more than kClutterRise times that neighbour's own
+// fluctuation (its value / sqrt(n)): an atmospheric echo at 0 m/s, at least
+// one point wide, rises over its neighbours far less sharply, and by (3)
+// the fluctuations of a strong echo do not make a spike.
 void remove_clutter(const Gate& g, int64_t points, int32_t k_points,
                     int32_t averages, double noise) {
   const int64_t z = points / 2;
@@ -69,7 +73,11 @@ void remove_clutter(const Gate& g, int64_t points, int32_t k_points,
   const double beside =
       0.5 * ((g.s[z - 1] - line(z - 1)) + (g.s[z + 1] - line(z + 1)));
   const double sigma = noise / std::sqrt(static_cast<double>(averages));
-  if (!(excess > 3.0 * sigma) || !(excess > kClutterSharpness * beside)) {
+  const double higher = std::max(g.s[z - 1], g.s[z + 1]);
+  const double rise = g.s[z] - higher;
+  if (!(excess > 3.0 * sigma) || !(excess > kClutterSharpness * beside) ||
+      !(rise >
+        kClutterRise * higher / std::sqrt(static_cast<double>(averages)))) {
     return;
   }
   for (int64_t k = a + 1; k < b; ++k) g.s[k] = static_cast<float>(line(k));
