@@ -73,6 +73,30 @@ void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
   }
 }
 
+void pda_spectrum_points(const SpectrumLineShape& shape, const float* row,
+                         int64_t row_length, float* values,
+                         unsigned char* present) {
+  const int64_t points = std::max<int64_t>(shape.spectral_points, 0);
+  std::fill_n(values, points, 0.0f);
+  std::fill_n(present, points, static_cast<unsigned char>(0));
+  const WindowRows rows =
+      pda_locate_windows(shape.window1_start, shape.window2_start,
+                         shape.window2_points, shape.positional);
+  auto place = [&](int64_t start, int64_t count, int64_t first_row) {
+    for (int64_t j = 0; j < count; ++j) {
+      const int64_t point = start - 1 + j;
+      const int64_t i = first_row + j;
+      if (point < 0 || point >= points || i < 0 || i >= row_length) continue;
+      values[point] = row[i];
+      present[point] = 1;
+    }
+  };
+  if (rows.two_windows) {
+    place(shape.window2_start, shape.window2_points, rows.window2_row);
+  }
+  place(shape.window1_start, shape.window1_points, rows.window1_row);
+}
+
 bool pda_is_spectra_name(const std::string& name) {
   if (name.size() < 3) return false;
   const std::string end = name.substr(name.size() - 3);

@@ -242,6 +242,17 @@ int64_t pda_spectrum_line_length(const SpectrumLineShape& shape,
 // REQUIRES: line has room for pda_spectrum_line_length(shape, row_length).
 void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
                        int64_t row_length, float* line);
+// The spectrum of a gate over its spectral points, for computing with it:
+// values[k - 1] is spectral point k (counted from 1, k = 1 ..
+// shape.spectral_points), taken from the gate's decoded row of row_length
+// values. Both windows are placed at their points whatever the placement
+// flag (window 1 over window 2 where they meet); present[k - 1] is 0, and
+// values[k - 1] 0, for a point outside every window or whose row index lies
+// outside the row: such a point is missing, not a measured zero.
+// REQUIRES: values and present have room for shape.spectral_points entries.
+void pda_spectrum_points(const SpectrumLineShape& shape, const float* row,
+                         int64_t row_length, float* values,
+                         unsigned char* present);
 // True for a data-file name that names a spectra file: one ending in "spc"
 // or "SPC" (the ending alone decides; "d02123a.Spc" is a moments name).
 bool pda_is_spectra_name(const std::string& name);

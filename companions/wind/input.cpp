@@ -57,11 +57,60 @@ BeamGeometry geometry_of(const RecordFacts& f) {
   return g;
 }
 
+// The stored moments of each record, handed on at once.
+class StoredMoments : public RecordMomentsSource {
+ public:
+  bool begin_pair(const std::string&, std::string*) override { return true; }
+  void add(const RecordFacts& f, const MomentArrays& m) override {
+    const int64_t gates =
+        std::min({m.gate_count, static_cast<int64_t>(m.velocity.size()),
+                  static_cast<int64_t>(m.snr.size()),
+                  static_cast<int64_t>(f.gate_count)});
+    const size_t n = static_cast<size_t>(std::max<int64_t>(gates, 0));
+    facts_ = f;
+    velocity_.assign(m.velocity.begin(), m.velocity.begin() + n);
+    snr_.assign(m.snr.begin(), m.snr.begin() + n);
+    ready_ = true;
+  }
+  void finish() override {}
+  bool next(RecordFacts* f, std::vector<float>* velocity,
+            std::vector<float>* snr) override {
+    if (!ready_) return false;
+    ready_ = false;
+    *f = facts_;
+    velocity->swap(velocity_);
+    snr->swap(snr_);
+    return true;
+  }
+
+ private:
+  RecordFacts facts_;
+  std::vector<float> velocity_, snr_;
+  bool ready_ = false;
+};
+
+// Pools the records the source has ready into the series.
+void pool_ready(RecordMomentsSource* source,
+                std::map<SeriesKey, BeamSeries>* out) {
+  RecordFacts f;
+  std::vector<float> velocity, snr;
+  while (source->next(&f, &velocity, &snr)) {
+    const size_t gates = std::min(velocity.size(), snr.size());
+    BeamSeries& s = (*out)[{f.mode, f.beam, geometry_of(f)}];
+    s.mode = f.mode;
+    s.beam = f.beam;
+    s.geometry = geometry_of(f);
+    s.add(f.time, velocity.data(), snr.data(), static_cast<int32_t>(gates));
+  }
+}
+
 // Decodes the wanted records of one pair into the series. False when the
 // walk does not meet the records of the scan again.
-bool decode_pair(const ScannedPair& pair, std::map<SeriesKey, BeamSeries>* out,
-                 Progress* progress, int64_t* records_done,
-                 int64_t bytes_before, std::string* error) {
+bool decode_pair(const ScannedPair& pair, RecordMomentsSource* source,
+                 std::map<SeriesKey, BeamSeries>* out, Progress* progress,
+                 int64_t* records_done, int64_t bytes_before,
+                 std::string* error) {
+  if (!source->begin_pair(pair.path, error)) return false;
   PairInput input;
   if (!open_pair(pair.path, &input, error)) return false;
   for (size_t i = 0; i < pair.records.size(); ++i) {
@@ -76,18 +125,9 @@ bool decode_pair(const ScannedPair& pair, std::map<SeriesKey, BeamSeries>* out,
       pda_advance_record();
     } else {
       pda_decode_record();
-      const MomentArrays& m = pda_moments;
-      const int64_t gates =
-          std::min({m.gate_count, static_cast<int64_t>(m.velocity.size()),
-                    static_cast<int64_t>(m.snr.size()),
-                    static_cast<int64_t>(f.gate_count)});
-      BeamSeries& s = (*out)[{f.mode, f.beam, geometry_of(f)}];
-      s.mode = f.mode;
-      s.beam = f.beam;
-      s.geometry = geometry_of(f);
-      s.add(f.time, m.velocity.data(), m.snr.data(),
-            static_cast<int32_t>(std::max<int64_t>(gates, 0)));
+      source->add(f, pda_moments);
       pda_release_moments();
+      pool_ready(source, out);
     }
     ++*records_done;
     progress->update(*records_done, bytes_before + pda_current_offset());
@@ -132,7 +172,10 @@ std::vector<BeamSeries> resolve_geometry(std::map<SeriesKey, BeamSeries> all,
 }  // namespace
 
 bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
-                     WindInput* out, std::string* error) {
+                     WindInput* out, std::string* error,
+                     RecordMomentsSource* source) {
+  StoredMoments stored;
+  if (source == nullptr) source = &stored;
   for (size_t i = 0; i < paths.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
       if (paths[i] == paths[j] || same_file(paths[i], paths[j])) {
@@ -199,12 +242,15 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
   Progress progress(all_records, all_bytes, "quellmar-wind");
   int64_t done = 0, bytes_before = 0;
   for (const ScannedPair& p : pairs) {
-    if (!decode_pair(p, &series, &progress, &done, bytes_before, error)) {
+    if (!decode_pair(p, source, &series, &progress, &done, bytes_before,
+                     error)) {
       pda_reset();
       return false;
     }
     bytes_before += p.data_bytes;
   }
+  source->finish();
+  pool_ready(source, &series);
   progress.finish();
 
   out->site_name = site;
