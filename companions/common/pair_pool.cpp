@@ -45,6 +45,9 @@ bool same_file(const std::string& a, const std::string& b) {
 bool decode_pair(const ScannedPair& pair, const PoolRequest& request,
                  Progress* progress, int64_t* records_done,
                  int64_t bytes_before, std::string* error) {
+  if (request.begin_pair && !request.begin_pair(pair.path, error)) {
+    return false;
+  }
   PairInput input;
   if (!open_pair(pair.path, &input, error)) return false;
   for (size_t i = 0; i < pair.records.size(); ++i) {
@@ -152,6 +155,7 @@ bool pool_pairs(const std::vector<std::string>& paths,
     }
     bytes_before += p.data_bytes;
   }
+  if (request.finish) request.finish();
   progress.finish();
 
   out->site_name = site;

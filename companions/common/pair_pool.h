@@ -30,6 +30,10 @@ struct PoolRequest {
   std::function<bool(int64_t records, int64_t gate_values, std::string*)> check;
   // Every wanted record, decoded, in file order pair after pair.
   std::function<void(const RecordFacts&, const MomentArrays&)> take;
+  // Optional: before the records of each pair are decoded (false, with a
+  // message, stops), and after the last.
+  std::function<bool(const std::string& path, std::string*)> begin_pair;
+  std::function<void()> finish;
 };
 
 struct PoolResult {

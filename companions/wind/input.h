@@ -24,6 +24,26 @@ struct WindInput {
   std::vector<std::string> findings;
 };
 
+// Where the velocities and SNRs of the decoded records come from. The
+// stored moments by default; quellmar-wind --from-spectra recomputes them
+// from the spectra (spectra_source.h). Records go in in the order they are
+// decoded and come out in the same order, perhaps later.
+class RecordMomentsSource {
+ public:
+  virtual ~RecordMomentsSource() = default;
+  // Before the records of the pair at path. False, with a message, when
+  // the pair cannot be read.
+  virtual bool begin_pair(const std::string& path, std::string* error) = 0;
+  // The record just decoded by the access module.
+  virtual void add(const RecordFacts& f, const MomentArrays& m) = 0;
+  // No more records.
+  virtual void finish() = 0;
+  // The next record whose values are ready: its facts, and per gate its
+  // velocity (m/s, NaN: none) and SNR (dB).
+  virtual bool next(RecordFacts* f, std::vector<float>* velocity,
+                    std::vector<float>* snr) = 0;
+};
+
 // At most this many gate values are pooled in one run (8 bytes each).
 constexpr int64_t kMaxPooledValues = int64_t{1} << 27;
 
@@ -40,8 +60,10 @@ void add_wind_record(const RecordFacts& facts, const MomentArrays& moments,
 // (at most 20 damage lines per pair). False, with a message, when a
 // pair cannot be opened, the same file is named twice, the pairs are of
 // different sites, no record qualifies, or there are too many values.
+// The moments come from source when one is given, else as stored.
 bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
-                     WindInput* out, std::string* error);
+                     WindInput* out, std::string* error,
+                     RecordMomentsSource* source = nullptr);
 
 }  // namespace quellmar::companions
 

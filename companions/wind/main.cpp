@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "companions/common/text_output.h"
@@ -18,6 +20,7 @@
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
 #include "companions/wind/options.h"
+#include "companions/wind/spectra_source.h"
 
 namespace {
 
@@ -43,9 +46,20 @@ int main(int argc, char** argv) {
   }
 
   quellmar::companions::WindInput input;
+  // --from-spectra: the moments recomputed from the spectra.
+  std::optional<quellmar::companions::SpectraMoments> spectra;
+  if (options.from_spectra) {
+    spectra.emplace(options.moments, options.report.radar);
+  }
   if (!quellmar::companions::read_wind_input(
-          options.inputs, options.report.radar, &input, &error)) {
+          options.inputs, options.report.radar, &input, &error,
+          spectra ? &*spectra : nullptr)) {
     return fail(error);
+  }
+  if (spectra) {
+    for (const std::string& note : spectra->axis_notes()) {
+      std::fprintf(stderr, "quellmar-wind: %s\n", note.c_str());
+    }
   }
   for (const std::string& finding : input.findings) {
     std::fprintf(stderr, "quellmar-wind: %s\n", finding.c_str());
