@@ -22,6 +22,7 @@
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
 #include "companions/wind/options.h"
+#include "disk/pda.h"
 
 namespace {
 
@@ -76,6 +77,9 @@ int main(int argc, char** argv) {
     return fail(error);
   }
 
+  // The module's messages stay off standard output; the damage reports come
+  // from what the module keeps of each problem.
+  pda_set_message_stream(nullptr);
   quellmar::companions::WindInput input;
   if (!quellmar::companions::read_wind_input(
           options.inputs, options.report.radar, &input, &error)) {
