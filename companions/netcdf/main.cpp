@@ -157,9 +157,8 @@ constexpr size_t kDamageShown = 20;
 void report_damage(const std::string& pair,
                    const quellmar::companions::NcScan& scan) {
   for (const quellmar::companions::Damage& d : scan.damage) {
-    std::fprintf(stderr, "quellmar-nc: %s: data offset %lld: %s: %s\n",
-                 pair.c_str(), static_cast<long long>(d.offset), d.kind.c_str(),
-                 d.detail.c_str());
+    std::fprintf(stderr, "quellmar-nc: %s\n",
+                 quellmar::companions::damage_line(pair, d).c_str());
   }
   const int64_t more =
       scan.damage_count - static_cast<int64_t>(scan.damage.size());

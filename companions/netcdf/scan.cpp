@@ -28,6 +28,11 @@ class DamageList {
 
 }  // namespace
 
+std::string damage_line(const std::string& pair, const Damage& d) {
+  return pair + ": data offset " + std::to_string(d.offset) + ": " + d.kind +
+         ": " + d.detail;
+}
+
 NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
                            NcPlanner* planner) {
   NcScan scan;

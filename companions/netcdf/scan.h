@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "companions/common/pair_scan.h"
@@ -21,6 +22,9 @@ struct NcScan {
   int64_t damage_count = 0;
   int64_t records = 0;  // records walked, of every radar
 };
+
+// A finding as the programs report it: "PAIR: data offset O: KIND: DETAIL".
+std::string damage_line(const std::string& pair, const Damage& d);
 
 // Walks the pair opened with open_pair, feeding every record to planner.
 NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
