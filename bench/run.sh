@@ -110,3 +110,4 @@ rm -rf "$data"/run-a* "$data"/run-b*
 [ -n "${SKIP_NC:-}" ] || bench/nc.sh  # the netCDF conversion against the text tool
 [ -n "${SKIP_WIND:-}" ] || bench/wind.sh  # wind profiles against the text tool
 [ -n "${SKIP_PLOT:-}" ] || bench/plot.sh || true  # the Python reader and plots
+[ -n "${SKIP_PAIRS:-}" ] || bench/pairs.sh || true  # open_pair against the text tool
