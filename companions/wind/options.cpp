@@ -18,6 +18,37 @@ const char* const kWindUsage =
     "                     [--radar N] [--latitude DEG] [--longitude DEG]\n"
     "                     [--altitude M]\n";
 
+const char* const kWindHelp =
+    "Wind profiles from profiler data files (d*.mom, d*.spc): consensus\n"
+    "averaging per beam, gate and period, then beam swinging.\n"
+    "\n"
+    "Options:\n"
+    "  -o OUT.nc              the netCDF-4 file to write (required)\n"
+    "  --csv OUT.csv          also write the profiles as a CSV table "
+    "(default: none)\n"
+    "  --period MIN           averaging period in whole minutes from 00:00 "
+    "UTC,\n"
+    "                         1 to 1440 (default: 60)\n"
+    "  --window M_S           consensus window in m/s (default: 2.0)\n"
+    "  --min-fraction F       share of the records holding a gate that a\n"
+    "                         consensus needs, 0 to 1 (default: 0.4)\n"
+    "  --min-snr DB           drop values of lower SNR (default: none)\n"
+    "  --azimuth-offset DEG   added to every beam's azimuth (default: 0)\n"
+    "  --velocity-sign away|toward\n"
+    "                         the sign of the stored velocities (default: "
+    "away)\n"
+    "  --radar N              the radar whose records count (default: 0)\n"
+    "  --latitude DEG         the site's latitude, stored as given "
+    "(default: none)\n"
+    "  --longitude DEG        the site's longitude, stored as given "
+    "(default: none)\n"
+    "  --altitude M           the site's altitude, stored as given "
+    "(default: none)\n"
+    "  -h, --help             this help\n"
+    "\n"
+    "Exit status: 0 written; 1 an input cannot be read, holds no wind-mode\n"
+    "record, or an output cannot be written; 2 a wrong command line.\n";
+
 namespace {
 
 bool parse_number(const char* text, double low, double high, double* value) {
@@ -71,6 +102,7 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kWindUsage, stdout);
+      std::fputs(kWindHelp, stdout);
       return -1;
     }
     if (arg.size() > 1 && arg[0] == '-') {
