@@ -1,12 +1,14 @@
 // Rules of the data-file format that several readers share: what a
 // datacode says about a record, and where the spectral windows lie in a
 // decoded row, how a spectrum line is rebuilt, which names are spectra
-// files, how powers are printed in dB. The record reader, the decoder, the
+// files, the date a name holds and where a run on it stops, how powers
+// are printed in dB. The record reader, the decoder, the
 // tool and the companion programs all take them from here.
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 
 #include "disk/pda.h"
 
@@ -75,6 +77,29 @@ bool pda_is_spectra_name(const std::string& name) {
   if (name.size() < 3) return false;
   const std::string end = name.substr(name.size() - 3);
   return end == "spc" || end == "SPC";
+}
+
+NameDate pda_name_date(const std::string& file_name, int32_t* year,
+                       int32_t* day_of_year) {
+  size_t letter = file_name.find('a');
+  if (letter == std::string::npos) letter = file_name.find('A');
+  if (letter == std::string::npos) return NameDate::kNoLetter;
+  char leading[2];
+  long y = 0;
+  long day = 0;
+  const char* pattern = letter == 6 ? "%1s%2ld%3ld" : "%1s%3ld%3ld";
+  if (std::sscanf(file_name.c_str(), pattern, leading, &y, &day) != 3) {
+    return NameDate::kUnreadable;
+  }
+  if (y < 70) y += 100;
+  *year = static_cast<int32_t>(y);
+  *day_of_year = static_cast<int32_t>(day);
+  return NameDate::kRead;
+}
+
+int64_t pda_stop_time_for(int32_t year, int32_t day_of_year) {
+  const int64_t new_year = pda_seconds_from_date(1900LL + year, 1, 1, 0, 0, 0);
+  return new_year + (static_cast<int64_t>(day_of_year) + 1) * 86400;
 }
 
 float pda_power_db(float x) {
