@@ -8,7 +8,6 @@
 
 #include "companions/common/pair_scan.h"
 #include "companions/common/progress.h"
-#include "companions/common/quiet_stdout.h"
 #include "disk/pda.h"
 
 namespace quellmar::companions {
@@ -185,9 +184,6 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
     }
   }
 
-  // The module's messages stay off standard output; the damage reports come
-  // from what the module keeps of each problem.
-  QuietStdout quiet;
   std::vector<ScannedPair> pairs;
   std::string site;
   std::string first_path;
