@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "companions/common/progress.h"
-#include "companions/common/quiet_stdout.h"
 
 namespace quellmar::companions {
 
@@ -105,9 +104,6 @@ bool pool_pairs(const std::vector<std::string>& paths,
     }
   }
 
-  // The module's messages stay off standard output; the damage reports come
-  // from what the module keeps of each problem.
-  QuietStdout quiet;
   std::vector<ScannedPair> pairs;
   std::string site;
   std::string first_path;

@@ -45,7 +45,8 @@ struct PoolResult {
 };
 
 // Opens each pair the way the other programs do, walks it, and decodes the
-// wanted records. The module's messages stay off standard output. False,
+// wanted records (the program sends the module's messages where it wants
+// them, pda_set_message_stream). False,
 // with a message, when a pair cannot be opened, the same file is named
 // twice, the pairs are of different sites, check() refuses, or a data file
 // changes while it is read.

@@ -18,6 +18,7 @@
 #include "companions/rass/input.h"
 #include "companions/rass/netcdf.h"
 #include "companions/rass/options.h"
+#include "disk/pda.h"
 
 namespace {
 
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
     return fail(error);
   }
 
+  // The module's messages stay off standard output; the damage reports come
+  // from what the module keeps of each problem.
+  pda_set_message_stream(nullptr);
   const qc::RassMethod& method = options.report.method;
   qc::RassInput input;
   if (!qc::read_rass_input(options.inputs, options.report.radar, method, &input,

@@ -21,6 +21,7 @@
 #include "companions/wind/netcdf.h"
 #include "companions/wind/options.h"
 #include "companions/wind/spectra_source.h"
+#include "disk/pda.h"
 
 namespace {
 
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
     return fail(error);
   }
 
+  // The module's messages stay off standard output; the damage reports come
+  // from what the module keeps of each problem.
+  pda_set_message_stream(nullptr);
   quellmar::companions::WindInput input;
   // --from-spectra: the moments recomputed from the spectra.
   std::optional<quellmar::companions::SpectraMoments> spectra;
