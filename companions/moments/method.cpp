@@ -84,19 +84,26 @@ void remove_clutter(const Gate& g, int64_t points, int32_t k_points,
   g.a->flags |= kQcClutter;
 }
 
-// Whether points first .. first + width - 1 (circular) of a gate stand
-// above its threshold with the points on both sides at or below it.
-bool shows_line(const Gate& g, int64_t points, int64_t first, int64_t width,
-                double threshold) {
-  const int64_t left = (first - 1 + points) % points;
-  const int64_t right = (first + width) % points;
-  if (!g.has[left] || !g.has[right]) return false;
-  if (g.s[left] > threshold || g.s[right] > threshold) return false;
-  for (int64_t j = 0; j < width; ++j) {
-    const int64_t k = (first + j) % points;
-    if (!g.has[k] || !(g.s[k] > threshold)) return false;
+// Adds to counts[first * kMaxLineWidth + width - 1] where points first ..
+// first + width - 1 (circular, width 1 to kMaxLineWidth) of a gate stand
+// above its threshold with the points on both sides present and at or
+// below it. One pass over the gate; at most one width fits each first.
+void count_lines(const Gate& g, int64_t points, double threshold,
+                 std::vector<int64_t>& counts) {
+  auto above = [&](int64_t k) { return g.has[k] && g.s[k] > threshold; };
+  auto low = [&](int64_t k) { return g.has[k] && !(g.s[k] > threshold); };
+  for (int64_t first = 0; first < points; ++first) {
+    if (!above(first) || !low(first == 0 ? points - 1 : first - 1)) continue;
+    for (int64_t width = 1; width <= kMaxLineWidth; ++width) {
+      int64_t right = first + width;
+      if (right >= points) right -= points;
+      if (low(right)) {
+        ++counts[static_cast<size_t>(first * kMaxLineWidth + width - 1)];
+        break;
+      }
+      if (!above(right)) break;
+    }
   }
-  return true;
 }
 
 // Finds the interference lines of a record (runs of 1 to 3 points raised
@@ -108,6 +115,14 @@ void remove_interference(std::vector<Gate>& gates, int64_t points,
   for (const Gate& g : gates) usable += (g.a->flags & kQcUnusable) == 0;
   if (usable == 0) return;
   const double needed = kLineGateShare * static_cast<double>(usable);
+  // The lines each gate shows, counted on the spectra as they are: a line
+  // replaced below changes only its own points, which no later candidate
+  // reads (they are taken).
+  std::vector<int64_t> counts(static_cast<size_t>(points * kMaxLineWidth), 0);
+  for (size_t i = 0; i < gates.size(); ++i) {
+    if (gates[i].a->flags & kQcUnusable) continue;
+    count_lines(gates[i], points, thresholds[i], counts);
+  }
   std::vector<unsigned char> taken(static_cast<size_t>(points), 0);
   for (int64_t first = 0; first < points; ++first) {
     for (int64_t width = 1; width <= kMaxLineWidth; ++width) {
@@ -116,11 +131,8 @@ void remove_interference(std::vector<Gate>& gates, int64_t points,
         free &= !taken[static_cast<size_t>((first + j + points) % points)];
       }
       if (!free) break;
-      int64_t showing = 0;
-      for (size_t i = 0; i < gates.size(); ++i) {
-        if (gates[i].a->flags & kQcUnusable) continue;
-        showing += shows_line(gates[i], points, first, width, thresholds[i]);
-      }
+      const int64_t showing =
+          counts[static_cast<size_t>(first * kMaxLineWidth + width - 1)];
       if (static_cast<double>(showing) < needed) continue;
       const int64_t left = (first - 1 + points) % points;
       const int64_t right = (first + width) % points;
@@ -166,6 +178,8 @@ void keep_peak(GateAnalysis* a, const Peak& p) {
 void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
                 const NoiseLevel& noise) {
   const int64_t p = r.points;
+  // Indices run from start to start + p - 1, below 2 p.
+  auto wrap = [p](int64_t k) { return k < p ? k : k - p; };
   auto above = [&](int64_t k) { return g.has[k] && g.s[k] > noise.threshold; };
   // Start on a point that is not above, so no run is cut at the start.
   int64_t start = -1;
@@ -180,17 +194,17 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
   int64_t regions = 0;
   int64_t j = start + 1;
   while (j < start + p) {
-    if (!above(j % p)) {
+    if (!above(wrap(j))) {
       ++j;
       continue;
     }
     const int64_t first = j;
-    while (j < start + p && above(j % p)) ++j;
+    while (j < start + p && above(wrap(j))) ++j;
     if (j - first < min_points) continue;
     ++regions;
     double power = 0.0, moment1 = 0.0;
     for (int64_t u = first; u < j; ++u) {
-      const double w = g.s[u % p] - noise.mean;
+      const double w = g.s[wrap(u)] - noise.mean;
       power += w;
       moment1 += w * sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist);
     }
@@ -198,7 +212,7 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     const double mean = moment1 / power;
     double moment2 = 0.0;
     for (int64_t u = first; u < j; ++u) {
-      const double w = g.s[u % p] - noise.mean;
+      const double w = g.s[wrap(u)] - noise.mean;
       const double d =
           sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist) - mean;
       moment2 += w * d * d;
