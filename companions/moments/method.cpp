@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "disk/pda.h"
@@ -38,14 +39,83 @@ bool usable_values(const Gate& g, int64_t points, int64_t* present) {
   return true;
 }
 
+// The noise set of values already sorted ascending (see hildebrand_sekhon).
+NoiseLevel noise_of_sorted(const std::vector<double>& values,
+                           int32_t averages) {
+  NoiseLevel level;
+  if (values.empty()) return level;
+  const double n = static_cast<double>(std::max<int32_t>(averages, 1));
+  // With sums S and S2 over the lowest i values, N = S / i and
+  // Q = S2 / i - N^2, so n Q <= N^2 is n (i S2 - S^2) <= S^2.
+  double sum = 0.0, squares = 0.0;
+  size_t best = 0;
+  for (size_t i = 0; i < values.size(); ++i) {
+    sum += values[i];
+    squares += values[i] * values[i];
+    const double count = static_cast<double>(i + 1);
+    if (n * (count * squares - sum * sum) <= sum * sum) best = i + 1;
+  }
+  double kept = 0.0;
+  for (size_t i = 0; i < best; ++i) kept += values[i];
+  level.count = static_cast<int64_t>(best);
+  level.mean = kept / static_cast<double>(best);
+  level.threshold = values[best - 1];
+  return level;
+}
+
+// Buffers reused from gate to gate for the noise of a gate.
+struct NoiseScratch {
+  std::vector<uint32_t> keys, other;
+  std::vector<double> sorted;
+};
+
+// The present values of a gate (finite, not negative) sorted ascending
+// into scratch.sorted: a radix sort on the bits of the floats, whose order
+// as unsigned integers is the order of the values (-0 taken as +0, an
+// equal value). Four byte passes, a pass skipped where all keys share the
+// byte.
+void sort_present(const Gate& g, int64_t points, NoiseScratch& scratch) {
+  std::vector<uint32_t>& keys = scratch.keys;
+  keys.clear();
+  for (int64_t k = 0; k < points; ++k) {
+    if (!g.has[k]) continue;
+    uint32_t bits;
+    std::memcpy(&bits, &g.s[k], sizeof bits);
+    keys.push_back(bits == 0x80000000u ? 0u : bits);
+  }
+  const size_t count = keys.size();
+  std::array<std::array<uint32_t, 256>, 4> histogram{};
+  for (const uint32_t key : keys) {
+    for (int b = 0; b < 4; ++b) ++histogram[b][(key >> (8 * b)) & 0xffu];
+  }
+  scratch.other.resize(count);
+  for (int b = 0; b < 4; ++b) {
+    std::array<uint32_t, 256>& h = histogram[b];
+    if (count == 0 || h[(keys[0] >> (8 * b)) & 0xffu] == count) continue;
+    uint32_t at = 0;
+    for (uint32_t& c : h) {
+      const uint32_t here = c;
+      c = at;
+      at += here;
+    }
+    for (const uint32_t key : keys) {
+      scratch.other[h[(key >> (8 * b)) & 0xffu]++] = key;
+    }
+    keys.swap(scratch.other);
+  }
+  scratch.sorted.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    float v;
+    std::memcpy(&v, &keys[i], sizeof v);
+    scratch.sorted[i] = v;
+  }
+}
+
 // The noise of a gate from its present values; false when there is none.
 bool gate_noise(const Gate& g, int64_t points, int32_t averages,
-                std::vector<double>& scratch, NoiseLevel* noise) {
-  scratch.clear();
-  for (int64_t k = 0; k < points; ++k) {
-    if (g.has[k]) scratch.push_back(g.s[k]);
-  }
-  *noise = hildebrand_sekhon(scratch, averages);
+                NoiseScratch& scratch, NoiseLevel* noise) {
+  sort_present(g, points, scratch);
+  *noise = noise_of_sorted(scratch.sorted, averages);
   return noise->count > 0 && noise->mean > 0.0 && std::isfinite(noise->mean);
 }
 
@@ -232,26 +302,8 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
 }  // namespace
 
 NoiseLevel hildebrand_sekhon(std::vector<double>& values, int32_t averages) {
-  NoiseLevel level;
-  if (values.empty()) return level;
   std::sort(values.begin(), values.end());
-  const double n = static_cast<double>(std::max<int32_t>(averages, 1));
-  // With sums S and S2 over the lowest i values, N = S / i and
-  // Q = S2 / i - N^2, so n Q <= N^2 is n (i S2 - S^2) <= S^2.
-  double sum = 0.0, squares = 0.0;
-  size_t best = 0;
-  for (size_t i = 0; i < values.size(); ++i) {
-    sum += values[i];
-    squares += values[i] * values[i];
-    const double count = static_cast<double>(i + 1);
-    if (n * (count * squares - sum * sum) <= sum * sum) best = i + 1;
-  }
-  double kept = 0.0;
-  for (size_t i = 0; i < best; ++i) kept += values[i];
-  level.count = static_cast<int64_t>(best);
-  level.mean = kept / static_cast<double>(best);
-  level.threshold = values[best - 1];
-  return level;
+  return noise_of_sorted(values, averages);
 }
 
 void analyse_record(RecordSpectra& r, const MomentsMethod& method,
@@ -266,7 +318,7 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
   const int32_t averages = std::max<int32_t>(r.averages, 1);
   std::vector<Gate> gates;
   std::vector<NoiseLevel> noise(out->size());
-  std::vector<double> scratch;
+  NoiseScratch scratch;
   for (int64_t i = 0; i < r.gates; ++i) {
     Gate g{record_usable ? r.values.data() + i * p : nullptr,
            record_usable ? r.present.data() + i * p : nullptr,
