@@ -40,6 +40,53 @@ TEST(MomentsNoise, HandMadeSpectrumPinsTheNoiseSet) {
   EXPECT_DOUBLE_EQ(ten.mean, 1.0);
 }
 
+TEST(MomentsNoise, GateNoiseIsTheSortedNoiseSetOnAnyValues) {
+  // The gates' noise must be exactly the noise set of their present values
+  // in ascending order, whatever the spread: tiny to huge values, zeros of
+  // both signs, ties, points outside the windows.
+  std::mt19937 rng(7);
+  companions::RecordSpectra r;
+  r.gates = 200;
+  r.points = 96;
+  r.nyquist = 10.0;
+  r.averages = 1;
+  r.values.resize(static_cast<size_t>(r.gates * r.points));
+  r.present.resize(r.values.size());
+  std::uniform_real_distribution<double> exponent(-30.0, 30.0);
+  for (size_t i = 0; i < r.values.size(); ++i) {
+    const int kind = static_cast<int>(rng() % 32);
+    r.values[i] = kind == 0   ? 0.0f
+                  : kind == 1 ? -0.0f
+                  : kind == 2 ? 7.0f
+                  : kind < 5 ? static_cast<float>(std::pow(10.0, exponent(rng)))
+                             : static_cast<float>(1.0 + (rng() % 1000) * 1e-3);
+    r.present[i] = rng() % 10 != 0;
+  }
+  const companions::RecordSpectra original = r;
+  companions::MomentsMethod plain;
+  plain.clutter = plain.interference = false;
+  std::vector<companions::GateAnalysis> gates;
+  companions::analyse_record(r, plain, &gates);
+  ASSERT_EQ(gates.size(), 200u);
+  int usable = 0;
+  for (size_t g = 0; g < gates.size(); ++g) {
+    std::vector<double> present;
+    for (int64_t k = 0; k < r.points; ++k) {
+      const size_t i =
+          g * static_cast<size_t>(r.points) + static_cast<size_t>(k);
+      if (original.present[i]) present.push_back(original.values[i]);
+    }
+    const companions::NoiseLevel hs = hildebrand_sekhon(present, r.averages);
+    const bool expect_usable = hs.count > 0 && hs.mean > 0.0;
+    ASSERT_EQ((gates[g].flags & companions::kQcUnusable) == 0, expect_usable)
+        << "gate " << g;
+    if (!expect_usable) continue;
+    ++usable;
+    EXPECT_EQ(gates[g].noise, hs.mean) << "gate " << g;
+  }
+  EXPECT_GT(usable, 150);
+}
+
 #ifdef QUELLMAR_MOMENTS_BINARY
 
 constexpr int kGates = 24;
