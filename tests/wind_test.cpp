@@ -607,12 +607,13 @@ TEST(WindProfiles, KnownShearedWindFromFiveAndThreeBeamsAcrossMidnight) {
     const auto rows = csv_rows(quellmar::test::read_text(dir.file("w.csv")));
     ASSERT_EQ(rows.size(), 1u + 4 * 12);
     const std::string head = three ? "beam2_available" : "beam4_available";
-    EXPECT_EQ(rows[0].back(), head);
+    EXPECT_EQ(rows[0][8 + 2 * (three ? 3 : 5)], head);
+    EXPECT_EQ(rows[0].back(), "w_flag");
     EXPECT_EQ(rows[1][0], "2002-05-03T22:30:00Z");
     EXPECT_EQ(rows[1 + 2 * 12][0], "2002-05-04T00:30:00Z");
     const std::vector<float> u = g.floats("eastward_wind");
     for (size_t i = 1; i < rows.size(); ++i) {
-      ASSERT_EQ(rows[i].size(), 9 + 2 * beams);
+      ASSERT_EQ(rows[i].size(), 9 + 2 * beams + 3);  // + u, v, w flags
       EXPECT_EQ(rows[i][1], "0");
       const size_t k = (i - 1) % 12;
       EXPECT_NEAR(std::stod(rows[i][2]), height[k], 0.05);
@@ -753,7 +754,7 @@ TEST(WindProfiles,
                reached(r.header.modes[1], h1, 75), {0}, "mode 1");
   const auto rows = csv_rows(quellmar::test::read_text(dir.file("w.csv")));
   ASSERT_EQ(rows.size(), 1u + 12 + 8);
-  ASSERT_EQ(rows[0].size(), 9u + 2 * 10);
+  ASSERT_EQ(rows[0].size(), 9u + 2 * 10 + 3);  // + u, v, w flags
   EXPECT_EQ(rows[1][1], "0");
   EXPECT_EQ(rows[1][9 + 2 * 5], "");  // mode 0 has no beam 5
   EXPECT_EQ(rows[13][1], "1");

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <tuple>
+#include <unordered_map>
 
-#include "companions/common/pair_scan.h"
 #include "companions/common/progress.h"
 #include "companions/common/quiet_stdout.h"
 #include "disk/pda.h"
@@ -15,12 +16,7 @@ namespace quellmar::companions {
 
 namespace {
 
-struct ScannedPair {
-  std::string path;
-  std::vector<RecordFacts> records;
-  std::vector<bool> wanted;  // one per record
-  int64_t data_bytes = 0;
-};
+constexpr int32_t kNoTime = std::numeric_limits<int32_t>::max();
 
 std::string stored_name(const char (&field)[32]) {
   return std::string(field, strnlen(field, sizeof field));
@@ -45,8 +41,6 @@ bool same_file(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-using SeriesKey = std::tuple<int32_t, int32_t, BeamGeometry>;
-
 BeamGeometry geometry_of(const RecordFacts& f) {
   BeamGeometry g;
   g.azimuth = f.azimuth;
@@ -57,50 +51,78 @@ BeamGeometry geometry_of(const RecordFacts& f) {
   return g;
 }
 
-// Decodes the wanted records of one pair into the series. False when the
-// walk does not meet the records of the scan again.
-bool decode_pair(const ScannedPair& pair, std::map<SeriesKey, BeamSeries>* out,
-                 Progress* progress, int64_t* records_done,
-                 int64_t bytes_before, std::string* error) {
-  PairInput input;
-  if (!open_pair(pair.path, &input, error)) return false;
-  for (size_t i = 0; i < pair.records.size(); ++i) {
-    const RecordFacts& f = pair.records[i];
-    int new_header = 0;
-    if (pda_current_offset() != f.offset ||
-        pda_read_record_header(&new_header) != 0) {
-      *error = pair.path + ": the data file changed while it was read";
-      return false;
-    }
-    if (!pair.wanted[i]) {
-      pda_advance_record();
-    } else {
-      pda_decode_record();
-      const MomentArrays& m = pda_moments;
-      const int64_t gates =
-          std::min({m.gate_count, static_cast<int64_t>(m.velocity.size()),
-                    static_cast<int64_t>(m.snr.size()),
-                    static_cast<int64_t>(f.gate_count)});
-      BeamSeries& s = (*out)[{f.mode, f.beam, geometry_of(f)}];
-      s.mode = f.mode;
-      s.beam = f.beam;
-      s.geometry = geometry_of(f);
-      s.add(f.time, m.velocity.data(), m.snr.data(),
-            static_cast<int32_t>(std::max<int64_t>(gates, 0)));
-      pda_release_moments();
-    }
-    ++*records_done;
-    progress->update(*records_done, bytes_before + pda_current_offset());
+bool counts(const RecordFacts& f, const RecordChoice& choice) {
+  return f.radar == choice.radar && f.beam_described && f.gate_count > 0 &&
+         choice.takes(f);
+}
+
+// What the walk learns of the records of one (mode, beam, geometry).
+struct Variant {
+  int64_t records = 0;
+  int32_t gates = 0;
+  std::vector<int64_t> periods;  // starts, repeats of the last left out
+};
+using VariantKey = std::tuple<int32_t, int32_t, BeamGeometry>;
+
+// Walks one pair's RecordHeaders into the plan's variants and its file.
+PlannedFile walk_pair(const PairInput& input, const RecordChoice& choice,
+                      int32_t period_minutes,
+                      std::map<VariantKey, Variant>* variants,
+                      std::vector<std::string>* findings) {
+  PlannedFile file;
+  file.path = input.path;
+  file.data_bytes = input.data_bytes;
+  file.first = kNoTime;
+  std::vector<int32_t> block_first;
+  // Records that name a HeaderBlock that could not be loaded, by offset:
+  // the first such record and how many.
+  std::map<int32_t, std::pair<int64_t, int64_t>> unloaded;
+  std::vector<Damage> damage;
+  walk_records(
+      input,
+      [&](const RecordFacts& f) {
+        if (!f.header_loaded) {
+          auto [it, fresh] =
+              unloaded.try_emplace(f.header_offset, f.offset, int64_t{0});
+          ++it->second.second;
+        }
+        if (file.records % kTimeBlock == 0) block_first.push_back(kNoTime);
+        ++file.records;
+        if (!counts(f, choice)) return;
+        ++file.taken;
+        block_first.back() = std::min(block_first.back(), f.time);
+        Variant& v = (*variants)[{f.mode, f.beam, geometry_of(f)}];
+        ++v.records;
+        v.gates = std::max(v.gates, f.gate_count);
+        const int64_t start = period_of(f.time, period_minutes).start;
+        if (v.periods.empty() || v.periods.back() != start) {
+          v.periods.push_back(start);
+        }
+      },
+      [&](Damage d) { damage.push_back(std::move(d)); });
+  for (const auto& [header_offset, first_and_count] : unloaded) {
+    damage.push_back({first_and_count.first, "header_read_error",
+                      header_read_error(header_offset, first_and_count.second)});
   }
-  pda_reset();
-  return true;
+  std::stable_sort(
+      damage.begin(), damage.end(),
+      [](const Damage& a, const Damage& b) { return a.offset < b.offset; });
+  add_damage(input.path, damage, findings);
+
+  // From each block on, the earliest time still to come.
+  file.later_first.assign(block_first.size(), kNoTime);
+  int32_t later = kNoTime;
+  for (size_t i = block_first.size(); i-- > 0;) {
+    later = std::min(later, block_first[i]);
+    file.later_first[i] = later;
+  }
+  file.first = later;
+  return file;
 }
 
 // One series per (mode, beam): the geometry most of its records share
 // (the lowest geometry on a tie); the others' records are set aside.
-std::vector<BeamSeries> resolve_geometry(std::map<SeriesKey, BeamSeries> all,
-                                         std::vector<std::string>* findings) {
-  std::vector<BeamSeries> out;
+void resolve_geometry(std::map<VariantKey, Variant>& all, InputPlan* plan) {
   auto it = all.begin();
   while (it != all.end()) {
     const int32_t mode = std::get<0>(it->first);
@@ -111,28 +133,62 @@ std::vector<BeamSeries> resolve_geometry(std::map<SeriesKey, BeamSeries> all,
     for (; next != all.end() && std::get<0>(next->first) == mode &&
            std::get<1>(next->first) == beam;
          ++next) {
-      total += static_cast<int64_t>(next->second.records());
-      if (next->second.records() > best->second.records()) best = next;
+      total += next->second.records;
+      if (next->second.records > best->second.records) best = next;
     }
-    const int64_t kept = static_cast<int64_t>(best->second.records());
+    const int64_t kept = best->second.records;
     if (kept != total) {
-      findings->push_back(
+      plan->findings.push_back(
           "mode " + std::to_string(mode) + " beam " + std::to_string(beam) +
           ": " + std::to_string(total - kept) +
           " record(s) set aside: their HeaderBlock points the beam elsewhere "
           "or places its gates differently than for the other " +
           std::to_string(kept));
     }
-    out.push_back(std::move(best->second));
+    BeamSeries s;
+    s.mode = mode;
+    s.beam = beam;
+    s.geometry = std::get<2>(best->first);
+    s.gates = best->second.gates;
+    std::vector<int64_t>& periods = best->second.periods;
+    std::sort(periods.begin(), periods.end());
+    periods.erase(std::unique(periods.begin(), periods.end()), periods.end());
+    plan->series.push_back(std::move(s));
+    plan->period_starts.push_back(std::move(periods));
+    plan->records += kept;
     it = next;
   }
-  return out;
+}
+
+// The series index of a record that counts, or -1 when its geometry was set
+// aside.
+int64_t series_of(const InputPlan& plan, const RecordFacts& f) {
+  const auto it = std::lower_bound(
+      plan.series.begin(), plan.series.end(), f,
+      [](const BeamSeries& s, const RecordFacts& r) {
+        return std::tie(s.mode, s.beam) < std::tie(r.mode, r.beam);
+      });
+  if (it == plan.series.end() || it->mode != f.mode || it->beam != f.beam ||
+      !(it->geometry == geometry_of(f))) {
+    return -1;
+  }
+  return it - plan.series.begin();
 }
 
 }  // namespace
 
-bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
-                     WindInput* out, std::string* error) {
+RecordChoice wind_records(int32_t radar) {
+  RecordChoice c;
+  c.radar = radar;
+  c.takes = [](const RecordFacts& f) {
+    return f.spectral_points < kRassSpectralPoints;
+  };
+  return c;
+}
+
+bool plan_input(const std::vector<std::string>& paths,
+                const RecordChoice& choice, int32_t period_minutes,
+                InputPlan* plan, std::string* error) {
   for (size_t i = 0; i < paths.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
       if (paths[i] == paths[j] || same_file(paths[i], paths[j])) {
@@ -145,72 +201,121 @@ bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
   // The module's messages stay off standard output; the damage reports come
   // from what the module keeps of each problem.
   QuietStdout quiet;
-  std::vector<ScannedPair> pairs;
-  std::string site;
+  InputPlan p;
   std::string first_path;
-  std::vector<std::string> findings;
-  int64_t wanted_records = 0, all_records = 0, all_bytes = 0, values = 0;
+  std::map<VariantKey, Variant> variants;
   for (const std::string& path : paths) {
     PairInput input;
     if (!open_pair(path, &input, error)) return false;
     const std::string name = stored_name(input.first_block.site_name);
     if (first_path.empty()) {
-      site = name;
+      p.site_name = name;
       first_path = path;
-    } else if (name != site) {
-      *error = path + ": site \"" + name + "\" is not the site \"" + site +
-               "\" of " + first_path;
+    } else if (name != p.site_name) {
+      *error = path + ": site \"" + name + "\" is not the site \"" +
+               p.site_name + "\" of " + first_path;
       return false;
     }
-    ScanResult scan = scan_records(input);
-    add_damage(path, scan.damage, &findings);
-    ScannedPair p;
-    p.path = path;
-    p.data_bytes = input.data_bytes;
-    for (const RecordFacts& f : scan.records) {
-      const bool wanted = f.radar == radar && f.beam_described &&
-                          f.spectral_points < kRassSpectralPoints &&
-                          f.gate_count > 0;
-      p.wanted.push_back(wanted);
-      if (wanted) {
-        ++wanted_records;
-        values += f.gate_count;
-      }
-    }
-    p.records = std::move(scan.records);
-    all_records += static_cast<int64_t>(p.records.size());
-    all_bytes += p.data_bytes;
-    pairs.push_back(std::move(p));
+    p.files.push_back(
+        walk_pair(input, choice, period_minutes, &variants, &p.findings));
   }
   pda_reset();
-  if (wanted_records == 0) {
+  if (variants.empty()) {
     *error = (paths.size() == 1 ? paths[0] : "the files") +
-             ": no wind-mode record of radar " + std::to_string(radar);
+             ": no " + choice.kind + " record of radar " +
+             std::to_string(choice.radar);
     return false;
   }
-  if (values > kMaxPooledValues) {
-    *error = "the wind records hold " + std::to_string(values) +
-             " gate values, more than the " + std::to_string(kMaxPooledValues) +
-             " one run pools; give fewer files";
-    return false;
-  }
+  resolve_geometry(variants, &p);
+  // Files by the time of their first record that counts; files without
+  // one last (they are walked for the progress only).
+  std::stable_sort(p.files.begin(), p.files.end(),
+                   [](const PlannedFile& a, const PlannedFile& b) {
+                     return a.first < b.first;
+                   });
+  *plan = std::move(p);
+  return true;
+}
 
-  std::map<SeriesKey, BeamSeries> series;
+bool read_input(
+    const InputPlan& plan, const RecordChoice& choice,
+    const std::function<void(size_t series, const RecordFacts&)>& take,
+    const std::function<void(int64_t before)>& finished, int64_t* duplicates,
+    std::string* error) {
+  QuietStdout quiet;
+  int64_t all_records = 0, all_bytes = 0;
+  for (const PlannedFile& f : plan.files) {
+    all_records += f.records;
+    all_bytes += f.data_bytes;
+  }
   Progress progress(all_records, all_bytes, "quellmar-wind");
   int64_t done = 0, bytes_before = 0;
-  for (const ScannedPair& p : pairs) {
-    if (!decode_pair(p, &series, &progress, &done, bytes_before, error)) {
+  // The file each taken (series, time) came from, while a record of that
+  // time can still come.
+  std::unordered_map<uint64_t, size_t> seen;
+  *duplicates = 0;
+
+  for (size_t k = 0; k < plan.files.size(); ++k) {
+    const PlannedFile& file = plan.files[k];
+    const int64_t next_first =
+        k + 1 < plan.files.size() ? plan.files[k + 1].first : kNoTime;
+    const auto release = [&](size_t block) {
+      int64_t before = next_first;
+      if (block < file.later_first.size()) {
+        before = std::min<int64_t>(before, file.later_first[block]);
+      }
+      std::erase_if(seen, [before](const auto& entry) {
+        return static_cast<int64_t>(static_cast<int32_t>(entry.first)) <
+               before;
+      });
+      finished(before);
+    };
+    if (file.taken > 0) {
+      PairInput input;
+      if (!open_pair(file.path, &input, error)) return false;
+      int64_t records = 0, taken = 0;
+      for (;;) {
+        int new_header = 0;
+        if (pda_read_record_header(&new_header) != 0) break;
+        if (records == file.records) break;
+        ++records;
+        const RecordFacts f = current_facts();
+        const int64_t series = counts(f, choice) ? series_of(plan, f) : -1;
+        if (counts(f, choice)) ++taken;
+        if (series < 0) {
+          pda_advance_record();
+        } else {
+          const uint64_t key = (static_cast<uint64_t>(series) << 32) |
+                               static_cast<uint32_t>(f.time);
+          const auto [it, fresh] = seen.try_emplace(key, k);
+          if (!fresh && it->second != k) {
+            ++*duplicates;
+            pda_advance_record();
+          } else {
+            pda_decode_record();
+            take(static_cast<size_t>(series), f);
+            pda_release_moments();
+          }
+        }
+        ++done;
+        progress.update(done, bytes_before + pda_current_offset());
+        if (records % kTimeBlock == 0) {
+          release(static_cast<size_t>(records / kTimeBlock));
+        }
+      }
       pda_reset();
-      return false;
+      if (records != file.records || taken != file.taken) {
+        *error = file.path + ": the data file changed while it was read";
+        return false;
+      }
+    } else {
+      done += file.records;
     }
-    bytes_before += p.data_bytes;
+    bytes_before += file.data_bytes;
+    release(file.later_first.size());
   }
   progress.finish();
-
-  out->site_name = site;
-  out->records = wanted_records;
-  out->series = resolve_geometry(std::move(series), &findings);
-  out->findings = std::move(findings);
+  finished(std::numeric_limits<int64_t>::max());
   return true;
 }
 

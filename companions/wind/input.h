@@ -1,40 +1,82 @@
-// Reading the wind-mode records of one or more file pairs of one site into
-// beam series, pooled by operating mode and beam whatever file they came
-// from.
+// Reading the records of one or more file pairs of one site, merged by
+// time, in bounded memory: a first walk over the RecordHeaders plans the
+// run (which records count, the beams, their gates and periods, the order
+// of the files); a second decodes the records that count, file by file in
+// the order of their first time, and says, as it goes, up to which time no
+// record can still come. Shared by the programs that pool records by beam
+// and period.
 
 #ifndef QUELLMAR_COMPANIONS_WIND_INPUT_H
 #define QUELLMAR_COMPANIONS_WIND_INPUT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "companions/common/pair_scan.h"
 #include "companions/wind/profiles.h"
 
 namespace quellmar::companions {
 
-struct WindInput {
-  std::string site_name;           // the first pair's, bytes as stored
-  std::vector<BeamSeries> series;  // one per (mode, beam)
-  int64_t records = 0;             // wind-mode records pooled
+// The records a run pools: of one radar, with a beam its HeaderBlock
+// describes and at least one gate, and chosen by the program (wind mode:
+// fewer than 2048 spectral points; RASS: 2048 or more).
+struct RecordChoice {
+  int32_t radar = 0;
+  std::function<bool(const RecordFacts&)> takes;
+  std::string kind = "wind-mode";  // in the message when none counts
+};
+RecordChoice wind_records(int32_t radar);
+
+// One input file as planned.
+struct PlannedFile {
+  std::string path;
+  int64_t data_bytes = 0;
+  int64_t records = 0;   // all records walked
+  int64_t taken = 0;     // records that count
+  int32_t first = 0;     // earliest time of a record that counts
+  // The earliest time of a record that counts in each block of
+  // kTimeBlock records from there to the end of the file.
+  std::vector<int32_t> later_first;
+};
+constexpr int64_t kTimeBlock = 4096;
+
+struct InputPlan {
+  std::string site_name;  // the first pair's, bytes as stored
+  // One per (mode, beam), by mode and beam: the geometry most of its
+  // records share, its gates (the most of any record) and no records.
+  std::vector<BeamSeries> series;
+  // Per series: the starts of the periods its records fall in, ascending.
+  std::vector<std::vector<int64_t>> period_starts;
+  std::vector<PlannedFile> files;  // in reading order
+  int64_t records = 0;             // records that count, all files
   // Damage found in the pairs and records set aside, one line each, for
   // the program to report when it goes on.
   std::vector<std::string> findings;
 };
 
-// At most this many gate values are pooled in one run (8 bytes each).
-constexpr int64_t kMaxPooledValues = int64_t{1} << 27;
+// Walks the RecordHeaders of every pair. Damage found (at most 20 lines
+// per pair), and records set aside because their beam's geometry differs
+// from that of most records of the beam, become findings. False, with a
+// message, when a pair cannot be opened, the same file is named twice,
+// the pairs are of different sites or no record counts.
+bool plan_input(const std::vector<std::string>& paths,
+                const RecordChoice& choice, int32_t period_minutes,
+                InputPlan* plan, std::string* error);
 
-// Opens each pair the way the other programs do and takes the records of
-// `radar` whose operating mode has fewer than 2048 spectral points (wind
-// mode; RASS records are skipped), with a beam its HeaderBlock describes.
-// Damage found in a pair, and records set aside because their beam's
-// geometry differs from that of most records of the beam, become findings
-// (at most 20 damage lines per pair). False, with a message, when a
-// pair cannot be opened, the same file is named twice, the pairs are of
-// different sites, no record qualifies, or there are too many values.
-bool read_wind_input(const std::vector<std::string>& paths, int32_t radar,
-                     WindInput* out, std::string* error);
+// Decodes the records that count, file by file in the plan's order. Each
+// goes to take (with its series index; pda_moments holds its values until
+// take returns), unless a record of the same time and beam from another
+// file was taken already: such records are set aside and counted in
+// *duplicates. finished(t) is called whenever no record of a time before t
+// can still come, the last time with the largest int64_t. False, with
+// a message, when a file no longer matches its plan.
+bool read_input(
+    const InputPlan& plan, const RecordChoice& choice,
+    const std::function<void(size_t series, const RecordFacts&)>& take,
+    const std::function<void(int64_t before)>& finished, int64_t* duplicates,
+    std::string* error);
 
 }  // namespace quellmar::companions
 

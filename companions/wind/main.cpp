@@ -1,13 +1,16 @@
 // quellmar-wind: wind profiles from the radial velocities of profiler file
-// pairs, by consensus averaging and beam swinging.
+// pairs, by consensus averaging and beam swinging, with quality flags from
+// the time-height continuity check.
 //
-//   quellmar-wind DATAFILE... -o OUT.nc [--csv OUT.csv] [options]
+//   quellmar-wind DATAFILE... -o OUT.nc [--csv OUT.csv] [--bufr OUT.bufr]
+//                 [options]
 //
-// The records of every pair are pooled by time. Exit status: 0 when the
-// files were written, 1 for an input that cannot be read or an output that
-// cannot be written, 2 for a wrong command line. Each output is written
-// under a temporary name and renamed when complete. docs/winds.md describes
-// the method and the files.
+// The records of every pair are merged by time and each period's profiles
+// are formed, and written, once no input can add to it. Exit status: 0
+// when the files were written, 1 for an input that cannot be read or an
+// output that cannot be written, 2 for a wrong command line. Each output is
+// written under a temporary name and renamed when complete.
+// docs/winds.md describes the method and the files, docs/qc.md the check.
 
 #include <unistd.h>
 
@@ -15,15 +18,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <tuple>
 
 #include "companions/common/output_commit.h"
 #include "companions/wind/csv.h"
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
 #include "companions/wind/options.h"
+#include "companions/wind/wind_bufr.h"
 
 namespace {
+
+using namespace quellmar::companions;
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "quellmar-wind: %s\n", message.c_str());
@@ -44,15 +52,50 @@ bool folder_writable(const std::string& path, std::string* error) {
   return true;
 }
 
-bool write_text(const std::string& path, const std::string& text,
-                std::string* error) {
+// Every period of every mode in table order: by period start, then mode.
+std::vector<std::tuple<int64_t, size_t, size_t>> table_order(
+    const std::vector<ModeProfiles>& modes) {
+  std::vector<std::tuple<int64_t, size_t, size_t>> rows;
+  for (size_t mi = 0; mi < modes.size(); ++mi) {
+    for (size_t p = 0; p < modes[mi].periods.size(); ++p) {
+      rows.emplace_back(modes[mi].periods[p].start, mi, p);
+    }
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+// The CSV from the written netCDF file, a period at a time.
+bool write_csv(const std::string& path, const std::string& netcdf_path,
+               const std::vector<ModeProfiles>& modes, std::string* error) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
-  const bool written =
-      std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  bool written = true;
+  try {
+    const WindNetcdf file(netcdf_path, modes);
+    const std::set<int32_t> beams = csv_beam_numbers(modes);
+    std::string text = wind_csv_header(beams);
+    for (const auto& [start, mi, p] : table_order(modes)) {
+      const ModeProfiles& m = modes[mi];
+      const size_t at = p * m.height.size();
+      append_wind_csv_rows(beams, m, file.get(mi, p), m.u_flag.data() + at,
+                           m.v_flag.data() + at, m.w_flag.data() + at, &text);
+      if (text.size() >= (size_t{1} << 20)) {
+        written = written &&
+                  std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        text.clear();
+      }
+    }
+    written =
+        written && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  } catch (const WindFileError& e) {
+    std::fclose(f);
+    *error = netcdf_path + ": " + e.what();
+    return false;
+  }
   const int saved = errno;
   if (std::fclose(f) != 0 || !written) {
     *error =
@@ -65,58 +108,103 @@ bool write_text(const std::string& path, const std::string& text,
 }  // namespace
 
 int main(int argc, char** argv) {
-  quellmar::companions::WindOptions options;
-  const int status =
-      quellmar::companions::parse_wind_options(argc, argv, &options);
+  WindOptions options;
+  const int status = parse_wind_options(argc, argv, &options);
   if (status != 0) return status < 0 ? 0 : status;
+  if (!options.bufr.empty() && !kWindBufrBuilt) {
+    std::fprintf(stderr,
+                 "quellmar-wind: --bufr: this quellmar-wind is built without "
+                 "BUFR export (ecCodes, Debian libeccodes-dev, was not "
+                 "found)\n");
+    return 2;
+  }
 
   std::string error;
-  if (!folder_writable(options.output, &error)) return fail(error);
-  if (!options.csv.empty() && !folder_writable(options.csv, &error)) {
-    return fail(error);
+  for (const std::string& out : {options.output, options.csv, options.bufr}) {
+    if (!out.empty() && !folder_writable(out, &error)) return fail(error);
   }
 
-  quellmar::companions::WindInput input;
-  if (!quellmar::companions::read_wind_input(
-          options.inputs, options.report.radar, &input, &error)) {
+  const RecordChoice choice = wind_records(options.report.radar);
+  const WindMethod& method = options.report.method;
+  InputPlan plan;
+  if (!plan_input(options.inputs, choice, method.period_minutes, &plan,
+                  &error)) {
     return fail(error);
   }
-  for (const std::string& finding : input.findings) {
+  for (const std::string& finding : plan.findings) {
     std::fprintf(stderr, "quellmar-wind: %s\n", finding.c_str());
   }
-  const int64_t cells =
-      quellmar::companions::profile_cells(input.series, options.report.method);
-  if (cells > quellmar::companions::kMaxProfileCells) {
-    return fail("the profiles would take " + std::to_string(cells) +
-                " cells (periods x beams x gates), more than the " +
-                std::to_string(quellmar::companions::kMaxProfileCells) +
-                " one run makes; give a longer --period or fewer files");
-  }
-  options.report.site_name = input.site_name;
-  const std::vector<quellmar::companions::ModeProfiles> modes =
-      quellmar::companions::compute_profiles(input.series,
-                                             options.report.method);
+  options.report.site_name = plan.site_name;
 
-  // One output at a time under its temporary name.
+  // The netCDF file takes each period as it is finished; u, v and w stay
+  // for the continuity check.
+  std::vector<ModeProfiles> modes;
   {
-    quellmar::companions::PendingOutput output(options.output);
+    PendingOutput output(options.output);
     if (!output.ok()) return fail(output.error());
     try {
-      quellmar::companions::write_wind_netcdf(output.temp_path(),
-                                              options.report, modes);
-    } catch (const quellmar::companions::WindFileError& e) {
+      std::unique_ptr<WindNetcdf> file;
+      ProfileStream stream(
+          plan.series, plan.period_starts, method,
+          [&](size_t mi, const PeriodProfiles& p) {
+            file->put(mi, p);
+            ModeProfiles& m = modes[mi];
+            m.u.insert(m.u.end(), p.u.begin(), p.u.end());
+            m.v.insert(m.v.end(), p.v.begin(), p.v.end());
+            m.w.insert(m.w.end(), p.w.begin(), p.w.end());
+          });
+      modes = stream.layouts();
+      file = std::make_unique<WindNetcdf>(output.temp_path(), options.report,
+                                          modes);
+      int64_t duplicates = 0;
+      if (!read_input(
+              plan, choice,
+              [&](size_t series, const RecordFacts& f) {
+                const MomentArrays& m = pda_moments;
+                const int64_t gates = std::min(
+                    {m.gate_count, static_cast<int64_t>(m.velocity.size()),
+                     static_cast<int64_t>(m.snr.size()),
+                     static_cast<int64_t>(f.gate_count)});
+                stream.add(series, f.time, m.velocity.data(), m.snr.data(),
+                           static_cast<int32_t>(std::max<int64_t>(gates, 0)));
+              },
+              [&](int64_t before) { stream.finish_before(before); },
+              &duplicates, &error)) {
+        return fail(error);
+      }
+      if (duplicates > 0) {
+        std::fprintf(stderr,
+                     "quellmar-wind: %lld record(s) set aside: a record of "
+                     "the same time, radar and beam came from another input "
+                     "already\n",
+                     static_cast<long long>(duplicates));
+      }
+      for (size_t mi = 0; mi < modes.size(); ++mi) {
+        set_quality_flags(&modes[mi], method);
+        file->put_flags(mi, modes[mi].u_flag, modes[mi].v_flag,
+                        modes[mi].w_flag);
+      }
+      file->close();
+    } catch (const WindFileError& e) {
       return fail(options.output + ": " + e.what());
     }
     if (!output.commit()) return fail(output.error());
   }
   if (!options.csv.empty()) {
-    quellmar::companions::PendingOutput csv(options.csv);
+    PendingOutput csv(options.csv);
     if (!csv.ok()) return fail(csv.error());
-    if (!write_text(csv.temp_path(), quellmar::companions::wind_csv(modes),
-                    &error)) {
+    if (!write_csv(csv.temp_path(), options.output, modes, &error)) {
       return fail(error);
     }
     if (!csv.commit()) return fail(csv.error());
+  }
+  if (!options.bufr.empty()) {
+    PendingOutput bufr(options.bufr);
+    if (!bufr.ok()) return fail(bufr.error());
+    if (!write_wind_bufr(bufr.temp_path(), options, modes, &error)) {
+      return fail(error);
+    }
+    if (!bufr.commit()) return fail(bufr.error());
   }
   return 0;
 }

@@ -16,7 +16,55 @@ const char* const kWindUsage =
     "                     [--azimuth-offset DEG] [--velocity-sign "
     "away|toward]\n"
     "                     [--radar N] [--latitude DEG] [--longitude DEG]\n"
-    "                     [--altitude M]\n";
+    "                     [--altitude M] [--qc continuity|none]\n"
+    "                     [--qc-max-step M_S] [--qc-min-pattern N]\n"
+    "                     [--qc-periods N] [--qc-heights N]\n"
+    "                     [--bufr OUT.bufr --wmo-block II --wmo-station "
+    "III]\n";
+
+const char* const kWindHelp =
+    "\n"
+    "Wind profiles from the radial velocities of one or more file pairs of\n"
+    "one site (records merged by time; a record of the same time and beam\n"
+    "in two files counts once).\n"
+    "\n"
+    "  -o OUT.nc               the netCDF-4 file (required)\n"
+    "  --csv OUT.csv           also the CSV table (default: none)\n"
+    "  --period MIN            averaging period in whole minutes, 1 to 1440\n"
+    "                          (default 60)\n"
+    "  --window M_S            consensus window in m/s (default 2.0)\n"
+    "  --min-fraction F        share of the records a consensus needs, 0 to 1\n"
+    "                          (default 0.4)\n"
+    "  --min-snr DB            drop values of lower SNR (default: none)\n"
+    "  --azimuth-offset DEG    added to every beam's azimuth (default 0)\n"
+    "  --velocity-sign S       away (default) or toward: the sign of the\n"
+    "                          stored velocities\n"
+    "  --radar N               the radar whose records count (default 0)\n"
+    "  --latitude DEG          site latitude, degrees north (default: none)\n"
+    "  --longitude DEG         site longitude, degrees east (default: none)\n"
+    "  --altitude M            site altitude above sea level, m (default:\n"
+    "                          none)\n"
+    "  --qc continuity|none    the time-height continuity check of u, v and w\n"
+    "                          (default continuity); none flags every value\n"
+    "                          good or missing\n"
+    "  --qc-max-step M_S       neighbours that differ by at most this join a\n"
+    "                          pattern (default 3.0)\n"
+    "  --qc-min-pattern N      patterns of fewer values are suspect, all but\n"
+    "                          the largest (default 6)\n"
+    "  --qc-periods N          neighbourhood in time: periods either side\n"
+    "                          (default 1)\n"
+    "  --qc-heights N          neighbourhood in height: grid heights either\n"
+    "                          side (default 2)\n"
+    "  --bufr OUT.bufr         also WMO BUFR edition 4, one message per period\n"
+    "                          and mode, sequence 3 09 024 (default: none);\n"
+    "                          needs --wmo-block, --wmo-station, --latitude,\n"
+    "                          --longitude and --altitude\n"
+    "  --wmo-block II          WMO block number, 0 to 99\n"
+    "  --wmo-station III       WMO station number, 0 to 999\n"
+    "  -h, --help              this text\n"
+    "\n"
+    "Exit status: 0 when the files were written, 1 when an input cannot be\n"
+    "read or an output cannot be written, 2 for a wrong command line.\n";
 
 namespace {
 
@@ -67,10 +115,14 @@ std::string header_of(const std::string& data_path) {
 int parse_wind_options(int argc, char** argv, WindOptions* options) {
   WindOptions o;
   WindMethod& method = o.report.method;
+  ContinuityRule qc = WindMethod::wind_quality_rule();
+  bool qc_off = false;
+  int32_t number_int = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kWindUsage, stdout);
+      std::fputs(kWindHelp, stdout);
       return -1;
     }
     if (arg.size() > 1 && arg[0] == '-') {
@@ -110,6 +162,27 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
       } else if (arg == "--altitude") {
         ok = parse_number(value, -1e5, 1e6, &number);
         o.report.altitude = number;
+      } else if (arg == "--qc") {
+        ok = std::strcmp(value, "continuity") == 0 ||
+             std::strcmp(value, "none") == 0;
+        qc_off = std::strcmp(value, "none") == 0;
+      } else if (arg == "--qc-max-step") {
+        ok = parse_number(value, 0.0, 1e6, &qc.max_step);
+      } else if (arg == "--qc-min-pattern") {
+        ok = parse_integer(value, 1, 1000000000, &qc.min_pattern);
+      } else if (arg == "--qc-periods") {
+        ok = parse_integer(value, 0, 1000000, &qc.periods);
+      } else if (arg == "--qc-heights") {
+        ok = parse_integer(value, 0, 1000000, &qc.heights);
+      } else if (arg == "--bufr") {
+        o.bufr = value;
+        ok = !o.bufr.empty();
+      } else if (arg == "--wmo-block") {
+        ok = parse_integer(value, 0, 99, &number_int);
+        o.station.block = number_int;
+      } else if (arg == "--wmo-station") {
+        ok = parse_integer(value, 0, 999, &number_int);
+        o.station.station = number_int;
       } else {
         return wrong("unknown option " + arg);
       }
@@ -123,8 +196,26 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
   if (!o.csv.empty() && same_file(o.csv, o.output)) {
     return wrong("-o and --csv name the same file");
   }
+  if (!o.bufr.empty()) {
+    std::string missing;
+    const std::pair<bool, const char*> needed[] = {
+        {o.station.block.has_value(), "--wmo-block"},
+        {o.station.station.has_value(), "--wmo-station"},
+        {o.report.latitude.has_value(), "--latitude"},
+        {o.report.longitude.has_value(), "--longitude"},
+        {o.report.altitude.has_value(), "--altitude"}};
+    for (const auto& [given, name] : needed) {
+      if (!given) missing += std::string(missing.empty() ? "" : ", ") + name;
+    }
+    if (!missing.empty()) return wrong("--bufr needs " + missing);
+    if (same_file(o.bufr, o.output) ||
+        (!o.csv.empty() && same_file(o.bufr, o.csv))) {
+      return wrong("--bufr names the same file as -o or --csv");
+    }
+  }
+  method.quality = qc_off ? std::nullopt : std::optional<ContinuityRule>(qc);
   for (const std::string& input : o.inputs) {
-    for (const std::string& out : {o.output, o.csv}) {
+    for (const std::string& out : {o.output, o.csv, o.bufr}) {
       if (!out.empty() &&
           (same_file(out, input) || same_file(out, header_of(input)))) {
         return wrong(out + " would replace the input " + input +

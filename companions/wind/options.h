@@ -3,6 +3,8 @@
 #ifndef QUELLMAR_COMPANIONS_WIND_OPTIONS_H
 #define QUELLMAR_COMPANIONS_WIND_OPTIONS_H
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,10 +14,18 @@ namespace quellmar::companions {
 
 extern const char* const kWindUsage;
 
+// The station a BUFR message names.
+struct WmoStation {
+  std::optional<int32_t> block;    // 0 to 99
+  std::optional<int32_t> station;  // 0 to 999
+};
+
 struct WindOptions {
   std::vector<std::string> inputs;
   std::string output;
   std::string csv;    // empty: no CSV
+  std::string bufr;   // empty: no BUFR
+  WmoStation station;
   WindReport report;  // method, radar and position (inputs filled in too)
 };
 

@@ -8,8 +8,13 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
 #include <vector>
 
+#include "companions/qc/continuity.h"
 #include "companions/wind/consensus.h"
 
 namespace quellmar::companions {
@@ -19,6 +24,13 @@ struct WindMethod {
   ConsensusRule consensus;
   double azimuth_offset_deg = 0.0;
   bool velocity_toward = false;  // stored velocities positive toward the radar
+  // The continuity check of u, v and w; none: every value is flagged good
+  // (or missing).
+  std::optional<ContinuityRule> quality = wind_quality_rule();
+
+  // The defaults of docs/qc.md: a step of 3 m/s, patterns of fewer than 6
+  // values suspect, neighbours up to 1 period and 2 heights away.
+  static ContinuityRule wind_quality_rule() { return {3.0, 6, 1, 2}; }
 };
 
 // Where a beam points and where its gates lie, as its HeaderBlock says.
@@ -87,6 +99,8 @@ struct ModeProfiles {
   // Per beam and height: the beam's gate nearest the height, -1 when the
   // height lies outside the beam's gates.
   std::vector<int32_t> nearest_gate;
+  // Per period and height: the QualityFlag of u, v and w.
+  std::vector<uint8_t> u_flag, v_flag, w_flag;
 
   size_t cell(size_t period, size_t beam, size_t gate) const {
     return (period * beams.size() + beam) * static_cast<size_t>(max_gates) +
@@ -104,10 +118,79 @@ int64_t profile_cells(const std::vector<BeamSeries>& series,
                       const WindMethod& method);
 constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
 
-// One ModeProfiles per operating mode present, by mode number. Every
-// series must have a distinct (mode, beam).
+// One ModeProfiles per operating mode present, by mode number, flags
+// included. Every series must have a distinct (mode, beam).
 std::vector<ModeProfiles> compute_profiles(
     const std::vector<BeamSeries>& series, const WindMethod& method);
+
+// The results of one period of one mode: the arrays of ModeProfiles for
+// that period alone.
+struct PeriodProfiles {
+  size_t period = 0;  // index into the mode's periods
+  std::vector<float> radial_velocity, mean_snr;  // beam x gate
+  std::vector<int32_t> n_used, n_available;
+  std::vector<float> u, v, w, speed, direction, residual;  // height
+};
+
+// How a grid height is read from one beam's gates: exactly at gate `lower`
+// (upper < 0), or between gates lower and upper at fraction t; nothing when
+// lower < 0.
+struct GridReading {
+  int32_t lower = -1;
+  int32_t upper = -1;
+  double t = 0.0;
+};
+
+// Profiles period by period as the records come: the consensus of a
+// period is formed, and its records dropped, once the period is finished.
+// The series are planned beforehand (beams, geometry, gates; no records),
+// with the starts of the periods each one's records fall in.
+class ProfileStream {
+ public:
+  using Sink = std::function<void(size_t mode, const PeriodProfiles&)>;
+  ProfileStream(const std::vector<BeamSeries>& plan,
+                const std::vector<std::vector<int64_t>>& period_starts,
+                const WindMethod& method, Sink sink);
+
+  // Every mode's layout: all of ModeProfiles but the values.
+  const std::vector<ModeProfiles>& layouts() const { return modes_; }
+
+  // One record of the planned series index. A record of a period already
+  // finished is not taken (the input's order rules it out).
+  void add(size_t series, int32_t time, const float* velocity,
+           const float* snr, int32_t gate_count);
+  // Hands every period that ends at or before `time` to the sink, in time
+  // order and, within a period, by mode.
+  void finish_before(int64_t time);
+
+ private:
+  struct Place {
+    size_t mode = 0;
+    size_t beam = 0;
+  };
+  void finish(int64_t start, std::vector<BeamSeries>& records);
+
+  WindMethod method_;
+  Sink sink_;
+  std::vector<ModeProfiles> modes_;
+  std::vector<Place> places_;                         // per series
+  std::vector<std::vector<size_t>> mode_series_;      // per mode, by beam
+  std::vector<std::vector<GridReading>> readings_;     // per mode: beam x height
+  std::map<int64_t, std::vector<BeamSeries>> open_;   // by period start
+  int64_t finished_ = std::numeric_limits<int64_t>::min();  // all before
+};
+
+// Copies one period's results into the whole-run arrays of its mode
+// (sized for all periods).
+void store_period(const PeriodProfiles& p, ModeProfiles* m);
+
+// The flags of u, v and w by the method's continuity check (or none).
+void set_quality_flags(ModeProfiles* m, const WindMethod& method);
+
+// The period x height field of one quantity of a mode, for the
+// continuity check: one slot per period of the day's regular grid.
+QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,
+                           const std::vector<float>& values);
 
 // Wind speed and the direction the wind blows from (degrees, 0 to 360; a
 // calm gives 0).
