@@ -28,9 +28,9 @@ struct WindMethod {
   // (or missing).
   std::optional<ContinuityRule> quality = wind_quality_rule();
 
-  // The defaults of docs/qc.md: a step of 3 m/s, patterns of fewer than 6
-  // values suspect, neighbours up to 1 period and 2 heights away.
-  static ContinuityRule wind_quality_rule() { return {3.0, 6, 1, 2}; }
+  // The defaults of docs/qc.md: a step of 1.5 m/s, patterns of fewer than
+  // 6 values suspect, neighbours up to 1 period and 1 height away.
+  static ContinuityRule wind_quality_rule() { return {1.5, 6, 1, 1}; }
 };
 
 // Where a beam points and where its gates lie, as its HeaderBlock says.
