@@ -1,6 +1,7 @@
 // Fuzz target: the wind path of quellmar-wind on an arbitrary file pair.
-// The access module reads the pair, its wind-mode records are pooled,
-// consensus-averaged and fitted, and the CSV table is made. Input layout:
+// The access module reads the pair, its wind-mode records are streamed by
+// period, consensus-averaged, fitted and flagged, and the CSV table is
+// made. Input layout:
 // the pair input of fuzz/fuzz_input.h; bits 6-7 of byte 0 choose the
 // method's parameters.
 //
@@ -19,6 +20,7 @@
 #include "companions/wind/csv.h"
 #include "companions/wind/input.h"
 #include "companions/wind/profiles.h"
+#include "companions/wind/wind_stream.h"
 #include "fuzz/fuzz_flows.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_scratch.h"
@@ -128,21 +130,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                    header.size())) {
     return 0;
   }
-  quellmar::companions::WindInput input;
+  const quellmar::companions::WindMethod method =
+      method_for(size > 0 ? data[0] >> 6 : 0);
+  const quellmar::companions::RecordChoice choice =
+      quellmar::companions::wind_records(0);
+  quellmar::companions::InputPlan plan;
   std::string error;
-  if (!quellmar::companions::read_wind_input({dir + name}, 0, &input, &error)) {
+  if (!quellmar::companions::plan_input({dir + name}, choice,
+                                        method.period_minutes, &plan,
+                                        &error)) {
     if (error.empty())
       quellmar::fuzz::report_problem("a failure without a message");
     return 0;
   }
-  const quellmar::companions::WindMethod method =
-      method_for(size > 0 ? data[0] >> 6 : 0);
-  if (quellmar::companions::profile_cells(input.series, method) >
-      quellmar::companions::kMaxProfileCells) {
-    return 0;  // the program refuses such a run
+  // The whole-run arrays are held here (the program streams them to its
+  // file): a run too large for that is left out.
+  int64_t cells = 0;
+  for (size_t i = 0; i < plan.series.size(); ++i) {
+    cells += static_cast<int64_t>(plan.period_starts[i].size()) *
+             plan.series[i].gates;
   }
-  const std::vector<quellmar::companions::ModeProfiles> modes =
-      quellmar::companions::compute_profiles(input.series, method);
+  if (cells > quellmar::companions::kMaxProfileCells) return 0;
+  std::vector<quellmar::companions::ModeProfiles> modes;
+  int64_t duplicates = 0;
+  if (!quellmar::companions::stream_wind_profiles(
+          plan, choice, method,
+          [&](const std::vector<quellmar::companions::ModeProfiles>& l) {
+            modes = l;
+            for (auto& m : modes) quellmar::companions::size_values(&m);
+          },
+          [&](size_t mi, const quellmar::companions::PeriodProfiles& p) {
+            quellmar::companions::store_period(p, &modes[mi]);
+          },
+          &duplicates, &error)) {
+    quellmar::fuzz::report_problem("the pair changed while it was read");
+    return 0;
+  }
+  for (auto& m : modes) quellmar::companions::set_quality_flags(&m, method);
   size_t rows = 1;
   for (const quellmar::companions::ModeProfiles& m : modes) {
     const std::string problem = check_profiles(m);

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
+#include <memory>
 #include <string>
 #include <tuple>
 
@@ -27,6 +27,7 @@
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
 #include "companions/wind/options.h"
+#include "companions/wind/wind_stream.h"
 #include "companions/wind/wind_bufr.h"
 
 namespace {
@@ -144,34 +145,23 @@ int main(int argc, char** argv) {
     if (!output.ok()) return fail(output.error());
     try {
       std::unique_ptr<WindNetcdf> file;
-      ProfileStream stream(
-          plan.series, plan.period_starts, method,
+      int64_t duplicates = 0;
+      const bool read = stream_wind_profiles(
+          plan, choice, method,
+          [&](const std::vector<ModeProfiles>& layouts) {
+            modes = layouts;
+            file = std::make_unique<WindNetcdf>(output.temp_path(),
+                                                options.report, modes);
+          },
           [&](size_t mi, const PeriodProfiles& p) {
             file->put(mi, p);
             ModeProfiles& m = modes[mi];
             m.u.insert(m.u.end(), p.u.begin(), p.u.end());
             m.v.insert(m.v.end(), p.v.begin(), p.v.end());
             m.w.insert(m.w.end(), p.w.begin(), p.w.end());
-          });
-      modes = stream.layouts();
-      file = std::make_unique<WindNetcdf>(output.temp_path(), options.report,
-                                          modes);
-      int64_t duplicates = 0;
-      if (!read_input(
-              plan, choice,
-              [&](size_t series, const RecordFacts& f) {
-                const MomentArrays& m = pda_moments;
-                const int64_t gates = std::min(
-                    {m.gate_count, static_cast<int64_t>(m.velocity.size()),
-                     static_cast<int64_t>(m.snr.size()),
-                     static_cast<int64_t>(f.gate_count)});
-                stream.add(series, f.time, m.velocity.data(), m.snr.data(),
-                           static_cast<int32_t>(std::max<int64_t>(gates, 0)));
-              },
-              [&](int64_t before) { stream.finish_before(before); },
-              &duplicates, &error)) {
-        return fail(error);
-      }
+          },
+          &duplicates, &error);
+      if (!read) return fail(error);
       if (duplicates > 0) {
         std::fprintf(stderr,
                      "quellmar-wind: %lld record(s) set aside: a record of "

@@ -198,7 +198,8 @@ ModeProfiles mode_layout(int32_t mode,
   return m;
 }
 
-// Whole-run arrays of a mode, filled by the stream.
+}  // namespace
+
 void size_values(ModeProfiles* m) {
   const size_t cells =
       m->periods.size() * m->beams.size() * static_cast<size_t>(m->max_gates);
@@ -212,6 +213,8 @@ void size_values(ModeProfiles* m) {
     field->assign(levels, kMissing);
   }
 }
+
+namespace {
 
 int64_t period_slot(int64_t start, int32_t minutes) {
   const int64_t length = static_cast<int64_t>(minutes) * 60;

@@ -180,6 +180,10 @@ class ProfileStream {
   int64_t finished_ = std::numeric_limits<int64_t>::min();  // all before
 };
 
+// Sizes the whole-run arrays of a layout for all its periods (missing
+// values, zero counts).
+void size_values(ModeProfiles* m);
+
 // Copies one period's results into the whole-run arrays of its mode
 // (sized for all periods).
 void store_period(const PeriodProfiles& p, ModeProfiles* m);
