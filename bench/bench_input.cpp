@@ -175,8 +175,8 @@ int main(int argc, char** argv) {
     for (int d = 1; d <= n && d <= 365; ++d) {
       char name[16];
       std::snprintf(name, sizeof name, "d02%03da.mom", d);
-      write_day(dir, name, false, 60, 30, 1440,
-                jan1 + (d - 1) * 86400 + 30, 60);
+      write_day(dir, name, false, 60, 30, 1440, jan1 + (d - 1) * 86400 + 30,
+                60);
     }
     return 0;
   }

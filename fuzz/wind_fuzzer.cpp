@@ -137,8 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quellmar::companions::InputPlan plan;
   std::string error;
   if (!quellmar::companions::plan_input({dir + name}, choice,
-                                        method.period_minutes, &plan,
-                                        &error)) {
+                                        method.period_minutes, &plan, &error)) {
     if (error.empty())
       quellmar::fuzz::report_problem("a failure without a message");
     return 0;

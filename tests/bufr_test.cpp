@@ -31,9 +31,9 @@ TEST(Bufr, WindAndVirtualTemperatureMessagesDecodeAndOutOfRangeIsMissing) {
   wind.end_time = 1020474000;  // 2002-05-04 01:00:00 UTC
   wind.period_minutes = 60;
   wind.heights = {562.0, 667.0, 772.0, 200000.0};
-  wind.values[0] = {3.26f, 1000.0f, NAN, 1.0f};      // u
-  wind.values[1] = {-2.04f, 1.0f, 2.0f, 1.0f};        // v
-  wind.values[2] = {0.123f, -0.5f, 50.0f, 1.0f};      // w
+  wind.values[0] = {3.26f, 1000.0f, NAN, 1.0f};   // u
+  wind.values[1] = {-2.04f, 1.0f, 2.0f, 1.0f};    // v
+  wind.values[2] = {0.123f, -0.5f, 50.0f, 1.0f};  // w
   wind.quality[0] = {0, 1, 3, 0};
   wind.quality[1] = {0, 0, 1, 0};
   BufrProfile tv;
@@ -44,8 +44,8 @@ TEST(Bufr, WindAndVirtualTemperatureMessagesDecodeAndOutOfRangeIsMissing) {
   tv.quality[0] = {1, 0};
   quellmar::companions::write_bufr_profile(f, BufrProduct::kWind, station,
                                            wind);
-  quellmar::companions::write_bufr_profile(
-      f, BufrProduct::kVirtualTemperature, station, tv);
+  quellmar::companions::write_bufr_profile(f, BufrProduct::kVirtualTemperature,
+                                           station, tv);
   std::fclose(f);
 
   const auto messages = quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP, path);

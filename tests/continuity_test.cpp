@@ -2,6 +2,8 @@
 // span one period and up to three neighbouring heights of a noisy, sheared
 // field are flagged with the wind defaults, and little else is.
 
+#include "companions/qc/continuity.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,17 +12,16 @@
 #include <set>
 #include <vector>
 
-#include "companions/qc/continuity.h"
 #include "companions/wind/profiles.h"
 
 namespace {
 
-using quellmar::companions::ContinuityRule;
-using quellmar::companions::QualityField;
 using quellmar::companions::continuity_flags;
+using quellmar::companions::ContinuityRule;
 using quellmar::companions::kFlagGood;
 using quellmar::companions::kFlagMissing;
 using quellmar::companions::kFlagSuspect;
+using quellmar::companions::QualityField;
 
 // An hourly u field over heights 100 m apart: a wind rising 8 m/s per km
 // with a diurnal swing of 3 m/s, Gaussian noise of the given deviation,

@@ -1034,11 +1034,11 @@ TEST(WindQuality, InjectedErrorsAreFlaggedAndEveryProductAgrees) {
   write_hours(clean.path(), false);
   write_hours(bad.path(), true);
   const std::vector<std::string> site = {
-      "--latitude", "52.21", "--longitude", "14.12", "--altitude", "100",
-      "--wmo-block", "10", "--wmo-station", "393"};
+      "--latitude", "52.21",       "--longitude", "14.12",         "--altitude",
+      "100",        "--wmo-block", "10",          "--wmo-station", "393"};
   for (const auto* dir : {&clean, &bad}) {
-    std::vector<std::string> args = {"d02124a.mom", "-o", "w.nc", "--csv",
-                                     "w.csv", "--bufr", "w.bufr"};
+    std::vector<std::string> args = {"d02124a.mom", "-o",     "w.nc",  "--csv",
+                                     "w.csv",       "--bufr", "w.bufr"};
     args.insert(args.end(), site.begin(), site.end());
     const quellmar::test::RunResult run = wind(dir->path(), args);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -1072,9 +1072,13 @@ TEST(WindQuality, InjectedErrorsAreFlaggedAndEveryProductAgrees) {
     EXPECT_EQ(uf[i] == 2, u[i] == kFill);
     if (u[i] == kFill) continue;
     const double off = std::fabs(u[i] - cu[i]);
-    if (off >= 2.5) EXPECT_EQ(uf[i], 1);
+    if (off >= 2.5) {
+      EXPECT_EQ(uf[i], 1);
+    }
     large += off >= 2.5;
-    if (off < 1e-3) EXPECT_EQ(uf[i], 0);
+    if (off < 1e-3) {
+      EXPECT_EQ(uf[i], 0);
+    }
     suspect += uf[i] == 1;
     EXPECT_NE(vf[i], 1);
     EXPECT_NE(wf[i], 1);
@@ -1095,8 +1099,8 @@ TEST(WindQuality, InjectedErrorsAreFlaggedAndEveryProductAgrees) {
 #ifdef QUELLMAR_BUFR_DUMP
   // One message per period: its end and length, heights above sea level,
   // the values within BUFR's precision and the indicators of the flags.
-  const auto messages = quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP,
-                                                  bad.file("w.bufr"));
+  const auto messages =
+      quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP, bad.file("w.bufr"));
   ASSERT_EQ(messages.size(), 6u);
   const std::vector<double> bounds = g.doubles("time_bounds");
   const std::vector<float> height = g.floats("height");
@@ -1132,16 +1136,16 @@ TEST(WindQuality, InjectedErrorsAreFlaggedAndEveryProductAgrees) {
 
   // Without the check: nothing suspect, and BUFR says no quality
   // information.
-  std::vector<std::string> args = {"d02124a.mom", "-o", "n.nc", "--qc",
-                                   "none", "--bufr", "n.bufr"};
+  std::vector<std::string> args = {"d02124a.mom", "-o",     "n.nc",  "--qc",
+                                   "none",        "--bufr", "n.bufr"};
   args.insert(args.end(), site.begin(), site.end());
   ASSERT_EQ(wind(bad.path(), args).status, 0);
   ModeGroup none(bad.file("n.nc"), 0);
   for (int f : none.ints("eastward_wind_flag")) EXPECT_NE(f, 1);
   EXPECT_EQ(none.floats("eastward_wind"), u);
 #ifdef QUELLMAR_BUFR_DUMP
-  const auto unchecked = quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP,
-                                                   bad.file("n.bufr"));
+  const auto unchecked =
+      quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP, bad.file("n.bufr"));
   ASSERT_EQ(unchecked.size(), 6u);
   EXPECT_EQ(quellmar::test::bufr_quality_at(unchecked[2], 1), 3);
 #endif
@@ -1152,13 +1156,13 @@ TEST(WindQuality, ARecordFromTwoInputsCountsOnceAndBufrNeedsTheStation) {
   write_hours(dir.path(), false);
   fs::copy_file(dir.file("d02124a.mom"), dir.file("d02124b.mom"));
   fs::copy_file(dir.file("h02124a.mom"), dir.file("h02124b.mom"));
-  ASSERT_EQ(wind(dir.path(), {"d02124a.mom", "-o", "one.nc", "--csv",
-                              "one.csv"})
-                .status,
-            0);
+  ASSERT_EQ(
+      wind(dir.path(), {"d02124a.mom", "-o", "one.nc", "--csv", "one.csv"})
+          .status,
+      0);
   const quellmar::test::RunResult twice =
-      wind(dir.path(), {"d02124b.mom", "d02124a.mom", "-o", "two.nc",
-                        "--csv", "two.csv"});
+      wind(dir.path(),
+           {"d02124b.mom", "d02124a.mom", "-o", "two.nc", "--csv", "two.csv"});
   ASSERT_EQ(twice.status, 0) << twice.err;
   EXPECT_NE(twice.err.find("quellmar-wind: 1800 record(s) set aside: a "
                            "record of the same time, radar and beam came "

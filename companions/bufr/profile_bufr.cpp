@@ -18,10 +18,10 @@ struct Element {
   int64_t reference;
   int width;
 };
-constexpr Element kHeight{0, -1000, 17};     // 0 07 007, m
-constexpr Element kWindUV{1, -4096, 13};     // 0 11 003, 0 11 004, m/s
-constexpr Element kWindW{2, -4096, 13};      // 0 11 006, m/s
-constexpr Element kVirtualTemp{1, 0, 12};    // 0 12 007, K
+constexpr Element kHeight{0, -1000, 17};         // 0 07 007, m
+constexpr Element kWindUV{1, -4096, 13};         // 0 11 003, 0 11 004, m/s
+constexpr Element kWindW{2, -4096, 13};          // 0 11 006, m/s
+constexpr Element kVirtualTemp{1, 0, 12};        // 0 12 007, K
 constexpr Element kStationHeight{1, -4000, 17};  // 0 07 030, m
 
 // A value as ecCodes takes it: missing when it is not finite or does not
@@ -73,7 +73,8 @@ void write_bufr_profile(std::FILE* out, BufrProduct product,
     check(codes_set_double(h, key, value), key);
   };
   const auto set_doubles = [h](const char* key, const std::vector<double>& v) {
-    if (!v.empty()) check(codes_set_double_array(h, key, v.data(), v.size()), key);
+    if (!v.empty())
+      check(codes_set_double_array(h, key, v.data(), v.size()), key);
   };
 
   std::time_t end = static_cast<std::time_t>(p.end_time);
@@ -100,8 +101,8 @@ void write_bufr_profile(std::FILE* out, BufrProduct product,
   set_long("observedData", 1);
   set_long("compressedData", 0);
   const long levels = static_cast<long>(p.heights.size());
-  check(codes_set_long_array(h, "inputExtendedDelayedDescriptorReplicationFactor",
-                             &levels, 1),
+  check(codes_set_long_array(
+            h, "inputExtendedDelayedDescriptorReplicationFactor", &levels, 1),
         "replication");
   const long sequence = wind ? 309024 : 309025;
   check(codes_set_long_array(h, "unexpandedDescriptors", &sequence, 1),
@@ -132,13 +133,14 @@ void write_bufr_profile(std::FILE* out, BufrProduct product,
   const auto values = [&](size_t i, const Element& e) {
     std::vector<double> out;
     for (size_t k = 0; k < p.heights.size(); ++k) {
-      out.push_back(encodable(k < p.values[i].size() ? p.values[i][k] : NAN, e));
+      out.push_back(
+          encodable(k < p.values[i].size() ? p.values[i][k] : NAN, e));
     }
     return out;
   };
   const auto quality_of = [&](size_t i, size_t k) {
-    return static_cast<double>(k < p.quality[i].size() ? p.quality[i][k]
-                                                       : kQualityNone);
+    return k < p.quality[i].size() ? static_cast<double>(p.quality[i][k])
+                                   : static_cast<double>(kQualityNone);
   };
   std::vector<double> quality;
   if (wind) {

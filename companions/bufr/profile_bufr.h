@@ -37,8 +37,8 @@ enum class BufrProduct {
 
 // One profile: what one message carries.
 struct BufrProfile {
-  int64_t end_time = 0;        // end of the period, s since 1970 UTC
-  int32_t period_minutes = 0;  // written as the time period -P
+  int64_t end_time = 0;         // end of the period, s since 1970 UTC
+  int32_t period_minutes = 0;   // written as the time period -P
   std::vector<double> heights;  // m above sea level
   // kWind: u, v, w (m/s) and the indicators of (u, v) and w; NaN missing.
   // kVirtualTemperature: values[0] is Tv (K) and quality[0] its

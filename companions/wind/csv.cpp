@@ -30,8 +30,9 @@ PeriodProfiles period_of_mode(const ModeProfiles& m, size_t p) {
   out.period = p;
   const size_t nh = m.height.size();
   const auto levels = [&](const std::vector<float>& all) {
-    return std::vector<float>(all.begin() + static_cast<ptrdiff_t>(p * nh),
-                              all.begin() + static_cast<ptrdiff_t>(p * nh + nh));
+    return std::vector<float>(
+        all.begin() + static_cast<ptrdiff_t>(p * nh),
+        all.begin() + static_cast<ptrdiff_t>(p * nh + nh));
   };
   out.u = levels(m.u);
   out.v = levels(m.v);

@@ -101,8 +101,9 @@ PlannedFile walk_pair(const PairInput& input, const RecordChoice& choice,
       },
       [&](Damage d) { damage.push_back(std::move(d)); });
   for (const auto& [header_offset, first_and_count] : unloaded) {
-    damage.push_back({first_and_count.first, "header_read_error",
-                      header_read_error(header_offset, first_and_count.second)});
+    damage.push_back(
+        {first_and_count.first, "header_read_error",
+         header_read_error(header_offset, first_and_count.second)});
   }
   std::stable_sort(
       damage.begin(), damage.end(),
@@ -221,9 +222,8 @@ bool plan_input(const std::vector<std::string>& paths,
   }
   pda_reset();
   if (variants.empty()) {
-    *error = (paths.size() == 1 ? paths[0] : "the files") +
-             ": no " + choice.kind + " record of radar " +
-             std::to_string(choice.radar);
+    *error = (paths.size() == 1 ? paths[0] : "the files") + ": no " +
+             choice.kind + " record of radar " + std::to_string(choice.radar);
     return false;
   }
   resolve_geometry(variants, &p);
@@ -265,8 +265,7 @@ bool read_input(
         before = std::min<int64_t>(before, file.later_first[block]);
       }
       std::erase_if(seen, [before](const auto& entry) {
-        return static_cast<int64_t>(static_cast<int32_t>(entry.first)) <
-               before;
+        return static_cast<int64_t>(static_cast<int32_t>(entry.first)) < before;
       });
       finished(before);
     };

@@ -33,9 +33,9 @@ RecordChoice wind_records(int32_t radar);
 struct PlannedFile {
   std::string path;
   int64_t data_bytes = 0;
-  int64_t records = 0;   // all records walked
-  int64_t taken = 0;     // records that count
-  int32_t first = 0;     // earliest time of a record that counts
+  int64_t records = 0;  // all records walked
+  int64_t taken = 0;    // records that count
+  int32_t first = 0;    // earliest time of a record that counts
   // The earliest time of a record that counts in each block of
   // kTimeBlock records from there to the end of the file.
   std::vector<int32_t> later_first;

@@ -27,8 +27,8 @@
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
 #include "companions/wind/options.h"
-#include "companions/wind/wind_stream.h"
 #include "companions/wind/wind_bufr.h"
+#include "companions/wind/wind_stream.h"
 
 namespace {
 

@@ -230,9 +230,9 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
     g.text(*p.flag_id, "standard_name",
            std::string(p.standard_name) + " status_flag");
     const signed char values[3] = {kFlagGood, kFlagSuspect, kFlagMissing};
-    check(nc_put_att_schar(g.id(), *p.flag_id, "flag_values", NC_BYTE, 3,
-                           values),
-          "attribute flag_values");
+    check(
+        nc_put_att_schar(g.id(), *p.flag_id, "flag_values", NC_BYTE, 3, values),
+        "attribute flag_values");
     g.text(*p.flag_id, "flag_meanings", "good suspect missing");
     g.text(*p.flag_id, "coordinates", "time height");
   }
@@ -248,8 +248,8 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
   g.describe(v_gh, "height of the gate centre above the radar", "", "m");
   g.fill(v_gh);
   d.radial_velocity = g.var("radial_velocity", NC_FLOAT, {time, beam, gate});
-  g.describe(d.radial_velocity, "consensus radial velocity, sign as stored",
-             "", "m s-1");
+  g.describe(d.radial_velocity, "consensus radial velocity, sign as stored", "",
+             "m s-1");
   g.fill(d.radial_velocity);
   d.n_used = g.var("n_used", NC_INT, {time, beam, gate});
   g.describe(d.n_used, "values in the accepted consensus (0: none accepted)",
@@ -417,8 +417,7 @@ void WindNetcdf::put(size_t mi, const PeriodProfiles& p) {
         std::pair{d.residual, &p.residual}}) {
     put_row(d.group, var, row, d.heights, 1, *values);
   }
-  put_row(d.group, d.radial_velocity, row, d.beams, d.gates,
-          p.radial_velocity);
+  put_row(d.group, d.radial_velocity, row, d.beams, d.gates, p.radial_velocity);
   put_row(d.group, d.n_used, row, d.beams, d.gates, p.n_used);
   put_row(d.group, d.n_available, row, d.beams, d.gates, p.n_available);
   put_row(d.group, d.mean_snr, row, d.beams, d.gates, p.mean_snr);

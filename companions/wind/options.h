@@ -23,8 +23,8 @@ struct WmoStation {
 struct WindOptions {
   std::vector<std::string> inputs;
   std::string output;
-  std::string csv;    // empty: no CSV
-  std::string bufr;   // empty: no BUFR
+  std::string csv;   // empty: no CSV
+  std::string bufr;  // empty: no BUFR
   WmoStation station;
   WindReport report;  // method, radar and position (inputs filled in too)
 };

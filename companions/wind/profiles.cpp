@@ -6,7 +6,6 @@
 #include <limits>
 #include <map>
 #include <numbers>
-#include <set>
 #include <thread>
 
 #include "companions/wind/fit.h"
@@ -208,8 +207,8 @@ void size_values(ModeProfiles* m) {
   m->n_used.assign(cells, 0);
   m->n_available.assign(cells, 0);
   const size_t levels = m->periods.size() * m->height.size();
-  for (auto* field : {&m->u, &m->v, &m->w, &m->speed, &m->direction,
-                      &m->residual}) {
+  for (auto* field :
+       {&m->u, &m->v, &m->w, &m->speed, &m->direction, &m->residual}) {
     field->assign(levels, kMissing);
   }
 }
@@ -255,29 +254,6 @@ double wind_from_direction(double u, double v) {
   return d;
 }
 
-int64_t profile_cells(const std::vector<BeamSeries>& series,
-                      const WindMethod& method) {
-  struct Extent {
-    std::set<int64_t> periods;
-    int64_t beams = 0;
-    int64_t gates = 0;
-  };
-  std::map<int32_t, Extent> modes;
-  for (const BeamSeries& s : series) {
-    Extent& e = modes[s.mode];
-    ++e.beams;
-    e.gates = std::max<int64_t>(e.gates, s.gates);
-    for (int32_t t : s.times) {
-      e.periods.insert(period_of(t, method.period_minutes).start);
-    }
-  }
-  int64_t cells = 0;
-  for (const auto& [mode, e] : modes) {
-    cells += static_cast<int64_t>(e.periods.size()) * e.beams * e.gates;
-  }
-  return cells;
-}
-
 ProfileStream::ProfileStream(
     const std::vector<BeamSeries>& plan,
     const std::vector<std::vector<int64_t>>& period_starts,
@@ -286,9 +262,8 @@ ProfileStream::ProfileStream(
   std::map<int32_t, std::vector<size_t>> by_mode;
   for (size_t i = 0; i < plan.size(); ++i) by_mode[plan[i].mode].push_back(i);
   for (auto& [mode, indices] : by_mode) {
-    std::sort(indices.begin(), indices.end(), [&](size_t a, size_t b) {
-      return plan[a].beam < plan[b].beam;
-    });
+    std::sort(indices.begin(), indices.end(),
+              [&](size_t a, size_t b) { return plan[a].beam < plan[b].beam; });
     std::vector<const BeamSeries*> beams;
     std::vector<int64_t> starts;
     for (size_t b = 0; b < indices.size(); ++b) {
@@ -314,8 +289,8 @@ void ProfileStream::add(size_t series, int32_t time, const float* velocity,
   std::vector<BeamSeries>& records = it->second;
   if (fresh) records.resize(places_.size());
   const Place& place = places_[series];
-  const int32_t gates = std::clamp(
-      gate_count, 0, modes_[place.mode].beams[place.beam].gates);
+  const int32_t gates =
+      std::clamp(gate_count, 0, modes_[place.mode].beams[place.beam].gates);
   BeamSeries& s = records[series];
   s.add(time, velocity, snr, gates);
   s.gates = modes_[place.mode].beams[place.beam].gates;
@@ -346,8 +321,8 @@ void ProfileStream::finish(int64_t start, std::vector<BeamSeries>& records) {
     p.mean_snr.assign(cells, kMissing);
     p.n_used.assign(cells, 0);
     p.n_available.assign(cells, 0);
-    for (auto* field : {&p.u, &p.v, &p.w, &p.speed, &p.direction,
-                        &p.residual}) {
+    for (auto* field :
+         {&p.u, &p.v, &p.w, &p.speed, &p.direction, &p.residual}) {
       field->assign(m.height.size(), kMissing);
     }
     const std::vector<size_t>& series = mode_series_[mi];
@@ -400,8 +375,8 @@ QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,
 }
 
 void set_quality_flags(ModeProfiles* m, const WindMethod& method) {
-  const std::pair<const std::vector<float>*, std::vector<uint8_t>*> fields[] =
-      {{&m->u, &m->u_flag}, {&m->v, &m->v_flag}, {&m->w, &m->w_flag}};
+  const std::pair<const std::vector<float>*, std::vector<uint8_t>*> fields[] = {
+      {&m->u, &m->u_flag}, {&m->v, &m->v_flag}, {&m->w, &m->w_flag}};
   for (const auto& [values, flags] : fields) {
     if (method.quality) {
       *flags = continuity_flags(
@@ -435,10 +410,10 @@ std::vector<ModeProfiles> compute_profiles(
     starts.push_back(std::move(own));
   }
   std::vector<ModeProfiles> out;
-  ProfileStream stream(
-      plan, starts, method, [&out](size_t mi, const PeriodProfiles& p) {
-        store_period(p, &out[mi]);
-      });
+  ProfileStream stream(plan, starts, method,
+                       [&out](size_t mi, const PeriodProfiles& p) {
+                         store_period(p, &out[mi]);
+                       });
   out = stream.layouts();
   for (ModeProfiles& m : out) size_values(&m);
   for (size_t i = 0; i < series.size(); ++i) {
@@ -466,9 +441,12 @@ void store_period(const PeriodProfiles& p, ModeProfiles* m) {
             m->n_available.begin() + static_cast<ptrdiff_t>(first));
   const size_t level = p.period * m->height.size();
   const std::pair<const std::vector<float>*, std::vector<float>*> fields[] = {
-      {&p.u, &m->u},         {&p.v, &m->v},
-      {&p.w, &m->w},         {&p.speed, &m->speed},
-      {&p.direction, &m->direction}, {&p.residual, &m->residual}};
+      {&p.u, &m->u},
+      {&p.v, &m->v},
+      {&p.w, &m->w},
+      {&p.speed, &m->speed},
+      {&p.direction, &m->direction},
+      {&p.residual, &m->residual}};
   for (const auto& [from, to] : fields) {
     std::copy(from->begin(), from->end(),
               to->begin() + static_cast<ptrdiff_t>(level));

@@ -111,11 +111,9 @@ struct ModeProfiles {
   }
 };
 
-// The cells (period x beam x gate) the profiles of the series take, all
-// modes together; each holds 16 bytes. A run makes at most
-// kMaxProfileCells of them.
-int64_t profile_cells(const std::vector<BeamSeries>& series,
-                      const WindMethod& method);
+// The most cells (period x beam x gate) whole-run arrays are sized for
+// when a caller holds them all (16 bytes each); the program itself writes
+// them period by period.
 constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
 
 // One ModeProfiles per operating mode present, by mode number, flags
@@ -157,8 +155,8 @@ class ProfileStream {
 
   // One record of the planned series index. A record of a period already
   // finished is not taken (the input's order rules it out).
-  void add(size_t series, int32_t time, const float* velocity,
-           const float* snr, int32_t gate_count);
+  void add(size_t series, int32_t time, const float* velocity, const float* snr,
+           int32_t gate_count);
   // Hands every period that ends at or before `time` to the sink, in time
   // order and, within a period, by mode.
   void finish_before(int64_t time);
@@ -173,10 +171,10 @@ class ProfileStream {
   WindMethod method_;
   Sink sink_;
   std::vector<ModeProfiles> modes_;
-  std::vector<Place> places_;                         // per series
-  std::vector<std::vector<size_t>> mode_series_;      // per mode, by beam
-  std::vector<std::vector<GridReading>> readings_;     // per mode: beam x height
-  std::map<int64_t, std::vector<BeamSeries>> open_;   // by period start
+  std::vector<Place> places_;                        // per series
+  std::vector<std::vector<size_t>> mode_series_;     // per mode, by beam
+  std::vector<std::vector<GridReading>> readings_;   // per mode: beam x height
+  std::map<int64_t, std::vector<BeamSeries>> open_;  // by period start
   int64_t finished_ = std::numeric_limits<int64_t>::min();  // all before
 };
 

@@ -61,7 +61,7 @@ bool write_wind_bufr(const std::string& path, const WindOptions& options,
   station.longitude = options.report.longitude.value_or(0.0);
   station.altitude = options.report.altitude.value_or(0.0);
 
-  std::vector<std::tuple<int64_t, size_t, size_t>> order;
+  std::vector<std::tuple<int64_t, size_t, size_t> > order;
   for (size_t mi = 0; mi < modes.size(); ++mi) {
     for (size_t p = 0; p < modes[mi].periods.size(); ++p) {
       order.emplace_back(modes[mi].periods[p].start, mi, p);

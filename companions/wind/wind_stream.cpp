@@ -7,11 +7,9 @@
 namespace quellmar::companions {
 
 bool stream_wind_profiles(
-    const InputPlan& plan, const RecordChoice& choice,
-    const WindMethod& method,
+    const InputPlan& plan, const RecordChoice& choice, const WindMethod& method,
     const std::function<void(const std::vector<ModeProfiles>&)>& on_layouts,
-    const ProfileStream::Sink& sink, int64_t* duplicates,
-    std::string* error) {
+    const ProfileStream::Sink& sink, int64_t* duplicates, std::string* error) {
   ProfileStream stream(plan.series, plan.period_starts, method, sink);
   on_layouts(stream.layouts());
   return read_input(
@@ -26,8 +24,7 @@ bool stream_wind_profiles(
         stream.add(series, f.time, m.velocity.data(), m.snr.data(),
                    static_cast<int32_t>(std::max<int64_t>(gates, 0)));
       },
-      [&](int64_t before) { stream.finish_before(before); }, duplicates,
-      error);
+      [&](int64_t before) { stream.finish_before(before); }, duplicates, error);
 }
 
 }  // namespace quellmar::companions

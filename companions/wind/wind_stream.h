@@ -18,8 +18,7 @@ namespace quellmar::companions {
 // on_layouts gets every mode's layout before the first period comes.
 // False, with a message, when an input no longer matches its plan.
 bool stream_wind_profiles(
-    const InputPlan& plan, const RecordChoice& choice,
-    const WindMethod& method,
+    const InputPlan& plan, const RecordChoice& choice, const WindMethod& method,
     const std::function<void(const std::vector<ModeProfiles>&)>& on_layouts,
     const ProfileStream::Sink& sink, int64_t* duplicates, std::string* error);
 
