@@ -3,8 +3,9 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= 2
+PREFIX ?= /usr/local
 
-.PHONY: all build run test test-sanitize bench fuzz clean
+.PHONY: all build run test test-sanitize install deb bench fuzz clean
 
 all: build
 
@@ -28,6 +29,23 @@ test:
 	@scripts/install-deps test
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Installs the programs, manual pages, docs and the Python package under
+# PREFIX (default /usr/local), staged under DESTDIR when it is given.
+install:
+	@scripts/install-deps run
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR)
+
+# The Debian package $(BUILD_DIR)/quellmar_<version>_<arch>.deb, for /usr;
+# every program in it (the optional packages are needed here).
+deb:
+	@scripts/install-deps deb
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/quellmar_*.deb
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 # (clang); any report fails the run.

@@ -94,3 +94,10 @@ float pda_power_db(float x) {
   }
   return e.db;
 }
+
+double pda_doppler_velocity_ms(int64_t point, int64_t spectral_points,
+                               double nyquist_ms) {
+  if (spectral_points <= 0) return 0.0;
+  const double p = static_cast<double>(spectral_points);
+  return (static_cast<double>(point - 1) - p / 2.0) * 2.0 * nyquist_ms / p;
+}

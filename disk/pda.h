@@ -249,6 +249,13 @@ bool pda_is_spectra_name(const std::string& name);
 // that are not positive. The text files and the netCDF export both print
 // powers this way.
 float pda_power_db(float x);
+// Doppler velocity in m/s of spectral point k (counted from 1) of a
+// spectrum of spectral_points points and Nyquist velocity nyquist_ms:
+// (k - 1 - P/2) * 2V/P, so point P/2 + 1 is 0 m/s, point 1 is -V, and
+// velocities are positive away from the radar (the sign of the stored
+// velocities). 0 when spectral_points is not positive.
+double pda_doppler_velocity_ms(int64_t point, int64_t spectral_points,
+                               double nyquist_ms);
 // Length, HeaderBlock offset and data-file offset of the record whose
 // RecordHeader was read last, and the spectra flag now in force.
 int32_t pda_get_record_length();

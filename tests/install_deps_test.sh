@@ -60,6 +60,17 @@ run run; status=$?
 run test; status=$?
 [ $status -eq 1 ] || fail "no GoogleTest: make test status $status (wanted 1)"
 
+# make deb holds every program: the optional packages are needed there,
+# and dpkg-dev, which make run does not need.
+setup "libnetcdf-dev" 1000 no
+run deb; status=$?
+[ $status -eq 1 ] || fail "no netCDF: make deb status $status (wanted 1)"
+setup "dpkg-dev" 1000 no
+run run; status=$?
+[ $status -eq 0 ] || fail "no dpkg-dev: make run status $status (wanted 0)"
+run deb; status=$?
+[ $status -eq 1 ] || fail "no dpkg-dev: make deb status $status (wanted 1)"
+
 # Through sudo: the list is updated, then exactly the missing ones installed.
 setup "clang bc" 1000 yes
 run; status=$?

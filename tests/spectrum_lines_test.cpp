@@ -136,3 +136,12 @@ TEST(SpectrumLines, TypicalWindowsGiveTheExpectedText) {
 }
 
 }  // namespace
+
+TEST(SpectrumLines, DopplerAxisIsCentredOnPointHalfPPlusOne) {
+  EXPECT_DOUBLE_EQ(pda_doppler_velocity_ms(1, 64, 10.0), -10.0);
+  EXPECT_DOUBLE_EQ(pda_doppler_velocity_ms(33, 64, 10.0), 0.0);
+  EXPECT_DOUBLE_EQ(pda_doppler_velocity_ms(64, 64, 10.0), 10.0 - 20.0 / 64);
+  EXPECT_DOUBLE_EQ(pda_doppler_velocity_ms(1, 5, 10.0), -10.0);
+  EXPECT_DOUBLE_EQ(pda_doppler_velocity_ms(4, 5, 10.0), 2.0);
+  EXPECT_EQ(pda_doppler_velocity_ms(1, 0, 10.0), 0.0);
+}

@@ -19,6 +19,20 @@ namespace {
 
 constexpr const char* kUsage = "Usage: quellmar-info d*.[mom|spc] [--json]\n";
 
+constexpr const char* kHelp =
+    "A quick look at a profiler file pair (data file d*.mom or d*.spc,\n"
+    "header file h* beside it): site, header blocks, modes and beams, the\n"
+    "records and their times, the damage found, and what quellmar will\n"
+    "write from the pair.\n"
+    "\n"
+    "Options:\n"
+    "  --json       one JSON document instead of text (default: text)\n"
+    "  -h, --help   this help\n"
+    "\n"
+    "Exit status: 0 for a readable pair, damaged or not; 1 when the pair\n"
+    "cannot be opened or holds no whole first record; 2 a wrong command\n"
+    "line.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,6 +44,7 @@ int main(int argc, char** argv) {
       json = true;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
       return 0;
     } else if (!arg.empty() && arg[0] == '-') {
       std::fprintf(stderr, "quellmar-info: unknown option %s\n%s", arg.c_str(),

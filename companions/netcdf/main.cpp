@@ -39,6 +39,25 @@ constexpr const char* kUsage =
     "Usage: quellmar-nc d*.[mom|spc] [-o OUT.nc] [--radar N] [--deflate 0..9]\n"
     "                   [--latitude DEG] [--longitude DEG] [--altitude M]\n";
 
+constexpr const char* kHelp =
+    "Converts a profiler file pair (data file d*.mom or d*.spc, header file\n"
+    "h* beside it) into one CF-Radial 1.4 netCDF-4 file: one ray per record,\n"
+    "the moments per gate, and for spectra files the spectra.\n"
+    "\n"
+    "Options:\n"
+    "  -o OUT.nc         the output file (default: the data file's name plus\n"
+    "                    .nc, in the current folder)\n"
+    "  --radar N         only the records of radar N (default: all radars)\n"
+    "  --deflate 0..9    deflate level of the fields and spectra; 0 stores\n"
+    "                    them uncompressed (default: 1)\n"
+    "  --latitude DEG    degrees north, -90 to 90 (default: fill value)\n"
+    "  --longitude DEG   degrees east, -180 to 360 (default: fill value)\n"
+    "  --altitude M      metres above sea level (default: fill value)\n"
+    "  -h, --help        this help\n"
+    "\n"
+    "Exit status: 0 written; 1 the pair cannot be opened or converted, or\n"
+    "the output cannot be written; 2 a wrong command line.\n";
+
 struct Options {
   std::string pair;
   std::string output;
@@ -90,6 +109,7 @@ int parse_options(int argc, char** argv, Options* options) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
       return -1;
     }
     const NumberOption* number = nullptr;

@@ -8,9 +8,10 @@ Every reader raises QuellmarFileError, with a one-line message, for a file
 that is not netCDF or not the product it reads.
 """
 
+from quellmar._version import __version__
 from quellmar.errors import QuellmarFileError
 from quellmar.moments import read_moments
 from quellmar.spectra import read_spectra
 from quellmar.winds import read_winds
 
-__all__ = ["QuellmarFileError", "read_moments", "read_spectra", "read_winds"]
+__all__ = ["__version__", "QuellmarFileError", "read_moments", "read_spectra", "read_winds"]

@@ -27,20 +27,23 @@ def beam_list(text):
 
 
 def parse(argv):
-    parser = argparse.ArgumentParser(prog=PROGRAM, description="Quicklook pictures (PNG).")
+    parser = argparse.ArgumentParser(
+        prog=PROGRAM, description="Quicklook pictures (PNG) of quellmar-nc and quellmar-wind files.",
+        epilog="Exit status: 0 written; 1 input that cannot be drawn; 2 a wrong command line.")
     sub = parser.add_subparsers(dest="kind", required=True)
     p = sub.add_parser("moments", help="time-height panels of one field, one per beam")
-    p.add_argument("file")
-    p.add_argument("-o", "--output", required=True)
-    p.add_argument("--field", default="SNR", choices=["SNR", "VEL", "WIDTH", "NOISE"])
+    p.add_argument("file", help="a quellmar-nc file")
+    p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
+    p.add_argument("--field", default="SNR", choices=["SNR", "VEL", "WIDTH", "NOISE"],
+                   help="the field drawn (default: SNR)")
     p.add_argument("--beams", type=beam_list, help="comma-separated beam numbers (default: all)")
     p = sub.add_parser("winds", help="wind barbs over wind speed, and w")
-    p.add_argument("file")
-    p.add_argument("-o", "--output", required=True)
+    p.add_argument("file", help="a quellmar-wind file")
+    p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
     p.add_argument("--mode", type=int, help="operating mode (default: the lowest in the file)")
     p = sub.add_parser("spectra", help="range-Doppler image of one record")
-    p.add_argument("file")
-    p.add_argument("-o", "--output", required=True)
+    p.add_argument("file", help="a quellmar-nc file of a spectra pair")
+    p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
     which = p.add_mutually_exclusive_group(required=True)
     which.add_argument("--ray", type=int, help="record number in the file, from 0")
     which.add_argument("--time", help="the record nearest to this UTC time, e.g. 2002-05-04T23:45:00")

@@ -1,0 +1,30 @@
+# The Debian package (`make deb`): CPack's DEB generator over the install
+# rules, for the prefix /usr (the Makefile configures it so).
+#
+# Depends: the C++ libraries the programs link (dpkg-shlibdeps reads them
+# off the binaries), and what `import quellmar` needs: python3 with numpy,
+# xarray and netCDF4. Recommends: matplotlib, which only quellmar-plot's
+# pictures need; apt installs it by default, and without it quellmar-plot
+# says what is missing.
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quellmar)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Quellmar developers <dev@quellmar.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "read archived radar wind profiler data (moments, spectra, RASS)")
+set(CPACK_PACKAGE_DESCRIPTION
+    "quellmar writes every dwell of a profiler file pair (d*.mom or d*.spc with its h* header file) as text; quellmar-info inspects a pair, quellmar-nc converts it to CF-Radial netCDF, quellmar-wind derives wind profiles, quellmar-plot draws quicklooks, and the Python package quellmar reads the files as xarray objects.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "python3, python3-numpy, python3-xarray, python3-netcdf4")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
+# Python writes __pycache__ beside the package when root imports it; the
+# package's removal takes those along.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/prerm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
