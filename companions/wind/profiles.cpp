@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "companions/wind/fit.h"
+#include "companions/wind/profile_stream.h"
 #include "disk/pda.h"
 
 namespace quellmar::companions {
@@ -258,7 +259,10 @@ ProfileStream::ProfileStream(
     const std::vector<BeamSeries>& plan,
     const std::vector<std::vector<int64_t>>& period_starts,
     const WindMethod& method, Sink sink)
-    : method_(method), sink_(std::move(sink)), places_(plan.size()) {
+    : method_(method),
+      sink_(std::move(sink)),
+      places_(plan.size()),
+      open_(plan.size(), method.period_minutes) {
   std::map<int32_t, std::vector<size_t>> by_mode;
   for (size_t i = 0; i < plan.size(); ++i) by_mode[plan[i].mode].push_back(i);
   for (auto& [mode, indices] : by_mode) {
@@ -283,27 +287,19 @@ ProfileStream::ProfileStream(
 
 void ProfileStream::add(size_t series, int32_t time, const float* velocity,
                         const float* snr, int32_t gate_count) {
-  const Period period = period_of(time, method_.period_minutes);
-  if (period.end <= finished_) return;
-  auto [it, fresh] = open_.try_emplace(period.start);
-  std::vector<BeamSeries>& records = it->second;
-  if (fresh) records.resize(places_.size());
+  BeamSeries* s = open_.at(series, time);
+  if (s == nullptr) return;
   const Place& place = places_[series];
-  const int32_t gates =
-      std::clamp(gate_count, 0, modes_[place.mode].beams[place.beam].gates);
-  BeamSeries& s = records[series];
-  s.add(time, velocity, snr, gates);
-  s.gates = modes_[place.mode].beams[place.beam].gates;
+  const int32_t gates = modes_[place.mode].beams[place.beam].gates;
+  s->add(time, velocity, snr, std::clamp(gate_count, 0, gates));
+  s->gates = gates;
 }
 
 void ProfileStream::finish_before(int64_t time) {
-  finished_ = std::max(finished_, time);
-  while (!open_.empty()) {
-    auto it = open_.begin();
-    if (period_of(it->first, method_.period_minutes).end > time) break;
-    finish(it->first, it->second);
-    open_.erase(it);
-  }
+  open_.finish_before(
+      time, [this](const Period& p, std::vector<BeamSeries>& records) {
+        finish(p.start, records);
+      });
 }
 
 void ProfileStream::finish(int64_t start, std::vector<BeamSeries>& records) {

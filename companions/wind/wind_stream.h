@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "companions/wind/input.h"
+#include "companions/wind/profile_stream.h"
 #include "companions/wind/profiles.h"
 
 namespace quellmar::companions {
