@@ -58,7 +58,11 @@ bool write_wind_bufr(const std::string& path, const WindOptions& options,
   station.block = options.station.block.value_or(0);
   station.station = options.station.station.value_or(0);
   station.latitude = options.report.latitude.value_or(0.0);
-  station.longitude = options.report.longitude.value_or(0.0);
+  // BUFR holds longitudes from -180 to 180 degrees east.
+  double longitude = options.report.longitude.value_or(0.0);
+  if (longitude > 180.0) longitude -= 360.0;
+  if (longitude < -180.0) longitude += 360.0;
+  station.longitude = longitude;
   station.altitude = options.report.altitude.value_or(0.0);
 
   std::vector<std::tuple<int64_t, size_t, size_t> > order;
