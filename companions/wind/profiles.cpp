@@ -214,17 +214,6 @@ void size_values(ModeProfiles* m) {
   }
 }
 
-namespace {
-
-int64_t period_slot(int64_t start, int32_t minutes) {
-  const int64_t length = static_cast<int64_t>(minutes) * 60;
-  const int64_t per_day = (kDay + length - 1) / length;
-  const int64_t day = floor_div(start, kDay);
-  return day * per_day + (start - day * kDay) / length;
-}
-
-}  // namespace
-
 void BeamSeries::add(int32_t time, const float* velocity_values,
                      const float* snr_values, int32_t gate_count) {
   times.push_back(time);
@@ -357,6 +346,13 @@ void ProfileStream::finish(int64_t start, std::vector<BeamSeries>& records) {
     fit_period(m, readings_[mi], method_, &p);
     sink_(mi, p);
   }
+}
+
+int64_t period_slot(int64_t start, int32_t minutes) {
+  const int64_t length = static_cast<int64_t>(minutes) * 60;
+  const int64_t per_day = (kDay + length - 1) / length;
+  const int64_t day = floor_div(start, kDay);
+  return day * per_day + (start - day * kDay) / length;
 }
 
 QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,

@@ -141,6 +141,11 @@ void store_period(const PeriodProfiles& p, ModeProfiles* m);
 // The flags of u, v and w by the method's continuity check (or none).
 void set_quality_flags(ModeProfiles* m, const WindMethod& method);
 
+// The number of the period starting at `start` on the regular grid of
+// periods (each day's periods from 00:00 UTC, day after day): periods
+// next to each other in time have consecutive numbers.
+int64_t period_slot(int64_t start, int32_t minutes);
+
 // The period x height field of one quantity of a mode, for the
 // continuity check: one slot per period of the day's regular grid.
 QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,
