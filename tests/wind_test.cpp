@@ -1011,12 +1011,12 @@ TEST(WindInput, HostileGeometryWritesOnlyFiniteValuesOrFill) {
 // eastward error in every record of hour 2 at gates 5 and 6 (+5 m/s) and
 // of hour 4 at gates 2 and 3 (-5 m/s): the consensus accepts them.
 void write_hours(const std::string& dir, bool errors) {
-  const int64_t m0 = kDay124 / 60;
+  constexpr int64_t m0 = kDay124 / 60;
   Recipe r;
   r.header = wind_header(kFive, beams_of({0, 1, 2, 3, 4}));
   if (errors) {
     const double c = std::cos(75 * kDegree);
-    r.add = [m0, c](int beam, int64_t minute, int gate) {
+    r.add = [c](int beam, int64_t minute, int gate) {
       const int64_t hour = (minute - m0) / 60;
       double e = 0.0;
       if (hour == 2 && (gate == 5 || gate == 6)) e = 5.0;
