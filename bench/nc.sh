@@ -30,27 +30,7 @@ if [ ! -s "$data/long/d02123a.mom" ]; then
   "$generator" --long-moments "$data/long"
 fi
 
-now() { date +%s.%N; }
 work=$data/run-nc
-
-# Runs "$@" RUNS times in an empty $work; prints "median_s max_rss_kb out_bytes".
-measure() {
-  local times=() rss=0 r out=0
-  for ((i = 0; i < runs; i++)); do
-    rm -rf "$work" && mkdir -p "$work"
-    sync
-    local t0 t1
-    t0=$(now)
-    (cd "$work" && /usr/bin/time -v -o "$data/nc-time.txt" "$@" >"$work/stdout.txt" 2>/dev/null)
-    t1=$(now)
-    times+=("$(echo "$t1 - $t0" | bc -l)")
-    r=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' "$data/nc-time.txt")
-    [ "${r:-0}" -gt "$rss" ] && rss=$r
-    out=$(du -cb "$work" | tail -1 | cut -f1)
-  done
-  rm -rf "$work"
-  echo "$(printf '%s\n' "${times[@]}" | median) $rss $out"
-}
 
 printf '%-16s %-22s %8s %7s %7s %8s\n' input program wall_s ratio rss_MB out_MB
 for input in d02123a.spc d02123a.mom long/d02123a.mom; do

@@ -109,4 +109,5 @@ done
 rm -rf "$data"/run-a* "$data"/run-b*
 [ -n "${SKIP_NC:-}" ] || bench/nc.sh  # the netCDF conversion against the text tool
 [ -n "${SKIP_WIND:-}" ] || bench/wind.sh  # wind profiles against the text tool
+[ -n "${SKIP_MOMENTS:-}" ] || bench/moments.sh  # recomputed moments against the text tool
 [ -n "${SKIP_PLOT:-}" ] || bench/plot.sh || true  # the Python reader and plots

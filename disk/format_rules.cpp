@@ -1,12 +1,14 @@
 // Rules of the data-file format that several readers share: what a
 // datacode says about a record, and where the spectral windows lie in a
 // decoded row, how a spectrum line is rebuilt, which names are spectra
-// files, how powers are printed in dB. The record reader, the decoder, the
+// files, the date a name holds and where a run on it stops, how powers
+// are printed in dB. The record reader, the decoder, the
 // tool and the companion programs all take them from here.
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 
 #include "disk/pda.h"
 
@@ -71,10 +73,57 @@ void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
   }
 }
 
+void pda_spectrum_points(const SpectrumLineShape& shape, const float* row,
+                         int64_t row_length, float* values,
+                         unsigned char* present) {
+  const int64_t points = std::max<int64_t>(shape.spectral_points, 0);
+  std::fill_n(values, points, 0.0f);
+  std::fill_n(present, points, static_cast<unsigned char>(0));
+  const WindowRows rows =
+      pda_locate_windows(shape.window1_start, shape.window2_start,
+                         shape.window2_points, shape.positional);
+  auto place = [&](int64_t start, int64_t count, int64_t first_row) {
+    for (int64_t j = 0; j < count; ++j) {
+      const int64_t point = start - 1 + j;
+      const int64_t i = first_row + j;
+      if (point < 0 || point >= points || i < 0 || i >= row_length) continue;
+      values[point] = row[i];
+      present[point] = 1;
+    }
+  };
+  if (rows.two_windows) {
+    place(shape.window2_start, shape.window2_points, rows.window2_row);
+  }
+  place(shape.window1_start, shape.window1_points, rows.window1_row);
+}
+
 bool pda_is_spectra_name(const std::string& name) {
   if (name.size() < 3) return false;
   const std::string end = name.substr(name.size() - 3);
   return end == "spc" || end == "SPC";
+}
+
+NameDate pda_name_date(const std::string& file_name, int32_t* year,
+                       int32_t* day_of_year) {
+  size_t letter = file_name.find('a');
+  if (letter == std::string::npos) letter = file_name.find('A');
+  if (letter == std::string::npos) return NameDate::kNoLetter;
+  char leading[2];
+  long y = 0;
+  long day = 0;
+  const char* pattern = letter == 6 ? "%1s%2ld%3ld" : "%1s%3ld%3ld";
+  if (std::sscanf(file_name.c_str(), pattern, leading, &y, &day) != 3) {
+    return NameDate::kUnreadable;
+  }
+  if (y < 70) y += 100;
+  *year = static_cast<int32_t>(y);
+  *day_of_year = static_cast<int32_t>(day);
+  return NameDate::kRead;
+}
+
+int64_t pda_stop_time_for(int32_t year, int32_t day_of_year) {
+  const int64_t new_year = pda_seconds_from_date(1900LL + year, 1, 1, 0, 0, 0);
+  return new_year + (static_cast<int64_t>(day_of_year) + 1) * 86400;
 }
 
 float pda_power_db(float x) {

@@ -242,9 +242,32 @@ int64_t pda_spectrum_line_length(const SpectrumLineShape& shape,
 // REQUIRES: line has room for pda_spectrum_line_length(shape, row_length).
 void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
                        int64_t row_length, float* line);
+// The spectrum of a gate over its spectral points, for computing with it:
+// values[k - 1] is spectral point k (counted from 1, k = 1 ..
+// shape.spectral_points), taken from the gate's decoded row of row_length
+// values. Both windows are placed at their points whatever the placement
+// flag (window 1 over window 2 where they meet); present[k - 1] is 0, and
+// values[k - 1] 0, for a point outside every window or whose row index lies
+// outside the row: such a point is missing, not a measured zero.
+// REQUIRES: values and present have room for shape.spectral_points entries.
+void pda_spectrum_points(const SpectrumLineShape& shape, const float* row,
+                         int64_t row_length, float* values,
+                         unsigned char* present);
 // True for a data-file name that names a spectra file: one ending in "spc"
 // or "SPC" (the ending alone decides; "d02123a.Spc" is a moments name).
 bool pda_is_spectra_name(const std::string& name);
+// The date a data-file name (without its folder) holds. The first 'a',
+// or the first 'A' when there is none, marks it: as the seventh character
+// the name holds a two-digit year and a three-digit day ("d02123a.mom"),
+// otherwise a three-digit year ("d102123a.spc"); two-digit years 0 to 69
+// are 2000 to 2069. *year is counted from 1900.
+enum class NameDate { kRead, kNoLetter, kUnreadable };
+NameDate pda_name_date(const std::string& file_name, int32_t* year,
+                       int32_t* day_of_year);
+// Where a run of the text tool on a name of that date stops: 00:00:00 UTC
+// of day (day_of_year + 2) of the year 1900 + year, carried across year
+// ends in either direction, in seconds since 1970.
+int64_t pda_stop_time_for(int32_t year, int32_t day_of_year);
 // A linear signal power in dB (10 log10), held as a float; 0 for values
 // that are not positive. The text files and the netCDF export both print
 // powers this way.

@@ -13,7 +13,8 @@
 #
 # Targets: header_fuzzer (seeds in build-fuzz/seeds/header), records_fuzzer
 # and tool_flow_fuzzer (both seeded from build-fuzz/seeds/records), and
-# wind_fuzzer (seeds in build-fuzz/seeds/wind and .../records). Give an
+# wind_fuzzer (seeds in build-fuzz/seeds/wind and .../records), and
+# moments_fuzzer (the moments method; starts from an empty corpus). Give an
 # absolute -artifact_prefix: tool_flow_fuzzer runs the tool inside a scratch
 # folder, where a crash would otherwise leave its input. Input layouts:
 # fuzz/fuzz_input.h.
@@ -31,7 +32,7 @@ CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" \
   -DCMAKE_CXX_FLAGS="$FLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
 cmake --build "$BUILD_DIR" -j "$JOBS" \
-  --target header_fuzzer records_fuzzer tool_flow_fuzzer wind_fuzzer quellmar-fuzz-seeds
+  --target header_fuzzer records_fuzzer tool_flow_fuzzer wind_fuzzer moments_fuzzer quellmar-fuzz-seeds
 
 rm -rf "$BUILD_DIR/seeds"
 "$BUILD_DIR/fuzz/quellmar-fuzz-seeds" "$BUILD_DIR/seeds"

@@ -18,7 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "disk/pda.h"
 #include "tests/test_support.h"
+#include "tool/append_file.h"
+#include "tool/command_line.h"
+#include "tool/main_loop.h"
 #include "writer/format_writer.h"
 
 extern char** environ;
@@ -33,26 +37,37 @@ using quellmar::test::TempDir;
 constexpr int32_t kDay123 = 1020384000;  // 2002-05-03 00:00:00 UTC
 constexpr int kGates = 60;
 
-// A moments file of `records` records, one a minute from `start`, cycling
-// over the five beams, named for the day of `start`.
+constexpr int kSpectraGates = 8;
+constexpr int kSpectraPoints = 16;
+
+// A day file of `records` records, one a minute from `start`, cycling
+// over the five beams, named for the day of `start`. A name ending in spc
+// gets spectra records of kSpectraGates gates and kSpectraPoints points.
 void write_day(const std::string& dir, const std::string& name, int32_t start,
                int records) {
+  const bool spectra = name.ends_with(".spc");
   quellmar::writer::Bytes data;
   for (int i = 0; i < records; ++i) {
-    data.append(quellmar::test::moments_record(
-        start + 60 * i, static_cast<int16_t>(i % 5), kGates));
+    const int32_t time = start + 60 * i;
+    const auto beam = static_cast<int16_t>(i % 5);
+    data.append(spectra ? quellmar::test::spectra_record(
+                              time, beam, kSpectraGates, kSpectraPoints,
+                              static_cast<uint32_t>(i))
+                        : quellmar::test::moments_record(time, beam, kGates));
   }
-  quellmar::test::write_pair(dir, name,
-                             quellmar::writer::encode_header(
-                                 quellmar::test::standard_header(kGates, 64)),
+  const auto header =
+      spectra ? quellmar::test::standard_header(kSpectraGates, kSpectraPoints)
+              : quellmar::test::standard_header(kGates, 64);
+  quellmar::test::write_pair(dir, name, quellmar::writer::encode_header(header),
                              data);
 }
 
 // Splits an output file into its record blocks (record line, beam line,
-// as many gate lines as the beam line says). Fails the test when the file
-// does not start with its one header line or holds anything that is not a
-// whole block.
-std::vector<std::string> blocks_of(const std::string& path) {
+// as many gate lines of gate_fields fields as the beam line says). Fails
+// the test when the file does not start with its one header line or holds
+// anything that is not a whole block.
+std::vector<std::string> blocks_of(const std::string& path,
+                                   size_t gate_fields = 6) {
   std::istringstream in(quellmar::test::read_text(path));
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -78,7 +93,7 @@ std::vector<std::string> blocks_of(const std::string& path) {
     std::string block = lines[i] + "\n" + lines[i + 1] + "\n";
     for (size_t g = 0; g < gates; ++g) {
       const size_t k = i + 2 + g;
-      if (k >= lines.size() || fields(lines[k]).size() != 6) {
+      if (k >= lines.size() || fields(lines[k]).size() != gate_fields) {
         ADD_FAILURE() << path << ": record at line " << i + 1 << " cut";
         return blocks;
       }
@@ -176,58 +191,140 @@ TEST(ArchiveRuns, TwoRunsAppendingToTheSameFileNeverTearRecords) {
   EXPECT_EQ(sorted_blocks(both), want);
 }
 
+// A write that takes at most 3000 bytes, as a pipe or a full disk may.
+ssize_t capped_write(int fd, const void* data, size_t size) {
+  return ::write(fd, data, std::min<size_t>(size, 3000));
+}
+
+// Short writes are continued where they stopped: the sample spectra pair
+// run with every write capped gives the files and summary lines of a
+// normal run, byte for byte.
+TEST(ArchiveRuns, ShortWritesGiveTheFilesOfANormalRun) {
+  TempDir dir;
+  const std::string input =
+      std::string(QUELLMAR_SOURCE_DIR) + "/sample/d02123a.spc";
+  const std::string normal = dir.file("normal");
+  const std::string capped = dir.file("capped");
+  fs::create_directories(normal);
+  fs::create_directories(capped);
+  const quellmar::test::RunResult want =
+      quellmar::test::run_tool(normal, {input});
+  ASSERT_EQ(want.status, 0) << want.err;
+
+  int status = -1;
+  std::string out;
+  {
+    quellmar::test::WorkingFolder here(capped);
+    const char* argv[] = {"quellmar", input.c_str()};
+    quellmar::tool::RunRequest request;
+    ASSERT_EQ(quellmar::tool::parse_command_line(2, argv, &request), 0);
+    pda_reset();
+    quellmar::test::start_capture();
+    quellmar::tool::set_write_call(capped_write);
+    status = quellmar::tool::run_main_loop(request);
+    quellmar::tool::set_write_call(nullptr);
+    out = quellmar::test::stop_capture();
+    pda_reset();
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, want.out);
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(normal)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(quellmar::test::read_text(capped + "/" + name),
+              quellmar::test::read_text(entry.path().string()))
+        << name;
+    ++files;
+  }
+  EXPECT_EQ(files, 5u);  // .rew, .rat_e, .ras of day 124; .rew, .ras of 125
+  EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(capped),
+                                              fs::directory_iterator())),
+            files);
+}
+
 // SIGTERM while the run is held up writing its summary lines to a pipe: the
 // run finishes its record, hands over all held text and ends by SIGTERM.
 // Its files end at a record boundary and hold exactly the records whose
-// summary lines were printed.
+// summary lines were printed; a spectra run ends with every record in both
+// its .rew and its .ras file.
 TEST(ArchiveRuns, SigtermEndsTheRunAtARecordBoundaryBySignal) {
-  TempDir dir;
-  write_day(dir.path(), "d02123a.mom", kDay123, 20000);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  posix_spawn_file_actions_addclose(&actions, fds[1]);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
-  std::string binary = QUELLMAR_BINARY;
-  std::string input = "d02123a.mom";
-  char* argv[] = {binary.data(), input.data(), nullptr};
-  pid_t pid = 0;
-  const int spawned =
-      posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  ASSERT_EQ(spawned, 0);
+  for (const std::string input : {"d02123a.mom", "d02123a.spc"}) {
+    SCOPED_TRACE(input);
+    TempDir dir;
+    write_day(dir.path(), input, kDay123, 20000);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+    std::string binary = QUELLMAR_BINARY;
+    std::string argument = input;
+    char* argv[] = {binary.data(), argument.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    ASSERT_EQ(spawned, 0);
 
-  // The first summary line shows the run under way; the pipe then fills
-  // and holds the run until it is read again.
-  std::string out;
-  char c = 0;
-  while (out.find('\n') == std::string::npos && read(fds[0], &c, 1) == 1) {
-    out += c;
-  }
-  kill(pid, SIGTERM);
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
-    out.append(buffer, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    // The first summary line shows the run under way; the pipe then fills
+    // and holds the run until it is read again.
+    std::string out;
+    char c = 0;
+    while (out.find('\n') == std::string::npos && read(fds[0], &c, 1) == 1) {
+      out += c;
+    }
+    kill(pid, SIGTERM);
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
 
-  const size_t summaries =
-      static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
-  size_t records = 0;
-  for (const auto& [name, blocks] : sorted_blocks(dir.path())) {
-    records += blocks.size();
+    // The record lines of the blocks of the day files of a suffix, in
+    // order, and the summary lines of a tag without it.
+    auto record_lines = [&](const std::string& suffix, size_t gate_fields) {
+      std::vector<std::string> files;
+      for (const auto& entry : fs::directory_iterator(dir.path())) {
+        if (entry.path().extension() == suffix) {
+          files.push_back(entry.path().string());
+        }
+      }
+      std::sort(files.begin(), files.end());
+      std::vector<std::string> lines;
+      for (const std::string& file : files) {
+        for (const std::string& block : blocks_of(file, gate_fields)) {
+          lines.push_back(block.substr(0, block.find('\n')));
+        }
+      }
+      return lines;
+    };
+    auto summaries = [&](const std::string& tag) {
+      std::vector<std::string> lines;
+      std::istringstream s(out);
+      for (std::string line; std::getline(s, line);) {
+        if (line.starts_with(tag)) lines.push_back(line.substr(tag.size()));
+      }
+      return lines;
+    };
+    const std::vector<std::string> written = record_lines(".rew", 6);
+    EXPECT_EQ(written, summaries("WIND: "));
+    EXPECT_GT(written.size(), 0u);
+    EXPECT_LT(written.size(), 20000u);
+    if (input.ends_with(".spc")) {
+      EXPECT_EQ(record_lines(".ras", 1 + kSpectraPoints), written);
+      EXPECT_EQ(summaries("SPEC: "), written);
+    } else {
+      EXPECT_TRUE(record_lines(".ras", 1 + kSpectraPoints).empty());
+    }
   }
-  EXPECT_EQ(records, summaries);
-  EXPECT_GT(records, 0u);
-  EXPECT_LT(records, 20000u);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@ namespace {
 
 using quellmar::tool::parse_command_line;
 using quellmar::tool::RunRequest;
-using quellmar::tool::stop_time_for;
 
 int parse(const std::string& name, RunRequest* r) {
   const char* argv[] = {"quellmar", name.c_str()};
@@ -64,11 +63,11 @@ TEST(CommandLine, StopTimeCarriesAcrossTheYearEnd) {
   EXPECT_EQ(r.stop_time, utc(2003, 1, 2));
   ASSERT_EQ(parse("d00366a.mom", &r), 0);  // 2000 is a leap year
   EXPECT_EQ(r.stop_time, utc(2001, 1, 2));
-  EXPECT_EQ(stop_time_for(102, 0), utc(2002, 1, 2));
-  EXPECT_EQ(stop_time_for(102, -3), utc(2001, 12, 30));
+  EXPECT_EQ(pda_stop_time_for(102, 0), utc(2002, 1, 2));
+  EXPECT_EQ(pda_stop_time_for(102, -3), utc(2001, 12, 30));
   // Years far outside 1970..2037 still order correctly.
-  EXPECT_EQ(stop_time_for(-50, 1), utc(1850, 1, 3));
-  EXPECT_EQ(stop_time_for(500, 1), utc(2400, 1, 3));
+  EXPECT_EQ(pda_stop_time_for(-50, 1), utc(1850, 1, 3));
+  EXPECT_EQ(pda_stop_time_for(500, 1), utc(2400, 1, 3));
 }
 
 TEST(CommandLine, SpectraSuffixIsExactlySpcOrSPC) {

@@ -37,6 +37,7 @@ using quellmar::test::quote;
 
 namespace fs = std::filesystem;
 using quellmar::test::join;
+using quellmar::test::spectra_record;
 using quellmar::test::TempDir;
 using quellmar::writer::Bytes;
 
@@ -419,6 +420,52 @@ TEST(QuellmarInfo, PlainTextNamesSiteGroupsAndDamage) {
   }
 }
 
+// What quellmar writes from the pair: the first record (here of radar 1),
+// then radar 0 in file order up to the first at or after the stop time,
+// 2002-05-05 00:00:00 for d02123a; the radar 0 records after it are left
+// out, also one of an earlier time. The count is what quellmar writes.
+TEST(QuellmarInfo, SaysWhatQuellmarWritesUpToTheStopTime) {
+  TempDir dir;
+  constexpr int32_t kStop = kT0 + 2 * 86400;
+  const Bytes data = join({quellmar::test::moments_record(kT0, 0, 4, 1),
+                           quellmar::test::moments_record(kStop - 30, 1, 4),
+                           quellmar::test::moments_record(kStop, 2, 4, 1),
+                           quellmar::test::moments_record(kStop + 30, 3, 4),
+                           quellmar::test::moments_record(kT0 + 60, 0, 4),
+                           quellmar::test::moments_record(kStop + 90, 1, 4, 1),
+                           quellmar::test::moments_record(kStop + 120, 2, 4)});
+  const Bytes header =
+      quellmar::writer::encode_header(quellmar::test::standard_header());
+  quellmar::test::write_pair(dir.path(), "d02123a.mom", header, data);
+
+  const quellmar::test::RunResult written =
+      quellmar::test::run_tool(dir.path(), {"d02123a.mom"});
+  ASSERT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(std::count(written.out.begin(), written.out.end(), '\n'), 3);
+  const quellmar::test::RunResult text = info(dir.path(), {"d02123a.mom"});
+  EXPECT_NE(text.out.find("\nquellmar: 3 record(s) written, stop time "
+                          "2002-05-05T00:00:00Z, 2 record(s) of radar 0 past "
+                          "it left out\n"),
+            std::string::npos)
+      << text.out;
+  const Json doc = parse_json(info(dir.path(), {"d02123a.mom", "--json"}).out);
+  EXPECT_EQ(doc["quellmar"]["records"].integer(), 3);
+  EXPECT_EQ(doc["quellmar"]["stop_time"].text, "2002-05-05T00:00:00Z");
+  EXPECT_EQ(doc["quellmar"]["stop_time_s"].integer(), kStop);
+  EXPECT_EQ(doc["quellmar"]["left_out"].integer(), 2);
+
+  // A name quellmar refuses: nothing written.
+  quellmar::test::write_pair(dir.path(), "dxx123a.mom", header, data);
+  EXPECT_NE(info(dir.path(), {"dxx123a.mom"})
+                .out.find("\nquellmar: writes nothing: the date in the name "
+                          "cannot be read\n"),
+            std::string::npos);
+  EXPECT_EQ(parse_json(info(dir.path(), {"dxx123a.mom", "--json"})
+                           .out)["quellmar"]["records"]
+                .integer(),
+            0);
+}
+
 struct DamageCase {
   const char* what;
   Bytes header;
@@ -526,6 +573,14 @@ TEST(QuellmarInfo, PairThatCannotBeOpenedExitsOne) {
   r = info(dir.path(), {"d02124a.mom"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no complete record"), std::string::npos) << r.err;
+
+  // Its header file in place of the data file.
+  r = info(dir.path(), {"h02124a.mom"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "quellmar-info: h02124a.mom: this is a header file; give its data "
+            "file d02124a.mom\n");
+  EXPECT_TRUE(r.out.empty());
 
   EXPECT_EQ(info(dir.path(), {}).status, 2);
   EXPECT_EQ(info(dir.path(), {"d02123a.mom", "--bogus"}).status, 2);
@@ -802,9 +857,18 @@ TEST(QuellmarNc, FailedConversionLeavesNoFileBehind) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no record of radar 1"), std::string::npos) << r.err;
 
-  // Pair that cannot be opened.
+  // Pair that cannot be opened, and a header file given for its data file.
   r = nc(dir.path(), {"d09999a.mom", "-o", "out.nc"});
   EXPECT_EQ(r.status, 1);
+  r = nc(dir.path(),
+         {"../" + fs::path(dir.path()).filename().string() + "/h02124a.mom"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(
+      r.err.find("h02124a.mom: this is a header file; give its data "
+                 "file ../" +
+                 fs::path(dir.path()).filename().string() + "/d02124a.mom\n"),
+      std::string::npos)
+      << r.err;
 
   std::vector<std::string> left;
   for (const auto& e : fs::directory_iterator(dir.path())) {
@@ -899,35 +963,6 @@ quellmar::writer::HeaderSpec spectra_header(int gates, int points,
   h.window1_points = 56;
   h.spectrum_extra[0] = 1;
   return h;
-}
-
-// A layout N spectra record (datacode 3000) with rows of `points` made-up
-// values.
-Bytes spectra_record(int32_t time, int16_t beam, int gates, int points,
-                     uint32_t seed) {
-  quellmar::writer::BodySpec body;
-  body.datacode = 3000;
-  for (int g = 0; g < gates; ++g) {
-    quellmar::writer::GateMoments m;
-    m.velocity = static_cast<int16_t>(seed % 4000);
-    m.snr = static_cast<int16_t>(g);
-    body.moments.push_back(m);
-    std::vector<float> row(static_cast<size_t>(points));
-    for (float& v : row) {
-      seed = seed * 1664525u + 1013904223u;
-      v = static_cast<float>(seed >> 8) / 1024.0f;
-    }
-    body.spectra.push_back(row);
-  }
-  body.met_values = {1, 2};
-  quellmar::writer::RecordSpec r;
-  r.datacode = 3000;
-  r.layout = quellmar::writer::Layout::N;
-  r.spectra_flag = 1;
-  r.record_time = time;
-  r.beam_index = beam;
-  r.body = quellmar::writer::encode_body(body);
-  return quellmar::writer::encode_record(r);
 }
 
 // Every variable of the file as raw bytes, by name.

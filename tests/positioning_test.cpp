@@ -120,19 +120,6 @@ float expected_velocity(int g, int beam) {
                             static_cast<double>(kNyquist) / 10000.0);
 }
 
-// Changes the working folder for the life of the object.
-class WorkingFolder {
- public:
-  explicit WorkingFolder(const std::string& path)
-      : saved_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~WorkingFolder() { std::filesystem::current_path(saved_); }
-
- private:
-  std::filesystem::path saved_;
-};
-
 class Positioning : public testing::Test {
  protected:
   void SetUp() override { pda_reset(); }
@@ -169,7 +156,7 @@ using Trailer = Positioning;
 
 TEST_F(PositioningOpenNames,
        DataNamePairsWithHeaderNameStartingWithLowerCaseH) {
-  WorkingFolder here(dir_.path());
+  quellmar::test::WorkingFolder here(dir_.path());
   quellmar::writer::write_file("d02100a.mom", data_of(series(3)));
   quellmar::writer::write_file("h02100a.mom",
                                header_of(named_header("LOWER", "R")));
@@ -234,7 +221,7 @@ TEST_F(PositioningOpenNames, PrefixIsNeverAltered) {
 
   // Relative prefix: here the prefix's own first character is a 'd'.
   pda_reset();
-  WorkingFolder here(dir_.path());
+  quellmar::test::WorkingFolder here(dir_.path());
   EXPECT_EQ(pda_set_file("dfiles/", "d1.mom", 0), 1);
   EXPECT_EQ(pda_data_path(), "dfiles/d1.mom");
   EXPECT_EQ(site_name(), "RIGHT");

@@ -33,6 +33,7 @@ NC = os.environ.get("QUELLMAR_NC", "quellmar-nc")
 PLOT = os.environ.get("QUELLMAR_PLOT", "quellmar-plot")
 KNOWN_PAIRS = os.environ.get("QUELLMAR_KNOWN_PAIRS", "quellmar-known-pairs")
 WIND = os.path.join(os.environ.get("QUELLMAR_BUILD_DIR", "."), "quellmar-wind")
+MOMENTS_PROGRAM = os.path.join(os.environ.get("QUELLMAR_BUILD_DIR", "."), "quellmar-moments")
 
 MAY3 = np.datetime64("2002-05-03T00:00:00")
 MAY4 = np.datetime64("2002-05-04T00:00:00")
@@ -354,6 +355,29 @@ class PlotMoments(unittest.TestCase):
         self.assertTrue(np.all(white(gap)))
         # 6 hours of data, then 6 hours without: gaps as wide as the morning.
         self.assertAlmostEqual((middle[2] - low[3] - 1) / (low[3] - low[2] + 1), 1.0, delta=0.05)
+
+
+class PlotRecomputed(unittest.TestCase):
+    """quellmar-plot moments draws a quellmar-moments file: the known
+    spectra have a peak in gates 0-3 (recomputed SNR) and flat spectra in
+    gates 4-7 (no signal, left white), where the stored SNR is everywhere."""
+
+    def coloured(self, path):
+        name = os.path.basename(path) + ".png"
+        result = plot("moments", path, "-o", out(name), "--beams", "0")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        image = read_png(out(name))[..., :3]
+        return np.count_nonzero(~white(image) & ~dark(image))
+
+    def test_recomputed_file_is_drawn_with_its_own_values(self):
+        recomputed = out("recomputed.nc")
+        result = subprocess.run([MOMENTS_PROGRAM, os.path.join(folder.name, "d02124a.spc"),
+                                 "-o", recomputed, "--keep-stored"],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        share = self.coloured(recomputed) / self.coloured(SPECTRA)
+        self.assertGreater(share, 0.3)
+        self.assertLess(share, 0.7)
 
 
 class PlotWinds(unittest.TestCase):

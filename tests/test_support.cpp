@@ -35,6 +35,13 @@ std::string TempDir::file(const std::string& name) const {
   return path_ + "/" + name;
 }
 
+WorkingFolder::WorkingFolder(const std::string& path)
+    : saved_(std::filesystem::current_path()) {
+  std::filesystem::current_path(path);
+}
+
+WorkingFolder::~WorkingFolder() { std::filesystem::current_path(saved_); }
+
 std::string quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) {
@@ -162,6 +169,33 @@ quellmar::writer::Bytes moments_record(int32_t time, int16_t beam, int gates,
   r.header_offset = header_offset;
   r.record_time = time;
   r.radar_index = radar;
+  r.beam_index = beam;
+  r.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(r);
+}
+
+quellmar::writer::Bytes spectra_record(int32_t time, int16_t beam, int gates,
+                                       int points, uint32_t seed) {
+  quellmar::writer::BodySpec body;
+  body.datacode = 3000;
+  for (int g = 0; g < gates; ++g) {
+    quellmar::writer::GateMoments m;
+    m.velocity = static_cast<int16_t>(seed % 4000);
+    m.snr = static_cast<int16_t>(g);
+    body.moments.push_back(m);
+    std::vector<float> row(static_cast<size_t>(points));
+    for (float& v : row) {
+      seed = seed * 1664525u + 1013904223u;
+      v = static_cast<float>(seed >> 8) / 1024.0f;
+    }
+    body.spectra.push_back(row);
+  }
+  body.met_values = {1, 2};
+  quellmar::writer::RecordSpec r;
+  r.datacode = 3000;
+  r.layout = quellmar::writer::Layout::N;
+  r.spectra_flag = 1;
+  r.record_time = time;
   r.beam_index = beam;
   r.body = quellmar::writer::encode_body(body);
   return quellmar::writer::encode_record(r);

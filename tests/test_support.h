@@ -4,6 +4,7 @@
 #ifndef QUELLMAR_TESTS_TEST_SUPPORT_H
 #define QUELLMAR_TESTS_TEST_SUPPORT_H
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Changes the working folder for the life of the object.
+class WorkingFolder {
+ public:
+  explicit WorkingFolder(const std::string& path);
+  ~WorkingFolder();
+  WorkingFolder(const WorkingFolder&) = delete;
+  WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+ private:
+  std::filesystem::path saved_;
 };
 
 struct RunResult {
@@ -79,6 +92,11 @@ quellmar::writer::HeaderSpec standard_header(int gates = 4, int points = 64);
 quellmar::writer::Bytes moments_record(int32_t time, int16_t beam, int gates,
                                        int16_t radar = 0,
                                        int32_t header_offset = 0);
+
+// A layout N spectra record (datacode 3000) of `gates` gates, with rows of
+// `points` made-up values drawn from seed.
+quellmar::writer::Bytes spectra_record(int32_t time, int16_t beam, int gates,
+                                       int points, uint32_t seed);
 
 }  // namespace quellmar::test
 

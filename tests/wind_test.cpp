@@ -80,6 +80,11 @@ TEST(WindConsensus, AcceptsAtLeastTheFractionOfRecordsAndTwoValues) {
   EXPECT_FALSE(rejected.accepted);
   EXPECT_EQ(rejected.used, 0);
   EXPECT_EQ(rejected.available, 6);
+  // The fraction counts the records that hold the gate, dropped values too:
+  // 2 agreeing of 6, the other 4 NaN, is still 2 of 6.
+  const Consensus mostly_nan = of({1.0f, NAN, NAN, 1.5f, NAN, NAN});
+  EXPECT_FALSE(mostly_nan.accepted);
+  EXPECT_EQ(mostly_nan.available, 6);
   ConsensusRule any;
   any.min_fraction = 0.0;
   EXPECT_FALSE(of({4.0f}, any).accepted);
@@ -845,6 +850,10 @@ TEST(WindInput, BadInputGetsOneLineAndTheRightStatus) {
   } cases[] = {
       {{"d02125a.mom", "-o", "w.nc"}, 1, "no wind-mode record"},
       {{"d02126a.mom", "-o", "w.nc"}, 1, "cannot open"},
+      {{"h02124a.mom", "-o", "w.nc"},
+       1,
+       "quellmar-wind: h02124a.mom: this is a header file; give its data file "
+       "d02124a.mom\n"},
       {{"d02127a.mom", "-o", "w.nc"}, 1, "no wind-mode record"},
       {{"d02124a.mom", "--radar", "1", "-o", "w.nc"}, 1, "no wind-mode record"},
       {{"d02124a.mom", "d02128a.mom", "-o", "w.nc"}, 1, "is not the site"},

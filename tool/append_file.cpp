@@ -12,10 +12,12 @@ namespace {
 constexpr int kAppend = O_WRONLY | O_APPEND | O_CLOEXEC;
 constexpr mode_t kMode = 0666;  // narrowed by the umask
 
+WriteCall write_call = ::write;
+
 // Writes all n bytes at p, retrying short writes. False with errno set.
 bool write_all(int fd, const char* p, std::size_t n) {
   while (n > 0) {
-    const ssize_t written = ::write(fd, p, n);
+    const ssize_t written = write_call(fd, p, n);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       if (written == 0) errno = EIO;
@@ -61,6 +63,8 @@ int create_with_line(const std::string& name, std::string_view line) {
 }
 
 }  // namespace
+
+void set_write_call(WriteCall call) { write_call = call ? call : ::write; }
 
 AppendFile::~AppendFile() { close(); }
 

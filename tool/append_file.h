@@ -17,6 +17,8 @@
 #ifndef QUELLMAR_TOOL_APPEND_FILE_H
 #define QUELLMAR_TOOL_APPEND_FILE_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -24,6 +26,12 @@
 #include "tool/text_format.h"
 
 namespace quellmar::tool {
+
+// The call that hands text to the system for every AppendFile: ::write
+// unless a stand-in is put in its place (tests use one that takes less than
+// asked). nullptr puts ::write back.
+using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
+void set_write_call(WriteCall call);
 
 class AppendFile {
  public:

@@ -23,11 +23,6 @@ struct RunRequest {
 // go on, else the exit status (-1 usage, -2 name), its message printed.
 int parse_command_line(int argc, const char* const* argv, RunRequest* request);
 
-// 00:00:00 UTC of day (day_of_year + 2) of the year 1900 + year, carried
-// across year ends in either direction.
-int64_t stop_time_for(int32_t year, int32_t day_of_year);
-
-
 }  // namespace quellmar::tool
 
 #endif  // QUELLMAR_TOOL_COMMAND_LINE_H

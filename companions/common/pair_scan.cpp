@@ -115,6 +115,13 @@ bool open_pair(const std::string& path, PairInput* input, std::string* error) {
     *error = path + ": no data-file name";
     return false;
   }
+  // A name the pairing rule gives to header files would pair the file
+  // with itself.
+  if (in.name[0] == 'h') {
+    *error = path + ": this is a header file; give its data file " + in.prefix +
+             "d" + in.name.substr(1);
+    return false;
+  }
   in.header_path = in.prefix + "h" + in.name.substr(1);
   in.spectra_name = pda_is_spectra_name(in.name);
 

@@ -1,6 +1,6 @@
 // Opening a file pair and walking its records without decoding their
 // bodies: what every record is, which HeaderBlock it names, and what is
-// damaged. Shared by quellmar-info and quellmar-nc.
+// damaged. Shared by quellmar-info, quellmar-nc and quellmar-wind.
 //
 // The access module holds one pair at a time in module-wide state; these
 // functions work on that state.
@@ -31,7 +31,8 @@ struct PairInput {
 
 // Opens the pair of the data file at path with the access module (after
 // resetting it), with the spectra flag of its name. False, with a message,
-// when the pair cannot be opened or holds no whole first record.
+// when path names a header file (its name begins with h), or the pair
+// cannot be opened or holds no whole first record.
 bool open_pair(const std::string& path, PairInput* input, std::string* error);
 
 struct SpectrumWindows {

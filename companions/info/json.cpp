@@ -136,6 +136,19 @@ std::string info_json(const InfoSummary& s) {
   j.end_array();
   j.end_object();
 
+  const ToolRun& run = s.tool_run;
+  j.key("quellmar");
+  j.begin_object();
+  j.field("records", run.records);
+  if (run.name_date == NameDate::kRead) {
+    j.field("stop_time", iso_time(run.stop_time));
+    j.field("stop_time_s", run.stop_time);
+    j.field("left_out", run.left_out);
+  } else {
+    j.field("refused", name_date_text(run.name_date));
+  }
+  j.end_object();
+
   j.key("datacodes");
   j.begin_array();
   for (const auto& [code, count] : s.datacodes) {

@@ -6,6 +6,11 @@
 
 namespace quellmar::companions {
 
+const char* name_date_text(NameDate result) {
+  return result == NameDate::kNoLetter ? "no A or a in the name marks its date"
+                                       : "the date in the name cannot be read";
+}
+
 const char* header_status_text(int status) {
   switch (status) {
     case 0:
@@ -47,12 +52,33 @@ std::vector<int32_t> modes_in_use(const ParameterBlock& block) {
   return modes;
 }
 
+ToolRun tool_run(const std::string& name,
+                 const std::vector<RecordFacts>& records) {
+  ToolRun run;
+  int32_t year = 0, day = 0;
+  run.name_date = pda_name_date(name, &year, &day);
+  if (run.name_date != NameDate::kRead) return run;
+  run.stop_time = pda_stop_time_for(year, day);
+  bool stopped = false;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (i > 0 && records[i].radar != 0) continue;
+    if (stopped) {
+      ++run.left_out;
+    } else {
+      ++run.records;
+      stopped = records[i].time >= run.stop_time;
+    }
+  }
+  return run;
+}
+
 InfoSummary summarize(const PairInput& input, const ScanResult& scan) {
   InfoSummary s;
   s.input = input;
   s.end_offset = scan.end_offset;
   s.damage = scan.damage;
   s.record_count = static_cast<int64_t>(scan.records.size());
+  s.tool_run = tool_run(input.name, scan.records);
 
   std::map<std::tuple<int32_t, int32_t, int32_t>, RecordGroup> groups;
   std::map<int32_t, int64_t> datacodes;

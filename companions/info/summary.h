@@ -30,6 +30,17 @@ struct RecordGroup {
   int32_t last_time = 0;   // latest record time
 };
 
+// What a run of quellmar on the pair writes: the first record of the data
+// file (whatever its radar), then the later records of radar 0 in file
+// order, up to and including the first at or after the stop time the
+// name's date gives. The records of radar 0 after that one are left out.
+struct ToolRun {
+  NameDate name_date = NameDate::kRead;  // kRead: the rest is set
+  int64_t stop_time = 0;                 // seconds since 1970
+  int64_t records = 0;                   // written
+  int64_t left_out = 0;                  // of radar 0, past the last written
+};
+
 struct InfoSummary {
   PairInput input;
   std::vector<HeaderBlockView> blocks;  // in the order first named
@@ -41,11 +52,20 @@ struct InfoSummary {
   int32_t last_time = 0;
   int64_t end_offset = 0;  // where the record walk stopped
   std::vector<Damage> damage;
+  ToolRun tool_run;
 };
 
 // Reads every HeaderBlock the scan met (this replaces the module's
 // parameter block) and groups the records.
 InfoSummary summarize(const PairInput& input, const ScanResult& scan);
+
+// What quellmar writes from the records of the pair of the data file
+// named name (without its folder).
+ToolRun tool_run(const std::string& name,
+                 const std::vector<RecordFacts>& records);
+
+// Why quellmar refuses a name whose date cannot be taken.
+const char* name_date_text(NameDate result);
 
 // Words for a header reader result.
 const char* header_status_text(int status);

@@ -131,6 +131,16 @@ std::string info_text(const InfoSummary& s) {
     add(&out, " %c (%lld)", layout, static_cast<long long>(count));
   }
   out += "\n";
+  const ToolRun& run = s.tool_run;
+  if (run.name_date == NameDate::kRead) {
+    add(&out,
+        "quellmar: %lld record(s) written, stop time %s, %lld record(s) of "
+        "radar 0 past it left out\n",
+        static_cast<long long>(run.records), iso_time(run.stop_time).c_str(),
+        static_cast<long long>(run.left_out));
+  } else {
+    add(&out, "quellmar: writes nothing: %s\n", name_date_text(run.name_date));
+  }
 
   for (const HeaderBlockView& v : s.blocks) add_block(&out, v);
 

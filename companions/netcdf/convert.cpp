@@ -15,8 +15,8 @@ std::string changed(const std::string& what) {
 }  // namespace
 
 bool convert_records(const PairInput& input, const NcPlan& plan,
-                     const NcPlanner& planner, NcFile& file,
-                     std::string* error) {
+                     const NcPlanner& planner, NcFile& file, std::string* error,
+                     const RayHandler& handler) {
   // The walk of the scan again, from a fresh opening of the pair, now
   // decoding each record: it needs no trailer to step back over, so it
   // meets every record the scan met.
@@ -36,7 +36,9 @@ bool convert_records(const PairInput& input, const NcPlan& plan,
         pda_release_moments();
         return false;
       }
-      if (!file.write_ray(ray, pda_moments, pda_get_nyquist_velocity())) {
+      const float nyquist = pda_get_nyquist_velocity();
+      if (handler ? !handler(ray, pda_moments, nyquist)
+                  : !file.write_ray(ray, pda_moments, nyquist)) {
         *error =
             changed("the record at data offset " + std::to_string(ray.offset) +
                     " lies beyond the records found before");

@@ -6,6 +6,7 @@
 #define QUELLMAR_COMPANIONS_NC_CONVERT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "companions/netcdf/file.h"
@@ -13,13 +14,19 @@
 
 namespace quellmar::companions {
 
-// Writes the rays of the plan into file. False, with a message, when the
+// What becomes of a decoded record that the plan takes: false when it lies
+// beyond the plan.
+using RayHandler = std::function<bool(
+    const RecordFacts& ray, const MomentArrays& moments, float nyquist)>;
+
+// Writes the rays of the plan into file (through handler when one is
+// given, else whole with NcFile::write_ray). False, with a message, when the
 // pair cannot be opened again or the records decoded do not match the plan (the
 // data file changed between the passes). Throws NcError when the file cannot be
 // written.
 bool convert_records(const PairInput& input, const NcPlan& plan,
-                     const NcPlanner& planner, NcFile& file,
-                     std::string* error);
+                     const NcPlanner& planner, NcFile& file, std::string* error,
+                     const RayHandler& handler = {});
 
 }  // namespace quellmar::companions
 

@@ -1,5 +1,7 @@
 // The field variables of a converted file: their names and attributes, and
-// the decoded array each one takes its values from.
+// the decoded array each one takes its values from. quellmar-nc writes the
+// fields of kFields; another program hands NcFile its own table, with the
+// values of each ray given by the caller.
 
 #ifndef QUELLMAR_COMPANIONS_NC_FIELDS_H
 #define QUELLMAR_COMPANIONS_NC_FIELDS_H
@@ -17,8 +19,13 @@ struct FieldSpec {
   const char* units;
   const char* comment;
   bool second_set;
-  std::vector<float> MomentArrays::*values;
+  std::vector<float> MomentArrays::*values;  // nullptr: given by the caller
   bool decibels;  // the array holds a linear power, written in dB
+  // An unsigned byte variable of flag bits (CF flag_masks, flag_meanings)
+  // without a fill value, instead of a float one.
+  const unsigned char* flag_masks = nullptr;
+  int flag_count = 0;
+  const char* flag_meanings = "";
 };
 
 inline const FieldSpec kFields[] = {

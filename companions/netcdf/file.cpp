@@ -90,6 +90,17 @@ bool NcFile::write_ray(const RecordFacts& ray, const MomentArrays& moments,
   return rays_->add(ray, moments, nyquist);
 }
 
+bool NcFile::write_ray_without_fields(const RecordFacts& ray,
+                                      const MomentArrays& moments,
+                                      float nyquist) {
+  return rays_->add_ray(ray, moments, nyquist);
+}
+
+void NcFile::write_fields(int64_t gates,
+                          const std::vector<const float*>& values) {
+  rays_->add_given_fields(gates, values);
+}
+
 int64_t NcFile::rays_written() const { return rays_->added().rays(); }
 int64_t NcFile::points_written() const { return rays_->added().points(); }
 int64_t NcFile::sweeps_written() const { return rays_->added().sweeps(); }
@@ -100,8 +111,11 @@ void NcFile::define(const NcPlan& plan, const PairInput& input,
   tx_frequency_ = input.first_block.radars[0].tx_frequency;
   time_coverage_start_ = iso_time(plan.first_time);
   time_coverage_end_ = iso_time(plan.last_time);
+  fields_ = options.fields.empty()
+                ? std::vector<FieldSpec>(std::begin(kFields), std::end(kFields))
+                : options.fields;
   define_dimensions();
-  put_global_attributes(input);
+  put_global_attributes(input, options);
   define_coordinates(options);
   define_ray_and_sweep_variables();
   define_fields(options.deflate_level);
@@ -133,7 +147,7 @@ void NcFile::define(const NcPlan& plan, const PairInput& input,
   v.sweep_end = id("sweep_end_ray_index");
   v.fields = field_vars_;
   v.spectra = var_spectra_;
-  rays_ = std::make_unique<RayWriter>(ncid_, plan, std::move(v));
+  rays_ = std::make_unique<RayWriter>(ncid_, plan, fields_, std::move(v));
 }
 
 void NcFile::define_dimensions() {
@@ -149,7 +163,8 @@ void NcFile::define_dimensions() {
   }
 }
 
-void NcFile::put_global_attributes(const PairInput& input) {
+void NcFile::put_global_attributes(const PairInput& input,
+                                   const NcFileOptions& options) {
   const ParameterBlock& b = input.first_block;
   const std::string site = name_text(b.site_name, sizeof b.site_name);
   text_att(ncid_, NC_GLOBAL, "Conventions", "CF/Radial instrument_parameters");
@@ -162,7 +177,7 @@ void NcFile::put_global_attributes(const PairInput& input) {
            "profiler file pair " +
                name_text(input.name.c_str(), input.name.size()) + " / " +
                name_text(header_name.c_str(), header_name.size()));
-  text_att(ncid_, NC_GLOBAL, "history", "converted by quellmar-nc");
+  text_att(ncid_, NC_GLOBAL, "history", options.history);
   text_att(ncid_, NC_GLOBAL, "comment",
            "one ray per data record; moments in the variable-gates layout");
   text_att(ncid_, NC_GLOBAL, "instrument_name", site);
@@ -177,6 +192,9 @@ void NcFile::put_global_attributes(const PairInput& input) {
                          b.site_value_4};
   check(nc_put_att_int(ncid_, NC_GLOBAL, "site_values", NC_INT, 4, values),
         "attribute site_values");
+  for (const auto& [name, value] : options.attributes) {
+    text_att(ncid_, NC_GLOBAL, name.c_str(), value);
+  }
 }
 
 void NcFile::define_coordinates(const NcFileOptions& options) {
@@ -293,13 +311,22 @@ void compress(int ncid, int var, int level,
 
 void NcFile::define_fields(int deflate_level) {
   const ChunkShapes shapes = chunk_shapes(*plan_);
-  field_vars_.assign(kFieldCount, -1);
-  for (int k = 0; k < kFieldCount; ++k) {
-    const FieldSpec& f = kFields[k];
+  field_vars_.assign(fields_.size(), -1);
+  for (size_t k = 0; k < fields_.size(); ++k) {
+    const FieldSpec& f = fields_[k];
     if (f.second_set && !plan_->second_set) continue;
-    const int v = def_var(ncid_, f.name, NC_FLOAT, {dim_points_});
+    const bool flags = f.flag_count > 0;
+    const int v =
+        def_var(ncid_, f.name, flags ? NC_UBYTE : NC_FLOAT, {dim_points_});
     describe(ncid_, v, f.long_name, f.standard_name, f.units);
-    float_att(ncid_, v, "_FillValue", kFillValue);
+    if (flags) {
+      check(nc_put_att_uchar(ncid_, v, "flag_masks", NC_UBYTE,
+                             static_cast<size_t>(f.flag_count), f.flag_masks),
+            "attribute flag_masks");
+      text_att(ncid_, v, "flag_meanings", f.flag_meanings);
+    } else {
+      float_att(ncid_, v, "_FillValue", kFillValue);
+    }
     compress(ncid_, v, deflate_level, {shapes.field_points});
     if (*f.comment != '\0') text_att(ncid_, v, "comment", f.comment);
     field_vars_[k] = v;

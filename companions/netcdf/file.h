@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "companions/common/pair_scan.h"
+#include "companions/netcdf/fields.h"
 #include "companions/netcdf/plan.h"
 #include "disk/pda.h"
 
@@ -41,6 +42,11 @@ struct NcFileOptions {
   std::optional<double> latitude;   // degrees north
   std::optional<double> longitude;  // degrees east
   std::optional<double> altitude;   // metres
+  // The field variables; empty: those of kFields (quellmar-nc's).
+  std::vector<FieldSpec> fields;
+  // The history attribute, and text attributes added after the others.
+  std::string history = "converted by quellmar-nc";
+  std::vector<std::pair<std::string, std::string>> attributes;
 };
 
 class NcFile {
@@ -63,6 +69,14 @@ class NcFile {
   // when the ray lies beyond the plan.
   bool write_ray(const RecordFacts& ray, const MomentArrays& moments,
                  float nyquist);
+  // For a field table whose values the caller gives: writes the next ray
+  // with its spectra but not its fields, which write_fields gives later,
+  // ray after ray in the same order.
+  bool write_ray_without_fields(const RecordFacts& ray,
+                                const MomentArrays& moments, float nyquist);
+  // The field values of the next ray (gates values per field, in the order
+  // of the field table; nullptr for a field taken from the moments).
+  void write_fields(int64_t gates, const std::vector<const float*>& values);
   // The rays, gates and sweeps written so far.
   int64_t rays_written() const;
   int64_t points_written() const;
@@ -76,7 +90,9 @@ class NcFile {
   void define_coordinates(const NcFileOptions& options);
   void define_ray_and_sweep_variables();
   void define_fields(int deflate_level);
-  void put_global_attributes(const PairInput& input);
+  std::vector<FieldSpec> fields_;
+  void put_global_attributes(const PairInput& input,
+                             const NcFileOptions& options);
   void write_plan_values(const NcFileOptions& options);
 
   int ncid_ = -1;

@@ -172,26 +172,6 @@ int parse_options(int argc, char** argv, Options* options) {
   return 0;
 }
 
-// Findings shown on standard error; quellmar-info lists them all.
-constexpr size_t kDamageShown = 20;
-
-void report_damage(const std::string& pair,
-                   const quellmar::companions::NcScan& scan) {
-  for (const quellmar::companions::Damage& d : scan.damage) {
-    std::fprintf(stderr, "quellmar-nc: %s: data offset %lld: %s: %s\n",
-                 pair.c_str(), static_cast<long long>(d.offset), d.kind.c_str(),
-                 d.detail.c_str());
-  }
-  const int64_t more =
-      scan.damage_count - static_cast<int64_t>(scan.damage.size());
-  if (more > 0) {
-    std::fprintf(stderr,
-                 "quellmar-nc: %s: %lld more finding(s); quellmar-info lists "
-                 "them all\n",
-                 pair.c_str(), static_cast<long long>(more));
-  }
-}
-
 int fail(const std::string& message) {
   std::fprintf(stderr, "quellmar-nc: %s\n", message.c_str());
   return 1;
@@ -213,8 +193,9 @@ int main(int argc, char** argv) {
     return fail(error);
   quellmar::companions::NcPlanner planner(options.radar);
   const quellmar::companions::NcScan scan =
-      quellmar::companions::scan_for_conversion(input, kDamageShown, &planner);
-  report_damage(options.pair, scan);
+      quellmar::companions::scan_for_conversion(
+          input, quellmar::companions::kDamageShown, &planner);
+  quellmar::companions::report_damage("quellmar-nc", options.pair, scan);
   quellmar::companions::NcPlan plan;
   if (!planner.finish(&plan, &error)) {
     return fail(options.pair + ": " + error);

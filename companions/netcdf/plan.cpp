@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "companions/netcdf/spectra.h"
+#include "companions/common/spectrum_shape.h"
 
 namespace quellmar::companions {
 
@@ -36,7 +36,10 @@ RayCursor::Place RayCursor::next(const RecordFacts& f) {
 }
 
 void NcPlanner::add(const RecordFacts& f) {
-  if (!takes(f)) return;
+  if (!takes(f)) {
+    rass_skipped_ += (radar_ == -1 || f.radar == radar_) ? 1 : 0;
+    return;
+  }
   if (!f.beam_described && error_.empty()) {
     error_ = "cannot get information for beam " + std::to_string(f.beam) +
              " of the record at data offset " + std::to_string(f.offset);

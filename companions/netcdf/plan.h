@@ -58,18 +58,26 @@ class RayCursor {
 // records of the file, given one by one in file order.
 class NcPlanner {
  public:
-  explicit NcPlanner(int32_t radar) : radar_(radar) {}
+  // Without RASS dwells (records of kRassSpectralPoints spectral points or
+  // more) when skip_rass is set.
+  explicit NcPlanner(int32_t radar, bool skip_rass = false)
+      : radar_(radar), skip_rass_(skip_rass) {}
   // Whether a record of the file becomes a ray.
   bool takes(const RecordFacts& record) const {
-    return radar_ == -1 || record.radar == radar_;
+    return (radar_ == -1 || record.radar == radar_) &&
+           !(skip_rass_ && record.spectral_points >= kRassSpectralPoints);
   }
   void add(const RecordFacts& record);
+  // RASS dwells of the radar left out.
+  int64_t rass_skipped() const { return rass_skipped_; }
   // False, with a message, when there is nothing to convert or a ray's beam
   // cannot be described from its HeaderBlock (the first such ray).
   bool finish(NcPlan* plan, std::string* error) const;
 
  private:
   int32_t radar_;
+  bool skip_rass_;
+  int64_t rass_skipped_ = 0;
   NcPlan plan_;
   RayCursor cursor_;
   std::string error_;

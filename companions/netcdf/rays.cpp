@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "companions/common/spectrum_shape.h"
 #include "companions/netcdf/fields.h"
 #include "companions/netcdf/file.h"
-#include "companions/netcdf/spectra.h"
 
 namespace quellmar::companions {
 
@@ -60,13 +60,15 @@ ChunkShapes chunk_shapes(const NcPlan& plan) {
   return s;
 }
 
-RayWriter::RayWriter(int ncid, const NcPlan& plan, RayVariables vars)
+RayWriter::RayWriter(int ncid, const NcPlan& plan,
+                     std::vector<FieldSpec> fields, RayVariables vars)
     : ncid_(ncid),
       plan_(plan),
+      fields_(std::move(fields)),
       vars_(std::move(vars)),
       shapes_(chunk_shapes(plan)) {
-  field_values_.resize(kFieldCount);
-  for (int k = 0; k < kFieldCount; ++k) {
+  field_values_.resize(fields_.size());
+  for (size_t k = 0; k < fields_.size(); ++k) {
     if (vars_.fields[k] >= 0) {
       field_values_[k].resize(static_cast<size_t>(shapes_.field_points));
     }
@@ -80,6 +82,42 @@ RayWriter::RayWriter(int ncid, const NcPlan& plan, RayVariables vars)
 
 bool RayWriter::add(const RecordFacts& f, const MomentArrays& m,
                     float nyquist) {
+  if (!place_ray(f, nyquist)) return false;
+  add_fields(f, m);
+  if (vars_.spectra >= 0) add_spectra(f, m);
+  return true;
+}
+
+bool RayWriter::add_ray(const RecordFacts& f, const MomentArrays& m,
+                        float nyquist) {
+  if (!place_ray(f, nyquist)) return false;
+  if (vars_.spectra >= 0) add_spectra(f, m);
+  return true;
+}
+
+void RayWriter::add_given_fields(int64_t gates,
+                                 const std::vector<const float*>& values) {
+  int64_t g = 0;
+  while (g < gates) {
+    if (field_used_ == shapes_.field_points) flush_fields();
+    const int64_t n = std::min(gates - g, shapes_.field_points - field_used_);
+    for (size_t k = 0; k < fields_.size(); ++k) {
+      if (vars_.fields[k] < 0) continue;
+      float* out = field_values_[k].data() + field_used_;
+      const float* src = k < values.size() ? values[k] : nullptr;
+      if (src == nullptr) {
+        std::fill_n(out, n, kFillValue);
+      } else {
+        std::copy_n(src + g, n, out);
+      }
+    }
+    field_used_ += n;
+    g += n;
+  }
+}
+
+// The ray's place and its per-ray and per-sweep values.
+bool RayWriter::place_ray(const RecordFacts& f, float nyquist) {
   RayCursor next = cursor_;
   const RayCursor::Place place = next.next(f);
   if (next.rays() > plan_.rays || next.points() > plan_.n_points ||
@@ -115,9 +153,6 @@ bool RayWriter::add(const RecordFacts& f, const MomentArrays& m,
     sweep_open_angle_ = f.elevation;
   }
   sweep_open_end_ = static_cast<int>(place.ray);
-
-  add_fields(f, m);
-  if (vars_.spectra >= 0) add_spectra(f, m);
   return true;
 }
 
@@ -127,17 +162,18 @@ void RayWriter::add_fields(const RecordFacts& f, const MomentArrays& m) {
   while (g < gates) {
     if (field_used_ == shapes_.field_points) flush_fields();
     const int64_t n = std::min(gates - g, shapes_.field_points - field_used_);
-    for (int k = 0; k < kFieldCount; ++k) {
+    for (size_t k = 0; k < fields_.size(); ++k) {
       if (vars_.fields[k] < 0) continue;
       float* out = field_values_[k].data() + field_used_;
-      if (kFields[k].second_set && !f.second_set) {
+      if ((fields_[k].second_set && !f.second_set) ||
+          fields_[k].values == nullptr) {
         std::fill_n(out, n, kFillValue);
         continue;
       }
-      const std::vector<float>& src = m.*kFields[k].values;
+      const std::vector<float>& src = m.*fields_[k].values;
       const int64_t have =
           std::clamp<int64_t>(static_cast<int64_t>(src.size()) - g, 0, n);
-      if (kFields[k].decibels) {
+      if (fields_[k].decibels) {
         for (int64_t i = 0; i < have; ++i) out[i] = decibels(src[g + i]);
         std::fill(out + have, out + n, decibels(0.0f));
       } else {
@@ -229,11 +265,11 @@ void RayWriter::flush_fields() {
   if (field_used_ == 0) return;
   const size_t start = static_cast<size_t>(field_first_);
   const size_t count = static_cast<size_t>(field_used_);
-  for (int k = 0; k < kFieldCount; ++k) {
+  for (size_t k = 0; k < fields_.size(); ++k) {
     if (vars_.fields[k] < 0) continue;
     check(nc_put_vara_float(ncid_, vars_.fields[k], &start, &count,
                             field_values_[k].data()),
-          kFields[k].name);
+          fields_[k].name);
   }
   field_first_ += field_used_;
   field_used_ = 0;

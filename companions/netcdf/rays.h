@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "companions/netcdf/fields.h"
 #include "companions/netcdf/plan.h"
 #include "disk/pda.h"
 
@@ -42,11 +43,20 @@ ChunkShapes chunk_shapes(const NcPlan& plan);
 
 class RayWriter {
  public:
-  RayWriter(int ncid, const NcPlan& plan, RayVariables vars);
+  RayWriter(int ncid, const NcPlan& plan, std::vector<FieldSpec> fields,
+            RayVariables vars);
 
-  // Adds the next ray; false, writing nothing, when it lies beyond the
-  // plan. Throws NcError when a write fails.
+  // Adds the next ray, its fields from the moments; false, writing
+  // nothing, when it lies beyond the plan. Throws NcError when a write
+  // fails.
   bool add(const RecordFacts& ray, const MomentArrays& moments, float nyquist);
+  // Adds the next ray without its fields, which add_given_fields adds
+  // later in the same order.
+  bool add_ray(const RecordFacts& ray, const MomentArrays& moments,
+               float nyquist);
+  // The fields of the next ray: per field of the table, gates values, or
+  // nullptr for a field taken from no array (written as the fill value).
+  void add_given_fields(int64_t gates, const std::vector<const float*>& values);
   // Writes what is buffered.
   void finish();
   // The rays, gates and sweeps added so far.
@@ -57,11 +67,13 @@ class RayWriter {
   void flush_sweeps();
   void flush_fields();
   void flush_spectra();
+  bool place_ray(const RecordFacts& f, float nyquist);
   void add_fields(const RecordFacts& f, const MomentArrays& m);
   void add_spectra(const RecordFacts& f, const MomentArrays& m);
 
   int ncid_;
   const NcPlan& plan_;
+  std::vector<FieldSpec> fields_;
   RayVariables vars_;
   ChunkShapes shapes_;
   RayCursor cursor_;

@@ -1,5 +1,6 @@
 #include "companions/netcdf/scan.h"
 
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -62,6 +63,22 @@ NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
     }
   }
   return scan;
+}
+
+void report_damage(const char* program, const std::string& pair,
+                   const NcScan& scan) {
+  for (const Damage& d : scan.damage) {
+    std::fprintf(stderr, "%s: %s: data offset %lld: %s: %s\n", program,
+                 pair.c_str(), static_cast<long long>(d.offset), d.kind.c_str(),
+                 d.detail.c_str());
+  }
+  const int64_t more =
+      scan.damage_count - static_cast<int64_t>(scan.damage.size());
+  if (more > 0) {
+    std::fprintf(stderr,
+                 "%s: %s: %lld more finding(s); quellmar-info lists them all\n",
+                 program, pair.c_str(), static_cast<long long>(more));
+  }
 }
 
 }  // namespace quellmar::companions

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "companions/common/pair_scan.h"
@@ -25,6 +26,15 @@ struct NcScan {
 // Walks the pair opened with open_pair, feeding every record to planner.
 NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
                            NcPlanner* planner);
+
+// Findings shown on standard error; quellmar-info lists them all.
+constexpr size_t kDamageShown = 20;
+
+// Prints the findings of the scan on standard error, one line each
+// ("PROGRAM: PAIR: data offset N: KIND: DETAIL"), and how many more there
+// are.
+void report_damage(const char* program, const std::string& pair,
+                   const NcScan& scan);
 
 }  // namespace quellmar::companions
 

@@ -239,6 +239,8 @@ bool plan_input(const std::vector<std::string>& paths,
 
 bool read_input(
     const InputPlan& plan, const RecordChoice& choice,
+    const std::function<bool(const std::string& path, std::string* error)>&
+        begin_pair,
     const std::function<void(size_t series, const RecordFacts&)>& take,
     const std::function<void(int64_t before)>& finished, int64_t* duplicates,
     std::string* error) {
@@ -270,6 +272,7 @@ bool read_input(
       finished(before);
     };
     if (file.taken > 0) {
+      if (begin_pair && !begin_pair(file.path, error)) return false;
       PairInput input;
       if (!open_pair(file.path, &input, error)) return false;
       int64_t records = 0, taken = 0;

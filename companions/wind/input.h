@@ -65,15 +65,38 @@ bool plan_input(const std::vector<std::string>& paths,
                 const RecordChoice& choice, int32_t period_minutes,
                 InputPlan* plan, std::string* error);
 
-// Decodes the records that count, file by file in the plan's order. Each
-// goes to take (with its series index; pda_moments holds its values until
-// take returns), unless a record of the same time and beam from another
-// file was taken already: such records are set aside and counted in
-// *duplicates. finished(t) is called whenever no record of a time before t
-// can still come, the last time with the largest int64_t. False, with
-// a message, when a file no longer matches its plan.
+// Where the velocities and SNRs of the decoded records come from when not
+// as stored: quellmar-wind --from-spectra recomputes them from the
+// spectra (spectra_source.h). Records go in in the order they are decoded
+// and come out in the same order, perhaps later.
+class RecordMomentsSource {
+ public:
+  virtual ~RecordMomentsSource() = default;
+  // Before the records of the pair at path. False, with a message, when
+  // the pair cannot be read.
+  virtual bool begin_pair(const std::string& path, std::string* error) = 0;
+  // The record just decoded by the access module.
+  virtual void add(const RecordFacts& f, const MomentArrays& m) = 0;
+  // No more records.
+  virtual void finish() = 0;
+  // The next record whose values are ready: its facts, and per gate its
+  // velocity (m/s, NaN: none) and SNR (dB).
+  virtual bool next(RecordFacts* f, std::vector<float>* velocity,
+                    std::vector<float>* snr) = 0;
+};
+
+// Decodes the records that count, file by file in the plan's order;
+// begin_pair (when given) is called before each pair is opened, and may
+// refuse it with a message. Each record goes to take (with its series index;
+// pda_moments holds its values until take returns), unless a record of the same
+// time and beam from another file was taken already: such records are set aside
+// and counted in *duplicates. finished(t) is called whenever no record of a
+// time before t can still come, the last time with the largest int64_t. False,
+// with a message, when a file no longer matches its plan.
 bool read_input(
     const InputPlan& plan, const RecordChoice& choice,
+    const std::function<bool(const std::string& path, std::string* error)>&
+        begin_pair,
     const std::function<void(size_t series, const RecordFacts&)>& take,
     const std::function<void(int64_t before)>& finished, int64_t* duplicates,
     std::string* error);

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -27,6 +28,7 @@
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
 #include "companions/wind/options.h"
+#include "companions/wind/spectra_source.h"
 #include "companions/wind/wind_bufr.h"
 #include "companions/wind/wind_stream.h"
 
@@ -137,6 +139,11 @@ int main(int argc, char** argv) {
   }
   options.report.site_name = plan.site_name;
 
+  // --from-spectra: the moments recomputed from the spectra.
+  std::optional<SpectraMoments> spectra;
+  if (options.from_spectra)
+    spectra.emplace(options.moments, options.report.radar);
+
   // The netCDF file takes each period as it is finished; u, v and w stay
   // for the continuity check.
   std::vector<ModeProfiles> modes;
@@ -160,8 +167,13 @@ int main(int argc, char** argv) {
             m.v.insert(m.v.end(), p.v.begin(), p.v.end());
             m.w.insert(m.w.end(), p.w.begin(), p.w.end());
           },
-          &duplicates, &error);
+          &duplicates, &error, spectra ? &*spectra : nullptr);
       if (!read) return fail(error);
+      if (spectra) {
+        for (const std::string& note : spectra->axis_notes()) {
+          std::fprintf(stderr, "quellmar-wind: %s\n", note.c_str());
+        }
+      }
       if (duplicates > 0) {
         std::fprintf(stderr,
                      "quellmar-wind: %lld record(s) set aside: a record of "

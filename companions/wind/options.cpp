@@ -7,6 +7,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "companions/moments/method_options.h"
+#include "disk/pda.h"
+
 namespace quellmar::companions {
 
 const char* const kWindUsage =
@@ -20,7 +23,12 @@ const char* const kWindUsage =
     "                     [--qc-max-step M_S] [--qc-min-pattern N]\n"
     "                     [--qc-periods N] [--qc-heights N]\n"
     "                     [--bufr OUT.bufr --wmo-block II --wmo-station "
-    "III]\n";
+    "III]\n"
+    "                     [--from-spectra [--peak continuity|strongest]\n"
+    "                      [--clutter-points K] [--no-clutter] "
+    "[--no-interference]\n"
+    "                      [--min-points M] [--axis "
+    "auto|centred|centred-reversed]]\n";
 
 const char* const kWindHelp =
     "Wind profiles from profiler data files (d*.mom, d*.spc): consensus\n"
@@ -138,6 +146,16 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
       std::fputs(kWindHelp, stdout);
       return -1;
     }
+    // The moments method of --from-spectra.
+    if (arg == "--from-spectra") {
+      o.from_spectra = true;
+      continue;
+    }
+    std::string method_error;
+    const MethodOption m =
+        parse_method_option(argc, argv, &i, &o.moments, &method_error);
+    if (m == MethodOption::kWrong) return wrong(method_error);
+    if (m == MethodOption::kTaken) continue;
     if (arg.size() > 1 && arg[0] == '-') {
       if (i + 1 >= argc) return wrong(arg + " needs a value");
       const char* value = argv[++i];
@@ -205,6 +223,11 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
     }
   }
   if (o.inputs.empty()) return wrong("no data file given");
+  for (const std::string& input : o.inputs) {
+    if (o.from_spectra && !pda_is_spectra_name(input)) {
+      return wrong("--from-spectra needs spectra files (d*.spc): " + input);
+    }
+  }
   if (o.output.empty()) return wrong("no output file given (-o OUT.nc)");
   if (!o.csv.empty() && same_file(o.csv, o.output)) {
     return wrong("-o and --csv name the same file");

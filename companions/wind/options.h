@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "companions/moments/method.h"
 #include "companions/wind/report.h"
 
 namespace quellmar::companions {
@@ -27,6 +28,9 @@ struct WindOptions {
   std::string bufr;  // empty: no BUFR
   WmoStation station;
   WindReport report;  // method, radar and position (inputs filled in too)
+  // --from-spectra: moments recomputed from the spectra with this method.
+  bool from_spectra = false;
+  MomentsMethod moments;
 };
 
 // 0 when the options are usable; -1 after printing the help on standard

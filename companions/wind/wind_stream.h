@@ -16,12 +16,15 @@
 
 namespace quellmar::companions {
 
-// on_layouts gets every mode's layout before the first period comes.
-// False, with a message, when an input no longer matches its plan.
+// on_layouts gets every mode's layout before the first period comes. The
+// velocities and SNRs are the stored ones, or with a source those it
+// gives. False, with a message, when an input no longer matches its plan
+// or the source refuses a pair.
 bool stream_wind_profiles(
     const InputPlan& plan, const RecordChoice& choice, const WindMethod& method,
     const std::function<void(const std::vector<ModeProfiles>&)>& on_layouts,
-    const ProfileStream::Sink& sink, int64_t* duplicates, std::string* error);
+    const ProfileStream::Sink& sink, int64_t* duplicates, std::string* error,
+    RecordMomentsSource* source = nullptr);
 
 }  // namespace quellmar::companions
 

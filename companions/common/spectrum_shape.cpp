@@ -1,4 +1,4 @@
-#include "companions/netcdf/spectra.h"
+#include "companions/common/spectrum_shape.h"
 
 namespace quellmar::companions {
 

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Moments benchmark: on the spectra day of bench/run.sh ($QUELLMAR_BENCH_DIR,
+# default /tmp/quellmar-bench, generated if missing), `quellmar`,
+# `quellmar-moments --deflate 0` and `quellmar-wind --from-spectra`, RUNS
+# times each into an empty folder; prints the median wall time, the ratio
+# of quellmar-moments to quellmar (target at most 1.5), of wind
+# --from-spectra to quellmar-moments (target at most 1.5), and the largest
+# peak RSS (target for quellmar-moments: below 64 MB). Reports; never fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+source bench/common.sh
+runs=${RUNS:-3}
+
+bench_build quellmar quellmar-bench-input
+if ! bench_build quellmar-moments quellmar-wind 2>/dev/null; then
+  echo "moments.sh: quellmar-moments is not built (no netCDF library): nothing to measure"
+  exit 0
+fi
+bench_inputs
+work=$data/run-moments
+in=$data/d02123a.spc
+read -r t_text rss_text _ < <(measure "$root/build-release/quellmar" "$in")
+read -r t_mom rss_mom _ < <(measure "$root/build-release/quellmar-moments" "$in" -o out.nc --deflate 0)
+read -r t_wind rss_wind _ < <(measure "$root/build-release/quellmar-wind" "$in" -o w.nc --from-spectra)
+printf '%-34s %8s %14s %7s\n' program wall_s ratio rss_MB
+awk -v t="$t_text" -v r="$rss_text" 'BEGIN { printf "%-34s %8.3f %14s %7.1f\n", "quellmar", t, "1.00", r / 1024 }'
+awk -v t="$t_mom" -v b="$t_text" -v r="$rss_mom" 'BEGIN { printf "%-34s %8.3f %8.2f/text %7.1f\n", "quellmar-moments --deflate 0", t, t / b, r / 1024 }'
+awk -v t="$t_wind" -v b="$t_mom" -v r="$rss_wind" 'BEGIN { printf "%-34s %8.3f %5.2f/moments %7.1f\n", "quellmar-wind --from-spectra", t, t / b, r / 1024 }'
