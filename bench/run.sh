@@ -111,3 +111,4 @@ rm -rf "$data"/run-a* "$data"/run-b*
 [ -n "${SKIP_WIND:-}" ] || bench/wind.sh  # wind profiles against the text tool
 [ -n "${SKIP_MOMENTS:-}" ] || bench/moments.sh  # recomputed moments against the text tool
 [ -n "${SKIP_PLOT:-}" ] || bench/plot.sh || true  # the Python reader and plots
+[ -n "${SKIP_PAIRS:-}" ] || bench/pairs.sh || true  # open_pair against the text tool

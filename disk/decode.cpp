@@ -74,11 +74,15 @@ using quellmar::disk::get_u16;
 using quellmar::disk::pair;
 using quellmar::disk::record;
 
-[[noreturn]] void fatal(const char* message) {
-  std::fputs(message, stdout);
-  std::fflush(stdout);
-  std::exit(2);
-}
+// Ends the process when the decoder cannot allocate (the default), or
+// lets pda_decode_record return the failure.
+bool exit_on_allocation_failure = true;
+
+// Thrown by the allocators; pda_decode_record reports it.
+struct AllocationFailure {
+  const char* what;  // "spectra" or "moment"
+  int64_t bytes;
+};
 
 // One moment set read whole: G groups of `group` bytes. Bytes the file does
 // not deliver read as 0, and a field the file ends inside counts as 0.
@@ -137,9 +141,7 @@ std::shared_ptr<float[]> spectra_rows(int64_t gates, int64_t row_length,
   // Zero pages from calloc cost nothing until a row is written.
   void* rows = std::calloc(static_cast<size_t>(gates),
                            static_cast<size_t>(row_length) * sizeof(float));
-  if (rows == nullptr) {
-    fatal("disk: can't allocate memory for spectra arrays. Fatal.\n");
-  }
+  if (rows == nullptr) throw AllocationFailure{"spectra", size * 4};
   std::shared_ptr<float[]> block(static_cast<float*>(rows),
                                  [](float* p) { std::free(p); });
   if (!with_spectra) {
@@ -166,7 +168,7 @@ void allocate(int64_t gates, int64_t points, bool with_spectra) {
     a.width2.assign(gates, 0.0f);
     a.aux2.assign(gates, 0.0f);
   } catch (const std::bad_alloc&) {
-    fatal("disk: can't allocate memory for moment arrays. Fatal.\n");
+    throw AllocationFailure{"moment", gates * 4 * 10};
   }
   a.gate_count = gates;
   a.row_length = points + 1;
@@ -311,7 +313,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 8) {
         quellmar::disk::note_problem(DiskProblem::kMomentsCut, record.offset);
-        std::printf("\ndisk: Read error %ld\n", 0L);
+        quellmar::disk::message("\ndisk: Read error %ld\n", 0L);
         break;
       }
     }
@@ -331,7 +333,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 5) {
         quellmar::disk::note_problem(DiskProblem::kMomentsCut, record.offset);
-        std::printf("\ndisk: datacode x0xx Read error %ld\n", 0L);
+        quellmar::disk::message("\ndisk: datacode x0xx Read error %ld\n", 0L);
         break;
       }
     }
@@ -383,35 +385,58 @@ void read_met_values() {
 
 }  // namespace
 
-void pda_decode_record() {
+void pda_set_exit_on_allocation_failure(int exit_on_failure) {
+  exit_on_allocation_failure = exit_on_failure != 0;
+}
+
+int pda_decode_record() {
   const ModeEntry* mode = quellmar::disk::record_mode();
   int64_t gates = mode == nullptr ? 0 : mode->gate_count;
   int64_t points = mode == nullptr ? 0 : mode->spectral_points;
   if (gates < 0) gates = 0;
   if (points < 0) points = 0;
-  allocate(gates, points, record.spectra_flag != 0);
-
-  const float nyquist = mode == nullptr
-                            ? 0.0f
-                            : quellmar::disk::nyquist_velocity(
-                                  pda_parameters.radars[0].tx_frequency,
-                                  mode->ipp_ns, mode->coherent_integrations);
-  const DatacodeTraits traits =
-      pda_describe_datacode(record.datacode, record.spectra_flag);
-  decode_moments(gates, points, nyquist, traits.encoding16, traits.second_set);
-  if (traits.met_values) read_met_values();
-  if (record.spectra_flag != 0) {
-    decode_spectra(gates, points, traits.positional_spectra);
+  AllocationFailure failure{nullptr, 0};
+  try {
+    allocate(gates, points, record.spectra_flag != 0);
+    const float nyquist = mode == nullptr
+                              ? 0.0f
+                              : quellmar::disk::nyquist_velocity(
+                                    pda_parameters.radars[0].tx_frequency,
+                                    mode->ipp_ns, mode->coherent_integrations);
+    const DatacodeTraits traits =
+        pda_describe_datacode(record.datacode, record.spectra_flag);
+    decode_moments(gates, points, nyquist, traits.encoding16,
+                   traits.second_set);
+    if (traits.met_values) read_met_values();
+    if (record.spectra_flag != 0) {
+      decode_spectra(gates, points, traits.positional_spectra);
+    }
+  } catch (const AllocationFailure& f) {
+    failure = f;
+  } catch (const std::bad_alloc&) {
+    // The decoder's own buffers of the record's moment sets.
+    failure = AllocationFailure{"moment", gates * 4 * 10};
+  }
+  if (failure.what != nullptr) {
+    quellmar::disk::message(
+        "disk: can't allocate memory for %s arrays. Fatal.\n", failure.what);
+    if (exit_on_allocation_failure) {
+      std::fflush(nullptr);
+      std::exit(2);
+    }
+    quellmar::disk::note_problem(DiskProblem::kOutOfMemory, record.offset,
+                                 failure.bytes);
+    pda_moments = MomentArrays();
   }
 
   pair.current_offset += record.record_length;
   if (pair.current_offset < 0) pair.current_offset = 0;
   pair.data.seek(pair.current_offset);
+  return failure.what == nullptr ? 0 : -2;
 }
 
 int pda_read_record() {
   int new_header;
   pda_read_record_header(&new_header);
-  pda_decode_record();
-  return 0;
+  return pda_decode_record();
 }

@@ -50,6 +50,10 @@ extern RecordState record;
 extern PairState pair;
 extern bool header_error_reported;
 
+// Prints a "disk: ..." message (printf format) where the program sends
+// them: standard output unless pda_set_message_stream chose otherwise.
+[[gnu::format(printf, 1, 2)]] void message(const char* format, ...);
+
 // Notes a problem of the record at data_offset (pda_get_problem()).
 void note_problem(DiskProblem code, int64_t data_offset, int64_t value = 0);
 

@@ -161,8 +161,8 @@ int pda_read_header_block() {
     quellmar::disk::note_problem(DiskProblem::kMetListTooLong,
                                  quellmar::disk::pair.current_offset,
                                  p.met_instrument_count);
-    std::fputs("\ndisk: Too many met inst; ", stdout);
-    std::fputs(" modify arrays in met routine", stdout);
+    quellmar::disk::message(
+        "\ndisk: Too many met inst;  modify arrays in met routine");
     return -3;
   }
   int read = 0;
@@ -174,7 +174,8 @@ int pda_read_header_block() {
     quellmar::disk::note_problem(DiskProblem::kMetListCut,
                                  quellmar::disk::pair.current_offset,
                                  p.met_instrument_count);
-    std::printf("disk: cannot read all %d inst\n", p.met_instrument_count);
+    quellmar::disk::message("disk: cannot read all %d inst\n",
+                            p.met_instrument_count);
     return -3;
   }
   return 0;

@@ -18,14 +18,17 @@
 // Integers that leave the module are signed 32-bit, widened with their sign
 // from the 16-bit fields of the files.
 //
-// Problems are reported on standard output with messages beginning "disk: ";
-// the module ends the process only when the decoder cannot allocate its
-// arrays (status 2).
+// Problems are reported with messages beginning "disk: ", on standard output
+// unless the program sends them elsewhere (pda_set_message_stream); the
+// module ends the process only when the decoder cannot allocate its arrays
+// (status 2), unless the program asks for that failure to be returned
+// (pda_set_exit_on_allocation_failure).
 
 #ifndef QUELLMAR_DISK_PDA_H
 #define QUELLMAR_DISK_PDA_H
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -413,11 +416,23 @@ int pda_advance_record();
 int pda_skip_records(int32_t count);
 
 // Reads the RecordHeader at the present position and decodes the record
-// body into pda_moments. Always 0.
+// body into pda_moments. 0, or -2 as pda_decode_record.
 int pda_read_record();
 
-// Decodes the body of the record whose RecordHeader was just read.
-void pda_decode_record();
+// Decodes the body of the record whose RecordHeader was just read. 0; or,
+// when the arrays cannot be allocated and the program has asked for the
+// failure to be returned (pda_set_exit_on_allocation_failure(0)), -2, with
+// DiskProblem::kOutOfMemory noted, the record stepped over and pda_moments
+// empty (no gates).
+int pda_decode_record();
+
+// What the decoder does when it cannot allocate a record's arrays, after
+// its message ("disk: can't allocate memory for ... arrays. Fatal."):
+// 1 (the default, as the extraction tool needs) ends the process with
+// status 2; 0 returns the failure from the operation that decoded (-2 from
+// pda_decode_record and pda_read_record, 0 from the positioning
+// operations). A program's choice: pda_reset keeps it.
+void pda_set_exit_on_allocation_failure(int exit_on_failure);
 
 // ---------------------------------------------------------------------------
 // Opening the file pair and positioning
@@ -442,7 +457,14 @@ enum class DiskProblem {
   kMomentsCut,       // the data file ends inside the first moment set
   kMetListTooLong,   // value: the met instrument count
   kMetListCut,       // value: the met instrument count
+  kOutOfMemory,      // value: the bytes the decoder asked for
 };
+
+// Where the module's "disk: ..." messages go: stdout (the default, the
+// extraction tool's standard output), nullptr (nowhere) or any stream the
+// program has open. The problems are kept for pda_get_problem whatever the
+// messages' way. A program's choice: pda_reset keeps it.
+void pda_set_message_stream(std::FILE* stream);
 
 // The last problem since the pair was opened or pda_clear_problem() was
 // called: 1 and its code, the data-file offset of the record concerned and
@@ -467,6 +489,9 @@ int pda_set_file_errno();
 const std::string& pda_set_file_failed_path();
 const std::string& pda_data_path();
 
+// The positioning operations: 1 when a record was found and decoded, 0
+// when none was (or its arrays could not be allocated, see
+// pda_set_exit_on_allocation_failure).
 int pda_seek_time(int32_t year, int32_t day, int32_t hour, int32_t minute,
                   int32_t second, int* new_header);
 int pda_first_record(int* new_header);
@@ -477,7 +502,8 @@ int pda_next_record(int* new_header);
 int64_t pda_current_offset();
 
 // Closes the pair and returns the module to its state at program start
-// (selection, parameter block, record state and reporting flags included).
+// (selection, parameter block, record state and reporting flags included;
+// the message stream and the allocation failure mode stay as set).
 // For tests and for programs that handle several pairs in turn.
 void pda_reset();
 

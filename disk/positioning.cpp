@@ -72,8 +72,7 @@ int find_matching(int* new_header) {
     if (matches_selection(radar, beam)) break;
   }
   if (step_back_onto_last_read() != 0) return 0;
-  pda_read_record();
-  return 1;
+  return pda_read_record() == 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -166,8 +165,7 @@ int pda_seek_time(int32_t year, int32_t day, int32_t hour, int32_t minute,
   step_back_onto_last_read();
   selected_radar = record.radar_index;
   selected_beam = record.beam_index;
-  pda_read_record();
-  return 1;
+  return pda_read_record() == 0 ? 1 : 0;
 }
 
 int pda_first_record(int* new_header) {

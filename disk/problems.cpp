@@ -1,6 +1,9 @@
-// What went wrong last with the open pair, and the record trailer query
-// that lets a program check a record's framing without reading the file
-// itself.
+// What went wrong last with the open pair, where the messages about it go,
+// and the record trailer query that lets a program check a record's framing
+// without reading the file itself.
+
+#include <cstdarg>
+#include <cstdio>
 
 #include "disk/disk_state.h"
 #include "disk/pda.h"
@@ -15,9 +18,27 @@ struct Problem {
 
 Problem last_problem;
 
+// Set by pda_set_message_stream; stdout until then.
+bool stream_chosen = false;
+std::FILE* chosen_stream = nullptr;
+
 }  // namespace
 
+void pda_set_message_stream(std::FILE* stream) {
+  stream_chosen = true;
+  chosen_stream = stream;
+}
+
 namespace quellmar::disk {
+
+void message(const char* format, ...) {
+  std::FILE* stream = stream_chosen ? chosen_stream : stdout;
+  if (stream == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stream, format, args);
+  va_end(args);
+}
 
 void note_problem(DiskProblem code, int64_t data_offset, int64_t value) {
   last_problem = Problem{code, data_offset, value};

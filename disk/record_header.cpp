@@ -54,11 +54,10 @@ void load_header_block(int32_t header_offset, int* new_header) {
   quellmar::disk::note_problem(DiskProblem::kHeaderReadError,
                                pair.current_offset, header_offset);
   if (!quellmar::disk::header_error_reported) {
-    std::fputs("\n", stdout);
-    std::fputs("disk: Header Read Error, pressing on...", stdout);
-    std::printf("  %ld %ld  %ld\n", static_cast<long>(seek_status),
-                static_cast<long>(read_status),
-                static_cast<long>(pair.last_header_offset));
+    quellmar::disk::message(
+        "\ndisk: Header Read Error, pressing on...  %ld %ld  %ld\n",
+        static_cast<long>(seek_status), static_cast<long>(read_status),
+        static_cast<long>(pair.last_header_offset));
     quellmar::disk::header_error_reported = true;
   }
 }
@@ -89,9 +88,9 @@ bool read_fields(int* new_header) {
   if (record.record_length < minimum) {
     quellmar::disk::note_problem(DiskProblem::kBadRecordLength,
                                  pair.current_offset, record.record_length);
-    std::printf("disk: bad record length %ld at offset %ld\n",
-                static_cast<long>(record.record_length),
-                static_cast<long>(pair.current_offset));
+    quellmar::disk::message("disk: bad record length %ld at offset %ld\n",
+                            static_cast<long>(record.record_length),
+                            static_cast<long>(pair.current_offset));
     return false;
   }
   if (layout_n && !read_i16(s, &record.spectra_flag)) return false;

@@ -988,4 +988,43 @@ TEST_F(DecodeDeathTest, MomentArraysThatCannotBeAllocatedEndTheProcess) {
 #endif
 }
 
+// The same failure, with the program asking for it to be returned (as the
+// Python extension does): the decode reports it, the problem names the
+// record and the bytes, and the process goes on; the next record decodes.
+TEST_F(DecodeDeathTest, AllocationFailureIsReturnedWhenAsked) {
+#ifdef QUELLMAR_NO_ADDRESS_LIMIT
+  GTEST_SKIP() << "address space limits do not work under a sanitizer";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  HeaderSpec header = quellmar::test::standard_header(4, 64);
+  header.modes[0].gate_count = 32767;
+  header.modes[0].spectral_points = 32767;
+  const Bytes record = Record(2000, false, Bytes(), 32767, 32767);
+  ASSERT_EQ(Open(header, quellmar::test::join({record, record}), 0), 1);
+  int new_header = 0;
+  ASSERT_EQ(pda_read_record_header(&new_header), 0);
+  EXPECT_EXIT(
+      {
+        std::filesystem::remove_all(dir_.path());
+        LimitAddressSpace(256L << 20);
+        pda_set_exit_on_allocation_failure(0);
+        const int status = pda_decode_record();
+        DiskProblem code = DiskProblem::kNone;
+        int64_t offset = -1;
+        int64_t bytes = 0;
+        pda_get_problem(&code, &offset, &bytes);
+        const bool reported =
+            status == -2 && code == DiskProblem::kOutOfMemory && offset == 0 &&
+            bytes == 32767LL * 32768 * 4 && pda_moments.gate_count == 0 &&
+            pda_current_offset() == static_cast<int64_t>(record.size());
+        std::printf("%s\n", reported ? "reported" : "not reported");
+        std::fflush(stdout);
+        std::_Exit(reported ? 3 : 4);
+      },
+      ::testing::ExitedWithCode(3),
+      "disk: can't allocate memory for spectra arrays\\. Fatal\\.\n"
+      "reported");
+#endif
+}
+
 }  // namespace

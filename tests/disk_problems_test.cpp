@@ -132,6 +132,38 @@ TEST(DiskProblems, FirstMomentSetCutIsKeptWithItsRecord) {
   EXPECT_EQ(p.offset, static_cast<int64_t>(one.size()));
 }
 
+// The messages go where the program sends them: nowhere, a stream of its
+// own, or standard output again, byte for byte the same; the problem is
+// kept whichever way they go.
+TEST(DiskProblems, MessagesGoWhereTheProgramSendsThem) {
+  const Bytes one = quellmar::test::moments_record(kT0, 0, 4);
+  quellmar::writer::RecordSpec bad;
+  bad.datacode = 2000;
+  bad.record_length = 5;
+  TempDir dir;
+  quellmar::test::write_pair(
+      dir.path(), kName, header(),
+      quellmar::test::join({one, quellmar::writer::encode_record(bad)}));
+  const std::string expected = "disk: bad record length 5 at offset " +
+                               std::to_string(one.size()) + "\n";
+
+  std::FILE* own = std::tmpfile();
+  ASSERT_NE(own, nullptr);
+  for (std::FILE* stream : {static_cast<std::FILE*>(nullptr), own, stdout}) {
+    pda_set_message_stream(stream);
+    ASSERT_EQ(quellmar::test::open_pair(dir.path(), kName, 0), 1);
+    quellmar::test::start_capture();
+    EXPECT_LT(walk(), 0);
+    EXPECT_EQ(quellmar::test::stop_capture(), stream == stdout ? expected : "");
+    EXPECT_EQ(problem().code, DiskProblem::kBadRecordLength);
+  }
+  std::rewind(own);
+  char text[128] = {};
+  EXPECT_EQ(std::fread(text, 1, sizeof text - 1, own), expected.size());
+  EXPECT_EQ(std::string(text), expected);
+  std::fclose(own);
+}
+
 TEST(DiskProblems, TrailerIsReadWithoutMovingTheCurrentRecord) {
   const Bytes one = quellmar::test::moments_record(kT0, 0, 4);
   const int32_t length = static_cast<int32_t>(one.size());

@@ -51,6 +51,18 @@ version=$(alone /usr/bin/python3 -c 'import importlib.metadata as m; print(m.ver
 project_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ "$version" = "$project_version" ] || fail "installed metadata version '$version', project $project_version"
 
+# The extension, when it was built: open_pair, the engine by its entry
+# point and inspect, from the installed package alone.
+if ls "$build"/python/quellmar/_pairs*.so >/dev/null 2>&1; then
+  alone /usr/bin/python3 -c '
+import quellmar, xarray as xr
+assert quellmar._pairs.__file__.startswith(quellmar.__path__[0])
+beams = quellmar.open_pair("d02123a.mom")
+xr.testing.assert_identical(xr.open_dataset("d02123a.mom", engine="quellmar", beam=1), beams[1])
+assert quellmar.inspect("d02123a.mom")["records"]["count"] > 0
+' || fail "open_pair, the engine or inspect from the installed package"
+fi
+
 # Every installed program has its manual page, which names every option its
 # --help lists.
 for program in "$root"/bin/*; do

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "companions/common/pair_scan.h"
-#include "companions/common/quiet_stdout.h"
 #include "companions/info/report.h"
 #include "companions/info/summary.h"
 
@@ -65,7 +64,7 @@ int main(int argc, char** argv) {
   std::string report;
   {
     // The module's own messages must not mix with the report.
-    quellmar::companions::QuietStdout quiet;
+    pda_set_message_stream(nullptr);
     quellmar::companions::PairInput input;
     std::string error;
     if (!quellmar::companions::open_pair(path, &input, &error)) {

@@ -23,7 +23,6 @@
 
 #include "companions/common/output_commit.h"
 #include "companions/common/pair_scan.h"
-#include "companions/common/quiet_stdout.h"
 #include "companions/moments/method_options.h"
 #include "companions/moments/recompute.h"
 #include "companions/netcdf/convert.h"
@@ -31,6 +30,7 @@
 #include "companions/netcdf/file.h"
 #include "companions/netcdf/plan.h"
 #include "companions/netcdf/scan.h"
+#include "disk/pda.h"
 
 namespace qc = quellmar::companions;
 
@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
   std::string error;
   bool reversed = o.method.axis == qc::AxisChoice::kCentredReversed;
   std::string axis = qc::axis_name(o.method.axis);
-  qc::QuietStdout quiet;
+  pda_set_message_stream(nullptr);
   if (o.method.axis == qc::AxisChoice::kAuto) {
     qc::AxisVerdict verdict;
     if (!qc::choose_axis(o.pair, o.radar, o.method, &verdict, &error)) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "companions/common/quiet_stdout.h"
 #include "companions/common/spectrum_shape.h"
 
 namespace quellmar::companions {
@@ -87,7 +86,6 @@ bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
 bool choose_axis(const std::string& path, int32_t radar,
                  const MomentsMethod& method, AxisVerdict* verdict,
                  std::string* error) {
-  QuietStdout quiet;
   PairInput input;
   if (!open_pair(path, &input, error)) return false;
   MomentsMethod strongest = method;

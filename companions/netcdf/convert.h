@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "companions/netcdf/decode_pass.h"
 #include "companions/netcdf/file.h"
 #include "companions/netcdf/plan.h"
 
@@ -16,8 +17,7 @@ namespace quellmar::companions {
 
 // What becomes of a decoded record that the plan takes: false when it lies
 // beyond the plan.
-using RayHandler = std::function<bool(
-    const RecordFacts& ray, const MomentArrays& moments, float nyquist)>;
+using RayHandler = RaySink;
 
 // Writes the rays of the plan into file (through handler when one is
 // given, else whole with NcFile::write_ray). False, with a message, when the

@@ -7,8 +7,8 @@
 #include <optional>
 #include <utility>
 
-#include "companions/common/name_text.h"
 #include "companions/common/time_text.h"
+#include "companions/netcdf/attributes.h"
 #include "companions/netcdf/fields.h"
 #include "companions/netcdf/rays.h"
 
@@ -165,33 +165,14 @@ void NcFile::define_dimensions() {
 
 void NcFile::put_global_attributes(const PairInput& input,
                                    const NcFileOptions& options) {
-  const ParameterBlock& b = input.first_block;
-  const std::string site = name_text(b.site_name, sizeof b.site_name);
-  text_att(ncid_, NC_GLOBAL, "Conventions", "CF/Radial instrument_parameters");
-  text_att(ncid_, NC_GLOBAL, "version", "1.4");
-  text_att(ncid_, NC_GLOBAL, "title", "Radar wind profiler dwells of " + site);
-  text_att(ncid_, NC_GLOBAL, "institution", "");
-  text_att(ncid_, NC_GLOBAL, "references", "");
-  const std::string header_name = input.header_path.substr(input.prefix.size());
-  text_att(ncid_, NC_GLOBAL, "source",
-           "profiler file pair " +
-               name_text(input.name.c_str(), input.name.size()) + " / " +
-               name_text(header_name.c_str(), header_name.size()));
-  text_att(ncid_, NC_GLOBAL, "history", options.history);
-  text_att(ncid_, NC_GLOBAL, "comment",
-           "one ray per data record; moments in the variable-gates layout");
-  text_att(ncid_, NC_GLOBAL, "instrument_name", site);
-  text_att(ncid_, NC_GLOBAL, "instrument_type", "radar");
-  text_att(ncid_, NC_GLOBAL, "platform_type", "fixed");
-  text_att(ncid_, NC_GLOBAL, "n_gates_vary", "true");
-  text_att(ncid_, NC_GLOBAL, "time_coverage_start", time_coverage_start_);
-  text_att(ncid_, NC_GLOBAL, "time_coverage_end", time_coverage_end_);
-  text_att(ncid_, NC_GLOBAL, "radar_name",
-           name_text(b.radars[0].radar_name, sizeof b.radars[0].radar_name));
-  const int values[4] = {b.site_value_1, b.site_value_2, b.site_value_3,
-                         b.site_value_4};
-  check(nc_put_att_int(ncid_, NC_GLOBAL, "site_values", NC_INT, 4, values),
-        "attribute site_values");
+  GlobalAttributes g = global_attributes(input, *plan_);
+  for (const auto& [name, value] : g.text) {
+    text_att(ncid_, NC_GLOBAL, name.c_str(),
+             name == "history" ? options.history : value);
+  }
+  check(
+      nc_put_att_int(ncid_, NC_GLOBAL, "site_values", NC_INT, 4, g.site_values),
+      "attribute site_values");
   for (const auto& [name, value] : options.attributes) {
     text_att(ncid_, NC_GLOBAL, name.c_str(), value);
   }
@@ -318,7 +299,9 @@ void NcFile::define_fields(int deflate_level) {
     const bool flags = f.flag_count > 0;
     const int v =
         def_var(ncid_, f.name, flags ? NC_UBYTE : NC_FLOAT, {dim_points_});
-    describe(ncid_, v, f.long_name, f.standard_name, f.units);
+    for (const auto& [name, value] : field_description(f)) {
+      text_att(ncid_, v, name.c_str(), value);
+    }
     if (flags) {
       check(nc_put_att_uchar(ncid_, v, "flag_masks", NC_UBYTE,
                              static_cast<size_t>(f.flag_count), f.flag_masks),

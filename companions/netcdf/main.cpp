@@ -27,7 +27,6 @@
 
 #include "companions/common/output_commit.h"
 #include "companions/common/pair_scan.h"
-#include "companions/common/quiet_stdout.h"
 #include "companions/netcdf/convert.h"
 #include "companions/netcdf/file.h"
 #include "companions/netcdf/plan.h"
@@ -186,7 +185,7 @@ int main(int argc, char** argv) {
 
   // The module's messages stay off standard output; what went wrong reaches
   // the damage report from the module's own state.
-  quellmar::companions::QuietStdout quiet;
+  pda_set_message_stream(nullptr);
   quellmar::companions::PairInput input;
   std::string error;
   if (!quellmar::companions::open_pair(options.pair, &input, &error))

@@ -29,6 +29,11 @@ class DamageList {
 
 }  // namespace
 
+std::string damage_line(const std::string& pair, const Damage& d) {
+  return pair + ": data offset " + std::to_string(d.offset) + ": " + d.kind +
+         ": " + d.detail;
+}
+
 NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
                            NcPlanner* planner) {
   NcScan scan;
@@ -68,9 +73,7 @@ NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
 void report_damage(const char* program, const std::string& pair,
                    const NcScan& scan) {
   for (const Damage& d : scan.damage) {
-    std::fprintf(stderr, "%s: %s: data offset %lld: %s: %s\n", program,
-                 pair.c_str(), static_cast<long long>(d.offset), d.kind.c_str(),
-                 d.detail.c_str());
+    std::fprintf(stderr, "%s: %s\n", program, damage_line(pair, d).c_str());
   }
   const int64_t more =
       scan.damage_count - static_cast<int64_t>(scan.damage.size());

@@ -23,6 +23,9 @@ struct NcScan {
   int64_t records = 0;  // records walked, of every radar
 };
 
+// A finding as the programs report it: "PAIR: data offset O: KIND: DETAIL".
+std::string damage_line(const std::string& pair, const Damage& d);
+
 // Walks the pair opened with open_pair, feeding every record to planner.
 NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
                            NcPlanner* planner);

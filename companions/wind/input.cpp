@@ -9,7 +9,6 @@
 #include <unordered_map>
 
 #include "companions/common/progress.h"
-#include "companions/common/quiet_stdout.h"
 #include "disk/pda.h"
 
 namespace quellmar::companions {
@@ -199,9 +198,6 @@ bool plan_input(const std::vector<std::string>& paths,
     }
   }
 
-  // The module's messages stay off standard output; the damage reports come
-  // from what the module keeps of each problem.
-  QuietStdout quiet;
   InputPlan p;
   std::string first_path;
   std::map<VariantKey, Variant> variants;
@@ -244,7 +240,6 @@ bool read_input(
     const std::function<void(size_t series, const RecordFacts&)>& take,
     const std::function<void(int64_t before)>& finished, int64_t* duplicates,
     std::string* error) {
-  QuietStdout quiet;
   int64_t all_records = 0, all_bytes = 0;
   for (const PlannedFile& f : plan.files) {
     all_records += f.records;

@@ -31,6 +31,7 @@
 #include "companions/wind/spectra_source.h"
 #include "companions/wind/wind_bufr.h"
 #include "companions/wind/wind_stream.h"
+#include "disk/pda.h"
 
 namespace {
 
@@ -127,6 +128,9 @@ int main(int argc, char** argv) {
     if (!out.empty() && !folder_writable(out, &error)) return fail(error);
   }
 
+  // The module's messages stay off standard output; the damage reports come
+  // from what the module keeps of each problem.
+  pda_set_message_stream(nullptr);
   const RecordChoice choice = wind_records(options.report.radar);
   const WindMethod& method = options.report.method;
   InputPlan plan;

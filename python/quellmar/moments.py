@@ -20,6 +20,10 @@ FIELDS = ("VEL", "WIDTH", "SNR", "NOISE", "SIGNAL_POWER",
 PER_RAY = ("nyquist_velocity", "prt", "mode_index", "datacode")
 
 
+RAY_VARIABLES = ("ray_start_index", "ray_n_gates", "ray_start_range", "ray_gate_spacing",
+                 "beam_index", "time", "elevation", "azimuth")
+
+
 def read_moments(path):
     """Returns {beam number: xarray.Dataset} for a quellmar-nc file.
 
@@ -41,57 +45,106 @@ def read_moments(path):
     Raises QuellmarFileError for a file that is not a quellmar-nc file.
     """
     with open_moments(path) as ds:
-        start = ds["ray_start_index"].values.astype(np.int64)
-        n_gates = ds["ray_n_gates"].values.astype(np.int64)
-        first_range = ds["ray_start_range"].values.astype(np.float64)
-        spacing = ds["ray_gate_spacing"].values.astype(np.float64)
-        beams = ds["beam_index"].values
-        times = ds["time"].values
-        elevation = ds["elevation"].values
-        azimuth = ds["azimuth"].values
-        per_ray = {name: ds[name].values for name in PER_RAY if name in ds}
+        rays = {name: ds[name].values for name in RAY_VARIABLES + PER_RAY if name in ds}
         flat = {name: ds[name].values for name in FIELDS if name in ds}
         field_attrs = {name: dict(ds[name].attrs) for name in flat}
         attrs = dict(ds.attrs)
+    return beam_datasets(rays, flat, field_attrs, attrs)
 
-    out = {}
+
+def beam_datasets(rays, flat, field_attrs, attrs, spectra=None):
+    """{beam: Dataset (time, range)} from the variable-gates layout.
+
+    rays: the per-ray arrays of RAY_VARIABLES and PER_RAY, in file order;
+    flat: {field: values of all gates of all rays}, emptied here as each
+    field is gathered, so that a field is never held twice over;
+    spectra: None, or {"spectra": values (gates, points) by spectral point,
+    "doppler_velocity": (rays, points)}, gathered into
+    spectra(time, range, doppler) and the coordinate
+    doppler_velocity(time, doppler) (NaN beyond each record's spectrum),
+    emptied the same way.
+    """
+    start = rays["ray_start_index"].astype(np.int64)
+    n_gates = rays["ray_n_gates"].astype(np.int64)
+    first_range = rays["ray_start_range"].astype(np.float64)
+    spacing = rays["ray_gate_spacing"].astype(np.float64)
+    beams = rays["beam_index"]
+    times = rays["time"]
+    elevation = rays["elevation"]
+    azimuth = rays["azimuth"]
+
+    # The grid of every beam first; then one field at a time for all beams.
+    grids = {}
     for beam in np.unique(beams):
-        rays = np.flatnonzero(beams == beam)
-        rays = rays[np.argsort(times[rays], kind="stable")]
-        n = n_gates[rays]
+        rays_of_beam = np.flatnonzero(beams == beam)
+        rays_of_beam = rays_of_beam[np.argsort(times[rays_of_beam], kind="stable")]
+        n = n_gates[rays_of_beam]
         width = int(n.max()) if len(n) else 0
         gate = np.arange(width)
         inside = gate[None, :] < n[:, None]
-        index = np.where(inside, start[rays][:, None] + gate[None, :], 0)
-        gate_range = first_range[rays][:, None] + spacing[rays][:, None] * gate[None, :]
+        index = np.where(inside, start[rays_of_beam][:, None] + gate[None, :], 0)
+        gate_range = (first_range[rays_of_beam][:, None]
+                      + spacing[rays_of_beam][:, None] * gate[None, :])
         gate_range[~inside] = np.nan
-        height = gate_range * np.sin(np.deg2rad(elevation[rays].astype(np.float64)))[:, None]
+        height = gate_range * np.sin(np.deg2rad(elevation[rays_of_beam].astype(np.float64)))[:, None]
         widest = int(np.argmax(n)) if len(n) else 0
         range_axis = (gate_range[widest] if len(n) else np.zeros(0)).astype(np.float32)
+        del gate_range
+        grids[int(beam)] = (rays_of_beam, inside, index, range_axis, height.astype(np.float32))
 
-        data_vars = {}
-        for name, values in flat.items():
+    data_vars = {beam: {} for beam in grids}
+    for name in list(flat):
+        values = flat.pop(name)
+        for beam, (_, inside, index, _, _) in grids.items():
             grid = values[index] if values.size else np.full(index.shape, np.nan, np.float32)
             grid[~inside] = np.nan
-            data_vars[name] = (("time", "range"), grid, field_attrs[name])
-        for name, values in per_ray.items():
-            data_vars[name] = (("time",), values[rays])
+            data_vars[beam][name] = (("time", "range"), grid, field_attrs[name])
+        del values
+    doppler = {}
+    if spectra is not None:
+        values = spectra.pop("spectra")
+        velocity = spectra.pop("doppler_velocity")
+        for beam, (rays_of_beam, inside, index, _, _) in grids.items():
+            axis = velocity[rays_of_beam]
+            points = int(np.max(np.sum(~np.isnan(axis), axis=1), initial=0))
+            grid = values[index, :points] if values.size else np.full(
+                index.shape + (points,), np.nan, np.float32)
+            grid[~inside] = np.nan
+            data_vars[beam]["spectra"] = (
+                ("time", "range", "doppler"), grid,
+                {"long_name": "Doppler spectrum",
+                 "comment": "spectral point k + 1 at doppler index k (linear, as stored); "
+                            "NaN outside the spectral windows"})
+            doppler[beam] = axis[:, :points]
+        del values, velocity
+
+    out = {}
+    for beam, (rays_of_beam, _, _, range_axis, height) in grids.items():
+        for name in PER_RAY:
+            if name in rays:
+                data_vars[beam][name] = (("time",), rays[name][rays_of_beam])
         coords = {
-            "time": ("time", times[rays]),
+            "time": ("time", times[rays_of_beam]),
             "range": ("range", range_axis,
                       {"units": "m", "long_name": "range along the beam",
                        "comment": "ranges of the beam's ray with the most gates; "
                                   "height holds every ray's own"}),
-            "height": (("time", "range"), height.astype(np.float32),
+            "height": (("time", "range"), height,
                        {"units": "m", "long_name": "height above the radar",
                         "positive": "up"}),
-            "azimuth": ("time", azimuth[rays], {"units": "degrees"}),
-            "elevation": ("time", elevation[rays], {"units": "degrees"}),
-            "ray": ("time", rays, {"long_name": "record index in the file"}),
-            "ray_start_range": ("time", first_range[rays], {"units": "m"}),
-            "ray_gate_spacing": ("time", spacing[rays], {"units": "m"}),
+            "azimuth": ("time", azimuth[rays_of_beam], {"units": "degrees"}),
+            "elevation": ("time", elevation[rays_of_beam], {"units": "degrees"}),
+            "ray": ("time", rays_of_beam, {"long_name": "record index in the file"}),
+            "ray_start_range": ("time", first_range[rays_of_beam], {"units": "m"}),
+            "ray_gate_spacing": ("time", spacing[rays_of_beam], {"units": "m"}),
         }
-        result = xr.Dataset(data_vars, coords=coords, attrs=dict(attrs))
-        result.attrs["beam"] = int(beam)
-        out[int(beam)] = result
+        if beam in doppler:
+            coords["doppler_velocity"] = (
+                ("time", "doppler"), doppler[beam],
+                {"units": "m s-1", "long_name": "Doppler velocity",
+                 "comment": "(k - P/2) * 2 nyquist_velocity / P at doppler index k of a "
+                            "spectrum of P points; positive away from the radar"})
+        result = xr.Dataset(data_vars[beam], coords=coords, attrs=dict(attrs))
+        result.attrs["beam"] = beam
+        out[beam] = result
     return out

@@ -1,0 +1,76 @@
+// Reading a whole file pair into arrays for the Python package, through
+// the access module and quellmar-nc's record scan and decoding pass: every
+// ray the file would hold, in file order, with the same values.
+//
+// The access module holds one pair at a time in module-wide state: the
+// caller makes sure that no two reads run at once.
+
+#ifndef QUELLMAR_PYTHON_PAIR_READER_H
+#define QUELLMAR_PYTHON_PAIR_READER_H
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "companions/netcdf/attributes.h"
+#include "companions/netcdf/fields.h"
+
+namespace quellmar::python {
+
+// A pair that cannot be read, in the words the programs use.
+class PairError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The access module could not allocate a record's arrays.
+class OutOfMemory : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ReadOptions {
+  int32_t radar = 0;     // -1: every radar
+  bool spectra = false;  // also the spectra, by spectral point
+  bool raise_on_damage = true;
+};
+
+struct PairArrays {
+  // Per ray, in file order: the variables of a converted file.
+  std::vector<int64_t> time;  // seconds since 1970-01-01 00:00:00 UTC
+  std::vector<float> azimuth, elevation, ray_start_range, ray_gate_spacing, prt,
+      nyquist_velocity;
+  std::vector<int32_t> ray_n_gates, beam_index, mode_index, datacode;
+  std::vector<int64_t> ray_start_index;
+  // Per gate of every ray, as kFields (empty: not in the file); missing
+  // values NaN.
+  std::vector<std::vector<float>> fields;
+  bool second_set = false;  // the second set's fields are there
+  int64_t n_points = 0;
+
+  // With ReadOptions::spectra: per gate, spectral point k (from 1) at
+  // column k - 1 of spectrum_points columns, NaN for points outside every
+  // window or beyond the ray's spectrum; per ray the Doppler velocity of
+  // each column (m/s), NaN beyond its spectrum.
+  int64_t spectrum_points = 0;
+  std::vector<float> spectra;
+  std::vector<double> doppler_velocity;
+
+  companions::GlobalAttributes attributes;
+  std::vector<std::string> damage;  // the first findings, as lines
+  int64_t damage_count = 0;
+};
+
+// Reads the pair of the data file at path. Throws PairError for a pair
+// that cannot be opened or converted (or, with raise_on_damage, that is
+// damaged: the first finding), OutOfMemory when a record's arrays cannot be
+// allocated.
+PairArrays read_pair(const std::string& path, const ReadOptions& options);
+
+// quellmar-info's JSON report of the pair. Throws PairError.
+std::string inspect_pair(const std::string& path);
+
+}  // namespace quellmar::python
+
+#endif  // QUELLMAR_PYTHON_PAIR_READER_H

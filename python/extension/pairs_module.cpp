@@ -1,0 +1,134 @@
+// quellmar._pairs: the access module for the Python package.
+//
+//   read_pair(path, radar, spectra, raise_on_damage) -> dict of NumPy arrays
+//   inspect(path) -> quellmar-info's JSON report (str)
+//
+// The module's state is process-wide, so one lock serialises the reads of
+// all threads; the interpreter lock is released while a pair is read, so
+// other Python threads run meanwhile. Errors: PairError (a subclass of
+// quellmar.errors.QuellmarFileError) and MemoryError.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "python/extension/pair_reader.h"
+
+namespace py = pybind11;
+
+namespace quellmar::python {
+
+namespace {
+
+std::mutex module_lock;
+
+// A NumPy array over the vector's storage, which the array then owns.
+template <typename T>
+py::array_t<T> to_numpy(std::vector<T>&& values,
+                        std::vector<py::ssize_t> shape) {
+  auto* owned = new std::vector<T>(std::move(values));
+  py::capsule owner(owned,
+                    [](void* p) { delete static_cast<std::vector<T>*>(p); });
+  return py::array_t<T>(std::move(shape), owned->data(), owner);
+}
+
+template <typename T>
+py::array_t<T> to_numpy(std::vector<T>&& values) {
+  const auto n = static_cast<py::ssize_t>(values.size());
+  return to_numpy(std::move(values), {n});
+}
+
+py::dict read(const std::string& path, int radar, bool spectra,
+              bool raise_on_damage) {
+  PairArrays a;
+  {
+    py::gil_scoped_release released;
+    std::lock_guard<std::mutex> lock(module_lock);
+    a = read_pair(path, ReadOptions{radar, spectra, raise_on_damage});
+  }
+  const auto ray_count = static_cast<py::ssize_t>(a.time.size());
+  py::dict rays;
+  rays["time"] = to_numpy(std::move(a.time));
+  rays["azimuth"] = to_numpy(std::move(a.azimuth));
+  rays["elevation"] = to_numpy(std::move(a.elevation));
+  rays["ray_start_range"] = to_numpy(std::move(a.ray_start_range));
+  rays["ray_gate_spacing"] = to_numpy(std::move(a.ray_gate_spacing));
+  rays["prt"] = to_numpy(std::move(a.prt));
+  rays["nyquist_velocity"] = to_numpy(std::move(a.nyquist_velocity));
+  rays["ray_n_gates"] = to_numpy(std::move(a.ray_n_gates));
+  rays["ray_start_index"] = to_numpy(std::move(a.ray_start_index));
+  rays["beam_index"] = to_numpy(std::move(a.beam_index));
+  rays["mode_index"] = to_numpy(std::move(a.mode_index));
+  rays["datacode"] = to_numpy(std::move(a.datacode));
+
+  py::dict fields, field_attrs;
+  for (int k = 0; k < companions::kFieldCount; ++k) {
+    const companions::FieldSpec& spec = companions::kFields[k];
+    if (spec.second_set && !a.second_set) continue;
+    fields[spec.name] = to_numpy(std::move(a.fields[k]));
+    py::dict attrs;
+    for (const auto& [name, value] : companions::field_description(spec)) {
+      attrs[name.c_str()] = value;
+    }
+    if (*spec.comment != '\0') attrs["comment"] = spec.comment;
+    field_attrs[spec.name] = attrs;
+  }
+
+  py::dict attrs;
+  for (const auto& [name, value] : a.attributes.text) {
+    attrs[name.c_str()] = value;
+  }
+  std::vector<int32_t> site(std::begin(a.attributes.site_values),
+                            std::end(a.attributes.site_values));
+  attrs["site_values"] = to_numpy(std::move(site));
+
+  py::dict out;
+  out["rays"] = rays;
+  out["fields"] = fields;
+  out["field_attrs"] = field_attrs;
+  out["attrs"] = attrs;
+  out["damage"] = py::cast(a.damage);
+  out["damage_count"] = a.damage_count;
+  if (spectra) {
+    const auto rows = static_cast<py::ssize_t>(a.n_points);
+    const auto width = static_cast<py::ssize_t>(a.spectrum_points);
+    out["spectra"] = to_numpy(std::move(a.spectra), {rows, width});
+    out["doppler_velocity"] =
+        to_numpy(std::move(a.doppler_velocity), {ray_count, width});
+  }
+  return out;
+}
+
+std::string inspect(const std::string& path) {
+  py::gil_scoped_release released;
+  std::lock_guard<std::mutex> lock(module_lock);
+  return inspect_pair(path);
+}
+
+}  // namespace
+
+}  // namespace quellmar::python
+
+PYBIND11_MODULE(_pairs, m) {
+  using quellmar::python::OutOfMemory;
+  using quellmar::python::PairError;
+  m.doc() = "Profiler file pairs read with the access module";
+  const py::object base =
+      py::module_::import("quellmar.errors").attr("QuellmarFileError");
+  py::register_exception<PairError>(m, "PairError", base);
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const OutOfMemory& e) {
+      PyErr_SetString(PyExc_MemoryError, e.what());
+    }
+  });
+  m.def("read_pair", &quellmar::python::read, py::arg("path"), py::arg("radar"),
+        py::arg("spectra"), py::arg("raise_on_damage"));
+  m.def("inspect", &quellmar::python::inspect, py::arg("path"));
+}
