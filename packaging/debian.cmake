@@ -20,8 +20,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# With the extension module (quellmar._pairs), python3 of its ABI.
+if(NOT QUELLMAR_PYTHON_DEPENDS)
+  set(QUELLMAR_PYTHON_DEPENDS python3)
+endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "python3, python3-numpy, python3-xarray, python3-netcdf4")
+    "${QUELLMAR_PYTHON_DEPENDS}, python3-numpy, python3-xarray, python3-netcdf4")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
 # Python writes __pycache__ beside the package when root imports it; the
 # package's removal takes those along.

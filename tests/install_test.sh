@@ -86,14 +86,20 @@ for page in "$root"/share/man/man1/*.1; do
 done
 [ -f "$root/share/doc/quellmar/README.md" ] || fail "no docs in share/doc/quellmar"
 
-# The Python package as pip installs it, offline, into a virtual
-# environment that sees the system's packages.
+# The Python package as pip installs it, offline, from a copy of the
+# checkout, into a virtual environment that sees the system's packages; with
+# pybind11 the extension module is compiled from the C++ sources beside it.
 if /usr/bin/python3 -c 'import venv, setuptools, wheel' 2>/dev/null; then
-  cp -r "$src/python" "$work/python"
+  mkdir -p "$work/src"
+  cp -r "$src/CMakeLists.txt" "$src/disk" "$src/companions" "$src/python" "$work/src/"
   if /usr/bin/python3 -m venv --system-site-packages "$work/venv" &&
-    "$work/venv/bin/pip" install -q --no-index --no-build-isolation "$work/python" >"$work/pip.log" 2>&1; then
-    (cd "$work/run" && env -i HOME="$work" PATH="$work/venv/bin:/usr/bin:/bin" quellmar-plot --help >/dev/null) ||
-      fail "quellmar-plot from pip: status $?"
+    "$work/venv/bin/pip" install -q --no-index --no-build-isolation "$work/src/python" >"$work/pip.log" 2>&1; then
+    venv() { (cd "$work/run" && env -i HOME="$work" PATH="$work/venv/bin:/usr/bin:/bin" MPLBACKEND=Agg "$@"); }
+    venv quellmar-plot --help >/dev/null || fail "quellmar-plot from pip: status $?"
+    if /usr/bin/python3 -c 'import pybind11' 2>/dev/null; then
+      venv python3 -c 'import xarray as xr; xr.open_dataset("d02123a.mom", engine="quellmar").VEL.load()' ||
+        fail "the engine after pip install: status $?"
+    fi
   else
     fail "pip install of python/: $(tail -n 3 "$work/pip.log")"
   fi
