@@ -110,5 +110,6 @@ rm -rf "$data"/run-a* "$data"/run-b*
 [ -n "${SKIP_NC:-}" ] || bench/nc.sh  # the netCDF conversion against the text tool
 [ -n "${SKIP_WIND:-}" ] || bench/wind.sh  # wind profiles against the text tool
 [ -n "${SKIP_MOMENTS:-}" ] || bench/moments.sh  # recomputed moments against the text tool
+[ -n "${SKIP_RASS:-}" ] || bench/rass.sh  # RASS temperatures against the text tool
 [ -n "${SKIP_PLOT:-}" ] || bench/plot.sh || true  # the Python reader and plots
 [ -n "${SKIP_PAIRS:-}" ] || bench/pairs.sh || true  # open_pair against the text tool

@@ -411,6 +411,46 @@ void write_wind_seeds(const fs::path& dir) {
          h.beams[0].mode_index = 1;
        }},
   };
+  // RASS dwells of a vertical beam whose Nyquist velocity (68 m/s) aliases
+  // the speed of sound at 290 K, the acoustic echo in the second set.
+  {
+    HeaderSpec h = quellmar::fuzz::builtin_header_spec(1, 0);
+    h.modes[1] = h.modes[0];
+    h.modes[1].spectral_points = 2048;
+    h.modes[1].coherent_integrations = 30;
+    h.beams[0].mode_index = 1;
+    const double nyquist = 149.9 / 915.0 * 5e8 / 40000.0 / 30.0;
+    const double sound = 20.047 * std::sqrt(290.0);
+    const double stored =
+        sound - 2 * nyquist * std::floor((sound + nyquist) / (2 * nyquist));
+    Bytes data;
+    for (int i = 0; i < 12; ++i) {
+      quellmar::writer::BodySpec body;
+      body.datacode = 2116;
+      for (int g = 0; g < h.modes[1].gate_count; ++g) {
+        quellmar::writer::GateMoments clear, acoustic;
+        clear.velocity = static_cast<int16_t>(std::lround(0.3 / nyquist * 1e4));
+        acoustic.velocity = static_cast<int16_t>(
+            std::lround((stored + 0.3 - 0.02 * g) / nyquist * 1e4));
+        acoustic.noise_or_aux = 169;
+        body.moments.push_back(clear);
+        body.second.push_back(acoustic);
+      }
+      quellmar::writer::RecordSpec r;
+      r.datacode = 2116;
+      r.layout = Layout::M;
+      r.record_time = kDay123 + 86400 - 1800 + 300 * i;
+      r.has_overrides = true;
+      r.coherent_integrations = h.modes[1].coherent_integrations;
+      r.spectral_averages = h.modes[1].spectral_averages;
+      r.body = quellmar::writer::encode_body(body);
+      data.append(quellmar::writer::encode_record(r));
+    }
+    data.append(wind_records(h, 12));
+    write_seed(
+        dir, "wind-rass-dwells",
+        pair_with_header(quellmar::writer::encode_header(h), data, false, 0));
+  }
   for (const Variant& v : variants) {
     HeaderSpec h = quellmar::fuzz::builtin_header_spec(1, 0);
     v.change(h);

@@ -1,22 +1,28 @@
-// Fuzz target: the wind path of quellmar-wind on an arbitrary file pair.
-// The access module reads the pair, its wind-mode records are streamed by
-// period, consensus-averaged, fitted and flagged, and the CSV table is
-// made. Input layout:
-// the pair input of fuzz/fuzz_input.h; bits 6-7 of byte 0 choose the
-// method's parameters.
+// Fuzz target: the wind path of quellmar-wind and the RASS path of
+// quellmar-rass on an arbitrary file pair. The access module reads the
+// pair, its wind-mode records are streamed by period, consensus-averaged,
+// fitted and flagged, its RASS dwells unfolded, corrected and
+// consensus-averaged, and the CSV tables are made. Input layout: the pair
+// input of fuzz/fuzz_input.h; bits 6-7 of byte 0 choose the methods'
+// parameters.
 //
 // Invariants checked beyond the sanitizers: the profile arrays have the
 // sizes their dimensions give; every value written is finite or missing
 // (NaN, the fill value of the files); used counts lie within the available
 // ones, an accepted consensus uses at least 2 values; speeds are not
 // negative and directions lie in [0, 360); the CSV has one line per
-// period, mode and height plus its header.
+// period, mode and height plus its header. RASS: the same sizes, counts
+// and CSV rows; every virtual temperature lies within the plausible band
+// of the first guess and the spread within the window.
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "companions/rass/csv.h"
+#include "companions/rass/input.h"
+#include "companions/rass/profiles.h"
 #include "companions/wind/csv.h"
 #include "companions/wind/input.h"
 #include "companions/wind/profiles.h"
@@ -107,6 +113,101 @@ std::string check_profiles(const quellmar::companions::ModeProfiles& m) {
   return "";
 }
 
+quellmar::companions::RassMethod rass_method_for(int choice) {
+  quellmar::companions::RassMethod m;
+  switch (choice) {
+    case 1:
+      m.period_minutes = 1;
+      m.consensus.min_fraction = 0.0;
+      m.acoustic_set = 1;
+      break;
+    case 2:
+      m.period_minutes = 7;
+      m.velocity_toward = true;
+      m.sound_offset_m_s = -1000.0;
+      m.first_guess_c = -100.0;
+      m.lapse_rate_k_per_km = -20.0;
+      break;
+    case 3:
+      m.period_minutes = 1440;
+      m.consensus.window = 1e6;
+      m.w_correction = false;
+      m.first_guess_c = 60.0;
+      break;
+    default:
+      break;
+  }
+  return m;
+}
+
+std::string check_rass(const quellmar::companions::RassProfiles& m,
+                       const quellmar::companions::RassMethod& method) {
+  const size_t cells = m.periods.size() * m.height.size();
+  for (const auto* f :
+       {&m.tv, &m.tv_uncorrected, &m.w, &m.spread, &m.auxiliary}) {
+    if (f->size() != cells) return "RASS arrays differ from time x height";
+  }
+  if (m.w_source.size() != cells || m.n_used.size() != cells ||
+      m.n_available.size() != cells || m.n_ambiguous.size() != cells) {
+    return "RASS counts differ from time x height";
+  }
+  for (size_t i = 0; i < cells; ++i) {
+    for (const auto* f :
+         {&m.tv, &m.tv_uncorrected, &m.w, &m.spread, &m.auxiliary}) {
+      if (!finite_or_nan((*f)[i])) return "a RASS value is infinite";
+    }
+    if (m.n_used[i] < 0 || m.n_used[i] > m.n_available[i] ||
+        m.n_ambiguous[i] < 0 || m.n_ambiguous[i] > m.n_available[i]) {
+      return "RASS count outside 0..available";
+    }
+    if (std::isnan(m.tv[i]) != (m.n_used[i] == 0)) {
+      return "a temperature without a consensus, or one missing";
+    }
+    if (std::isnan(m.tv[i])) continue;
+    const double t0 = quellmar::companions::first_guess_k(
+        method, m.height[i % m.height.size()]);
+    if (std::fabs(m.tv[i] - t0) > quellmar::companions::kPlausibleK + 1e-3 ||
+        m.tv[i] <= 0) {
+      return "a virtual temperature outside the plausible band";
+    }
+    if (m.spread[i] < 0 || m.spread[i] > method.consensus.window + 1e-3) {
+      return "a consensus spread outside the window";
+    }
+  }
+  return "";
+}
+
+// The RASS path on the pair, as quellmar-rass takes it.
+void rass_path(const std::string& path, int choice) {
+  const quellmar::companions::RassMethod method = rass_method_for(choice);
+  quellmar::companions::RassInput input;
+  std::string error;
+  if (!quellmar::companions::read_rass_input({path}, 0, method, &input,
+                                             &error)) {
+    if (error.empty())
+      quellmar::fuzz::report_problem("a RASS failure without a message");
+    return;
+  }
+  if (quellmar::companions::rass_profile_cells(input, method) >
+      quellmar::companions::kMaxProfileCells) {
+    return;  // the program refuses such a run
+  }
+  const std::vector<quellmar::companions::RassProfiles> modes =
+      quellmar::companions::compute_rass_profiles(input, method,
+                                                  &input.findings);
+  size_t rows = 1;
+  for (const quellmar::companions::RassProfiles& m : modes) {
+    const std::string problem = check_rass(m, method);
+    if (!problem.empty()) quellmar::fuzz::report_problem(problem);
+    rows += m.periods.size() * m.height.size();
+  }
+  const std::string csv = quellmar::companions::rass_csv(modes);
+  size_t lines = 0;
+  for (char c : csv) lines += c == '\n';
+  if (lines != rows)
+    quellmar::fuzz::report_problem("RASS CSV rows differ from the profiles");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -130,6 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                    header.size())) {
     return 0;
   }
+  rass_path(dir + name, size > 0 ? data[0] >> 6 : 0);
   const quellmar::companions::WindMethod method =
       method_for(size > 0 ? data[0] >> 6 : 0);
   const quellmar::companions::RecordChoice choice =

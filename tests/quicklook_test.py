@@ -5,7 +5,8 @@ Run by CTest, one group per test (Python.<Group>), with the environment:
   QUELLMAR_PLOT         quellmar-plot
   QUELLMAR_KNOWN_PAIRS  quellmar-known-pairs (tests/known_pairs.cpp: the
                         values chosen there are the ones expected here)
-  QUELLMAR_BUILD_DIR    the build folder (quellmar-wind is used when built)
+  QUELLMAR_BUILD_DIR    the build folder (quellmar-wind and quellmar-rass are
+                        used when built)
   PYTHONPATH            python/ of the source tree
 
 Pictures are decoded with matplotlib's imread and searched for the colour
@@ -33,6 +34,9 @@ NC = os.environ.get("QUELLMAR_NC", "quellmar-nc")
 PLOT = os.environ.get("QUELLMAR_PLOT", "quellmar-plot")
 KNOWN_PAIRS = os.environ.get("QUELLMAR_KNOWN_PAIRS", "quellmar-known-pairs")
 WIND = os.path.join(os.environ.get("QUELLMAR_BUILD_DIR", "."), "quellmar-wind")
+RASS = os.path.join(os.environ.get("QUELLMAR_BUILD_DIR", "."), "quellmar-rass")
+SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sample",
+                      "d02123a.mom")
 MOMENTS_PROGRAM = os.path.join(os.environ.get("QUELLMAR_BUILD_DIR", "."), "quellmar-moments")
 
 MAY3 = np.datetime64("2002-05-03T00:00:00")
@@ -494,6 +498,62 @@ class PlotErrors(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertRegex(result.stderr, r"^quellmar-plot: .*x.png: cannot write \(No such file")
         self.assertEqual(len(result.stderr.splitlines()), 1)
+
+
+# --------------------------------------------------------------------------
+# RASS: the sample pair's RASS dwells (beam 5, mode 1, the acoustic echo in
+# the first set and the on-site temperature in degrees Celsius as aux2)
+# through quellmar-nc and quellmar-rass.
+
+@unittest.skipUnless(os.path.exists(RASS), "quellmar-rass is not built")
+class Temperatures(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.moments = out("sample.nc")
+        cls.rass = out("rass.nc")
+        subprocess.run([NC, SAMPLE, "-o", cls.moments], check=True, capture_output=True)
+        subprocess.run([RASS, SAMPLE, "-o", cls.rass, "--acoustic-set", "1"], check=True,
+                       capture_output=True)
+
+    def test_read_temperatures_matches_the_on_site_value(self):
+        modes = quellmar.read_temperatures(self.rass)
+        self.assertEqual(sorted(modes), [1])
+        ds = modes[1]
+        self.assertEqual(ds.attrs["rass_beam"], 5)
+        tv = ds["virtual_temperature"].values
+        self.assertGreater(np.isfinite(tv).mean(), 0.8)
+        # The sample's aux2 is its own Tv in degrees Celsius.
+        np.testing.assert_allclose((tv - 273.15)[np.isfinite(tv)],
+                                   ds["stored_auxiliary"].values[np.isfinite(tv)], atol=0.6)
+        with self.assertRaisesRegex(quellmar.QuellmarFileError,
+                                    r"not a quellmar-wind file \(it is a quellmar-rass file\)"):
+            quellmar.read_winds(self.rass)
+
+    def test_each_mode_its_own_colour_scale(self):
+        from quellmar.plots import beam_mode, mode_norms
+        beams = quellmar.read_moments(self.moments)
+        self.assertEqual(beam_mode(beams[5]), (1, True))
+        self.assertEqual(beam_mode(beams[0]), (0, False))
+        norms = mode_norms(beams, "VEL")
+        self.assertGreater(norms[1].vmin, 300.0)  # the speed of sound
+        self.assertLess(norms[0].vmax, 10.0)      # clear air
+        self.assertEqual(norms[0].vmin, -norms[0].vmax)
+        fixed = mode_norms(beams, "VEL", vmin=-2.0, vmax=2.0)
+        self.assertEqual((fixed[1].vmin, fixed[1].vmax), (-2.0, 2.0))
+
+    def test_pictures(self):
+        for args in (["moments", self.moments, "--field", "VEL2", "--vmin", "-1", "--vmax", "1"],
+                     ["moments", self.moments, "--field", "AUX2", "--beams", "5"],
+                     ["temperature", self.rass, "--vmin", "0", "--vmax", "20"]):
+            target = out("rass-picture.png")
+            result = plot(*(args + ["-o", target]))
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertGreater(os.path.getsize(target), 1000)
+        result = plot("temperature", self.rass, "-o", out("none.png"), "--mode", "0")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("no mode 0 in the file (modes: 1)", result.stderr)
+        result = plot("temperature", WINDS, "-o", out("none.png"))
+        self.assertIn("not a quellmar-rass file (it is a quellmar-wind file)", result.stderr)
 
 
 if __name__ == "__main__":

@@ -140,6 +140,7 @@ void NcFile::define(const NcPlan& plan, const PairInput& input,
   v.beam = id("beam_index");
   v.mode = id("mode_index");
   v.datacode = id("datacode");
+  v.spectral_points = id("spectral_points");
   v.sweep_number = id("sweep_number");
   v.sweep_mode = id("sweep_mode");
   v.fixed_angle = id("fixed_angle");
@@ -271,6 +272,9 @@ void NcFile::define_ray_and_sweep_variables() {
   describe(ncid_, v, "operating_mode_of_ray", "", "");
   v = def_var(ncid_, "datacode", NC_INT, {dim_time_});
   describe(ncid_, v, "record_format_code", "", "");
+  v = def_var(ncid_, "spectral_points", NC_INT, {dim_time_});
+  describe(ncid_, v, "spectral_points_of_ray_mode", "", "");
+  text_att(ncid_, v, "comment", "2048 or more: a RASS dwell");
 }
 
 // Field and spectra values are stored in chunks of about 256 KiB (shapes

@@ -139,6 +139,7 @@ bool RayWriter::place_ray(const RecordFacts& f, float nyquist) {
   beam_.push_back(f.beam);
   mode_.push_back(f.mode);
   datacode_.push_back(f.datacode);
+  spectral_points_.push_back(f.spectral_points);
   if (time_.size() == kRayBlock) flush_rays();
 
   if (place.new_sweep) {
@@ -225,12 +226,14 @@ void RayWriter::flush_rays() {
   put(ncid_, vars_.beam, "beam_index", s, beam_);
   put(ncid_, vars_.mode, "mode_index", s, mode_);
   put(ncid_, vars_.datacode, "datacode", s, datacode_);
+  put(ncid_, vars_.spectral_points, "spectral_points", s, spectral_points_);
   ray_first_ += static_cast<int64_t>(time_.size());
   for (auto* v :
        {&azimuth_, &elevation_, &start_range_, &spacing_, &prt_, &nyquist_}) {
     v->clear();
   }
-  for (auto* v : {&n_gates_, &start_index_, &beam_, &mode_, &datacode_}) {
+  for (auto* v : {&n_gates_, &start_index_, &beam_, &mode_, &datacode_,
+                 &spectral_points_}) {
     v->clear();
   }
   time_.clear();

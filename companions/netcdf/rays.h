@@ -23,7 +23,7 @@ constexpr size_t kStringLength = 32;
 struct RayVariables {
   int time = -1, azimuth = -1, elevation = -1, start_range = -1,
       gate_spacing = -1, prt = -1, nyquist = -1, n_gates = -1, start_index = -1,
-      beam = -1, mode = -1, datacode = -1;
+      beam = -1, mode = -1, datacode = -1, spectral_points = -1;
   int sweep_number = -1, sweep_mode = -1, fixed_angle = -1, sweep_start = -1,
       sweep_end = -1;
   std::vector<int> fields;  // in the order of the field table
@@ -83,7 +83,8 @@ class RayWriter {
   std::vector<double> time_;
   std::vector<float> azimuth_, elevation_, start_range_, spacing_, prt_,
       nyquist_;
-  std::vector<int> n_gates_, start_index_, beam_, mode_, datacode_;
+  std::vector<int> n_gates_, start_index_, beam_, mode_, datacode_,
+      spectral_points_;
 
   // Per finished sweep, from sweep_first_ on; the open sweep apart.
   int64_t sweep_first_ = 0;

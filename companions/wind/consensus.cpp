@@ -37,6 +37,13 @@ void sort_by_velocity_then_snr(std::vector<GateSample>& samples) {
 
 }  // namespace
 
+bool consensus_accepted(size_t size, int32_t available, double min_fraction) {
+  const double needed = min_fraction * available;
+  // A relative margin keeps products such as 0.4 x 5 from missing by one
+  // rounding step.
+  return size >= 2 && static_cast<double>(size) >= needed * (1 - 1e-12);
+}
+
 Consensus consensus(std::vector<GateSample>& samples,
                     const ConsensusRule& rule) {
   Consensus c;
@@ -53,27 +60,11 @@ Consensus consensus(std::vector<GateSample>& samples,
 
   // Every largest subset is a run of the sorted values that starts at the
   // lowest value within the window below its highest: one run per end.
-  size_t best_first = 0, best_size = 0;
-  double best_spread = 0.0;
-  size_t first = 0;
-  for (size_t last = 0; last < samples.size(); ++last) {
-    const double top = samples[last].velocity;
-    while (top - samples[first].velocity > rule.window) ++first;
-    const size_t size = last - first + 1;
-    const double spread = top - samples[first].velocity;
-    if (size > best_size || (size == best_size && spread < best_spread)) {
-      best_first = first;
-      best_size = size;
-      best_spread = spread;
-    }
-  }
-
-  const double needed = rule.min_fraction * c.available;
-  // A relative margin keeps products such as 0.4 x 5 from missing by one
-  // rounding step.
-  if (best_size < 2 || static_cast<double>(best_size) < needed * (1 - 1e-12)) {
-    return c;
-  }
+  const ConsensusRun run =
+      largest_run(samples.size(), rule.window,
+                  [&samples](size_t i) { return samples[i].velocity; });
+  if (!consensus_accepted(run.size, c.available, rule.min_fraction)) return c;
+  const size_t best_first = run.first, best_size = run.size;
   double velocity_sum = 0.0, snr_sum = 0.0;
   for (size_t i = best_first; i < best_first + best_size; ++i) {
     velocity_sum += samples[i].velocity;

@@ -6,6 +6,7 @@
 #ifndef QUELLMAR_COMPANIONS_WIND_CONSENSUS_H
 #define QUELLMAR_COMPANIONS_WIND_CONSENSUS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -31,6 +32,36 @@ struct Consensus {
   int32_t used = 0;       // values in the subset; 0 when not accepted
   int32_t available = 0;  // records that hold the gate
 };
+
+// The largest run of n sorted values (ascending) whose highest and lowest
+// lie within the window of each other: [first, first + size). Every largest
+// subset of values within the window is such a run; on a tie the one of the
+// smaller spread (highest - lowest), then the lower one. value(i) gives the
+// i-th value.
+struct ConsensusRun {
+  size_t first = 0;
+  size_t size = 0;
+  double spread = 0.0;
+};
+template <class Value>
+ConsensusRun largest_run(size_t n, double window, const Value& value) {
+  ConsensusRun best;
+  size_t first = 0;
+  for (size_t last = 0; last < n; ++last) {
+    const double top = value(last);
+    while (top - value(first) > window) ++first;
+    const size_t size = last - first + 1;
+    const double spread = top - value(first);
+    if (size > best.size || (size == best.size && spread < best.spread)) {
+      best = {first, size, spread};
+    }
+  }
+  return best;
+}
+
+// A run of size values out of the available ones is accepted: at least 2
+// and at least min_fraction of them.
+bool consensus_accepted(size_t size, int32_t available, double min_fraction);
 
 // The consensus of the samples (one per record of the period that holds the
 // gate; reordered in place). Values that are not finite, and with a

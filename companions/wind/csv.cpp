@@ -2,27 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <set>
 #include <tuple>
 
+#include "companions/common/csv_fields.h"
 #include "companions/common/time_text.h"
 
 namespace quellmar::companions {
 
 namespace {
-
-void field(std::string* out, const char* format, double value) {
-  out->push_back(',');
-  if (std::isnan(value)) return;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  out->append(buffer);
-}
-
-void count(std::string* out, int32_t value) {
-  out->push_back(',');
-  out->append(std::to_string(value));
-}
 
 // One period of a mode out of the whole-run arrays.
 PeriodProfiles period_of_mode(const ModeProfiles& m, size_t p) {
@@ -81,15 +69,15 @@ void append_wind_csv_rows(const std::set<int32_t>& beam_numbers,
     *out += stamp;
     *out += ',';
     *out += mode;
-    field(out, "%.1f", m.height[h]);
-    field(out, "%.3f", p.u[h]);
-    field(out, "%.3f", p.v[h]);
-    field(out, "%.3f", p.w[h]);
-    field(out, "%.3f", p.speed[h]);
+    csv_number(out, "%.1f", m.height[h]);
+    csv_number(out, "%.3f", p.u[h]);
+    csv_number(out, "%.3f", p.v[h]);
+    csv_number(out, "%.3f", p.w[h]);
+    csv_number(out, "%.3f", p.speed[h]);
     // A direction that rounds to 360.0 is written as 0.0.
     const float from = p.direction[h];
-    field(out, "%.1f", std::round(from * 10.0) >= 3600.0 ? 0.0 : from);
-    field(out, "%.3f", p.residual[h]);
+    csv_number(out, "%.1f", std::round(from * 10.0) >= 3600.0 ? 0.0 : from);
+    csv_number(out, "%.3f", p.residual[h]);
     size_t b = 0;
     for (int32_t number : beam_numbers) {
       while (b < m.beams.size() && m.beams[b].beam < number) ++b;
@@ -101,18 +89,17 @@ void append_wind_csv_rows(const std::set<int32_t>& beam_numbers,
         continue;
       }
       const size_t cell = b * gates + static_cast<size_t>(gate);
-      count(out, p.n_used[cell]);
-      count(out, p.n_available[cell]);
+      csv_count(out, p.n_used[cell]);
+      csv_count(out, p.n_available[cell]);
     }
-    for (const uint8_t* flags : {u_flag, v_flag, w_flag}) count(out, flags[h]);
+    for (const uint8_t* flags : {u_flag, v_flag, w_flag})
+      csv_count(out, flags[h]);
     *out += '\n';
   }
 }
 
-std::string wind_csv(const std::vector<ModeProfiles>& modes) {
-  const std::set<int32_t> beam_numbers = csv_beam_numbers(modes);
-  std::string out = wind_csv_header(beam_numbers);
-  // (period start, mode index, period index): modes share the period grid.
+std::vector<std::tuple<int64_t, size_t, size_t>> csv_table_order(
+    const std::vector<ModeProfiles>& modes) {
   std::vector<std::tuple<int64_t, size_t, size_t>> rows;
   for (size_t mi = 0; mi < modes.size(); ++mi) {
     for (size_t p = 0; p < modes[mi].periods.size(); ++p) {
@@ -120,7 +107,13 @@ std::string wind_csv(const std::vector<ModeProfiles>& modes) {
     }
   }
   std::sort(rows.begin(), rows.end());
-  for (const auto& [start, mi, p] : rows) {
+  return rows;
+}
+
+std::string wind_csv(const std::vector<ModeProfiles>& modes) {
+  const std::set<int32_t> beam_numbers = csv_beam_numbers(modes);
+  std::string out = wind_csv_header(beam_numbers);
+  for (const auto& [start, mi, p] : csv_table_order(modes)) {
     const ModeProfiles& m = modes[mi];
     const size_t at = p * m.height.size();
     append_wind_csv_rows(beam_numbers, m, period_of_mode(m, p),

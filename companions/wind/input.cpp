@@ -1,8 +1,6 @@
 #include "companions/wind/input.h"
 
 #include <algorithm>
-#include <cstring>
-#include <filesystem>
 #include <limits>
 #include <map>
 #include <tuple>
@@ -16,39 +14,6 @@ namespace quellmar::companions {
 namespace {
 
 constexpr int32_t kNoTime = std::numeric_limits<int32_t>::max();
-
-std::string stored_name(const char (&field)[32]) {
-  return std::string(field, strnlen(field, sizeof field));
-}
-
-void add_damage(const std::string& path, const std::vector<Damage>& damage,
-                std::vector<std::string>* findings) {
-  constexpr size_t kShown = 20;
-  for (size_t i = 0; i < damage.size() && i < kShown; ++i) {
-    const Damage& d = damage[i];
-    findings->push_back(path + ": data offset " + std::to_string(d.offset) +
-                        ": " + d.kind + ": " + d.detail);
-  }
-  if (damage.size() > kShown) {
-    findings->push_back(path + ": " + std::to_string(damage.size() - kShown) +
-                        " more finding(s); quellmar-info lists them all");
-  }
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
-BeamGeometry geometry_of(const RecordFacts& f) {
-  BeamGeometry g;
-  g.azimuth = f.azimuth;
-  g.elevation = f.elevation;
-  g.first_gate_delay_ns = f.first_gate_delay_ns;
-  g.delay_offset_ns = f.delay_offset_ns;
-  g.gate_spacing_ns = f.gate_spacing_ns;
-  return g;
-}
 
 bool counts(const RecordFacts& f, const RecordChoice& choice) {
   return f.radar == choice.radar && f.beam_described && f.gate_count > 0 &&
@@ -139,11 +104,7 @@ void resolve_geometry(std::map<VariantKey, Variant>& all, InputPlan* plan) {
     const int64_t kept = best->second.records;
     if (kept != total) {
       plan->findings.push_back(
-          "mode " + std::to_string(mode) + " beam " + std::to_string(beam) +
-          ": " + std::to_string(total - kept) +
-          " record(s) set aside: their HeaderBlock points the beam elsewhere "
-          "or places its gates differently than for the other " +
-          std::to_string(kept));
+          geometry_set_aside(mode, beam, total - kept, kept));
     }
     BeamSeries s;
     s.mode = mode;
@@ -177,6 +138,28 @@ int64_t series_of(const InputPlan& plan, const RecordFacts& f) {
 
 }  // namespace
 
+std::string duplicates_finding(int64_t duplicates) {
+  return std::to_string(duplicates) +
+         " record(s) set aside: a record of the same time, radar and beam "
+         "came from another input already";
+}
+
+int32_t stored_gates(const RecordFacts& f, const MomentArrays& m) {
+  const int64_t gates = std::min(
+      {m.gate_count, static_cast<int64_t>(m.velocity.size()),
+       static_cast<int64_t>(m.snr.size()), static_cast<int64_t>(f.gate_count)});
+  return static_cast<int32_t>(std::max<int64_t>(gates, 0));
+}
+
+void add_wind_record(const RecordFacts& f, const MomentArrays& m,
+                     std::map<SeriesKey, BeamSeries>* series) {
+  BeamSeries& s = (*series)[{f.mode, f.beam, geometry_of(f)}];
+  s.mode = f.mode;
+  s.beam = f.beam;
+  s.geometry = geometry_of(f);
+  s.add(f.time, m.velocity.data(), m.snr.data(), stored_gates(f, m));
+}
+
 RecordChoice wind_records(int32_t radar) {
   RecordChoice c;
   c.radar = radar;
@@ -189,14 +172,7 @@ RecordChoice wind_records(int32_t radar) {
 bool plan_input(const std::vector<std::string>& paths,
                 const RecordChoice& choice, int32_t period_minutes,
                 InputPlan* plan, std::string* error) {
-  for (size_t i = 0; i < paths.size(); ++i) {
-    for (size_t j = 0; j < i; ++j) {
-      if (paths[i] == paths[j] || same_file(paths[i], paths[j])) {
-        *error = paths[i] + ": named twice (as " + paths[j] + ")";
-        return false;
-      }
-    }
-  }
+  if (!named_once(paths, error)) return false;
 
   InputPlan p;
   std::string first_path;
@@ -245,7 +221,7 @@ bool read_input(
     all_records += f.records;
     all_bytes += f.data_bytes;
   }
-  Progress progress(all_records, all_bytes, "quellmar-wind");
+  Progress progress(all_records, all_bytes, choice.program);
   int64_t done = 0, bytes_before = 0;
   // The file each taken (series, time) came from, while a record of that
   // time can still come.

@@ -11,10 +11,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "companions/common/pair_scan.h"
+#include "companions/common/pair_pool.h"
 #include "companions/wind/profiles.h"
 
 namespace quellmar::companions {
@@ -25,7 +26,8 @@ namespace quellmar::companions {
 struct RecordChoice {
   int32_t radar = 0;
   std::function<bool(const RecordFacts&)> takes;
-  std::string kind = "wind-mode";  // in the message when none counts
+  std::string kind = "wind-mode";         // in the message when none counts
+  const char* program = "quellmar-wind";  // names the progress line
 };
 RecordChoice wind_records(int32_t radar);
 
@@ -100,6 +102,20 @@ bool read_input(
     const std::function<void(size_t series, const RecordFacts&)>& take,
     const std::function<void(int64_t before)>& finished, int64_t* duplicates,
     std::string* error);
+
+// The note on the records read_input set aside as duplicates: "N
+// record(s) set aside: a record of the same time, radar and beam came from
+// another input already".
+std::string duplicates_finding(int64_t duplicates);
+
+// The gates of a decoded record that hold a velocity and an SNR of the
+// first moment set.
+int32_t stored_gates(const RecordFacts& facts, const MomentArrays& moments);
+
+// Adds a decoded wind-mode record to the series of its mode, beam and
+// geometry: its time and the velocity and SNR of its gates.
+void add_wind_record(const RecordFacts& facts, const MomentArrays& moments,
+                     std::map<SeriesKey, BeamSeries>* series);
 
 }  // namespace quellmar::companions
 

@@ -12,8 +12,6 @@
 // written under a temporary name and renamed when complete.
 // docs/winds.md describes the method and the files, docs/qc.md the check.
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,7 +21,7 @@
 #include <string>
 #include <tuple>
 
-#include "companions/common/output_commit.h"
+#include "companions/common/text_output.h"
 #include "companions/wind/csv.h"
 #include "companions/wind/input.h"
 #include "companions/wind/netcdf.h"
@@ -42,33 +40,6 @@ int fail(const std::string& message) {
   return 1;
 }
 
-// The folder an output goes to must exist and take new files; checked
-// before the inputs are read.
-bool folder_writable(const std::string& path, std::string* error) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos
-                                 ? "."
-                                 : (slash == 0 ? "/" : path.substr(0, slash));
-  if (access(folder.c_str(), W_OK | X_OK) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-// Every period of every mode in table order: by period start, then mode.
-std::vector<std::tuple<int64_t, size_t, size_t>> table_order(
-    const std::vector<ModeProfiles>& modes) {
-  std::vector<std::tuple<int64_t, size_t, size_t>> rows;
-  for (size_t mi = 0; mi < modes.size(); ++mi) {
-    for (size_t p = 0; p < modes[mi].periods.size(); ++p) {
-      rows.emplace_back(modes[mi].periods[p].start, mi, p);
-    }
-  }
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
 // The CSV from the written netCDF file, a period at a time.
 bool write_csv(const std::string& path, const std::string& netcdf_path,
                const std::vector<ModeProfiles>& modes, std::string* error) {
@@ -82,7 +53,7 @@ bool write_csv(const std::string& path, const std::string& netcdf_path,
     const WindNetcdf file(netcdf_path, modes);
     const std::set<int32_t> beams = csv_beam_numbers(modes);
     std::string text = wind_csv_header(beams);
-    for (const auto& [start, mi, p] : table_order(modes)) {
+    for (const auto& [start, mi, p] : csv_table_order(modes)) {
       const ModeProfiles& m = modes[mi];
       const size_t at = p * m.height.size();
       append_wind_csv_rows(beams, m, file.get(mi, p), m.u_flag.data() + at,
@@ -151,9 +122,7 @@ int main(int argc, char** argv) {
   // The netCDF file takes each period as it is finished; u, v and w stay
   // for the continuity check.
   std::vector<ModeProfiles> modes;
-  {
-    PendingOutput output(options.output);
-    if (!output.ok()) return fail(output.error());
+  const auto write_netcdf = [&](const std::string& temp, std::string* message) {
     try {
       std::unique_ptr<WindNetcdf> file;
       int64_t duplicates = 0;
@@ -161,8 +130,7 @@ int main(int argc, char** argv) {
           plan, choice, method,
           [&](const std::vector<ModeProfiles>& layouts) {
             modes = layouts;
-            file = std::make_unique<WindNetcdf>(output.temp_path(),
-                                                options.report, modes);
+            file = std::make_unique<WindNetcdf>(temp, options.report, modes);
           },
           [&](size_t mi, const PeriodProfiles& p) {
             file->put(mi, p);
@@ -171,19 +139,16 @@ int main(int argc, char** argv) {
             m.v.insert(m.v.end(), p.v.begin(), p.v.end());
             m.w.insert(m.w.end(), p.w.begin(), p.w.end());
           },
-          &duplicates, &error, spectra ? &*spectra : nullptr);
-      if (!read) return fail(error);
+          &duplicates, message, spectra ? &*spectra : nullptr);
+      if (!read) return false;
       if (spectra) {
         for (const std::string& note : spectra->axis_notes()) {
           std::fprintf(stderr, "quellmar-wind: %s\n", note.c_str());
         }
       }
       if (duplicates > 0) {
-        std::fprintf(stderr,
-                     "quellmar-wind: %lld record(s) set aside: a record of "
-                     "the same time, radar and beam came from another input "
-                     "already\n",
-                     static_cast<long long>(duplicates));
+        std::fprintf(stderr, "quellmar-wind: %s\n",
+                     duplicates_finding(duplicates).c_str());
       }
       for (size_t mi = 0; mi < modes.size(); ++mi) {
         set_quality_flags(&modes[mi], method);
@@ -192,25 +157,31 @@ int main(int argc, char** argv) {
       }
       file->close();
     } catch (const WindFileError& e) {
-      return fail(options.output + ": " + e.what());
+      *message = options.output + ": " + e.what();
+      return false;
     }
-    if (!output.commit()) return fail(output.error());
+    return true;
+  };
+  if (!write_committed(options.output, write_netcdf, &error)) {
+    return fail(error);
   }
-  if (!options.csv.empty()) {
-    PendingOutput csv(options.csv);
-    if (!csv.ok()) return fail(csv.error());
-    if (!write_csv(csv.temp_path(), options.output, modes, &error)) {
-      return fail(error);
-    }
-    if (!csv.commit()) return fail(csv.error());
+  if (!options.csv.empty() &&
+      !write_committed(
+          options.csv,
+          [&](const std::string& temp, std::string* message) {
+            return write_csv(temp, options.output, modes, message);
+          },
+          &error)) {
+    return fail(error);
   }
-  if (!options.bufr.empty()) {
-    PendingOutput bufr(options.bufr);
-    if (!bufr.ok()) return fail(bufr.error());
-    if (!write_wind_bufr(bufr.temp_path(), options, modes, &error)) {
-      return fail(error);
-    }
-    if (!bufr.commit()) return fail(bufr.error());
+  if (!options.bufr.empty() &&
+      !write_committed(
+          options.bufr,
+          [&](const std::string& temp, std::string* message) {
+            return write_wind_bufr(temp, options, modes, message);
+          },
+          &error)) {
+    return fail(error);
   }
   return 0;
 }

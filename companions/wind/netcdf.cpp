@@ -12,90 +12,6 @@ namespace quellmar::companions {
 
 namespace {
 
-void check(int status, const std::string& what) {
-  if (status != NC_NOERR) {
-    throw WindFileError(what + ": " + nc_strerror(status));
-  }
-}
-
-std::string joined(const std::vector<std::string>& parts) {
-  std::string out;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) out += ", ";
-    out += parts[i];
-  }
-  return out;
-}
-
-// Floats with NaN for missing, as written: the fill value for NaN.
-std::vector<float> filled(const std::vector<float>& values) {
-  std::vector<float> out(values);
-  for (float& v : out) {
-    if (!std::isfinite(v)) v = kWindFill;
-  }
-  return out;
-}
-
-class Group {
- public:
-  explicit Group(int id) : id_(id) {}
-  int id() const { return id_; }
-
-  // A length of 0 is declared unlimited, which has the length 0 (a fixed
-  // dimension cannot be empty).
-  int dim(const char* name, size_t length) {
-    int d = -1;
-    check(nc_def_dim(id_, name, length == 0 ? NC_UNLIMITED : length, &d),
-          std::string("dimension ") + name);
-    return d;
-  }
-  int var(const char* name, nc_type type, std::initializer_list<int> dims) {
-    int v = -1;
-    const std::vector<int> d(dims);
-    check(nc_def_var(id_, name, type, static_cast<int>(d.size()), d.data(), &v),
-          std::string("variable ") + name);
-    return v;
-  }
-  void text(int var, const char* name, const std::string& value) {
-    check(nc_put_att_text(id_, var, name, value.size(), value.c_str()),
-          std::string("attribute ") + name);
-  }
-  void number(int var, const char* name, double value) {
-    check(nc_put_att_double(id_, var, name, NC_DOUBLE, 1, &value),
-          std::string("attribute ") + name);
-  }
-  void integer(int var, const char* name, int value) {
-    check(nc_put_att_int(id_, var, name, NC_INT, 1, &value),
-          std::string("attribute ") + name);
-  }
-  void fill(int var) {
-    const float f = kWindFill;
-    check(nc_put_att_float(id_, var, "_FillValue", NC_FLOAT, 1, &f),
-          "attribute _FillValue");
-  }
-  void describe(int var, const char* long_name, const char* standard_name,
-                const char* units) {
-    text(var, "long_name", long_name);
-    if (*standard_name != '\0') text(var, "standard_name", standard_name);
-    if (*units != '\0') text(var, "units", units);
-  }
-
-  void put(int var, const std::vector<float>& v) {
-    if (!v.empty()) check(nc_put_var_float(id_, var, v.data()), "values");
-  }
-  void put(int var, const std::vector<double>& v) {
-    if (!v.empty()) check(nc_put_var_double(id_, var, v.data()), "values");
-  }
-  void put(int var, const std::vector<int>& v) {
-    if (!v.empty()) check(nc_put_var_int(id_, var, v.data()), "values");
-  }
-
- private:
-  int id_;
-};
-
-constexpr const char* kTimeUnits = "seconds since 1970-01-01 00:00:00";
-
 void write_root(Group& root, const WindReport& r,
                 const std::vector<ModeProfiles>& modes) {
   const std::optional<ContinuityRule>& qc = r.method.quality;
@@ -130,32 +46,13 @@ void write_root(Group& root, const WindReport& r,
   }
   root.text(NC_GLOBAL, "input_files", joined(r.input_files));
   root.text(NC_GLOBAL, "site_name", site);
-  if (r.latitude) root.number(NC_GLOBAL, "latitude", *r.latitude);
-  if (r.longitude) root.number(NC_GLOBAL, "longitude", *r.longitude);
-  if (r.altitude) root.number(NC_GLOBAL, "altitude", *r.altitude);
+  const SitePosition position{r.latitude, r.longitude, r.altitude};
+  position_attributes(root, position);
   std::vector<std::string> numbers;
   for (const ModeProfiles& m : modes) numbers.push_back(std::to_string(m.mode));
   root.text(NC_GLOBAL, "modes", joined(numbers));
 
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const struct {
-    const char* name;
-    const char* units;
-    std::optional<double> value;
-  } position[] = {{"latitude", "degrees_north", r.latitude},
-                  {"longitude", "degrees_east", r.longitude},
-                  {"altitude", "m", r.altitude}};
-  int ids[3];
-  for (int i = 0; i < 3; ++i) {
-    ids[i] = root.var(position[i].name, NC_DOUBLE, {});
-    root.describe(ids[i], position[i].name, position[i].name,
-                  position[i].units);
-    root.text(ids[i], "comment", "NaN when not given on the command line");
-  }
-  for (int i = 0; i < 3; ++i) {
-    const double v = position[i].value.value_or(nan);
-    check(nc_put_var_double(root.id(), ids[i], &v), position[i].name);
-  }
+  position_variables(root, position);
 }
 
 struct DefinedMode {
@@ -178,18 +75,8 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
   const int beam = g.dim("beam", nb);
   const int gate = g.dim("gate", ng);
 
-  const int v_time = g.var("time", NC_DOUBLE, {time});
-  g.describe(v_time, "centre of the averaging period", "time", kTimeUnits);
-  g.text(v_time, "calendar", "standard");
-  g.text(v_time, "bounds", "time_bounds");
-  g.text(v_time, "axis", "T");
-  const int v_bounds = g.var("time_bounds", NC_DOUBLE, {time, nv});
-  g.text(v_bounds, "units", kTimeUnits);
-  g.text(v_bounds, "calendar", "standard");
-  const int v_height = g.var("height", NC_FLOAT, {height});
-  g.describe(v_height, "height above the radar", "height", "m");
-  g.text(v_height, "positive", "up");
-  g.text(v_height, "axis", "Z");
+  const TimeAxis axis = define_time(g, time, nv);
+  const int v_height = define_height(g, height);
 
   DefinedMode d;
   const struct {
@@ -230,7 +117,7 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
     g.text(*p.flag_id, "standard_name",
            std::string(p.standard_name) + " status_flag");
     const signed char values[3] = {kFlagGood, kFlagSuspect, kFlagMissing};
-    check(
+    nc_check(
         nc_put_att_schar(g.id(), *p.flag_id, "flag_values", NC_BYTE, 3, values),
         "attribute flag_values");
     g.text(*p.flag_id, "flag_meanings", "good suspect missing");
@@ -262,14 +149,12 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
              "", "dB");
   g.fill(d.mean_snr);
 
-  std::vector<double> centres, bounds;
+  std::vector<PeriodBounds> bounds;
   for (const Period& p : m.periods) {
-    centres.push_back(p.centre());
-    bounds.push_back(static_cast<double>(p.start));
-    bounds.push_back(static_cast<double>(p.end));
+    bounds.push_back(
+        {static_cast<double>(p.start), static_cast<double>(p.end)});
   }
-  g.put(v_time, centres);
-  g.put(v_bounds, bounds);
+  put_time(g, axis, bounds);
   std::vector<float> heights;
   for (double h : m.height) heights.push_back(static_cast<float>(h));
   g.put(v_height, filled(heights));
@@ -299,21 +184,21 @@ void put_row(int group, int var, size_t row, size_t a, size_t b,
   std::vector<float> out = filled(values);
   const size_t start[3] = {row, 0, 0};
   const size_t count[3] = {1, a, b};
-  check(nc_put_vara_float(group, var, start, count, out.data()), "values");
+  nc_check(nc_put_vara_float(group, var, start, count, out.data()), "values");
 }
 void put_row(int group, int var, size_t row, size_t a, size_t b,
              const std::vector<int32_t>& values) {
   if (values.empty()) return;
   const size_t start[3] = {row, 0, 0};
   const size_t count[3] = {1, a, b};
-  check(nc_put_vara_int(group, var, start, count, values.data()), "values");
+  nc_check(nc_put_vara_int(group, var, start, count, values.data()), "values");
 }
 std::vector<float> get_row(int group, int var, size_t row, size_t a, size_t b) {
   std::vector<float> out(a * (b == 0 ? 1 : b));
   if (out.empty()) return out;
   const size_t start[3] = {row, 0, 0};
   const size_t count[3] = {1, a, b};
-  check(nc_get_vara_float(group, var, start, count, out.data()), "values");
+  nc_check(nc_get_vara_float(group, var, start, count, out.data()), "values");
   for (float& v : out) {
     if (v == kWindFill) v = std::numeric_limits<float>::quiet_NaN();
   }
@@ -325,7 +210,7 @@ std::vector<int32_t> get_counts(int group, int var, size_t row, size_t a,
   if (out.empty()) return out;
   const size_t start[3] = {row, 0, 0};
   const size_t count[3] = {1, a, b};
-  check(nc_get_vara_int(group, var, start, count, out.data()), "values");
+  nc_check(nc_get_vara_int(group, var, start, count, out.data()), "values");
   return out;
 }
 
@@ -334,14 +219,14 @@ std::vector<int32_t> get_counts(int group, int var, size_t row, size_t a,
 WindNetcdf::WindNetcdf(const std::string& path, const WindReport& report,
                        const std::vector<ModeProfiles>& layouts)
     : path_(path) {
-  check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid_), path);
+  nc_check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid_), path);
   try {
     Group root(ncid_);
     write_root(root, report, layouts);
     for (const ModeProfiles& m : layouts) {
       int gid = -1;
       const std::string name = "mode_" + std::to_string(m.mode);
-      check(nc_def_grp(ncid_, name.c_str(), &gid), "group " + name);
+      nc_check(nc_def_grp(ncid_, name.c_str(), &gid), "group " + name);
       Group group(gid);
       const DefinedMode d = define_mode(group, m);
       ModeIds ids;
@@ -374,12 +259,13 @@ WindNetcdf::WindNetcdf(const std::string& path, const WindReport& report,
 WindNetcdf::WindNetcdf(const std::string& path,
                        const std::vector<ModeProfiles>& layouts)
     : path_(path) {
-  check(nc_open(path.c_str(), NC_NOWRITE, &ncid_), path);
+  nc_check(nc_open(path.c_str(), NC_NOWRITE, &ncid_), path);
   try {
     for (const ModeProfiles& m : layouts) {
       ModeIds ids;
       const std::string name = "mode_" + std::to_string(m.mode);
-      check(nc_inq_grp_ncid(ncid_, name.c_str(), &ids.group), "group " + name);
+      nc_check(nc_inq_grp_ncid(ncid_, name.c_str(), &ids.group),
+               "group " + name);
       ids.heights = m.height.size();
       ids.beams = m.beams.size();
       ids.gates = static_cast<size_t>(m.max_gates);
@@ -393,7 +279,7 @@ WindNetcdf::WindNetcdf(const std::string& path,
           {"n_used", &ids.n_used},
           {"n_available", &ids.n_available}};
       for (const auto& [var, id] : vars) {
-        check(nc_inq_varid(ids.group, var, id), var);
+        nc_check(nc_inq_varid(ids.group, var, id), var);
       }
       modes_.push_back(ids);
     }
@@ -432,7 +318,7 @@ void WindNetcdf::put_flags(size_t mi, const std::vector<uint8_t>& u_flag,
         std::pair{d.w_flag, &w_flag}}) {
     if (flags->empty()) continue;
     const std::vector<signed char> bytes(flags->begin(), flags->end());
-    check(nc_put_var_schar(d.group, var, bytes.data()), "flags");
+    nc_check(nc_put_var_schar(d.group, var, bytes.data()), "flags");
   }
 }
 
@@ -454,7 +340,7 @@ PeriodProfiles WindNetcdf::get(size_t mi, size_t period) const {
 void WindNetcdf::close() {
   const int id = ncid_;
   ncid_ = -1;
-  check(nc_close(id), path_);
+  nc_check(nc_close(id), path_);
 }
 
 }  // namespace quellmar::companions

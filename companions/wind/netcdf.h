@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "companions/common/nc_group.h"
 #include "companions/wind/profiles.h"
 #include "companions/wind/report.h"
 
 namespace quellmar::companions {
 
 // Fill value of every float variable that can miss values.
-constexpr float kWindFill = -9999.0f;
+constexpr float kWindFill = kProfileFill;
 
 // The file written period by period: created with every mode's layout
 // (ModeProfiles without values), then each finished period, then the

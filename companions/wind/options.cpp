@@ -1,12 +1,9 @@
 #include "companions/wind/options.h"
 
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
+#include "companions/common/command_line.h"
 #include "companions/moments/method_options.h"
 #include "disk/pda.h"
 
@@ -89,46 +86,9 @@ const char* const kWindHelp =
 
 namespace {
 
-bool parse_number(const char* text, double low, double high, double* value) {
-  if (*text == '\0') return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (*end != '\0' || errno != 0 || !std::isfinite(v) || v < low || v > high) {
-    return false;
-  }
-  *value = v;
-  return true;
-}
-
-bool parse_integer(const char* text, long low, long high, int32_t* value) {
-  if (*text == '\0') return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (*end != '\0' || errno != 0 || v < low || v > high) return false;
-  *value = static_cast<int32_t>(v);
-  return true;
-}
-
 int wrong(const std::string& message) {
   std::fprintf(stderr, "quellmar-wind: %s\n%s", message.c_str(), kWindUsage);
   return 2;
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
-std::string header_of(const std::string& data_path) {
-  const size_t slash = data_path.rfind('/');
-  const size_t at = slash == std::string::npos ? 0 : slash + 1;
-  if (at >= data_path.size()) return data_path;
-  std::string h = data_path;
-  h[at] = 'h';
-  return h;
 }
 
 }  // namespace
@@ -229,36 +189,16 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
     }
   }
   if (o.output.empty()) return wrong("no output file given (-o OUT.nc)");
-  if (!o.csv.empty() && same_file(o.csv, o.output)) {
-    return wrong("-o and --csv name the same file");
-  }
   if (!o.bufr.empty()) {
-    std::string missing;
-    const std::pair<bool, const char*> needed[] = {
-        {o.station.block.has_value(), "--wmo-block"},
-        {o.station.station.has_value(), "--wmo-station"},
-        {o.report.latitude.has_value(), "--latitude"},
-        {o.report.longitude.has_value(), "--longitude"},
-        {o.report.altitude.has_value(), "--altitude"}};
-    for (const auto& [given, name] : needed) {
-      if (!given) missing += std::string(missing.empty() ? "" : ", ") + name;
-    }
+    const std::string missing = bufr_missing(
+        o.station, o.report.latitude.has_value(),
+        o.report.longitude.has_value(), o.report.altitude.has_value());
     if (!missing.empty()) return wrong("--bufr needs " + missing);
-    if (same_file(o.bufr, o.output) ||
-        (!o.csv.empty() && same_file(o.bufr, o.csv))) {
-      return wrong("--bufr names the same file as -o or --csv");
-    }
   }
   method.quality = qc_off ? std::nullopt : std::optional<ContinuityRule>(qc);
-  for (const std::string& input : o.inputs) {
-    for (const std::string& out : {o.output, o.csv, o.bufr}) {
-      if (!out.empty() &&
-          (same_file(out, input) || same_file(out, header_of(input)))) {
-        return wrong(out + " would replace the input " + input +
-                     " or its header file");
-      }
-    }
-  }
+  const std::string conflict =
+      output_conflict(o.inputs, o.output, o.csv, o.bufr);
+  if (!conflict.empty()) return wrong(conflict);
   o.report.input_files = o.inputs;
   *options = std::move(o);
   return 0;

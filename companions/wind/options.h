@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "companions/common/command_line.h"
 #include "companions/moments/method.h"
 #include "companions/wind/report.h"
 
 namespace quellmar::companions {
 
 extern const char* const kWindUsage;
-
-// The station a BUFR message names.
-struct WmoStation {
-  std::optional<int32_t> block;    // 0 to 99
-  std::optional<int32_t> station;  // 0 to 999
-};
 
 struct WindOptions {
   std::vector<std::string> inputs;

@@ -15,15 +15,6 @@
 
 namespace quellmar::companions {
 
-// How a grid height is read from one beam's gates: exactly at gate `lower`
-// (upper < 0), or between gates lower and upper at fraction t; nothing when
-// lower < 0.
-struct GridReading {
-  int32_t lower = -1;
-  int32_t upper = -1;
-  double t = 0.0;
-};
-
 // Profiles period by period as the records come: the consensus of a
 // period is formed, and its records dropped, once the period is finished.
 // The series are planned beforehand (beams, geometry, gates; no records),
@@ -56,9 +47,9 @@ class ProfileStream {
   WindMethod method_;
   Sink sink_;
   std::vector<ModeProfiles> modes_;
-  std::vector<Place> places_;                       // per series
-  std::vector<std::vector<size_t>> mode_series_;    // per mode, by beam
-  std::vector<std::vector<GridReading>> readings_;  // per mode: beam x height
+  std::vector<Place> places_;                         // per series
+  std::vector<std::vector<size_t>> mode_series_;      // per mode, by beam
+  std::vector<std::vector<HeightReading>> readings_;  // per mode: beam x height
   PeriodBuffer<BeamSeries> open_;  // the records of the open periods
 };
 

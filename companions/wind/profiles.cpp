@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <numbers>
+#include <set>
 #include <thread>
 
 #include "companions/wind/fit.h"
@@ -30,33 +31,7 @@ float finite_or_missing(double value) {
   return std::isfinite(f) ? f : kMissing;
 }
 
-using Reading = GridReading;
-
-// Gate heights are an affine function of the gate number, so they are
-// monotonic (or all equal): the grid height is found by bisection, and a
-// height outside the gates is not read (no extrapolation).
-Reading locate(const std::vector<double>& heights, double z) {
-  Reading r;
-  if (heights.empty()) return r;
-  const bool rising = heights.back() >= heights.front();
-  const auto before = [rising](double a, double b) {
-    return rising ? a < b : a > b;
-  };
-  const auto it = std::lower_bound(heights.begin(), heights.end(), z, before);
-  const int32_t i = static_cast<int32_t>(it - heights.begin());
-  if (it == heights.end()) return r;
-  if (*it == z) {
-    r.lower = i;
-    return r;
-  }
-  if (i == 0) return r;
-  r.lower = i - 1;
-  r.upper = i;
-  r.t = (z - heights[i - 1]) / (heights[i] - heights[i - 1]);
-  return r;
-}
-
-int32_t nearest(const Reading& r) {
+int32_t nearest(const HeightReading& r) {
   if (r.lower < 0 || r.upper < 0) return r.lower;
   return r.t <= 0.5 ? r.lower : r.upper;
 }
@@ -106,17 +81,17 @@ void beam_consensus(const BeamSeries& s, size_t beam_index, size_t max_gates,
 }
 
 // How each beam of a mode reads each grid height.
-std::vector<Reading> mode_readings(ModeProfiles* m) {
+std::vector<HeightReading> mode_readings(ModeProfiles* m) {
   const size_t beams = m->beams.size();
   const size_t levels = m->height.size();
-  std::vector<Reading> readings(beams * levels);
+  std::vector<HeightReading> readings(beams * levels);
   for (size_t b = 0; b < beams; ++b) {
     for (size_t h = 0; h < levels; ++h) {
-      Reading r;
+      HeightReading r;
       if (b == static_cast<size_t>(m->reference_beam)) {
         r.lower = static_cast<int32_t>(h);  // the grid is this beam's gates
       } else {
-        r = locate(m->beams[b].gate_height, m->height[h]);
+        r = locate_height(m->beams[b].gate_height, m->height[h]);
       }
       readings[b * levels + h] = r;
       m->nearest_gate[b * levels + h] = nearest(r);
@@ -126,7 +101,8 @@ std::vector<Reading> mode_readings(ModeProfiles* m) {
 }
 
 // Beam swinging at every grid height of one period.
-void fit_period(const ModeProfiles& m, const std::vector<Reading>& readings,
+void fit_period(const ModeProfiles& m,
+                const std::vector<HeightReading>& readings,
                 const WindMethod& method, PeriodProfiles* p) {
   const size_t beams = m.beams.size();
   const size_t levels = m.height.size();
@@ -140,7 +116,7 @@ void fit_period(const ModeProfiles& m, const std::vector<Reading>& readings,
   for (size_t h = 0; h < levels; ++h) {
     rows.clear();
     for (size_t b = 0; b < beams; ++b) {
-      const Reading& r = readings[b * levels + h];
+      const HeightReading& r = readings[b * levels + h];
       if (r.lower < 0) continue;
       const double lower =
           p->radial_velocity[b * gates + static_cast<size_t>(r.lower)];
@@ -172,7 +148,7 @@ ModeProfiles mode_layout(int32_t mode,
                          const std::vector<const BeamSeries*>& series,
                          const std::vector<int64_t>& period_starts,
                          const WindMethod& method,
-                         std::vector<Reading>* readings) {
+                         std::vector<HeightReading>* readings) {
   ModeProfiles m;
   m.mode = mode;
   for (const BeamSeries* s : series) {
@@ -200,6 +176,27 @@ ModeProfiles mode_layout(int32_t mode,
 
 }  // namespace
 
+HeightReading locate_height(const std::vector<double>& heights, double z) {
+  HeightReading r;
+  if (heights.empty()) return r;
+  const bool rising = heights.back() >= heights.front();
+  const auto before = [rising](double a, double b) {
+    return rising ? a < b : a > b;
+  };
+  const auto it = std::lower_bound(heights.begin(), heights.end(), z, before);
+  const int32_t i = static_cast<int32_t>(it - heights.begin());
+  if (it == heights.end()) return r;
+  if (*it == z) {
+    r.lower = i;
+    return r;
+  }
+  if (i == 0) return r;
+  r.lower = i - 1;
+  r.upper = i;
+  r.t = (z - heights[i - 1]) / (heights[i] - heights[i - 1]);
+  return r;
+}
+
 void size_values(ModeProfiles* m) {
   const size_t cells =
       m->periods.size() * m->beams.size() * static_cast<size_t>(m->max_gates);
@@ -212,6 +209,29 @@ void size_values(ModeProfiles* m) {
        {&m->u, &m->v, &m->w, &m->speed, &m->direction, &m->residual}) {
     field->assign(levels, kMissing);
   }
+}
+
+int64_t profile_cells(const std::vector<BeamSeries>& series,
+                      const WindMethod& method) {
+  struct Extent {
+    std::set<int64_t> periods;
+    int64_t beams = 0;
+    int64_t gates = 0;
+  };
+  std::map<int32_t, Extent> modes;
+  for (const BeamSeries& s : series) {
+    Extent& e = modes[s.mode];
+    ++e.beams;
+    e.gates = std::max<int64_t>(e.gates, s.gates);
+    for (int32_t t : s.times) {
+      e.periods.insert(period_of(t, method.period_minutes).start);
+    }
+  }
+  int64_t cells = 0;
+  for (const auto& [mode, e] : modes) {
+    cells += static_cast<int64_t>(e.periods.size()) * e.beams * e.gates;
+  }
+  return cells;
 }
 
 void BeamSeries::add(int32_t time, const float* velocity_values,

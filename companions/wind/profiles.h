@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "companions/common/pair_pool.h"
 #include "companions/qc/continuity.h"
 #include "companions/wind/consensus.h"
 
@@ -31,16 +32,6 @@ struct WindMethod {
   // The defaults of docs/qc.md: a step of 1.5 m/s, patterns of fewer than
   // 6 values suspect, neighbours up to 1 period and 1 height away.
   static ContinuityRule wind_quality_rule() { return {1.5, 6, 1, 1}; }
-};
-
-// Where a beam points and where its gates lie, as its HeaderBlock says.
-struct BeamGeometry {
-  int32_t azimuth = 0;    // degrees, as stored
-  float elevation = 0.f;  // degrees
-  int32_t first_gate_delay_ns = 0;
-  int32_t delay_offset_ns = 0;
-  int32_t gate_spacing_ns = 0;
-  auto operator<=>(const BeamGeometry&) const = default;
 };
 
 // The records of one beam of one operating mode: each record's time and
@@ -111,9 +102,25 @@ struct ModeProfiles {
   }
 };
 
-// The most cells (period x beam x gate) whole-run arrays are sized for
-// when a caller holds them all (16 bytes each); the program itself writes
-// them period by period.
+// How a height is read from one beam's gates: exactly at gate `lower`
+// (upper < 0), or between gates lower and upper at fraction t; nothing when
+// lower < 0.
+struct HeightReading {
+  int32_t lower = -1;
+  int32_t upper = -1;
+  double t = 0.0;
+};
+// Gate heights are an affine function of the gate number, so they are
+// monotonic (or all equal): the height is found by bisection, and a height
+// outside the gates is not read (no extrapolation).
+HeightReading locate_height(const std::vector<double>& heights, double z);
+
+// The cells (period x beam x gate) whole-run arrays of the series take, all
+// modes together, when a caller holds them all (16 bytes each); a run makes
+// at most kMaxProfileCells of them. quellmar-wind itself writes them period
+// by period.
+int64_t profile_cells(const std::vector<BeamSeries>& series,
+                      const WindMethod& method);
 constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
 
 // One ModeProfiles per operating mode present, by mode number, flags

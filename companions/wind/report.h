@@ -6,10 +6,10 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "companions/common/text_output.h"
 #include "companions/wind/profiles.h"
 
 namespace quellmar::companions {
@@ -25,10 +25,7 @@ struct WindReport {
 };
 
 // A file that cannot be written.
-class WindFileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+using WindFileError = OutputFileError;
 
 }  // namespace quellmar::companions
 

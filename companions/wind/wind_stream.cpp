@@ -11,14 +11,6 @@ namespace quellmar::companions {
 
 namespace {
 
-// The first moment set's velocity and SNR of the record just decoded.
-int32_t stored_gates(const RecordFacts& f, const MomentArrays& m) {
-  const int64_t gates = std::min(
-      {m.gate_count, static_cast<int64_t>(m.velocity.size()),
-       static_cast<int64_t>(m.snr.size()), static_cast<int64_t>(f.gate_count)});
-  return static_cast<int32_t>(std::max<int64_t>(gates, 0));
-}
-
 // Records handed to a source come back later: a period may be finished
 // only when no record of it is still inside the source.
 class SourcedRecords {

@@ -110,7 +110,8 @@ PairArrays read_pair(const std::string& path, const ReadOptions& options) {
                   &a.ray_gate_spacing, &a.prt, &a.nyquist_velocity}) {
     v->reserve(rays);
   }
-  for (auto* v : {&a.ray_n_gates, &a.beam_index, &a.mode_index, &a.datacode}) {
+  for (auto* v : {&a.ray_n_gates, &a.beam_index, &a.mode_index, &a.datacode,
+                  &a.spectral_points}) {
     v->reserve(rays);
   }
   a.ray_start_index.reserve(rays);
@@ -148,6 +149,7 @@ PairArrays read_pair(const std::string& path, const ReadOptions& options) {
         a.beam_index.push_back(f.beam);
         a.mode_index.push_back(f.mode);
         a.datacode.push_back(f.datacode);
+        a.spectral_points.push_back(f.spectral_points);
         for (int k = 0; k < companions::kFieldCount; ++k) {
           const companions::FieldSpec& spec = companions::kFields[k];
           std::vector<float>& out = a.fields[k];

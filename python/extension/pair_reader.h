@@ -41,7 +41,8 @@ struct PairArrays {
   std::vector<int64_t> time;  // seconds since 1970-01-01 00:00:00 UTC
   std::vector<float> azimuth, elevation, ray_start_range, ray_gate_spacing, prt,
       nyquist_velocity;
-  std::vector<int32_t> ray_n_gates, beam_index, mode_index, datacode;
+  std::vector<int32_t> ray_n_gates, beam_index, mode_index, datacode,
+      spectral_points;
   std::vector<int64_t> ray_start_index;
   // Per gate of every ray, as kFields (empty: not in the file); missing
   // values NaN.

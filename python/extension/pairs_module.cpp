@@ -65,6 +65,7 @@ py::dict read(const std::string& path, int radar, bool spectra,
   rays["beam_index"] = to_numpy(std::move(a.beam_index));
   rays["mode_index"] = to_numpy(std::move(a.mode_index));
   rays["datacode"] = to_numpy(std::move(a.datacode));
+  rays["spectral_points"] = to_numpy(std::move(a.spectral_points));
 
   py::dict fields, field_attrs;
   for (int k = 0; k < companions::kFieldCount; ++k) {

@@ -8,6 +8,7 @@
     read_moments(path)        quellmar-nc file -> {beam: Dataset (time, range)}
     read_spectra(path, ray)   quellmar-nc file -> Dataset (range, velocity) of one record
     read_winds(path)          quellmar-wind file -> {mode: Dataset}
+    read_temperatures(path)   quellmar-rass file -> {mode: Dataset}
 
 Every reader raises QuellmarFileError, with a one-line message, for a file
 that is not netCDF or not the product it reads, or a pair that cannot be
@@ -23,7 +24,8 @@ from quellmar.errors import QuellmarFileError
 from quellmar.moments import read_moments
 from quellmar.pairs import inspect, open_pair
 from quellmar.spectra import read_spectra
+from quellmar.temperatures import read_temperatures
 from quellmar.winds import read_winds
 
 __all__ = ["__version__", "QuellmarFileError", "inspect", "open_pair", "read_moments",
-           "read_spectra", "read_winds"]
+           "read_spectra", "read_temperatures", "read_winds"]

@@ -1,7 +1,9 @@
 """quellmar-plot: quicklook pictures of the project's netCDF files.
 
-    quellmar-plot moments FILE.nc -o OUT.png [--field SNR|VEL|WIDTH|NOISE] [--beams 0,1,2]
+    quellmar-plot moments FILE.nc -o OUT.png [--field SNR|VEL|WIDTH|NOISE|VEL2|SNR2|WIDTH2|AUX2]
+                  [--beams 0,1,2] [--vmin V] [--vmax V]
     quellmar-plot winds WINDS.nc -o OUT.png [--mode N]
+    quellmar-plot temperature RASS.nc -o OUT.png [--mode N] [--vmin DEG_C] [--vmax DEG_C]
     quellmar-plot spectra FILE.nc -o OUT.png (--ray N | --time ISO8601)
 
 Exit status: 0 when the picture was written, 1 for input that cannot be
@@ -28,19 +30,31 @@ def beam_list(text):
 
 def parse(argv):
     parser = argparse.ArgumentParser(
-        prog=PROGRAM, description="Quicklook pictures (PNG) of quellmar-nc and quellmar-wind files.",
+        prog=PROGRAM, description="Quicklook pictures (PNG) of quellmar-nc, quellmar-wind and quellmar-rass files.",
         epilog="Exit status: 0 written; 1 input that cannot be drawn; 2 a wrong command line.")
     sub = parser.add_subparsers(dest="kind", required=True)
     p = sub.add_parser("moments", help="time-height panels of one field, one per beam")
     p.add_argument("file", help="a quellmar-nc file")
     p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
-    p.add_argument("--field", default="SNR", choices=["SNR", "VEL", "WIDTH", "NOISE"],
-                   help="the field drawn (default: SNR)")
+    p.add_argument("--field", default="SNR",
+                   choices=["SNR", "VEL", "WIDTH", "NOISE", "VEL2", "SNR2", "WIDTH2", "AUX2"],
+                   help="the field drawn; VEL2, SNR2, WIDTH2, AUX2: the second moment set "
+                        "(default: SNR)")
     p.add_argument("--beams", type=beam_list, help="comma-separated beam numbers (default: all)")
+    p.add_argument("--vmin", type=float,
+                   help="low end of the colour scale (default: each mode's 2nd percentile)")
+    p.add_argument("--vmax", type=float,
+                   help="high end of the colour scale (default: each mode's 98th percentile)")
     p = sub.add_parser("winds", help="wind barbs over wind speed, and w")
     p.add_argument("file", help="a quellmar-wind file")
     p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
     p.add_argument("--mode", type=int, help="operating mode (default: the lowest in the file)")
+    p = sub.add_parser("temperature", help="virtual temperature (quellmar-rass) over time and height")
+    p.add_argument("file", help="a quellmar-rass file")
+    p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
+    p.add_argument("--mode", type=int, help="operating mode (default: the lowest in the file)")
+    p.add_argument("--vmin", type=float, help="low end of the colour scale in °C")
+    p.add_argument("--vmax", type=float, help="high end of the colour scale in °C")
     p = sub.add_parser("spectra", help="range-Doppler image of one record")
     p.add_argument("file", help="a quellmar-nc file of a spectra pair")
     p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
@@ -70,20 +84,31 @@ def moments(args):
         raise QuellmarFileError("%s: holds no field %s" % (args.file, args.field))
     else:
         beams = dict(sorted(beams.items()))
-    return moments_figure(beams, args.field)
+    return moments_figure(beams, args.field, args.vmin, args.vmax)
+
+
+def chosen_mode(args, modes, what):
+    """The group of --mode, or of the lowest mode."""
+    if not modes:
+        raise QuellmarFileError("%s: holds no %s (no mode groups)" % (args.file, what))
+    mode = min(modes) if args.mode is None else args.mode
+    if mode not in modes:
+        raise QuellmarFileError("%s: no mode %d in the file (modes: %s)"
+                                % (args.file, mode, listed(sorted(modes))))
+    return modes[mode]
 
 
 def winds(args):
     from quellmar.plots import winds_figure
     from quellmar.winds import read_winds
-    modes = read_winds(args.file)
-    if not modes:
-        raise QuellmarFileError("%s: holds no winds (no mode groups)" % args.file)
-    mode = min(modes) if args.mode is None else args.mode
-    if mode not in modes:
-        raise QuellmarFileError("%s: no mode %d in the file (modes: %s)"
-                                % (args.file, mode, listed(sorted(modes))))
-    return winds_figure(modes[mode])
+    return winds_figure(chosen_mode(args, read_winds(args.file), "winds"))
+
+
+def temperature(args):
+    from quellmar.plots import temperature_figure
+    from quellmar.temperatures import read_temperatures
+    ds = chosen_mode(args, read_temperatures(args.file), "temperatures")
+    return temperature_figure(ds, args.vmin, args.vmax)
 
 
 def nearest_ray(path, text):
@@ -114,7 +139,8 @@ def spectra(args):
 def main(argv=None):
     args = parse(sys.argv[1:] if argv is None else argv)
     try:
-        figure = {"moments": moments, "winds": winds, "spectra": spectra}[args.kind](args)
+        figure = {"moments": moments, "winds": winds, "temperature": temperature,
+                  "spectra": spectra}[args.kind](args)
         from quellmar.plots import save
         save(figure, args.output)
     except QuellmarFileError as e:

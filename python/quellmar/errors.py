@@ -27,8 +27,17 @@ def is_moments_file(ds):
                                           "ray_gate_spacing", "elevation", "azimuth"))
 
 
-def is_winds_file(ds):
+def is_profiles_file(ds):
+    """quellmar-wind and quellmar-rass write CF timeSeriesProfile groups."""
     return ds.attrs.get("featureType") == "timeSeriesProfile" and "modes" in ds.attrs
+
+
+def is_temperatures_file(ds):
+    return is_profiles_file(ds) and "first_guess_deg_c" in ds.attrs
+
+
+def is_winds_file(ds):
+    return is_profiles_file(ds) and not is_temperatures_file(ds)
 
 
 def wrong_product(path, ds, wanted):
@@ -37,10 +46,42 @@ def wrong_product(path, ds, wanted):
         found = " (it is a quellmar-nc file)"
     elif is_winds_file(ds):
         found = " (it is a quellmar-wind file)"
+    elif is_temperatures_file(ds):
+        found = " (it is a quellmar-rass file)"
     else:
         found = ""
     ds.close()
     return QuellmarFileError("%s: not a %s file%s" % (path, wanted, found))
+
+
+def read_mode_groups(path, is_product, product):
+    """{mode number: Dataset} of a file of mode_<N> groups (quellmar-wind,
+    quellmar-rass): fill values masked to NaN, loaded into memory; attrs
+    hold the file's global attributes, the group's own on top, and `mode`."""
+    root = open_root(path)
+    if not is_product(root):
+        raise wrong_product(path, root, product)
+    attrs = dict(root.attrs)
+    root.close()
+    try:
+        modes = [int(m) for m in str(attrs["modes"]).split(",") if m.strip()]
+    except ValueError:
+        raise QuellmarFileError("%s: unreadable modes attribute %r"
+                                % (path, attrs["modes"])) from None
+    out = {}
+    for mode in modes:
+        try:
+            with xr.open_dataset(path, group="mode_%d" % mode, engine="netcdf4") as ds:
+                group = ds.load()
+        except OSError as e:
+            raise QuellmarFileError("%s: group mode_%d unreadable (%s)"
+                                    % (path, mode, str(e).splitlines()[0])) from None
+        merged = dict(attrs)
+        merged.update(group.attrs)
+        merged["mode"] = mode
+        group.attrs = merged
+        out[mode] = group
+    return out
 
 
 def open_moments(path):

@@ -17,7 +17,7 @@ from quellmar.errors import open_moments
 
 FIELDS = ("VEL", "WIDTH", "SNR", "NOISE", "SIGNAL_POWER",
           "VEL2", "WIDTH2", "SNR2", "SIGNAL_POWER2", "AUX2")
-PER_RAY = ("nyquist_velocity", "prt", "mode_index", "datacode")
+PER_RAY = ("nyquist_velocity", "prt", "mode_index", "datacode", "spectral_points")
 
 
 RAY_VARIABLES = ("ray_start_index", "ray_n_gates", "ray_start_range", "ray_gate_spacing",
@@ -40,7 +40,8 @@ def read_moments(path):
         and the second set when present) as (time, range), NaN where a ray
         has fewer gates than the widest one and where the file holds its
         fill value;
-      - nyquist_velocity, prt, mode_index, datacode per record.
+      - nyquist_velocity, prt, mode_index, datacode and spectral_points
+        (2048 or more: a RASS dwell) per record, those the file has.
     attrs: the file's global attributes plus `beam`.
     Raises QuellmarFileError for a file that is not a quellmar-nc file.
     """

@@ -1,4 +1,5 @@
-"""Quicklook figures: time-height panels of moments, wind barbs, spectra.
+"""Quicklook figures: time-height panels of moments, wind barbs, virtual
+temperatures, spectra.
 
 Figures are drawn on matplotlib's Agg canvas (no display needed) and
 written as PNG. Missing data is never given a colour: cells without a
@@ -24,7 +25,14 @@ FIELD_STYLE = {
     "VEL": ("RdBu_r", "radial velocity (m s$^{-1}$)"),
     "WIDTH": ("magma_r", "spectral width (m s$^{-1}$)"),
     "NOISE": ("cividis", "noise level (dB)"),
+    "VEL2": ("RdBu_r", "radial velocity, set 2 (m s$^{-1}$)"),
+    "SNR2": ("viridis", "SNR, set 2 (dB)"),
+    "WIDTH2": ("magma_r", "spectral width, set 2 (m s$^{-1}$)"),
+    "AUX2": ("plasma", "auxiliary value, set 2 (stored / 10)"),
 }
+# Dwells of this many spectral points or more are RASS dwells.
+RASS_POINTS = 2048
+TEMPERATURE_CMAP = "RdYlBu_r"
 # The light part of YlGnBu, so that black barbs stand out on any speed.
 SPEED_CMAP = colors.ListedColormap(matplotlib.colormaps["YlGnBu"](np.linspace(0.0, 0.6, 256)),
                                    name="speed")
@@ -137,20 +145,55 @@ def save(fig, out):
         raise
 
 
-def moments_figure(beams, field):
-    """One time-height panel per beam ({beam: Dataset} of read_moments)."""
+def beam_mode(ds):
+    """(mode, rass) of a beam's records: the mode most of them use, and
+    whether its dwells are RASS dwells; (None, False) when unknown."""
+    if "mode_index" not in ds or ds.sizes["time"] == 0:
+        return None, False
+    modes = ds["mode_index"].values
+    values, counts = np.unique(modes, return_counts=True)
+    mode = int(values[np.argmax(counts)])
+    rass = "spectral_points" in ds and bool(
+        np.any(ds["spectral_points"].values[modes == mode] >= RASS_POINTS))
+    return mode, rass
+
+
+def mode_norms(beams, field, vmin=None, vmax=None):
+    """{mode: Normalize}: each operating mode its own colour range (the
+    speed of sound and clear-air velocities do not share a scale), vmin
+    and vmax, when given, in place of the computed ends."""
+    by_mode = {}
+    for ds in beams.values():
+        mode, rass = beam_mode(ds)
+        values = ds[field].values.ravel() if field in ds else np.zeros(0)
+        entry = by_mode.setdefault(mode, [rass, []])
+        entry[0] = entry[0] or rass
+        entry[1].append(values)
+    norms = {}
+    for mode, (rass, values) in by_mode.items():
+        low, high = colour_range(np.concatenate(values),
+                                 symmetric=field in ("VEL", "VEL2") and not rass)
+        low = low if vmin is None else vmin
+        high = high if vmax is None else vmax
+        if high <= low:
+            high = low + 1.0
+        norms[mode] = colors.Normalize(low, high)
+    return norms
+
+
+def moments_figure(beams, field, vmin=None, vmax=None):
+    """One time-height panel per beam ({beam: Dataset} of read_moments),
+    each with the colour scale of its operating mode."""
     cmap_name, label = FIELD_STYLE[field]
     cmap = matplotlib.colormaps[cmap_name].with_extremes(bad=(0, 0, 0, 0))
-    values = [ds[field].values for ds in beams.values() if field in ds]
-    low, high = colour_range(np.concatenate([v.ravel() for v in values]) if values else [],
-                             symmetric=field == "VEL")
-    norm = colors.Normalize(low, high)
+    norms = mode_norms(beams, field, vmin, vmax)
 
     fig = new_figure(11, 1.2 + 2.0 * len(beams))
     axes = fig.subplots(len(beams), 1, sharex=True, squeeze=False)[:, 0]
-    mesh = None
     for ax, (beam, ds) in zip(axes, beams.items()):
         ax.set_facecolor("white")
+        mode, rass = beam_mode(ds)
+        norm = norms[mode]
         edges, columns = time_edges(ds["time"].values)
         data = ds[field].values if field in ds else np.full(ds["height"].shape, np.nan)
         # Rays with the same gate geometry share one mesh.
@@ -167,30 +210,68 @@ def moments_figure(beams, field):
             sine = np.sin(np.deg2rad(elevation))
             h_edges = (first + spacing * (np.arange(n + 1) - 0.5)) * sine / 1000.0
             cells = with_gaps(grid[:, :n], columns)
-            mesh = ax.pcolormesh(edges, h_edges, np.ma.masked_invalid(cells.T),
-                                 cmap=cmap, norm=norm, shading="flat", rasterized=True)
+            ax.pcolormesh(edges, h_edges, np.ma.masked_invalid(cells.T),
+                          cmap=cmap, norm=norm, shading="flat", rasterized=True)
         azimuth = float(ds["azimuth"].values[0]) if ds.sizes["time"] else 0.0
         elevation = float(ds["elevation"].values[0]) if ds.sizes["time"] else 0.0
-        ax.set_title("beam %d: azimuth %g°, elevation %g°" % (beam, azimuth, elevation),
+        name = "" if mode is None else ", mode %d%s" % (mode, " (RASS)" if rass else "")
+        ax.set_title("beam %d%s: azimuth %g°, elevation %g°" % (beam, name, azimuth, elevation),
                      fontsize=9, loc="left")
         ax.set_ylabel("height (km)")
+        fig.colorbar(matplotlib.cm.ScalarMappable(norm, cmap), ax=ax, label=label,
+                     fraction=0.03, pad=0.01)
     format_time_axis(axes[-1])
     any_ds = next(iter(beams.values()))
     times = np.concatenate([ds["time"].values for ds in beams.values()])
     fig.suptitle("%s, %s, %s" % (any_ds.attrs.get("instrument_name", ""), day_text(times), field))
-    fig.colorbar(mesh if mesh is not None else matplotlib.cm.ScalarMappable(norm, cmap),
-                 ax=list(axes), label=label, fraction=0.03, pad=0.02)
+    return fig
+
+
+def period_edges(ds):
+    """time_edges of a profiles group, from its period bounds when present."""
+    times = ds["time"].values
+    if "time_bounds" in ds:
+        bounds = ds["time_bounds"].values
+        return time_edges(times, bounds[:, 0], bounds[:, 1])
+    return time_edges(times)
+
+
+def temperature_figure(ds, vmin=None, vmax=None):
+    """The virtual temperature of one mode (read_temperatures' Dataset) as
+    a time-height picture in degrees Celsius."""
+    edges, columns = period_edges(ds)
+    height = ds["height"].values.astype(np.float64) / 1000.0
+    celsius = ds["virtual_temperature"].values.astype(np.float64) - 273.15
+    low, high = colour_range(celsius)
+    low = low if vmin is None else vmin
+    high = high if vmax is None else vmax
+    if high <= low:
+        high = low + 1.0
+    fig = new_figure(11, 5)
+    ax = fig.subplots()
+    ax.set_facecolor("white")
+    cmap = matplotlib.colormaps[TEMPERATURE_CMAP].with_extremes(bad=(0, 0, 0, 0))
+    ax.pcolormesh(edges, centre_edges(height),
+                  np.ma.masked_invalid(with_gaps(celsius, columns).T),
+                  cmap=cmap, norm=colors.Normalize(low, high), shading="flat",
+                  rasterized=True)
+    fig.colorbar(matplotlib.cm.ScalarMappable(colors.Normalize(low, high), cmap), ax=ax,
+                 label="virtual temperature (°C)", fraction=0.03, pad=0.01)
+    ax.set_ylabel("height (km)")
+    if len(edges):
+        ax.set_xlim(edges[0], edges[-1])
+    format_time_axis(ax)
+    a = ds.attrs
+    beam = " (RASS beam %d)" % a["rass_beam"] if "rass_beam" in a else ""
+    fig.suptitle("%s, %s, virtual temperature of mode %d%s"
+                 % (a.get("site_name", ""), day_text(ds["time"].values), a["mode"], beam))
     return fig
 
 
 def winds_figure(ds):
     """Barbs over shaded wind speed, and a panel of w, for one mode."""
     times = ds["time"].values
-    if "time_bounds" in ds:
-        bounds = ds["time_bounds"].values
-        edges, columns = time_edges(times, bounds[:, 0], bounds[:, 1])
-    else:
-        edges, columns = time_edges(times)
+    edges, columns = period_edges(ds)
     height = ds["height"].values.astype(np.float64) / 1000.0
     h_edges = centre_edges(height)
     speed = ds["wind_speed"].values.astype(np.float64)

@@ -1,0 +1,331 @@
+// quellmar-rass: the unfolding and the w correction through their
+// operations, and the program on pairs written with the project's writer
+// from a known virtual temperature and vertical air motion.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "companions/rass/profiles.h"
+#include "companions/rass/unfold.h"
+#include "tests/test_support.h"
+#include "writer/format_writer.h"
+
+#ifdef QUELLMAR_RASS_BINARY
+#include "tests/nc_read.h"
+#endif
+
+namespace {
+
+using quellmar::companions::dwell_value;
+using quellmar::companions::RassMethod;
+using quellmar::companions::unfold_speed;
+using quellmar::companions::UnfoldStatus;
+using quellmar::companions::virtual_temperature;
+using quellmar::writer::Bytes;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+double speed_of(double tv) { return 20.047 * std::sqrt(tv); }
+
+// The stored velocity of a speed of sound c aliased into [-V, V).
+double aliased(double c, double nyquist) {
+  return c - 2 * nyquist * std::floor((c + nyquist) / (2 * nyquist));
+}
+
+TEST(RassUnfold, UnaliasedAliasedAmbiguousAndHostileValues) {
+  const double t0 = 288.15, truth = 300.0, c = speed_of(truth);
+  // Unaliased (V above c), and aliased into a fifth of the speed of sound.
+  for (const double v : {409.5, 68.0}) {
+    const auto u = unfold_speed(aliased(c, v), v, t0);
+    ASSERT_EQ(u.status, UnfoldStatus::kOk) << v;
+    EXPECT_NEAR(u.speed, c, 1e-9);
+  }
+  // A Nyquist interval narrower than the plausible band: two candidates lie
+  // in it when the first guess is 35 K off, one when it is near.
+  const double narrow = 20.5;
+  EXPECT_EQ(unfold_speed(aliased(c, narrow), narrow, truth - 35).status,
+            UnfoldStatus::kAmbiguous);
+  EXPECT_EQ(unfold_speed(aliased(c, narrow), narrow, truth - 5).status,
+            UnfoldStatus::kOk);
+  // Nothing plausible, or nothing to unfold: missing, never a value.
+  EXPECT_EQ(unfold_speed(c, 409.5, 200.0).status, UnfoldStatus::kNone);
+  for (const auto& [a, v, t] :
+       std::vector<std::tuple<double, double, double>>{{0.0, 0.0, t0},
+                                                       {kNaN, 68.0, t0},
+                                                       {kInf, 68.0, t0},
+                                                       {c, kInf, t0},
+                                                       {c, -68.0, t0},
+                                                       {-c, 409.5, t0},
+                                                       {c, 1e-300, t0}}) {
+    EXPECT_EQ(unfold_speed(a, v, t).status, UnfoldStatus::kNone)
+        << a << " " << v;
+  }
+}
+
+TEST(RassUnfold, WCorrectionFromTheDwellOrTheWindMode) {
+  RassMethod m;
+  const double truth = 300.0, c = speed_of(truth), w = 1.0;
+  // The pulse moves with the air: 1 m/s of w is about 1.7 K.
+  const auto own = dwell_value(m, c + w, 409.5, 0.0, 1.0, w, kNaN);
+  ASSERT_EQ(own.status, UnfoldStatus::kOk);
+  EXPECT_NEAR(own.tv, truth, 1e-9);
+  EXPECT_NEAR(own.tv_uncorrected - own.tv, 1.73, 0.01);
+  EXPECT_EQ(own.source, quellmar::companions::kWSameDwell);
+  const auto wind = dwell_value(m, c + w, 409.5, 0.0, 1.0, kNaN, w);
+  EXPECT_NEAR(wind.tv, truth, 1e-9);
+  EXPECT_EQ(wind.source, quellmar::companions::kWWindMode);
+  const auto none = dwell_value(m, c + w, 409.5, 0.0, 1.0, kNaN, kNaN);
+  EXPECT_NEAR(none.tv, own.tv_uncorrected, 1e-9);
+  EXPECT_EQ(none.source, quellmar::companions::kWNone);
+  // Toward the radar: the stored signs are turned.
+  m.velocity_toward = true;
+  EXPECT_NEAR(dwell_value(m, -(c + w), 409.5, 0.0, 1.0, -w, kNaN).tv, truth,
+              1e-9);
+  // A w that leaves no plausible temperature makes the value missing.
+  EXPECT_EQ(dwell_value(RassMethod{}, c, 409.5, 0.0, 1.0, 300.0, kNaN).status,
+            UnfoldStatus::kNone);
+}
+
+#ifdef QUELLMAR_RASS_BINARY
+
+constexpr int64_t kDay124 = 1020470400;  // 2002-05-04 00:00:00 UTC
+
+// The virtual temperature at height z in the 30-minute period p, and w.
+double truth_tv(double z, int p) { return 290.0 - 0.006 * z + 1.5 * p; }
+constexpr double kW = 1.0;
+
+float nyquist_of(const quellmar::writer::ModeSpec& mode) {
+  return static_cast<float>(149.9 / (91500 / 100.0) * 5e8 / mode.ipp_ns /
+                            mode.coherent_integrations);
+}
+
+double height_of(const quellmar::writer::ModeSpec& mode, int g) {
+  return (mode.first_gate_delay_ns + g * mode.gate_spacing_ns) * 0.15;
+}
+
+// Mode 0 wind (64 points), modes 1-3 RASS (2048 points) with Nyquist
+// velocities of about 410 m/s (the speed of sound unaliased), 68 m/s (a
+// fifth of it) and 20.5 m/s; beam b vertical in mode b.
+quellmar::writer::HeaderSpec rass_header() {
+  quellmar::writer::HeaderSpec h = quellmar::test::standard_header(8, 64);
+  h.beam_count = 4;
+  const int32_t ipp[4] = {40000, 20000, 40000, 40000};
+  const int16_t integrations[4] = {100, 10, 30, 100};
+  for (int m = 0; m < 4; ++m) {
+    h.modes[m] = h.modes[0];
+    h.modes[m].ipp_ns = ipp[m];
+    h.modes[m].coherent_integrations = integrations[m];
+    h.modes[m].first_gate_delay_ns = 3000;
+    h.modes[m].gate_spacing_ns = 1400;
+    h.modes[m].spectral_points = m == 0 ? 64 : 2048;
+    h.beams[m] = {0, static_cast<int16_t>(m), 0};
+  }
+  return h;
+}
+
+// One dwell per beam and minute for two hours from 00:00. The clear air
+// moves at w; the acoustic velocity is the speed of sound plus w, with
+// +-0.1 m/s of jitter in even and odd minutes, and every fifth minute an
+// outlier 8 m/s too fast. With two sets (datacode 2116) the second set is
+// acoustic and holds the temperature in tenths of a degree as auxiliary;
+// with one (2100) the first set is acoustic.
+Bytes rass_records(const quellmar::writer::HeaderSpec& h, bool two_sets) {
+  Bytes data;
+  const int16_t datacode = two_sets ? 2116 : 2100;
+  for (int minute = 0; minute < 120; ++minute) {
+    for (int b = 0; b < h.beam_count; ++b) {
+      const quellmar::writer::ModeSpec& mode = h.modes[b];
+      const double v = nyquist_of(mode);
+      const auto count = [v](double x) {
+        return static_cast<int16_t>(std::lround(x / v * 10000.0));
+      };
+      quellmar::writer::BodySpec body;
+      body.datacode = b == 0 ? 2100 : datacode;
+      for (int g = 0; g < mode.gate_count; ++g) {
+        const double tv = truth_tv(height_of(mode, g), minute / 30);
+        quellmar::writer::GateMoments clear, acoustic;
+        clear.velocity = count(kW);
+        clear.snr = 1000;
+        const double c = speed_of(tv) + kW + (minute % 5 == 0 ? 8.0 : 0.0) +
+                         (minute % 2 == 0 ? 0.1 : -0.1);
+        acoustic.velocity = count(aliased(c, v));
+        acoustic.snr = 1500;
+        acoustic.noise_or_aux =
+            static_cast<int16_t>(std::lround((tv - 273.15) * 10));
+        if (b == 0 || !two_sets) {
+          body.moments.push_back(b == 0 ? clear : acoustic);
+        } else {
+          body.moments.push_back(clear);
+          body.second.push_back(acoustic);
+        }
+      }
+      quellmar::writer::RecordSpec rec;
+      rec.datacode = body.datacode;
+      rec.record_time = static_cast<int32_t>(kDay124 + minute * 60 + b * 10);
+      rec.beam_index = static_cast<int16_t>(b);
+      rec.has_overrides = true;
+      rec.coherent_integrations = mode.coherent_integrations;
+      rec.spectral_averages = mode.spectral_averages;
+      rec.body = quellmar::writer::encode_body(body);
+      data.append(quellmar::writer::encode_record(rec));
+    }
+  }
+  return data;
+}
+
+quellmar::test::RunResult rass(const std::string& dir,
+                               const std::vector<std::string>& args) {
+  return quellmar::test::run_program(QUELLMAR_RASS_BINARY, dir, args);
+}
+
+// A variable of group mode_<mode> as doubles (fill values as read).
+std::vector<double> values(const std::string& path, int mode,
+                           const char* name) {
+  int file = -1, group = -1, var = -1;
+  std::vector<double> out;
+  if (nc_open(path.c_str(), NC_NOWRITE, &file) != NC_NOERR) return out;
+  if (nc_inq_grp_ncid(file, ("mode_" + std::to_string(mode)).c_str(), &group) ==
+          NC_NOERR &&
+      nc_inq_varid(group, name, &var) == NC_NOERR) {
+    out.resize(quellmar::test::nc_var_length(group, var));
+    if (!out.empty()) nc_get_var_double(group, var, out.data());
+  }
+  nc_close(file);
+  return out;
+}
+
+TEST(RassProfiles, KnownTemperaturesUnfoldedCorrectedAndAmbiguous) {
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h = rass_header();
+  const Bytes header = quellmar::writer::encode_header(h);
+  quellmar::test::write_pair(dir.path(), "d02124a.mom", header,
+                             rass_records(h, true));
+  quellmar::test::write_pair(dir.path(), "d02125a.mom", header,
+                             rass_records(h, false));
+  struct Case {
+    std::vector<std::string> args;
+    int mode;
+    const char* source;  // the w source written (1 same dwell, 2 wind mode)
+    double w_source;
+    bool ambiguous;
+  };
+  // The first guess of -15 C lies 32 to 38 K below the truth: one
+  // candidate in the plausible band at V = 68 m/s, two at V = 20.5 m/s.
+  const std::vector<Case> cases = {
+      {{"d02124a.mom"}, 1, "same dwell", 1, false},
+      {{"d02124a.mom"}, 2, "same dwell", 1, false},
+      {{"d02124a.mom"}, 3, "same dwell", 1, false},
+      {{"d02124a.mom", "--first-guess", "-15"}, 2, "same dwell", 1, false},
+      {{"d02124a.mom", "--first-guess", "-15"}, 3, "", 0, true},
+      {{"d02125a.mom", "--acoustic-set", "1"}, 2, "wind mode", 2, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-o", "t.nc", "--csv", "t.csv"});
+    const std::string trace =
+        args[0] + " " + args[1] + " mode " + std::to_string(c.mode);
+    SCOPED_TRACE(trace);
+    const quellmar::test::RunResult run = rass(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    const std::string nc = dir.file("t.nc");
+    const std::vector<double> time = values(nc, c.mode, "time");
+    const std::vector<double> height = values(nc, c.mode, "height");
+    ASSERT_EQ(time.size(), 4u);
+    ASSERT_EQ(height.size(), 8u);
+    EXPECT_EQ(time[1], kDay124 + 2700);
+    const auto tv = values(nc, c.mode, "virtual_temperature");
+    const auto raw = values(nc, c.mode, "virtual_temperature_uncorrected");
+    const auto w = values(nc, c.mode, "upward_air_velocity");
+    const auto source = values(nc, c.mode, "upward_air_velocity_source");
+    const auto aux = values(nc, c.mode, "stored_auxiliary");
+    const auto used = values(nc, c.mode, "n_used");
+    const auto available = values(nc, c.mode, "n_available");
+    const auto ambiguous = values(nc, c.mode, "n_ambiguous");
+    // Storage rounds each velocity to V/10000 m/s; 1 m/s is about 1.75 K.
+    const double bound = 2 * 1.75 * nyquist_of(h.modes[c.mode]) / 20000 + 1e-3;
+    for (size_t p = 0; p < 4; ++p) {
+      for (size_t k = 0; k < 8; ++k) {
+        const size_t at = p * 8 + k;
+        const double truth = truth_tv(height[k], static_cast<int>(p));
+        EXPECT_EQ(available[at], 30);
+        if (c.ambiguous) {
+          EXPECT_EQ(tv[at], -9999.0);
+          EXPECT_EQ(used[at], 0);
+          EXPECT_GE(ambiguous[at], 24);
+          continue;
+        }
+        EXPECT_NEAR(tv[at], truth, bound) << p << " " << k;
+        const double c_true = speed_of(truth);
+        EXPECT_NEAR(raw[at], virtual_temperature(c_true + kW), bound);
+        EXPECT_NEAR(w[at], kW, nyquist_of(h.modes[c.mode]) / 20000 + 1e-4);
+        EXPECT_EQ(source[at], c.w_source) << c.source;
+        EXPECT_EQ(used[at], 24);
+        // Only outliers may unfold ambiguously.
+        EXPECT_LE(ambiguous[at], 6);
+        if (c.w_source == 1) {
+          EXPECT_NEAR(aux[at], truth - 273.15, 0.06);
+        }
+      }
+    }
+  }
+  const std::string csv = quellmar::test::read_text(dir.file("t.csv"));
+  EXPECT_EQ(csv.substr(0, csv.find('\n')),
+            "time,mode,height_m,tv_k,tv_uncorrected_k,w_m_s,w_source,spread_k,"
+            "stored_auxiliary,n_used,n_available,n_ambiguous");
+  EXPECT_NE(csv.find("\n2002-05-04T00:15:00Z,2,450.0,"), std::string::npos);
+  EXPECT_NE(csv.find(",wind_mode,"), std::string::npos);
+}
+
+TEST(RassInput, HostileInputGetsAMessageAndTheRightStatus) {
+  quellmar::test::TempDir dir;
+  quellmar::writer::HeaderSpec wind_only = rass_header();
+  wind_only.beam_count = 1;
+  quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                             quellmar::writer::encode_header(wind_only),
+                             rass_records(wind_only, true));
+  // A Nyquist velocity of 0 (no transmit frequency): no temperature, and
+  // a note saying so.
+  quellmar::writer::HeaderSpec silent = rass_header();
+  silent.tx_frequency = 0;
+  quellmar::test::write_pair(dir.path(), "d02125a.mom",
+                             quellmar::writer::encode_header(silent),
+                             rass_records(silent, true));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"d02124a.mom", "-o", "t.nc"}, 1, "no RASS dwells in the input"},
+      {{"d02125a.mom", "-o", "t.nc", "--first-guess", "61"},
+       2,
+       "bad value for --first-guess: 61"},
+      {{"d02125a.mom", "-o", "t.nc", "--acoustic-set", "3"},
+       2,
+       "bad value for --acoustic-set: 3"},
+      {{"d02125a.mom", "-o", "d02125a.mom"}, 2, "would replace the input"},
+      {{"d02125a.mom", "-o", "t.nc"}, 0, "no virtual temperature came out"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const quellmar::test::RunResult run = rass(dir.path(), c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(quellmar::test::file_exists(dir.file("t.nc")), c.status == 0);
+  }
+  const std::vector<double> tv =
+      values(dir.file("t.nc"), 1, "virtual_temperature");
+  ASSERT_FALSE(tv.empty());
+  for (double v : tv) EXPECT_EQ(v, -9999.0);
+}
+
+#endif  // QUELLMAR_RASS_BINARY
+
+}  // namespace
