@@ -148,8 +148,9 @@ std::string check_rass(const quellmar::companions::RassProfiles& m,
     if (f->size() != cells) return "RASS arrays differ from time x height";
   }
   if (m.w_source.size() != cells || m.n_used.size() != cells ||
-      m.n_available.size() != cells || m.n_ambiguous.size() != cells) {
-    return "RASS counts differ from time x height";
+      m.n_available.size() != cells || m.n_ambiguous.size() != cells ||
+      m.tv_flag.size() != cells) {
+    return "RASS counts or flags differ from time x height";
   }
   for (size_t i = 0; i < cells; ++i) {
     for (const auto* f :
@@ -162,6 +163,10 @@ std::string check_rass(const quellmar::companions::RassProfiles& m,
     }
     if (std::isnan(m.tv[i]) != (m.n_used[i] == 0)) {
       return "a temperature without a consensus, or one missing";
+    }
+    if (std::isnan(m.tv[i]) !=
+        (m.tv_flag[i] == quellmar::companions::kFlagMissing)) {
+      return "a Tv flag missing for a value, or not for a missing one";
     }
     if (std::isnan(m.tv[i])) continue;
     const double t0 = quellmar::companions::first_guess_k(
@@ -178,23 +183,30 @@ std::string check_rass(const quellmar::companions::RassProfiles& m,
 }
 
 // The RASS path on the pair, as quellmar-rass takes it.
-void rass_path(const std::string& path, int choice) {
-  const quellmar::companions::RassMethod method = rass_method_for(choice);
-  quellmar::companions::RassInput input;
+void rass_path(const std::string& path, int which) {
+  const quellmar::companions::RassMethod method = rass_method_for(which);
+  const quellmar::companions::RecordChoice choice =
+      quellmar::companions::rass_records(0, method);
+  quellmar::companions::InputPlan plan;
   std::string error;
-  if (!quellmar::companions::read_rass_input({path}, 0, method, &input,
-                                             &error)) {
+  if (!quellmar::companions::plan_input({path}, choice, method.period_minutes,
+                                        &plan, &error)) {
     if (error.empty())
       quellmar::fuzz::report_problem("a RASS failure without a message");
     return;
   }
-  if (quellmar::companions::rass_profile_cells(input, method) >
+  if (quellmar::companions::rass_profile_cells(plan) >
       quellmar::companions::kMaxProfileCells) {
     return;  // the program refuses such a run
   }
-  const std::vector<quellmar::companions::RassProfiles> modes =
-      quellmar::companions::compute_rass_profiles(input, method,
-                                                  &input.findings);
+  quellmar::companions::RassRun run;
+  if (!quellmar::companions::stream_rass_profiles(plan, choice, method, &run,
+                                                  &error)) {
+    if (error.empty())
+      quellmar::fuzz::report_problem("a RASS failure without a message");
+    return;
+  }
+  const std::vector<quellmar::companions::RassProfiles>& modes = run.modes;
   size_t rows = 1;
   for (const quellmar::companions::RassProfiles& m : modes) {
     const std::string problem = check_rass(m, method);

@@ -47,18 +47,6 @@ struct HandleDeleter {
 
 }  // namespace
 
-uint8_t bufr_quality(uint8_t flag, bool checked) {
-  if (!checked || flag > 1) return kQualityNone;
-  return flag == 1 ? kQualitySuspect : kQualityGood;
-}
-
-uint8_t bufr_quality(uint8_t flag_a, uint8_t flag_b, bool checked) {
-  if (!checked) return kQualityNone;
-  if (flag_a == 1 || flag_b == 1) return kQualitySuspect;
-  if (flag_a > 1 || flag_b > 1) return kQualityNone;
-  return kQualityGood;
-}
-
 void write_bufr_profile(std::FILE* out, BufrProduct product,
                         const BufrStation& station, const BufrProfile& p) {
   const bool wind = product == BufrProduct::kWind;

@@ -1,7 +1,7 @@
 // WMO BUFR edition 4 messages of profiler products, one profile (one
 // period of one mode) per message: winds in the sequence 3 09 024, virtual
 // temperatures in 3 09 025, with a quality indicator (0 33 002) per value.
-// Written with ecCodes; a build without it has no BufrFile.
+// Written with ecCodes (bufr_file.h: also in a build without it).
 
 #ifndef QUELLMAR_COMPANIONS_BUFR_PROFILE_BUFR_H
 #define QUELLMAR_COMPANIONS_BUFR_PROFILE_BUFR_H
@@ -61,8 +61,16 @@ void write_bufr_profile(std::FILE* out, BufrProduct product,
 
 // The quality indicator of a flag of the continuity check (0 good, 1
 // suspect, 2 missing), or of a pair of them (suspect when either is).
-uint8_t bufr_quality(uint8_t flag, bool checked);
-uint8_t bufr_quality(uint8_t flag_a, uint8_t flag_b, bool checked);
+inline uint8_t bufr_quality(uint8_t flag, bool checked) {
+  if (!checked || flag > 1) return kQualityNone;
+  return flag == 1 ? kQualitySuspect : kQualityGood;
+}
+inline uint8_t bufr_quality(uint8_t flag_a, uint8_t flag_b, bool checked) {
+  if (!checked) return kQualityNone;
+  if (flag_a == 1 || flag_b == 1) return kQualitySuspect;
+  if (flag_a > 1 || flag_b > 1) return kQualityNone;
+  return kQualityGood;
+}
 
 }  // namespace quellmar::companions
 

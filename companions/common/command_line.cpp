@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
@@ -84,6 +85,37 @@ std::string bufr_missing(const WmoStation& station, bool latitude,
     if (!given) missing += std::string(missing.empty() ? "" : ", ") + name;
   }
   return missing;
+}
+
+int parse_check_and_bufr(const std::string& arg, const char* value,
+                         CheckAndBufr* o) {
+  int32_t whole = 0;
+  bool ok = true;
+  if (arg == "--qc") {
+    ok = std::strcmp(value, "continuity") == 0 ||
+         std::strcmp(value, "none") == 0;
+    o->qc_off = std::strcmp(value, "none") == 0;
+  } else if (arg == "--qc-max-step") {
+    ok = parse_number(value, 0.0, 1e6, &o->rule.max_step);
+  } else if (arg == "--qc-min-pattern") {
+    ok = parse_integer(value, 1, 1000000000, &o->rule.min_pattern);
+  } else if (arg == "--qc-periods") {
+    ok = parse_integer(value, 0, 1000000, &o->rule.periods);
+  } else if (arg == "--qc-heights") {
+    ok = parse_integer(value, 0, 1000000, &o->rule.heights);
+  } else if (arg == "--bufr") {
+    o->bufr = value;
+    ok = !o->bufr.empty();
+  } else if (arg == "--wmo-block") {
+    ok = parse_integer(value, 0, 99, &whole);
+    o->station.block = whole;
+  } else if (arg == "--wmo-station") {
+    ok = parse_integer(value, 0, 999, &whole);
+    o->station.station = whole;
+  } else {
+    return -1;
+  }
+  return ok ? 1 : 0;
 }
 
 }  // namespace quellmar::companions

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "companions/qc/continuity.h"
+
 namespace quellmar::companions {
 
 // The whole text as a finite number within [low, high]; false otherwise
@@ -35,6 +37,27 @@ struct WmoStation {
 // nothing is missing): the station and the site's position.
 std::string bufr_missing(const WmoStation& station, bool latitude,
                          bool longitude, bool altitude);
+
+// The options of the continuity check and of BUFR export that the
+// averaging programs share: --qc continuity|none, --qc-max-step,
+// --qc-min-pattern, --qc-periods, --qc-heights, --bufr, --wmo-block and
+// --wmo-station.
+struct CheckAndBufr {
+  ContinuityRule rule;  // the program's defaults until given
+  bool qc_off = false;
+  std::string bufr;  // empty: no BUFR
+  WmoStation station;
+
+  // The check as the method holds it: none with --qc none.
+  std::optional<ContinuityRule> quality() const {
+    return qc_off ? std::nullopt : std::optional<ContinuityRule>(rule);
+  }
+};
+
+// Takes arg with its value when it is one of these options: 1 when the
+// value is good, 0 when it is not; -1 when arg is another option.
+int parse_check_and_bufr(const std::string& arg, const char* value,
+                         CheckAndBufr* options);
 
 }  // namespace quellmar::companions
 

@@ -80,4 +80,23 @@ std::vector<uint8_t> continuity_flags(const QualityField& field,
   return flags;
 }
 
+std::vector<uint8_t> quality_flags(const QualityField& field,
+                                   const std::optional<ContinuityRule>& rule) {
+  if (rule) return continuity_flags(field, *rule);
+  std::vector<uint8_t> flags(field.values.size());
+  for (size_t i = 0; i < flags.size(); ++i) {
+    flags[i] = std::isfinite(field.values[i]) ? kFlagGood : kFlagMissing;
+  }
+  return flags;
+}
+
+int64_t period_slot(int64_t start, int32_t minutes) {
+  constexpr int64_t kDay = 86400;
+  const int64_t length = static_cast<int64_t>(minutes) * 60;
+  const int64_t per_day = (kDay + length - 1) / length;
+  const int64_t q = start / kDay;
+  const int64_t day = (start % kDay != 0 && start < 0) ? q - 1 : q;
+  return day * per_day + (start - day * kDay) / length;
+}
+
 }  // namespace quellmar::companions

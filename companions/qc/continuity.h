@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace quellmar::companions {
@@ -43,6 +44,17 @@ struct QualityField {
 // otherwise good or suspect by the rule.
 std::vector<uint8_t> continuity_flags(const QualityField& field,
                                       const ContinuityRule& rule);
+
+// The flags of a product's quantity: by the rule when the check is on, else
+// good for every finite value and missing for the others.
+std::vector<uint8_t> quality_flags(const QualityField& field,
+                                   const std::optional<ContinuityRule>& rule);
+
+// The number of the period starting at `start` on the regular grid of
+// periods of `minutes` (each day's periods from 00:00 UTC, day after day,
+// the last of a day shorter when the length does not divide the day):
+// periods next to each other in time have consecutive numbers.
+int64_t period_slot(int64_t start, int32_t minutes);
 
 }  // namespace quellmar::companions
 

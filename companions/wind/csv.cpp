@@ -98,22 +98,10 @@ void append_wind_csv_rows(const std::set<int32_t>& beam_numbers,
   }
 }
 
-std::vector<std::tuple<int64_t, size_t, size_t>> csv_table_order(
-    const std::vector<ModeProfiles>& modes) {
-  std::vector<std::tuple<int64_t, size_t, size_t>> rows;
-  for (size_t mi = 0; mi < modes.size(); ++mi) {
-    for (size_t p = 0; p < modes[mi].periods.size(); ++p) {
-      rows.emplace_back(modes[mi].periods[p].start, mi, p);
-    }
-  }
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
 std::string wind_csv(const std::vector<ModeProfiles>& modes) {
   const std::set<int32_t> beam_numbers = csv_beam_numbers(modes);
   std::string out = wind_csv_header(beam_numbers);
-  for (const auto& [start, mi, p] : csv_table_order(modes)) {
+  for (const auto& [start, mi, p] : table_order(modes)) {
     const ModeProfiles& m = modes[mi];
     const size_t at = p * m.height.size();
     append_wind_csv_rows(beam_numbers, m, period_of_mode(m, p),

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
+#include "companions/common/csv_fields.h"
 #include "companions/wind/profiles.h"
 
 namespace quellmar::companions {
@@ -22,11 +22,7 @@ namespace quellmar::companions {
 // reach its height; flags as the QualityFlag numbers.
 std::string wind_csv(const std::vector<ModeProfiles>& modes);
 
-// The same table a period at a time: every period of every mode in table
-// order (period start, mode index, period index; modes share the period
-// grid), then each one's rows.
-std::vector<std::tuple<int64_t, size_t, size_t>> csv_table_order(
-    const std::vector<ModeProfiles>& modes);
+// The same table a period at a time, in table_order (csv_fields.h).
 std::set<int32_t> csv_beam_numbers(const std::vector<ModeProfiles>& modes);
 std::string wind_csv_header(const std::set<int32_t>& beam_numbers);
 // The rows of one period of a mode: its results (only the height arrays

@@ -24,6 +24,7 @@ bool counts(const RecordFacts& f, const RecordChoice& choice) {
 struct Variant {
   int64_t records = 0;
   int32_t gates = 0;
+  int32_t points = 0;
   std::vector<int64_t> periods;  // starts, repeats of the last left out
 };
 using VariantKey = std::tuple<int32_t, int32_t, BeamGeometry>;
@@ -58,6 +59,7 @@ PlannedFile walk_pair(const PairInput& input, const RecordChoice& choice,
         Variant& v = (*variants)[{f.mode, f.beam, geometry_of(f)}];
         ++v.records;
         v.gates = std::max(v.gates, f.gate_count);
+        v.points = std::max(v.points, f.spectral_points);
         const int64_t start = period_of(f.time, period_minutes).start;
         if (v.periods.empty() || v.periods.back() != start) {
           v.periods.push_back(start);
@@ -116,6 +118,8 @@ void resolve_geometry(std::map<VariantKey, Variant>& all, InputPlan* plan) {
     periods.erase(std::unique(periods.begin(), periods.end()), periods.end());
     plan->series.push_back(std::move(s));
     plan->period_starts.push_back(std::move(periods));
+    plan->series_records.push_back(kept);
+    plan->series_points.push_back(best->second.points);
     plan->records += kept;
     it = next;
   }
@@ -149,15 +153,6 @@ int32_t stored_gates(const RecordFacts& f, const MomentArrays& m) {
       {m.gate_count, static_cast<int64_t>(m.velocity.size()),
        static_cast<int64_t>(m.snr.size()), static_cast<int64_t>(f.gate_count)});
   return static_cast<int32_t>(std::max<int64_t>(gates, 0));
-}
-
-void add_wind_record(const RecordFacts& f, const MomentArrays& m,
-                     std::map<SeriesKey, BeamSeries>* series) {
-  BeamSeries& s = (*series)[{f.mode, f.beam, geometry_of(f)}];
-  s.mode = f.mode;
-  s.beam = f.beam;
-  s.geometry = geometry_of(f);
-  s.add(f.time, m.velocity.data(), m.snr.data(), stored_gates(f, m));
 }
 
 RecordChoice wind_records(int32_t radar) {
@@ -194,8 +189,11 @@ bool plan_input(const std::vector<std::string>& paths,
   }
   pda_reset();
   if (variants.empty()) {
-    *error = (paths.size() == 1 ? paths[0] : "the files") + ": no " +
-             choice.kind + " record of radar " + std::to_string(choice.radar);
+    *error = !choice.none.empty()
+                 ? choice.none
+                 : (paths.size() == 1 ? paths[0] : "the files") + ": no " +
+                       choice.kind + " record of radar " +
+                       std::to_string(choice.radar);
     return false;
   }
   resolve_geometry(variants, &p);

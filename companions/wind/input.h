@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +27,9 @@ struct RecordChoice {
   std::function<bool(const RecordFacts&)> takes;
   std::string kind = "wind-mode";         // in the message when none counts
   const char* program = "quellmar-wind";  // names the progress line
+  // The whole message when none counts ("" for "PATH: no KIND record of
+  // radar N").
+  std::string none;
 };
 RecordChoice wind_records(int32_t radar);
 
@@ -49,8 +51,11 @@ struct InputPlan {
   // One per (mode, beam), by mode and beam: the geometry most of its
   // records share, its gates (the most of any record) and no records.
   std::vector<BeamSeries> series;
-  // Per series: the starts of the periods its records fall in, ascending.
+  // Per series: the starts of the periods its records fall in, ascending;
+  // its records and the most spectral points of any of them.
   std::vector<std::vector<int64_t>> period_starts;
+  std::vector<int64_t> series_records;
+  std::vector<int32_t> series_points;
   std::vector<PlannedFile> files;  // in reading order
   int64_t records = 0;             // records that count, all files
   // Damage found in the pairs and records set aside, one line each, for
@@ -111,11 +116,6 @@ std::string duplicates_finding(int64_t duplicates);
 // The gates of a decoded record that hold a velocity and an SNR of the
 // first moment set.
 int32_t stored_gates(const RecordFacts& facts, const MomentArrays& moments);
-
-// Adds a decoded wind-mode record to the series of its mode, beam and
-// geometry: its time and the velocity and SNR of its gates.
-void add_wind_record(const RecordFacts& facts, const MomentArrays& moments,
-                     std::map<SeriesKey, BeamSeries>* series);
 
 }  // namespace quellmar::companions
 

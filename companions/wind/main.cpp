@@ -21,6 +21,7 @@
 #include <string>
 #include <tuple>
 
+#include "companions/bufr/bufr_file.h"
 #include "companions/common/text_output.h"
 #include "companions/wind/csv.h"
 #include "companions/wind/input.h"
@@ -53,7 +54,7 @@ bool write_csv(const std::string& path, const std::string& netcdf_path,
     const WindNetcdf file(netcdf_path, modes);
     const std::set<int32_t> beams = csv_beam_numbers(modes);
     std::string text = wind_csv_header(beams);
-    for (const auto& [start, mi, p] : csv_table_order(modes)) {
+    for (const auto& [start, mi, p] : table_order(modes)) {
       const ModeProfiles& m = modes[mi];
       const size_t at = p * m.height.size();
       append_wind_csv_rows(beams, m, file.get(mi, p), m.u_flag.data() + at,
@@ -86,11 +87,9 @@ int main(int argc, char** argv) {
   WindOptions options;
   const int status = parse_wind_options(argc, argv, &options);
   if (status != 0) return status < 0 ? 0 : status;
-  if (!options.bufr.empty() && !kWindBufrBuilt) {
-    std::fprintf(stderr,
-                 "quellmar-wind: --bufr: this quellmar-wind is built without "
-                 "BUFR export (ecCodes, Debian libeccodes-dev, was not "
-                 "found)\n");
+  if (!options.bufr.empty() && !kBufrBuilt) {
+    std::fprintf(stderr, "quellmar-wind: %s\n",
+                 bufr_not_built("quellmar-wind").c_str());
     return 2;
   }
 

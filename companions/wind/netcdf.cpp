@@ -35,15 +35,7 @@ void write_root(Group& root, const WindReport& r,
   root.text(NC_GLOBAL, "velocity_sign",
             r.method.velocity_toward ? "toward" : "away");
   root.integer(NC_GLOBAL, "radar", r.radar);
-  if (qc) {
-    root.text(NC_GLOBAL, "qc_method", "time-height continuity (patterns)");
-    root.number(NC_GLOBAL, "qc_max_step_m_s", qc->max_step);
-    root.integer(NC_GLOBAL, "qc_min_pattern", qc->min_pattern);
-    root.integer(NC_GLOBAL, "qc_periods", qc->periods);
-    root.integer(NC_GLOBAL, "qc_heights", qc->heights);
-  } else {
-    root.text(NC_GLOBAL, "qc_method", "none");
-  }
+  quality_attributes(root, qc, "m_s");
   root.text(NC_GLOBAL, "input_files", joined(r.input_files));
   root.text(NC_GLOBAL, "site_name", site);
   const SitePosition position{r.latitude, r.longitude, r.altitude};
@@ -110,18 +102,8 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
   }
   for (const auto& p : profiles) {
     if (p.flag == nullptr) continue;
-    *p.flag_id = g.var(p.flag, NC_BYTE, {time, height});
-    g.text(*p.flag_id, "long_name",
-           std::string("quality flag of ") + p.long_name +
-               " by the time-height continuity check");
-    g.text(*p.flag_id, "standard_name",
-           std::string(p.standard_name) + " status_flag");
-    const signed char values[3] = {kFlagGood, kFlagSuspect, kFlagMissing};
-    nc_check(
-        nc_put_att_schar(g.id(), *p.flag_id, "flag_values", NC_BYTE, 3, values),
-        "attribute flag_values");
-    g.text(*p.flag_id, "flag_meanings", "good suspect missing");
-    g.text(*p.flag_id, "coordinates", "time height");
+    *p.flag_id = define_quality_flag(g, p.flag, p.long_name, p.standard_name,
+                                     {time, height});
   }
 
   const int v_beam = g.var("beam", NC_INT, {beam});

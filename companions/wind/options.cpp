@@ -96,9 +96,8 @@ int wrong(const std::string& message) {
 int parse_wind_options(int argc, char** argv, WindOptions* options) {
   WindOptions o;
   WindMethod& method = o.report.method;
-  ContinuityRule qc = WindMethod::wind_quality_rule();
-  bool qc_off = false;
-  int32_t number_int = 0;
+  CheckAndBufr shared;
+  shared.rule = WindMethod::wind_quality_rule();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -153,29 +152,10 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
       } else if (arg == "--altitude") {
         ok = parse_number(value, -1e5, 1e6, &number);
         o.report.altitude = number;
-      } else if (arg == "--qc") {
-        ok = std::strcmp(value, "continuity") == 0 ||
-             std::strcmp(value, "none") == 0;
-        qc_off = std::strcmp(value, "none") == 0;
-      } else if (arg == "--qc-max-step") {
-        ok = parse_number(value, 0.0, 1e6, &qc.max_step);
-      } else if (arg == "--qc-min-pattern") {
-        ok = parse_integer(value, 1, 1000000000, &qc.min_pattern);
-      } else if (arg == "--qc-periods") {
-        ok = parse_integer(value, 0, 1000000, &qc.periods);
-      } else if (arg == "--qc-heights") {
-        ok = parse_integer(value, 0, 1000000, &qc.heights);
-      } else if (arg == "--bufr") {
-        o.bufr = value;
-        ok = !o.bufr.empty();
-      } else if (arg == "--wmo-block") {
-        ok = parse_integer(value, 0, 99, &number_int);
-        o.station.block = number_int;
-      } else if (arg == "--wmo-station") {
-        ok = parse_integer(value, 0, 999, &number_int);
-        o.station.station = number_int;
       } else {
-        return wrong("unknown option " + arg);
+        const int taken = parse_check_and_bufr(arg, value, &shared);
+        if (taken < 0) return wrong("unknown option " + arg);
+        ok = taken > 0;
       }
       if (!ok) return wrong("bad value for " + arg + ": " + value);
     } else {
@@ -189,13 +169,15 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
     }
   }
   if (o.output.empty()) return wrong("no output file given (-o OUT.nc)");
+  o.bufr = shared.bufr;
+  o.station = shared.station;
   if (!o.bufr.empty()) {
     const std::string missing = bufr_missing(
         o.station, o.report.latitude.has_value(),
         o.report.longitude.has_value(), o.report.altitude.has_value());
     if (!missing.empty()) return wrong("--bufr needs " + missing);
   }
-  method.quality = qc_off ? std::nullopt : std::optional<ContinuityRule>(qc);
+  method.quality = shared.quality();
   const std::string conflict =
       output_conflict(o.inputs, o.output, o.csv, o.bufr);
   if (!conflict.empty()) return wrong(conflict);

@@ -6,7 +6,6 @@
 #include <limits>
 #include <map>
 #include <numbers>
-#include <set>
 #include <thread>
 
 #include "companions/wind/fit.h"
@@ -211,29 +210,6 @@ void size_values(ModeProfiles* m) {
   }
 }
 
-int64_t profile_cells(const std::vector<BeamSeries>& series,
-                      const WindMethod& method) {
-  struct Extent {
-    std::set<int64_t> periods;
-    int64_t beams = 0;
-    int64_t gates = 0;
-  };
-  std::map<int32_t, Extent> modes;
-  for (const BeamSeries& s : series) {
-    Extent& e = modes[s.mode];
-    ++e.beams;
-    e.gates = std::max<int64_t>(e.gates, s.gates);
-    for (int32_t t : s.times) {
-      e.periods.insert(period_of(t, method.period_minutes).start);
-    }
-  }
-  int64_t cells = 0;
-  for (const auto& [mode, e] : modes) {
-    cells += static_cast<int64_t>(e.periods.size()) * e.beams * e.gates;
-  }
-  return cells;
-}
-
 void BeamSeries::add(int32_t time, const float* velocity_values,
                      const float* snr_values, int32_t gate_count) {
   times.push_back(time);
@@ -368,13 +344,6 @@ void ProfileStream::finish(int64_t start, std::vector<BeamSeries>& records) {
   }
 }
 
-int64_t period_slot(int64_t start, int32_t minutes) {
-  const int64_t length = static_cast<int64_t>(minutes) * 60;
-  const int64_t per_day = (kDay + length - 1) / length;
-  const int64_t day = floor_div(start, kDay);
-  return day * per_day + (start - day * kDay) / length;
-}
-
 QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,
                            const std::vector<float>& values) {
   QualityField f;
@@ -390,15 +359,8 @@ void set_quality_flags(ModeProfiles* m, const WindMethod& method) {
   const std::pair<const std::vector<float>*, std::vector<uint8_t>*> fields[] = {
       {&m->u, &m->u_flag}, {&m->v, &m->v_flag}, {&m->w, &m->w_flag}};
   for (const auto& [values, flags] : fields) {
-    if (method.quality) {
-      *flags = continuity_flags(
-          quality_field(*m, method.period_minutes, *values), *method.quality);
-    } else {
-      flags->resize(values->size());
-      for (size_t i = 0; i < values->size(); ++i) {
-        (*flags)[i] = std::isfinite((*values)[i]) ? kFlagGood : kFlagMissing;
-      }
-    }
+    *flags = quality_flags(quality_field(*m, method.period_minutes, *values),
+                           method.quality);
   }
 }
 

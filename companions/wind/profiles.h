@@ -115,12 +115,9 @@ struct HeightReading {
 // outside the gates is not read (no extrapolation).
 HeightReading locate_height(const std::vector<double>& heights, double z);
 
-// The cells (period x beam x gate) whole-run arrays of the series take, all
-// modes together, when a caller holds them all (16 bytes each); a run makes
-// at most kMaxProfileCells of them. quellmar-wind itself writes them period
-// by period.
-int64_t profile_cells(const std::vector<BeamSeries>& series,
-                      const WindMethod& method);
+// The most cells (period x beam x gate, or period x height) whole-run
+// arrays are sized for when a caller holds them all; quellmar-wind itself
+// writes them period by period.
 constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
 
 // One ModeProfiles per operating mode present, by mode number, flags
@@ -147,11 +144,6 @@ void store_period(const PeriodProfiles& p, ModeProfiles* m);
 
 // The flags of u, v and w by the method's continuity check (or none).
 void set_quality_flags(ModeProfiles* m, const WindMethod& method);
-
-// The number of the period starting at `start` on the regular grid of
-// periods (each day's periods from 00:00 UTC, day after day): periods
-// next to each other in time have consecutive numbers.
-int64_t period_slot(int64_t start, int32_t minutes);
 
 // The period x height field of one quantity of a mode, for the
 // continuity check: one slot per period of the day's regular grid.

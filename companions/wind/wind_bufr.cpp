@@ -1,30 +1,9 @@
 #include "companions/wind/wind_bufr.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <tuple>
-
-#ifdef QUELLMAR_WITH_BUFR
-#include "companions/bufr/profile_bufr.h"
-#endif
+#include "companions/bufr/bufr_file.h"
+#include "companions/wind/csv.h"
 
 namespace quellmar::companions {
-
-#ifndef QUELLMAR_WITH_BUFR
-
-const bool kWindBufrBuilt = false;
-
-bool write_wind_bufr(const std::string&, const WindOptions&,
-                     const std::vector<ModeProfiles>&, std::string* error) {
-  *error = "BUFR export is not built";
-  return false;
-}
-
-#else
-
-const bool kWindBufrBuilt = true;
 
 namespace {
 
@@ -54,47 +33,18 @@ BufrProfile wind_profile(const ModeProfiles& m, size_t p,
 bool write_wind_bufr(const std::string& path, const WindOptions& options,
                      const std::vector<ModeProfiles>& modes,
                      std::string* error) {
-  BufrStation station;
-  station.block = options.station.block.value_or(0);
-  station.station = options.station.station.value_or(0);
-  station.latitude = options.report.latitude.value_or(0.0);
-  // BUFR holds longitudes from -180 to 180 degrees east.
-  double longitude = options.report.longitude.value_or(0.0);
-  if (longitude > 180.0) longitude -= 360.0;
-  if (longitude < -180.0) longitude += 360.0;
-  station.longitude = longitude;
-  station.altitude = options.report.altitude.value_or(0.0);
-
-  std::vector<std::tuple<int64_t, size_t, size_t> > order;
-  for (size_t mi = 0; mi < modes.size(); ++mi) {
-    for (size_t p = 0; p < modes[mi].periods.size(); ++p) {
-      order.emplace_back(modes[mi].periods[p].start, mi, p);
-    }
-  }
-  std::sort(order.begin(), order.end());
-
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  try {
-    for (const auto& [start, mi, p] : order) {
-      write_bufr_profile(f, BufrProduct::kWind, station,
-                         wind_profile(modes[mi], p, options));
-    }
-  } catch (const BufrError& e) {
-    std::fclose(f);
-    *error = path + ": " + e.what();
-    return false;
-  }
-  if (std::fclose(f) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  const WindReport& r = options.report;
+  const auto order = table_order(modes);
+  return write_bufr_file(
+      path, BufrProduct::kWind,
+      bufr_station(options.station, r.latitude.value_or(0.0),
+                   r.longitude.value_or(0.0), r.altitude.value_or(0.0)),
+      order.size(),
+      [&](size_t i) {
+        const auto& [start, mi, p] = order[i];
+        return wind_profile(modes[mi], p, options);
+      },
+      error);
 }
-
-#endif
 
 }  // namespace quellmar::companions

@@ -12,13 +12,10 @@
 
 namespace quellmar::companions {
 
-// False when the program was built without ecCodes.
-extern const bool kWindBufrBuilt;
-
 // Writes the messages of every period, by period start and then mode, to
 // path. The modes hold u, v, w and their flags; heights above sea level
 // are the altitude plus the grid heights. False, with a message, when the
-// file cannot be written.
+// file cannot be written (or BUFR is not built).
 bool write_wind_bufr(const std::string& path, const WindOptions& options,
                      const std::vector<ModeProfiles>& modes,
                      std::string* error);
