@@ -38,7 +38,8 @@ struct RassSeries {
 // records of vertical beams. None of them: "no RASS dwells in the input".
 RecordChoice rass_records(int32_t radar, const RassMethod& method);
 
-// Whether a planned series (InputPlan::series_points) is of RASS dwells.
+// Whether a planned series (PlannedSeries::spectral_points) is of RASS
+// dwells.
 inline bool is_rass_series(int32_t spectral_points) {
   return spectral_points >= kRassSpectralPoints;
 }

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "companions/common/period_buffer.h"
 #include "companions/wind/fit.h"
-#include "companions/wind/period_buffer.h"
 #include "companions/wind/profile_stream.h"
 #include "disk/pda.h"
 
@@ -155,7 +155,7 @@ void gate_consensus(const std::vector<DwellValue>& values, int32_t available,
 
 // A mode's profiles without values: the beam's heights and the periods
 // of its records.
-RassProfiles rass_layout(const BeamSeries& s,
+RassProfiles rass_layout(const PlannedSeries& s,
                          const std::vector<int64_t>& period_starts,
                          const RassMethod& method) {
   RassProfiles m;
@@ -217,7 +217,7 @@ std::vector<size_t> chosen_series(const InputPlan& plan,
                                   std::vector<std::string>* findings) {
   std::vector<size_t> rass;
   for (size_t i = 0; i < plan.series.size(); ++i) {
-    if (is_rass_series(plan.series_points[i])) rass.push_back(i);
+    if (is_rass_series(plan.series[i].spectral_points)) rass.push_back(i);
   }
   std::vector<size_t> chosen;
   for (size_t i = 0; i < rass.size();) {
@@ -233,10 +233,10 @@ std::vector<size_t> chosen_series(const InputPlan& plan,
     }
     for (size_t k = i; k < end; ++k) {
       if (rass[k] == pick || findings == nullptr) continue;
-      const BeamSeries& s = plan.series[rass[k]];
+      const PlannedSeries& s = plan.series[rass[k]];
       findings->push_back(
           "mode " + std::to_string(s.mode) + " beam " + std::to_string(s.beam) +
-          ": " + std::to_string(plan.series_records[rass[k]]) +
+          ": " + std::to_string(s.records) +
           " RASS dwell(s) set aside: the mode's temperatures come from beam " +
           std::to_string(plan.series[pick].beam));
     }
@@ -318,10 +318,10 @@ bool stream_rass_profiles(const InputPlan& plan, const RecordChoice& choice,
   for (size_t k = 0; k < chosen.size(); ++k) {
     rass_mode[chosen[k]] = static_cast<int64_t>(k);
   }
-  std::vector<BeamSeries> wind_series;
+  std::vector<PlannedSeries> wind_series;
   std::vector<std::vector<int64_t>> wind_starts;
   for (size_t i = 0; i < plan.series.size(); ++i) {
-    if (is_rass_series(plan.series_points[i])) continue;
+    if (is_rass_series(plan.series[i].spectral_points)) continue;
     wind_index[i] = static_cast<int64_t>(wind_series.size());
     wind_series.push_back(plan.series[i]);
     wind_starts.push_back(plan.period_starts[i]);

@@ -10,7 +10,8 @@
 #include <functional>
 #include <vector>
 
-#include "companions/wind/period_buffer.h"
+#include "companions/common/pair_input.h"
+#include "companions/common/period_buffer.h"
 #include "companions/wind/profiles.h"
 
 namespace quellmar::companions {
@@ -22,7 +23,7 @@ namespace quellmar::companions {
 class ProfileStream {
  public:
   using Sink = std::function<void(size_t mode, const PeriodProfiles&)>;
-  ProfileStream(const std::vector<BeamSeries>& plan,
+  ProfileStream(const std::vector<PlannedSeries>& plan,
                 const std::vector<std::vector<int64_t>>& period_starts,
                 const WindMethod& method, Sink sink);
 

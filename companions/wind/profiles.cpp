@@ -17,13 +17,6 @@ namespace quellmar::companions {
 namespace {
 
 constexpr float kMissing = std::numeric_limits<float>::quiet_NaN();
-constexpr int64_t kDay = 86400;
-
-int64_t floor_div(int64_t a, int64_t b) {
-  const int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
 // A finite value as a float; NaN when it is not finite as a float.
 float finite_or_missing(double value) {
   const float f = static_cast<float>(value);
@@ -35,7 +28,7 @@ int32_t nearest(const HeightReading& r) {
   return r.t <= 0.5 ? r.lower : r.upper;
 }
 
-ModeBeam describe_beam(const BeamSeries& s, const WindMethod& method) {
+ModeBeam describe_beam(const PlannedSeries& s, const WindMethod& method) {
   ModeBeam b;
   b.beam = s.beam;
   double az = std::fmod(s.geometry.azimuth + method.azimuth_offset_deg, 360.0);
@@ -144,13 +137,13 @@ void fit_period(const ModeProfiles& m,
 }
 
 ModeProfiles mode_layout(int32_t mode,
-                         const std::vector<const BeamSeries*>& series,
+                         const std::vector<const PlannedSeries*>& series,
                          const std::vector<int64_t>& period_starts,
                          const WindMethod& method,
                          std::vector<HeightReading>* readings) {
   ModeProfiles m;
   m.mode = mode;
-  for (const BeamSeries* s : series) {
+  for (const PlannedSeries* s : series) {
     m.beams.push_back(describe_beam(*s, method));
     m.max_gates = std::max(m.max_gates, s->gates);
   }
@@ -221,15 +214,6 @@ void BeamSeries::add(int32_t time, const float* velocity_values,
   gates = std::max(gates, gate_count);
 }
 
-Period period_of(int64_t time, int32_t minutes) {
-  const int64_t length = static_cast<int64_t>(minutes) * 60;
-  const int64_t day_start = floor_div(time, kDay) * kDay;
-  Period p;
-  p.start = day_start + (time - day_start) / length * length;
-  p.end = std::min(p.start + length, day_start + kDay);
-  return p;
-}
-
 double wind_speed(double u, double v) { return std::hypot(u, v); }
 
 double wind_from_direction(double u, double v) {
@@ -241,7 +225,7 @@ double wind_from_direction(double u, double v) {
 }
 
 ProfileStream::ProfileStream(
-    const std::vector<BeamSeries>& plan,
+    const std::vector<PlannedSeries>& plan,
     const std::vector<std::vector<int64_t>>& period_starts,
     const WindMethod& method, Sink sink)
     : method_(method),
@@ -253,7 +237,7 @@ ProfileStream::ProfileStream(
   for (auto& [mode, indices] : by_mode) {
     std::sort(indices.begin(), indices.end(),
               [&](size_t a, size_t b) { return plan[a].beam < plan[b].beam; });
-    std::vector<const BeamSeries*> beams;
+    std::vector<const PlannedSeries*> beams;
     std::vector<int64_t> starts;
     for (size_t b = 0; b < indices.size(); ++b) {
       beams.push_back(&plan[indices[b]]);
@@ -366,10 +350,10 @@ void set_quality_flags(ModeProfiles* m, const WindMethod& method) {
 
 std::vector<ModeProfiles> compute_profiles(
     const std::vector<BeamSeries>& series, const WindMethod& method) {
-  std::vector<BeamSeries> plan;
+  std::vector<PlannedSeries> plan;
   std::vector<std::vector<int64_t>> starts;
   for (const BeamSeries& s : series) {
-    BeamSeries p;
+    PlannedSeries p;
     p.mode = s.mode;
     p.beam = s.beam;
     p.geometry = s.geometry;

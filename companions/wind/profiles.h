@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "companions/common/pair_pool.h"
+#include "companions/common/periods.h"
 #include "companions/qc/continuity.h"
 #include "companions/wind/consensus.h"
 
@@ -51,16 +52,6 @@ struct BeamSeries {
            int32_t gate_count);
   size_t records() const { return times.size(); }
 };
-
-// An averaging period: [start, end) in seconds since 1970-01-01 00:00:00
-// UTC. Periods start at 00:00 UTC of every day and follow each other; a
-// length that does not divide the day leaves a shorter last period.
-struct Period {
-  int64_t start = 0;
-  int64_t end = 0;
-  double centre() const { return 0.5 * static_cast<double>(start + end); }
-};
-Period period_of(int64_t time, int32_t minutes);
 
 struct ModeBeam {
   int32_t beam = 0;

@@ -3,8 +3,8 @@
 // to its period and hands a period on once no input can add to it, so that
 // it holds the open periods only, never the whole input.
 
-#ifndef QUELLMAR_COMPANIONS_WIND_PERIOD_BUFFER_H
-#define QUELLMAR_COMPANIONS_WIND_PERIOD_BUFFER_H
+#ifndef QUELLMAR_COMPANIONS_PERIOD_BUFFER_H
+#define QUELLMAR_COMPANIONS_PERIOD_BUFFER_H
 
 #include <algorithm>
 #include <cstddef>
@@ -13,7 +13,7 @@
 #include <map>
 #include <vector>
 
-#include "companions/wind/profiles.h"
+#include "companions/common/periods.h"
 
 namespace quellmar::companions {
 
@@ -58,4 +58,4 @@ class PeriodBuffer {
 
 }  // namespace quellmar::companions
 
-#endif  // QUELLMAR_COMPANIONS_WIND_PERIOD_BUFFER_H
+#endif  // QUELLMAR_COMPANIONS_PERIOD_BUFFER_H
