@@ -53,8 +53,10 @@ def parse(argv):
     p.add_argument("file", help="a quellmar-rass file")
     p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
     p.add_argument("--mode", type=int, help="operating mode (default: the lowest in the file)")
-    p.add_argument("--vmin", type=float, help="low end of the colour scale in °C")
-    p.add_argument("--vmax", type=float, help="high end of the colour scale in °C")
+    p.add_argument("--vmin", type=float,
+                   help="low end of the colour scale in °C (default: the 2nd percentile)")
+    p.add_argument("--vmax", type=float,
+                   help="high end of the colour scale in °C (default: the 98th percentile)")
     p = sub.add_parser("spectra", help="range-Doppler image of one record")
     p.add_argument("file", help="a quellmar-nc file of a spectra pair")
     p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
