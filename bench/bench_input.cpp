@@ -4,6 +4,11 @@
 // or, with --long-moments, only
 //   OUTDIR/d02123a.mom + h02123a.mom  the moments file four times longer
 //                                     (two records a second, same span)
+// or, with --days N, only
+//   OUTDIR/d02001a.mom ... (N day files of 2002, each with its header file):
+//                                     a record every 60 s from 00:00:30 to
+//                                     00:00:30 of the next day, so that
+//                                     every file passes midnight
 // Layout N records (datacode 3016): five wind beams (256 points) and every
 // 6th record a RASS dwell (2048 points, second moment set), two spectral
 // windows with the placement flag set, Gaussian spectra over noise.
@@ -11,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -156,11 +162,24 @@ void write_day(const std::string& dir, const std::string& name, bool spectra,
 int main(int argc, char** argv) {
   const bool long_moments =
       argc == 3 && std::string(argv[1]) == "--long-moments";
-  if (argc != 2 && !long_moments) {
-    std::fprintf(stderr, "usage: %s [--long-moments] OUTDIR\n", argv[0]);
+  const bool days = argc == 4 && std::string(argv[1]) == "--days";
+  if (argc != 2 && !long_moments && !days) {
+    std::fprintf(stderr, "usage: %s [--long-moments | --days N] OUTDIR\n",
+                 argv[0]);
     return 2;
   }
   const std::string dir = argv[argc - 1];
+  if (days) {
+    const int n = std::atoi(argv[2]);
+    const int32_t jan1 = 1009843200;  // 2002-01-01 00:00:00 UTC
+    for (int d = 1; d <= n && d <= 365; ++d) {
+      char name[16];
+      std::snprintf(name, sizeof name, "d02%03da.mom", d);
+      write_day(dir, name, false, 60, 30, 1440, jan1 + (d - 1) * 86400 + 30,
+                60);
+    }
+    return 0;
+  }
   // 2002-05-04 00:00:00 UTC (day 124): the name day is 123, so the run stops
   // after the first record of day 125.
   const int32_t day124 = 1020470400;

@@ -1,9 +1,10 @@
 // Fuzz target: the wind path of quellmar-wind and the RASS path of
 // quellmar-rass on an arbitrary file pair. The access module reads the
-// pair, its wind-mode records are pooled, consensus-averaged and fitted,
-// its RASS dwells unfolded, corrected and consensus-averaged, and the CSV
-// tables are made. Input layout: the pair input of fuzz/fuzz_input.h; bits
-// 6-7 of byte 0 choose the methods' parameters.
+// pair, its wind-mode records are streamed by period, consensus-averaged,
+// fitted and flagged, its RASS dwells unfolded, corrected and
+// consensus-averaged, and the CSV tables are made. Input layout: the pair
+// input of fuzz/fuzz_input.h; bits 6-7 of byte 0 choose the methods'
+// parameters.
 //
 // Invariants checked beyond the sanitizers: the profile arrays have the
 // sizes their dimensions give; every value written is finite or missing
@@ -25,6 +26,7 @@
 #include "companions/wind/csv.h"
 #include "companions/wind/input.h"
 #include "companions/wind/profiles.h"
+#include "companions/wind/wind_stream.h"
 #include "fuzz/fuzz_flows.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_scratch.h"
@@ -146,8 +148,9 @@ std::string check_rass(const quellmar::companions::RassProfiles& m,
     if (f->size() != cells) return "RASS arrays differ from time x height";
   }
   if (m.w_source.size() != cells || m.n_used.size() != cells ||
-      m.n_available.size() != cells || m.n_ambiguous.size() != cells) {
-    return "RASS counts differ from time x height";
+      m.n_available.size() != cells || m.n_ambiguous.size() != cells ||
+      m.tv_flag.size() != cells) {
+    return "RASS counts or flags differ from time x height";
   }
   for (size_t i = 0; i < cells; ++i) {
     for (const auto* f :
@@ -160,6 +163,10 @@ std::string check_rass(const quellmar::companions::RassProfiles& m,
     }
     if (std::isnan(m.tv[i]) != (m.n_used[i] == 0)) {
       return "a temperature without a consensus, or one missing";
+    }
+    if (std::isnan(m.tv[i]) !=
+        (m.tv_flag[i] == quellmar::companions::kFlagMissing)) {
+      return "a Tv flag missing for a value, or not for a missing one";
     }
     if (std::isnan(m.tv[i])) continue;
     const double t0 = quellmar::companions::first_guess_k(
@@ -176,23 +183,30 @@ std::string check_rass(const quellmar::companions::RassProfiles& m,
 }
 
 // The RASS path on the pair, as quellmar-rass takes it.
-void rass_path(const std::string& path, int choice) {
-  const quellmar::companions::RassMethod method = rass_method_for(choice);
-  quellmar::companions::RassInput input;
+void rass_path(const std::string& path, int which) {
+  const quellmar::companions::RassMethod method = rass_method_for(which);
+  const quellmar::companions::RecordChoice choice =
+      quellmar::companions::rass_records(0, method);
+  quellmar::companions::InputPlan plan;
   std::string error;
-  if (!quellmar::companions::read_rass_input({path}, 0, method, &input,
-                                             &error)) {
+  if (!quellmar::companions::plan_input({path}, choice, method.period_minutes,
+                                        &plan, &error)) {
     if (error.empty())
       quellmar::fuzz::report_problem("a RASS failure without a message");
     return;
   }
-  if (quellmar::companions::rass_profile_cells(input, method) >
+  if (quellmar::companions::rass_profile_cells(plan) >
       quellmar::companions::kMaxProfileCells) {
     return;  // the program refuses such a run
   }
-  const std::vector<quellmar::companions::RassProfiles> modes =
-      quellmar::companions::compute_rass_profiles(input, method,
-                                                  &input.findings);
+  quellmar::companions::RassRun run;
+  if (!quellmar::companions::stream_rass_profiles(plan, choice, method, &run,
+                                                  &error)) {
+    if (error.empty())
+      quellmar::fuzz::report_problem("a RASS failure without a message");
+    return;
+  }
+  const std::vector<quellmar::companions::RassProfiles>& modes = run.modes;
   size_t rows = 1;
   for (const quellmar::companions::RassProfiles& m : modes) {
     const std::string problem = check_rass(m, method);
@@ -230,21 +244,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   rass_path(dir + name, size > 0 ? data[0] >> 6 : 0);
-  quellmar::companions::WindInput input;
+  const quellmar::companions::WindMethod method =
+      method_for(size > 0 ? data[0] >> 6 : 0);
+  const quellmar::companions::RecordChoice choice =
+      quellmar::companions::wind_records(0);
+  quellmar::companions::InputPlan plan;
   std::string error;
-  if (!quellmar::companions::read_wind_input({dir + name}, 0, &input, &error)) {
+  if (!quellmar::companions::plan_input({dir + name}, choice,
+                                        method.period_minutes, &plan, &error)) {
     if (error.empty())
       quellmar::fuzz::report_problem("a failure without a message");
     return 0;
   }
-  const quellmar::companions::WindMethod method =
-      method_for(size > 0 ? data[0] >> 6 : 0);
-  if (quellmar::companions::profile_cells(input.series, method) >
-      quellmar::companions::kMaxProfileCells) {
-    return 0;  // the program refuses such a run
+  // The whole-run arrays are held here (the program streams them to its
+  // file): a run too large for that is left out.
+  int64_t cells = 0;
+  for (size_t i = 0; i < plan.series.size(); ++i) {
+    cells += static_cast<int64_t>(plan.period_starts[i].size()) *
+             plan.series[i].gates;
   }
-  const std::vector<quellmar::companions::ModeProfiles> modes =
-      quellmar::companions::compute_profiles(input.series, method);
+  if (cells > quellmar::companions::kMaxProfileCells) return 0;
+  std::vector<quellmar::companions::ModeProfiles> modes;
+  int64_t duplicates = 0;
+  if (!quellmar::companions::stream_wind_profiles(
+          plan, choice, method,
+          [&](const std::vector<quellmar::companions::ModeProfiles>& l) {
+            modes = l;
+            for (auto& m : modes) quellmar::companions::size_values(&m);
+          },
+          [&](size_t mi, const quellmar::companions::PeriodProfiles& p) {
+            quellmar::companions::store_period(p, &modes[mi]);
+          },
+          &duplicates, &error)) {
+    quellmar::fuzz::report_problem("the pair changed while it was read");
+    return 0;
+  }
+  for (auto& m : modes) quellmar::companions::set_quality_flags(&m, method);
   size_t rows = 1;
   for (const quellmar::companions::ModeProfiles& m : modes) {
     const std::string problem = check_profiles(m);

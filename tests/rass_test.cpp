@@ -1,6 +1,8 @@
 // quellmar-rass: the unfolding and the w correction through their
 // operations, and the program on pairs written with the project's writer
-// from a known virtual temperature and vertical air motion.
+// from a known virtual temperature and vertical air motion: temperatures,
+// their flags, the BUFR messages as ecCodes' bufr_dump reads them, and a
+// pair named twice under two names.
 
 #include <gtest/gtest.h>
 
@@ -17,7 +19,12 @@
 #include "writer/format_writer.h"
 
 #ifdef QUELLMAR_RASS_BINARY
+#include <filesystem>
+
 #include "tests/nc_read.h"
+#endif
+#if defined(QUELLMAR_WITH_BUFR) && defined(QUELLMAR_BUFR_DUMP)
+#include "tests/bufr_read.h"
 #endif
 
 namespace {
@@ -249,6 +256,12 @@ TEST(RassProfiles, KnownTemperaturesUnfoldedCorrectedAndAmbiguous) {
     const auto used = values(nc, c.mode, "n_used");
     const auto available = values(nc, c.mode, "n_available");
     const auto ambiguous = values(nc, c.mode, "n_ambiguous");
+    // A smooth field: every value good, every missing one missing.
+    const auto flag = values(nc, c.mode, "virtual_temperature_flag");
+    ASSERT_EQ(flag.size(), tv.size());
+    for (size_t i = 0; i < tv.size(); ++i) {
+      EXPECT_EQ(flag[i], tv[i] == -9999.0 ? 2 : 0) << i;
+    }
     // Storage rounds each velocity to V/10000 m/s; 1 m/s is about 1.75 K.
     const double bound = 2 * 1.75 * nyquist_of(h.modes[c.mode]) / 20000 + 1e-3;
     for (size_t p = 0; p < 4; ++p) {
@@ -279,9 +292,83 @@ TEST(RassProfiles, KnownTemperaturesUnfoldedCorrectedAndAmbiguous) {
   const std::string csv = quellmar::test::read_text(dir.file("t.csv"));
   EXPECT_EQ(csv.substr(0, csv.find('\n')),
             "time,mode,height_m,tv_k,tv_uncorrected_k,w_m_s,w_source,spread_k,"
-            "stored_auxiliary,n_used,n_available,n_ambiguous");
+            "stored_auxiliary,n_used,n_available,n_ambiguous,tv_flag");
   EXPECT_NE(csv.find("\n2002-05-04T00:15:00Z,2,450.0,"), std::string::npos);
   EXPECT_NE(csv.find(",wind_mode,"), std::string::npos);
+  EXPECT_NE(csv.find(",24,30,0,0\n"), std::string::npos);  // used, flag good
+}
+
+TEST(RassProfiles, ARecordFromTwoInputsCountsOnceAndBufrHoldsTheFile) {
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h = rass_header();
+  quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                             quellmar::writer::encode_header(h),
+                             rass_records(h, true));
+  namespace fs = std::filesystem;
+  fs::copy_file(dir.file("d02124a.mom"), dir.file("d02124b.mom"));
+  fs::copy_file(dir.file("h02124a.mom"), dir.file("h02124b.mom"));
+  ASSERT_EQ(rass(dir.path(), {"d02124a.mom", "-o", "one.nc"}).status, 0);
+  const std::vector<std::string> site = {
+      "--wmo-block", "10",          "--wmo-station", "393",        "--latitude",
+      "52.21",       "--longitude", "14.12",         "--altitude", "112"};
+  std::vector<std::string> args = {"d02124b.mom", "d02124a.mom", "-o",
+                                   "two.nc"};
+#ifdef QUELLMAR_WITH_BUFR
+  args.insert(args.end(), {"--bufr", "two.bufr"});
+  args.insert(args.end(), site.begin(), site.end());
+#endif
+  const quellmar::test::RunResult twice = rass(dir.path(), args);
+  ASSERT_EQ(twice.status, 0) << twice.err;
+  // Each dwell and vertical wind record of the copy: 120 minutes x 4 beams.
+  EXPECT_NE(twice.err.find("quellmar-rass: 480 record(s) set aside: a "
+                           "record of the same time, radar and beam came "
+                           "from another input already"),
+            std::string::npos)
+      << twice.err;
+  for (int mode = 1; mode <= 3; ++mode) {
+    for (const char* name : {"virtual_temperature", "n_used", "n_available",
+                             "virtual_temperature_flag"}) {
+      EXPECT_EQ(values(dir.file("two.nc"), mode, name),
+                values(dir.file("one.nc"), mode, name))
+          << mode << " " << name;
+    }
+  }
+
+#if defined(QUELLMAR_WITH_BUFR) && defined(QUELLMAR_BUFR_DUMP)
+  // One message per period and mode (by period, then mode): its end and
+  // length, heights above sea level, Tv within BUFR's 0.1 K and the
+  // indicators of the flags.
+  const auto messages =
+      quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP, dir.file("two.bufr"));
+  ASSERT_EQ(messages.size(), 12u);
+  for (size_t i = 0; i < messages.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& m = messages[i];
+    const int mode = 1 + static_cast<int>(i % 3);
+    const size_t p = i / 3;
+    const std::string nc = dir.file("two.nc");
+    const auto bounds = values(nc, mode, "time_bounds");
+    const auto height = values(nc, mode, "height");
+    const auto tv = values(nc, mode, "virtual_temperature");
+    const auto flag = values(nc, mode, "virtual_temperature_flag");
+    const int64_t end = static_cast<int64_t>(bounds[2 * p + 1]);
+    EXPECT_EQ(m.at("unexpandedDescriptors"), "309025");
+    EXPECT_EQ(quellmar::test::bufr_number(m, "stationNumber"), 393);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "hour"), (end / 3600) % 24);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "minute"), (end / 60) % 60);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "timePeriod"), -30);
+    for (size_t k = 0; k < height.size(); ++k) {
+      const int n = static_cast<int>(k) + 1;
+      const size_t at = p * height.size() + k;
+      EXPECT_NEAR(quellmar::test::bufr_number(m, "height", n), 112 + height[k],
+                  0.5 + 1e-6);
+      EXPECT_NEAR(quellmar::test::bufr_number(m, "virtualTemperature", n),
+                  tv[at], 0.05 + 1e-6);
+      EXPECT_EQ(quellmar::test::bufr_quality_at(m, n),
+                flag[at] == 2 ? 3 : flag[at]);
+    }
+  }
+#endif
 }
 
 TEST(RassInput, HostileInputGetsAMessageAndTheRightStatus) {
@@ -311,6 +398,13 @@ TEST(RassInput, HostileInputGetsAMessageAndTheRightStatus) {
        2,
        "bad value for --acoustic-set: 3"},
       {{"d02125a.mom", "-o", "d02125a.mom"}, 2, "would replace the input"},
+      {{"d02125a.mom", "-o", "t.nc", "--bufr", "t.bufr", "--wmo-block", "10",
+        "--latitude", "52"},
+       2,
+       "--bufr needs --wmo-station, --longitude, --altitude"},
+      {{"d02125a.mom", "-o", "t.nc", "--qc-max-step", "-1"},
+       2,
+       "bad value for --qc-max-step: -1"},
       {{"d02125a.mom", "-o", "t.nc"}, 0, "no virtual temperature came out"},
   };
   for (const auto& c : cases) {

@@ -23,6 +23,9 @@
 #ifdef QUELLMAR_WIND_BINARY
 #include "tests/nc_read.h"
 #endif
+#ifdef QUELLMAR_BUFR_DUMP
+#include "tests/bufr_read.h"
+#endif
 
 namespace {
 
@@ -315,6 +318,8 @@ struct Recipe {
   // Replaces the radial velocity of a beam's record in an epoch minute
   // (bird echoes); returns false to keep the clear-air value.
   std::function<bool(int beam, int64_t minute, double* vr)> replace;
+  // Adds to the radial velocity of a beam's gate in an epoch minute.
+  std::function<double(int beam, int64_t minute, int gate)> add;
 };
 
 // One record per beam and minute, from epoch minute first to end
@@ -341,6 +346,7 @@ Bytes wind_records(const Recipe& r, int64_t first, int64_t end,
         double vr = wind.u * east + wind.v * north + wind.w * up +
                     (minute % 2 == 0 ? r.jitter : -r.jitter);
         if (r.replace) r.replace(b, minute, &vr);
+        if (r.add) vr += r.add(b, minute, g);
         quellmar::writer::GateMoments m;
         m.velocity = static_cast<int16_t>(std::lround(vr / kCount));
         const bool wide = quellmar::writer::uses_16bit_moments(datacode);
@@ -411,6 +417,14 @@ class ModeGroup {
     std::vector<int> v(length(name));
     if (!v.empty()) nc_get_var_int(group_, var(name), v.data());
     return v;
+  }
+  std::string text_att(const char* variable, const char* name) const {
+    size_t len = 0;
+    const int v = var(variable);
+    if (nc_inq_attlen(group_, v, name, &len) != NC_NOERR) return "<none>";
+    std::string s(len, '\0');
+    nc_get_att_text(group_, v, name, s.data());
+    return s;
   }
   int int_att(const char* name) const {
     int v = -1;
@@ -612,12 +626,13 @@ TEST(WindProfiles, KnownShearedWindFromFiveAndThreeBeamsAcrossMidnight) {
     const auto rows = csv_rows(quellmar::test::read_text(dir.file("w.csv")));
     ASSERT_EQ(rows.size(), 1u + 4 * 12);
     const std::string head = three ? "beam2_available" : "beam4_available";
-    EXPECT_EQ(rows[0].back(), head);
+    EXPECT_EQ(rows[0][8 + 2 * (three ? 3 : 5)], head);
+    EXPECT_EQ(rows[0].back(), "w_flag");
     EXPECT_EQ(rows[1][0], "2002-05-03T22:30:00Z");
     EXPECT_EQ(rows[1 + 2 * 12][0], "2002-05-04T00:30:00Z");
     const std::vector<float> u = g.floats("eastward_wind");
     for (size_t i = 1; i < rows.size(); ++i) {
-      ASSERT_EQ(rows[i].size(), 9 + 2 * beams);
+      ASSERT_EQ(rows[i].size(), 9 + 2 * beams + 3);  // + u, v, w flags
       EXPECT_EQ(rows[i][1], "0");
       const size_t k = (i - 1) % 12;
       EXPECT_NEAR(std::stod(rows[i][2]), height[k], 0.05);
@@ -758,7 +773,7 @@ TEST(WindProfiles,
                reached(r.header.modes[1], h1, 75), {0}, "mode 1");
   const auto rows = csv_rows(quellmar::test::read_text(dir.file("w.csv")));
   ASSERT_EQ(rows.size(), 1u + 12 + 8);
-  ASSERT_EQ(rows[0].size(), 9u + 2 * 10);
+  ASSERT_EQ(rows[0].size(), 9u + 2 * 10 + 3);  // + u, v, w flags
   EXPECT_EQ(rows[1][1], "0");
   EXPECT_EQ(rows[1][9 + 2 * 5], "");  // mode 0 has no beam 5
   EXPECT_EQ(rows[13][1], "1");
@@ -995,6 +1010,203 @@ TEST(WindInput, HostileGeometryWritesOnlyFiniteValuesOrFill) {
                           "--period", "7", "--azimuth-offset", "-725.5"});
     ASSERT_EQ(run.status, 0) << run.err;
     expect_clean(dir.path());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Quality flags, BUFR and inputs that overlap
+
+// Six hours of five beams; with errors, the east and west beams carry an
+// eastward error in every record of hour 2 at gates 5 and 6 (+5 m/s) and
+// of hour 4 at gates 2 and 3 (-5 m/s): the consensus accepts them.
+void write_hours(const std::string& dir, bool errors) {
+  constexpr int64_t m0 = kDay124 / 60;
+  Recipe r;
+  r.header = wind_header(kFive, beams_of({0, 1, 2, 3, 4}));
+  if (errors) {
+    const double c = std::cos(75 * kDegree);
+    r.add = [c](int beam, int64_t minute, int gate) {
+      const int64_t hour = (minute - m0) / 60;
+      double e = 0.0;
+      if (hour == 2 && (gate == 5 || gate == 6)) e = 5.0;
+      if (hour == 4 && (gate == 2 || gate == 3)) e = -5.0;
+      return beam == 2 ? e * c : beam == 4 ? -e * c : 0.0;
+    };
+  }
+  quellmar::test::write_pair(dir, "d02124a.mom",
+                             quellmar::writer::encode_header(r.header),
+                             wind_records(r, m0, m0 + 360, 2100));
+}
+
+TEST(WindQuality, InjectedErrorsAreFlaggedAndEveryProductAgrees) {
+  quellmar::test::TempDir clean, bad;
+  write_hours(clean.path(), false);
+  write_hours(bad.path(), true);
+  const std::vector<std::string> site = {
+      "--latitude", "52.21",       "--longitude", "14.12",         "--altitude",
+      "100",        "--wmo-block", "10",          "--wmo-station", "393"};
+  for (const auto* dir : {&clean, &bad}) {
+    std::vector<std::string> args = {"d02124a.mom", "-o",     "w.nc",  "--csv",
+                                     "w.csv",       "--bufr", "w.bufr"};
+    args.insert(args.end(), site.begin(), site.end());
+    const quellmar::test::RunResult run = wind(dir->path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+  }
+  ModeGroup c(clean.file("w.nc"), 0), g(bad.file("w.nc"), 0);
+  ASSERT_TRUE(c.ok());
+  ASSERT_TRUE(g.ok());
+  EXPECT_EQ(g.text_att("eastward_wind", "ancillary_variables"),
+            "eastward_wind_flag");
+  EXPECT_EQ(g.text_att("eastward_wind_flag", "flag_meanings"),
+            "good suspect missing");
+  const std::vector<float> cu = c.floats("eastward_wind");
+  const std::vector<float> u = g.floats("eastward_wind");
+  const std::vector<float> v = g.floats("northward_wind");
+  const std::vector<float> w = g.floats("upward_air_velocity");
+  const std::vector<int> uf = g.ints("eastward_wind_flag");
+  const std::vector<int> vf = g.ints("northward_wind_flag");
+  const std::vector<int> wf = g.ints("upward_air_velocity_flag");
+  ASSERT_EQ(uf.size(), 6u * 12);
+  // The field without errors: nothing suspect. With errors: every value
+  // 2.5 m/s or more off is suspect, and none of those the errors leave
+  // alone; values are never changed by the check.
+  for (const char* name : {"eastward_wind_flag", "northward_wind_flag",
+                           "upward_air_velocity_flag"}) {
+    for (int f : c.ints(name)) EXPECT_NE(f, 1) << name;
+  }
+  size_t suspect = 0, large = 0;
+  for (size_t i = 0; i < u.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(uf[i] == 2, u[i] == kFill);
+    if (u[i] == kFill) continue;
+    const double off = std::fabs(u[i] - cu[i]);
+    if (off >= 2.5) {
+      EXPECT_EQ(uf[i], 1);
+    }
+    large += off >= 2.5;
+    if (off < 1e-3) {
+      EXPECT_EQ(uf[i], 0);
+    }
+    suspect += uf[i] == 1;
+    EXPECT_NE(vf[i], 1);
+    EXPECT_NE(wf[i], 1);
+  }
+  EXPECT_GE(large, 4u);  // at least two heights in each of hours 2 and 4
+  EXPECT_LE(suspect, large + 4);
+
+  // The CSV's flag columns are the file's.
+  const auto rows = csv_rows(quellmar::test::read_text(bad.file("w.csv")));
+  ASSERT_EQ(rows.size(), 1 + uf.size());
+  EXPECT_EQ(rows[0][19], "u_flag");
+  for (size_t i = 0; i < uf.size(); ++i) {
+    EXPECT_EQ(rows[i + 1][19], std::to_string(uf[i]));
+    EXPECT_EQ(rows[i + 1][20], std::to_string(vf[i]));
+    EXPECT_EQ(rows[i + 1][21], std::to_string(wf[i]));
+  }
+
+#ifdef QUELLMAR_BUFR_DUMP
+  // One message per period: its end and length, heights above sea level,
+  // the values within BUFR's precision and the indicators of the flags.
+  const auto messages =
+      quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP, bad.file("w.bufr"));
+  ASSERT_EQ(messages.size(), 6u);
+  const std::vector<double> bounds = g.doubles("time_bounds");
+  const std::vector<float> height = g.floats("height");
+  const auto near = [](double nc, double bufr, double precision) {
+    return nc == kFill ? std::isnan(bufr)
+                       : std::fabs(nc - bufr) <= precision / 2 + 1e-6;
+  };
+  for (size_t p = 0; p < 6; ++p) {
+    SCOPED_TRACE(p);
+    const auto& m = messages[p];
+    const int64_t end = static_cast<int64_t>(bounds[2 * p + 1]);
+    EXPECT_EQ(m.at("unexpandedDescriptors"), "309024");
+    EXPECT_EQ(quellmar::test::bufr_number(m, "day"), 4);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "hour"), (end / 3600) % 24);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "timePeriod"), -60);
+    for (size_t k = 0; k < 12; ++k) {
+      const size_t i = p * 12 + k;
+      const int n = static_cast<int>(k) + 1;
+      EXPECT_TRUE(near(100 + height[k],
+                       quellmar::test::bufr_number(m, "height", n), 1));
+      EXPECT_TRUE(near(u[i], quellmar::test::bufr_number(m, "u", n), 0.1));
+      EXPECT_TRUE(near(v[i], quellmar::test::bufr_number(m, "v", n), 0.1));
+      EXPECT_TRUE(near(w[i], quellmar::test::bufr_number(m, "w", n), 0.01));
+      const double uv = uf[i] == 1 || vf[i] == 1   ? 1
+                        : uf[i] == 2 || vf[i] == 2 ? 3
+                                                   : 0;
+      EXPECT_EQ(quellmar::test::bufr_quality_at(m, 2 * n - 1), uv);
+      EXPECT_EQ(quellmar::test::bufr_quality_at(m, 2 * n),
+                wf[i] == 2 ? 3 : wf[i]);
+    }
+  }
+#endif
+
+  // Without the check: nothing suspect, and BUFR says no quality
+  // information.
+  std::vector<std::string> args = {"d02124a.mom", "-o",     "n.nc",  "--qc",
+                                   "none",        "--bufr", "n.bufr"};
+  args.insert(args.end(), site.begin(), site.end());
+  ASSERT_EQ(wind(bad.path(), args).status, 0);
+  ModeGroup none(bad.file("n.nc"), 0);
+  for (int f : none.ints("eastward_wind_flag")) EXPECT_NE(f, 1);
+  EXPECT_EQ(none.floats("eastward_wind"), u);
+#ifdef QUELLMAR_BUFR_DUMP
+  const auto unchecked =
+      quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP, bad.file("n.bufr"));
+  ASSERT_EQ(unchecked.size(), 6u);
+  EXPECT_EQ(quellmar::test::bufr_quality_at(unchecked[2], 1), 3);
+#endif
+}
+
+TEST(WindQuality, ARecordFromTwoInputsCountsOnceAndBufrNeedsTheStation) {
+  quellmar::test::TempDir dir;
+  write_hours(dir.path(), false);
+  fs::copy_file(dir.file("d02124a.mom"), dir.file("d02124b.mom"));
+  fs::copy_file(dir.file("h02124a.mom"), dir.file("h02124b.mom"));
+  ASSERT_EQ(
+      wind(dir.path(), {"d02124a.mom", "-o", "one.nc", "--csv", "one.csv"})
+          .status,
+      0);
+  const quellmar::test::RunResult twice =
+      wind(dir.path(),
+           {"d02124b.mom", "d02124a.mom", "-o", "two.nc", "--csv", "two.csv"});
+  ASSERT_EQ(twice.status, 0) << twice.err;
+  EXPECT_NE(twice.err.find("quellmar-wind: 1800 record(s) set aside: a "
+                           "record of the same time, radar and beam came "
+                           "from another input already"),
+            std::string::npos)
+      << twice.err;
+  EXPECT_EQ(quellmar::test::read_text(dir.file("one.csv")),
+            quellmar::test::read_text(dir.file("two.csv")));
+  ModeGroup one(dir.file("one.nc"), 0), two(dir.file("two.nc"), 0);
+  EXPECT_EQ(one.ints("n_available"), two.ints("n_available"));
+  EXPECT_EQ(one.floats("radial_velocity"), two.floats("radial_velocity"));
+
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--bufr", "b.bufr"},
+       "--bufr needs --wmo-block, --wmo-station, --latitude, --longitude, "
+       "--altitude"},
+      {{"--bufr", "b.bufr", "--wmo-block", "10", "--wmo-station", "393",
+        "--latitude", "52", "--longitude", "14"},
+       "--bufr needs --altitude"},
+      {{"--wmo-block", "100"}, "--wmo-block"},
+      {{"--qc", "maybe"}, "--qc"},
+      {{"--qc-max-step", "-1"}, "--qc-max-step"},
+      {{"--qc-min-pattern", "0"}, "--qc-min-pattern"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"d02124a.mom", "-o", "w.nc"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const quellmar::test::RunResult run = wind(dir.path(), args);
+    EXPECT_EQ(run.status, 2) << c.says;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_FALSE(quellmar::test::file_exists(dir.file("w.nc")));
+    EXPECT_FALSE(quellmar::test::file_exists(dir.file("b.bufr")));
   }
 }
 

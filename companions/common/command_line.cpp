@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace quellmar::companions {
 
@@ -49,12 +51,17 @@ bool parse_integer(const char* text, long low, long high, int32_t* value) {
 }
 
 std::string output_conflict(const std::vector<std::string>& inputs,
-                            const std::string& output, const std::string& csv) {
+                            const std::string& output, const std::string& csv,
+                            const std::string& bufr) {
   if (!csv.empty() && same_file(csv, output)) {
     return "-o and --csv name the same file";
   }
+  if (!bufr.empty() &&
+      (same_file(bufr, output) || (!csv.empty() && same_file(bufr, csv)))) {
+    return "--bufr names the same file as -o or --csv";
+  }
   for (const std::string& input : inputs) {
-    for (const std::string& out : {output, csv}) {
+    for (const std::string& out : {output, csv, bufr}) {
       if (!out.empty() &&
           (same_file(out, input) || same_file(out, header_of(input)))) {
         return out + " would replace the input " + input +
@@ -63,6 +70,52 @@ std::string output_conflict(const std::vector<std::string>& inputs,
     }
   }
   return "";
+}
+
+std::string bufr_missing(const WmoStation& station, bool latitude,
+                         bool longitude, bool altitude) {
+  std::string missing;
+  const std::pair<bool, const char*> needed[] = {
+      {station.block.has_value(), "--wmo-block"},
+      {station.station.has_value(), "--wmo-station"},
+      {latitude, "--latitude"},
+      {longitude, "--longitude"},
+      {altitude, "--altitude"}};
+  for (const auto& [given, name] : needed) {
+    if (!given) missing += std::string(missing.empty() ? "" : ", ") + name;
+  }
+  return missing;
+}
+
+int parse_check_and_bufr(const std::string& arg, const char* value,
+                         CheckAndBufr* o) {
+  int32_t whole = 0;
+  bool ok = true;
+  if (arg == "--qc") {
+    ok = std::strcmp(value, "continuity") == 0 ||
+         std::strcmp(value, "none") == 0;
+    o->qc_off = std::strcmp(value, "none") == 0;
+  } else if (arg == "--qc-max-step") {
+    ok = parse_number(value, 0.0, 1e6, &o->rule.max_step);
+  } else if (arg == "--qc-min-pattern") {
+    ok = parse_integer(value, 1, 1000000000, &o->rule.min_pattern);
+  } else if (arg == "--qc-periods") {
+    ok = parse_integer(value, 0, 1000000, &o->rule.periods);
+  } else if (arg == "--qc-heights") {
+    ok = parse_integer(value, 0, 1000000, &o->rule.heights);
+  } else if (arg == "--bufr") {
+    o->bufr = value;
+    ok = !o->bufr.empty();
+  } else if (arg == "--wmo-block") {
+    ok = parse_integer(value, 0, 99, &whole);
+    o->station.block = whole;
+  } else if (arg == "--wmo-station") {
+    ok = parse_integer(value, 0, 999, &whole);
+    o->station.station = whole;
+  } else {
+    return -1;
+  }
+  return ok ? 1 : 0;
 }
 
 }  // namespace quellmar::companions

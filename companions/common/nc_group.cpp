@@ -151,4 +151,34 @@ int define_height(Group& g, int height_dim) {
   return v;
 }
 
+int define_quality_flag(Group& g, const char* name, const char* of_long_name,
+                        const char* of_standard_name,
+                        std::initializer_list<int> dims) {
+  const int id = g.var(name, NC_BYTE, dims);
+  g.text(id, "long_name",
+         std::string("quality flag of ") + of_long_name +
+             " by the time-height continuity check");
+  g.text(id, "standard_name", std::string(of_standard_name) + " status_flag");
+  const signed char values[3] = {kFlagGood, kFlagSuspect, kFlagMissing};
+  nc_check(nc_put_att_schar(g.id(), id, "flag_values", NC_BYTE, 3, values),
+           "attribute flag_values");
+  g.text(id, "flag_meanings", "good suspect missing");
+  g.text(id, "coordinates", "time height");
+  return id;
+}
+
+void quality_attributes(Group& root, const std::optional<ContinuityRule>& qc,
+                        const char* step_units) {
+  if (!qc) {
+    root.text(NC_GLOBAL, "qc_method", "none");
+    return;
+  }
+  root.text(NC_GLOBAL, "qc_method", "time-height continuity (patterns)");
+  root.number(NC_GLOBAL, (std::string("qc_max_step_") + step_units).c_str(),
+              qc->max_step);
+  root.integer(NC_GLOBAL, "qc_min_pattern", qc->min_pattern);
+  root.integer(NC_GLOBAL, "qc_periods", qc->periods);
+  root.integer(NC_GLOBAL, "qc_heights", qc->heights);
+}
+
 }  // namespace quellmar::companions

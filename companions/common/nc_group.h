@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "companions/common/text_output.h"
+#include "companions/qc/continuity.h"
 
 namespace quellmar::companions {
 
@@ -83,6 +84,20 @@ void put_time(Group& g, const TimeAxis& axis,
               const std::vector<PeriodBounds>& periods);
 // The variable height on the dimension (m above the radar, positive up).
 int define_height(Group& g, int height_dim);
+
+// The flag variable of a quantity's continuity check, of byte type on the
+// dimensions: long_name "quality flag of <quantity's long name> by the
+// time-height continuity check", standard_name "<standard name>
+// status_flag", CF flag_values 0, 1, 2 with flag_meanings "good suspect
+// missing". The quantity names it in its ancillary_variables.
+int define_quality_flag(Group& g, const char* name, const char* of_long_name,
+                        const char* of_standard_name,
+                        std::initializer_list<int> dims);
+
+// The global attributes of the check: qc_method, and with the check its
+// step (as qc_max_step_<units>), minimum pattern and neighbourhood.
+void quality_attributes(Group& root, const std::optional<ContinuityRule>& qc,
+                        const char* step_units);
 
 }  // namespace quellmar::companions
 

@@ -25,15 +25,8 @@ const char* w_source_name(signed char source) {
 std::string rass_csv(const std::vector<RassProfiles>& modes) {
   std::string out =
       "time,mode,height_m,tv_k,tv_uncorrected_k,w_m_s,w_source,spread_k,"
-      "stored_auxiliary,n_used,n_available,n_ambiguous\n";
-  std::vector<std::tuple<int64_t, size_t, size_t>> rows;
-  for (size_t mi = 0; mi < modes.size(); ++mi) {
-    for (size_t p = 0; p < modes[mi].periods.size(); ++p) {
-      rows.emplace_back(modes[mi].periods[p].start, mi, p);
-    }
-  }
-  std::sort(rows.begin(), rows.end());
-  for (const auto& [start, mi, p] : rows) {
+      "stored_auxiliary,n_used,n_available,n_ambiguous,tv_flag\n";
+  for (const auto& [start, mi, p] : table_order(modes)) {
     const RassProfiles& m = modes[mi];
     const std::string stamp =
         iso_time(static_cast<int64_t>(std::floor(m.periods[p].centre())));
@@ -54,6 +47,7 @@ std::string rass_csv(const std::vector<RassProfiles>& modes) {
       csv_count(&out, m.n_used[at]);
       csv_count(&out, m.n_available[at]);
       csv_count(&out, m.n_ambiguous[at]);
+      csv_count(&out, m.tv_flag[at]);
       out += '\n';
     }
   }

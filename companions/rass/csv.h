@@ -14,7 +14,8 @@ namespace quellmar::companions {
 const char* w_source_name(signed char source);
 
 // Header row time,mode,height_m,tv_k,tv_uncorrected_k,w_m_s,w_source,
-// spread_k,stored_auxiliary,n_used,n_available,n_ambiguous. Rows by period
+// spread_k,stored_auxiliary,n_used,n_available,n_ambiguous,tv_flag (the
+// QualityFlag number of tv). Rows by period
 // centre, then mode, then height from the first gate; time in ISO 8601 UTC
 // (period centre, whole seconds rounded down); empty fields for missing
 // values (and for the w source where there is no temperature).

@@ -2,26 +2,13 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
 
 #include "companions/wind/fit.h"
-#include "companions/wind/input.h"
 #include "disk/pda.h"
 
 namespace quellmar::companions {
 
 namespace {
-
-bool is_rass(const RecordFacts& f, int32_t radar) {
-  return f.radar == radar && f.beam_described && f.gate_count > 0 &&
-         f.spectral_points >= kRassSpectralPoints;
-}
-
-bool is_vertical_wind(const RecordFacts& f, int32_t radar) {
-  return f.radar == radar && f.beam_described && f.gate_count > 0 &&
-         f.spectral_points < kRassSpectralPoints &&
-         beam_pointing(f.azimuth, f.elevation).vertical;
-}
 
 // n values of the array, or NaN for those it lacks.
 void append(std::vector<float>* out, const std::vector<float>& values,
@@ -31,6 +18,22 @@ void append(std::vector<float>* out, const std::vector<float>& values,
                        ? values[static_cast<size_t>(g)]
                        : std::numeric_limits<float>::quiet_NaN());
   }
+}
+
+}  // namespace
+
+RecordChoice rass_records(int32_t radar, const RassMethod& method) {
+  RecordChoice c;
+  c.radar = radar;
+  const bool w_correction = method.w_correction;
+  c.takes = [w_correction](const RecordFacts& f) {
+    if (is_rass_series(f.spectral_points)) return true;
+    return w_correction && beam_pointing(f.azimuth, f.elevation).vertical;
+  };
+  c.kind = "RASS";
+  c.program = "quellmar-rass";
+  c.none = "no RASS dwells in the input";
+  return c;
 }
 
 void add_dwell(const RecordFacts& f, const MomentArrays& m,
@@ -49,61 +52,6 @@ void add_dwell(const RecordFacts& f, const MomentArrays& m,
   append(&s->clear_air, acoustic_first ? m.velocity2 : m.velocity, second,
          gates);
   append(&s->auxiliary, m.aux2, second, gates);
-  s->gates = std::max(s->gates, static_cast<int32_t>(gates));
-}
-
-}  // namespace
-
-bool read_rass_input(const std::vector<std::string>& paths, int32_t radar,
-                     const RassMethod& method, RassInput* out,
-                     std::string* error) {
-  std::map<SeriesKey, RassSeries> rass;
-  std::map<SeriesKey, BeamSeries> wind;
-  int64_t dwells = 0;
-  PoolRequest request;
-  request.program = "quellmar-rass";
-  request.wanted = [&](const RecordFacts& f) {
-    if (is_rass(f, radar)) {
-      ++dwells;
-      return true;
-    }
-    return method.w_correction && is_vertical_wind(f, radar);
-  };
-  request.check = [&dwells](int64_t, int64_t values, std::string* message) {
-    if (dwells == 0) {
-      *message = "no RASS dwells in the input";
-      return false;
-    }
-    if (values > kMaxRassValues) {
-      *message = "the RASS and vertical wind records hold " +
-                 std::to_string(values) + " gate values, more than the " +
-                 std::to_string(kMaxRassValues) +
-                 " one run pools; give fewer files";
-      return false;
-    }
-    return true;
-  };
-  request.take = [&](const RecordFacts& f, const MomentArrays& m) {
-    const SeriesKey key{f.mode, f.beam, geometry_of(f)};
-    if (f.spectral_points >= kRassSpectralPoints) {
-      RassSeries& s = rass[key];
-      s.mode = f.mode;
-      s.beam = f.beam;
-      s.geometry = geometry_of(f);
-      add_dwell(f, m, method, &s);
-      return;
-    }
-    add_wind_record(f, m, &wind);
-  };
-  PoolResult pooled;
-  if (!pool_pairs(paths, request, &pooled, error)) return false;
-
-  out->site_name = pooled.site_name;
-  out->dwells = dwells;
-  out->findings = std::move(pooled.findings);
-  out->rass = keep_main_geometry(std::move(rass), &out->findings);
-  out->vertical_wind = keep_main_geometry(std::move(wind), &out->findings);
-  return true;
 }
 
 }  // namespace quellmar::companions

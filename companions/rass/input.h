@@ -1,30 +1,27 @@
-// Reading the RASS dwells of one or more file pairs of one site, and the
-// vertical wind-mode beams that give w where a dwell lacks its own, pooled
-// by operating mode and beam whatever file they came from.
+// The records quellmar-rass reads: the RASS dwells of a radar and, when
+// the vertical air motion is corrected, the wind-mode records of vertical
+// beams that give w where a dwell lacks its own. They are read as
+// quellmar-wind reads its records: planned, merged by time, a period at a
+// time (wind/input.h).
 
 #ifndef QUELLMAR_COMPANIONS_RASS_INPUT_H
 #define QUELLMAR_COMPANIONS_RASS_INPUT_H
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "companions/common/pair_pool.h"
 #include "companions/rass/unfold.h"
-#include "companions/wind/profiles.h"
+#include "companions/wind/input.h"
 
 namespace quellmar::companions {
 
-// The dwells of one RASS beam of one operating mode: per dwell its time,
-// Nyquist velocity and gates; per gate the acoustic velocity (as stored,
-// NaN when the dwell lacks the acoustic set), the clear-air velocity of the
-// other set (NaN when the dwell has one set) and the second set's
-// auxiliary value (NaN without a second set).
+// The dwells of one RASS beam in one period: per dwell its time, Nyquist
+// velocity and gates; per gate the acoustic velocity (as stored, NaN when
+// the dwell lacks the acoustic set), the clear-air velocity of the other
+// set (NaN when the dwell has one set) and the second set's auxiliary
+// value (NaN without a second set).
 struct RassSeries {
-  int32_t mode = 0;
-  int32_t beam = 0;
-  BeamGeometry geometry;
-  int32_t gates = 0;  // the most gates of any dwell
   std::vector<int32_t> times;
   std::vector<float> nyquist;  // m/s
   std::vector<int32_t> gate_counts;
@@ -36,26 +33,20 @@ struct RassSeries {
   size_t records() const { return times.size(); }
 };
 
-struct RassInput {
-  std::string site_name;                  // the first pair's, bytes as stored
-  std::vector<RassSeries> rass;           // one per (mode, beam)
-  std::vector<BeamSeries> vertical_wind;  // vertical wind-mode beams
-  int64_t dwells = 0;                     // RASS dwells pooled
-  std::vector<std::string> findings;
-};
+// The records of `radar` quellmar-rass takes: RASS dwells (2048 or more
+// spectral points) and, when the method corrects for w, the wind-mode
+// records of vertical beams. None of them: "no RASS dwells in the input".
+RecordChoice rass_records(int32_t radar, const RassMethod& method);
 
-// At most this many gate values are pooled in one run (RASS and vertical
-// wind beams together; up to 12 bytes each).
-constexpr int64_t kMaxRassValues = int64_t{1} << 26;
+// Whether a planned series (PlannedSeries::spectral_points) is of RASS
+// dwells.
+inline bool is_rass_series(int32_t spectral_points) {
+  return spectral_points >= kRassSpectralPoints;
+}
 
-// Takes the records of `radar` with a beam its HeaderBlock describes and at
-// least one gate: RASS dwells (2048 or more spectral points) and, when the
-// method corrects for w, the wind-mode records of vertical beams. Findings
-// as quellmar-wind's. False, with a message, as read_wind_input, and with
-// "no RASS dwells in the input" when there is none.
-bool read_rass_input(const std::vector<std::string>& paths, int32_t radar,
-                     const RassMethod& method, RassInput* out,
-                     std::string* error);
+// Adds the dwell just decoded (pda_moments) to the series.
+void add_dwell(const RecordFacts& facts, const MomentArrays& moments,
+               const RassMethod& method, RassSeries* series);
 
 }  // namespace quellmar::companions
 

@@ -32,6 +32,7 @@ void write_root(Group& root, const RassReport& r,
   root.text(NC_GLOBAL, "velocity_sign",
             method.velocity_toward ? "toward" : "away");
   root.integer(NC_GLOBAL, "radar", r.radar);
+  quality_attributes(root, method.quality, "k");
   root.text(NC_GLOBAL, "input_files", joined(r.input_files));
   root.text(NC_GLOBAL, "site_name", site);
   position_attributes(root, r.position);
@@ -82,6 +83,10 @@ void write_mode(Group& g, const RassProfiles& m) {
     g.text(v, "coordinates", "time height");
     ids.push_back(v);
   }
+  g.text(ids[0], "ancillary_variables", "virtual_temperature_flag");
+  const int v_flag =
+      define_quality_flag(g, "virtual_temperature_flag", profiles[0].long_name,
+                          profiles[0].standard_name, {time, height});
   g.text(ids[4], "comment",
          "units as stored by the on-site processor (the stored value / 10), "
          "often its own temperature; not converted");
@@ -131,6 +136,7 @@ void write_mode(Group& g, const RassProfiles& m) {
     g.put(ids[i], filled(*profiles[i].values));
   }
   g.put(v_source, m.w_source);
+  g.put(v_flag, std::vector<signed char>(m.tv_flag.begin(), m.tv_flag.end()));
   for (size_t i = 0; i < count_ids.size(); ++i) {
     g.put(count_ids[i], *counts[i].values);
   }

@@ -15,13 +15,20 @@ const char* const kRassUsage =
     "                     [--sound-offset M_S] [--first-guess DEG_C]\n"
     "                     [--lapse-rate K_PER_KM] [--no-w-correction]\n"
     "                     [--velocity-sign away|toward] [--radar N]\n"
-    "                     [--latitude DEG] [--longitude DEG] [--altitude M]\n";
+    "                     [--latitude DEG] [--longitude DEG] [--altitude M]\n"
+    "                     [--qc continuity|none] [--qc-max-step K]\n"
+    "                     [--qc-min-pattern N] [--qc-periods N] "
+    "[--qc-heights N]\n"
+    "                     [--bufr OUT.bufr --wmo-block II --wmo-station "
+    "III]\n";
 
 const char* const kRassHelp =
     "Virtual temperature profiles from the RASS dwells (2048 or more spectral\n"
     "points) of profiler data files (d*.mom, d*.spc): the acoustic velocity\n"
     "unfolded by a first guess, corrected for vertical air motion, consensus\n"
-    "averaging per gate and period.\n"
+    "averaging per gate and period, with quality flags from a time-height\n"
+    "continuity check. The records of all files are merged by time; a record\n"
+    "of the same time, radar and beam from two files counts once.\n"
     "\n"
     "Options:\n"
     "  -o OUT.nc              the netCDF-4 file to write (required)\n"
@@ -52,12 +59,32 @@ const char* const kRassHelp =
     "none)\n"
     "  --longitude DEG        the site's longitude, stored as given (default: "
     "none)\n"
-    "  --altitude M           the site's altitude, stored as given (default: "
-    "none)\n"
+    "  --altitude M           the site's altitude in m above sea level, "
+    "stored as\n"
+    "                         given (default: none)\n"
+    "  --qc continuity|none   the time-height continuity check of Tv; none\n"
+    "                         flags every value good or missing (default:\n"
+    "                         continuity)\n"
+    "  --qc-max-step K        neighbours that differ by at most this join a\n"
+    "                         pattern, kelvin (default: 2.0)\n"
+    "  --qc-min-pattern N     patterns of fewer values are suspect, all but "
+    "the\n"
+    "                         largest (default: 6)\n"
+    "  --qc-periods N         neighbourhood in time, periods either side\n"
+    "                         (default: 1)\n"
+    "  --qc-heights N         neighbourhood in height, gates either side\n"
+    "                         (default: 1)\n"
+    "  --bufr OUT.bufr        also write WMO BUFR edition 4, one message per\n"
+    "                         period and mode, sequence 3 09 025 (default:\n"
+    "                         none); needs --wmo-block, --wmo-station,\n"
+    "                         --latitude, --longitude and --altitude\n"
+    "  --wmo-block II         the WMO block number for BUFR, 0 to 99\n"
+    "  --wmo-station III      the WMO station number for BUFR, 0 to 999\n"
     "  -h, --help             this help\n"
     "\n"
     "Exit status: 0 written; 1 an input cannot be read, holds no RASS dwell,\n"
-    "or an output cannot be written; 2 a wrong command line.\n";
+    "or an output cannot be written; 2 a wrong command line (also --bufr\n"
+    "without what it needs, or in a build without ecCodes).\n";
 
 namespace {
 
@@ -71,6 +98,8 @@ int wrong(const std::string& message) {
 int parse_rass_options(int argc, char** argv, RassOptions* options) {
   RassOptions o;
   RassMethod& method = o.report.method;
+  CheckAndBufr shared;
+  shared.rule = RassMethod::tv_quality_rule();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -125,7 +154,9 @@ int parse_rass_options(int argc, char** argv, RassOptions* options) {
         ok = parse_number(value, -1e5, 1e6, &number);
         o.report.position.altitude = number;
       } else {
-        return wrong("unknown option " + arg);
+        const int taken = parse_check_and_bufr(arg, value, &shared);
+        if (taken < 0) return wrong("unknown option " + arg);
+        ok = taken > 0;
       }
       if (!ok) return wrong("bad value for " + arg + ": " + value);
     } else {
@@ -134,7 +165,18 @@ int parse_rass_options(int argc, char** argv, RassOptions* options) {
   }
   if (o.inputs.empty()) return wrong("no data file given");
   if (o.output.empty()) return wrong("no output file given (-o OUT.nc)");
-  const std::string conflict = output_conflict(o.inputs, o.output, o.csv);
+  o.bufr = shared.bufr;
+  o.station = shared.station;
+  if (!o.bufr.empty()) {
+    const SitePosition& at = o.report.position;
+    const std::string missing =
+        bufr_missing(o.station, at.latitude.has_value(),
+                     at.longitude.has_value(), at.altitude.has_value());
+    if (!missing.empty()) return wrong("--bufr needs " + missing);
+  }
+  method.quality = shared.quality();
+  const std::string conflict =
+      output_conflict(o.inputs, o.output, o.csv, o.bufr);
   if (!conflict.empty()) return wrong(conflict);
   o.report.input_files = o.inputs;
   *options = std::move(o);

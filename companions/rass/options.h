@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "companions/common/command_line.h"
 #include "companions/common/nc_group.h"
 #include "companions/rass/unfold.h"
 
@@ -26,7 +27,9 @@ struct RassReport {
 struct RassOptions {
   std::vector<std::string> inputs;
   std::string output;
-  std::string csv;  // empty: no CSV
+  std::string csv;   // empty: no CSV
+  std::string bufr;  // empty: no BUFR
+  WmoStation station;
   RassReport report;
 };
 

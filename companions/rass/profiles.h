@@ -1,12 +1,15 @@
-// Virtual temperature profiles from pooled RASS dwells: per dwell and gate
-// the unfolded speed of sound corrected for the air's own motion, then the
-// consensus per gate and period. One profile set per operating mode, on
-// the gate heights of the mode's RASS beam; modes are never mixed.
+// Virtual temperature profiles from the RASS dwells, period by period as
+// the records come: per dwell and gate the unfolded speed of sound
+// corrected for the air's own motion, then the consensus per gate and
+// period, and the continuity flags of Tv at the end. One profile set per
+// operating mode, on the gate heights of the mode's RASS beam; modes are
+// never mixed.
 
 #ifndef QUELLMAR_COMPANIONS_RASS_PROFILES_H
 #define QUELLMAR_COMPANIONS_RASS_PROFILES_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "companions/rass/input.h"
@@ -41,6 +44,7 @@ struct RassProfiles {
   std::vector<int32_t> n_used;
   std::vector<int32_t> n_available;
   std::vector<int32_t> n_ambiguous;
+  std::vector<uint8_t> tv_flag;  // QualityFlag of tv
 
   size_t level(size_t period, size_t h) const {
     return period * height.size() + h;
@@ -65,16 +69,32 @@ DwellValue dwell_value(const RassMethod& method, double acoustic,
                        double nyquist, double height_m, double sine,
                        double clear_air, double wind_w);
 
-// The cells (period x gate) the profiles take, and the wind consensus
-// cells of the vertical beams, all modes together.
-int64_t rass_profile_cells(const RassInput& input, const RassMethod& method);
+// The cells (period x gate) the profiles of the plan take, all modes
+// together; a run makes at most kMaxProfileCells of them.
+int64_t rass_profile_cells(const InputPlan& plan);
 
-// One RassProfiles per operating mode with RASS dwells, by mode number.
-// A mode's vertical RASS beam gives its profiles (else its lowest-numbered
-// one); the dwells of its other RASS beams are set aside with a finding.
-std::vector<RassProfiles> compute_rass_profiles(
-    const RassInput& input, const RassMethod& method,
-    std::vector<std::string>* findings);
+// What a run makes of its records.
+struct RassRun {
+  // One RassProfiles per operating mode with RASS dwells, by mode number,
+  // flags included. A mode's vertical RASS beam gives its profiles (else
+  // its lowest-numbered one); the dwells of its other RASS beams are set
+  // aside with a finding.
+  std::vector<RassProfiles> modes;
+  int64_t dwells = 0;      // RASS dwells of the beams that give profiles
+  int64_t duplicates = 0;  // records read_input set aside
+  std::vector<std::string> findings;
+};
+
+// Reads the records of the plan (chosen by rass_records) merged by time;
+// each period's temperatures are formed, and its records dropped, once no
+// input can add to it. False, with a message, when the plan has no RASS
+// dwell ("no RASS dwells in the input") or an input no longer matches it.
+bool stream_rass_profiles(const InputPlan& plan, const RecordChoice& choice,
+                          const RassMethod& method, RassRun* run,
+                          std::string* error);
+
+// The flags of tv by the method's continuity check (or none).
+void set_rass_flags(RassProfiles* m, const RassMethod& method);
 
 }  // namespace quellmar::companions
 

@@ -6,7 +6,9 @@
 #define QUELLMAR_COMPANIONS_RASS_UNFOLD_H
 
 #include <cstdint>
+#include <optional>
 
+#include "companions/qc/continuity.h"
 #include "companions/wind/consensus.h"
 
 namespace quellmar::companions {
@@ -21,6 +23,13 @@ struct RassMethod {
   double lapse_rate_k_per_km = 6.5;  // of the first guess
   bool w_correction = true;
   bool velocity_toward = false;  // stored velocities positive toward the radar
+  // The continuity check of Tv; none: every value is flagged good (or
+  // missing).
+  std::optional<ContinuityRule> quality = tv_quality_rule();
+
+  // The defaults of docs/qc.md: a step of 2 K, patterns of fewer than 6
+  // values suspect, neighbours up to 1 period and 1 height away.
+  static ContinuityRule tv_quality_rule() { return {2.0, 6, 1, 1}; }
 };
 
 // Tv = (c / 20.047)^2 K for a speed of sound c in m/s.

@@ -14,6 +14,7 @@ namespace {
 
 void write_root(Group& root, const WindReport& r,
                 const std::vector<ModeProfiles>& modes) {
+  const std::optional<ContinuityRule>& qc = r.method.quality;
   const std::string site = utf8_of_latin1(r.site_name);
   root.text(NC_GLOBAL, "Conventions", "CF-1.8");
   root.text(NC_GLOBAL, "featureType", "timeSeriesProfile");
@@ -34,6 +35,7 @@ void write_root(Group& root, const WindReport& r,
   root.text(NC_GLOBAL, "velocity_sign",
             r.method.velocity_toward ? "toward" : "away");
   root.integer(NC_GLOBAL, "radar", r.radar);
+  quality_attributes(root, qc, "m_s");
   root.text(NC_GLOBAL, "input_files", joined(r.input_files));
   root.text(NC_GLOBAL, "site_name", site);
   const SitePosition position{r.latitude, r.longitude, r.altitude};
@@ -45,7 +47,15 @@ void write_root(Group& root, const WindReport& r,
   position_variables(root, position);
 }
 
-void write_mode(Group& g, const ModeProfiles& m) {
+struct DefinedMode {
+  int u = -1, v = -1, w = -1, speed = -1, direction = -1, residual = -1;
+  int radial_velocity = -1, n_used = -1, n_available = -1, mean_snr = -1;
+  int u_flag = -1, v_flag = -1, w_flag = -1;
+};
+
+// Defines a mode's group and writes its coordinates and beams; the values
+// come period by period.
+DefinedMode define_mode(Group& g, const ModeProfiles& m) {
   const size_t nt = m.periods.size(), nh = m.height.size();
   const size_t nb = m.beams.size(), ng = static_cast<size_t>(m.max_gates);
   g.integer(NC_GLOBAL, "operating_mode", m.mode);
@@ -60,30 +70,40 @@ void write_mode(Group& g, const ModeProfiles& m) {
   const TimeAxis axis = define_time(g, time, nv);
   const int v_height = define_height(g, height);
 
+  DefinedMode d;
   const struct {
     const char* name;
     const char* long_name;
     const char* standard_name;
     const char* units;
-    const std::vector<float>* values;
+    int* id;
+    const char* flag;  // its flag variable, or nullptr
+    int* flag_id;
   } profiles[] = {
-      {"eastward_wind", "eastward wind (u)", "eastward_wind", "m s-1", &m.u},
-      {"northward_wind", "northward wind (v)", "northward_wind", "m s-1", &m.v},
+      {"eastward_wind", "eastward wind (u)", "eastward_wind", "m s-1", &d.u,
+       "eastward_wind_flag", &d.u_flag},
+      {"northward_wind", "northward wind (v)", "northward_wind", "m s-1", &d.v,
+       "northward_wind_flag", &d.v_flag},
       {"upward_air_velocity", "upward air velocity (w)", "upward_air_velocity",
-       "m s-1", &m.w},
-      {"wind_speed", "horizontal wind speed", "wind_speed", "m s-1", &m.speed},
+       "m s-1", &d.w, "upward_air_velocity_flag", &d.w_flag},
+      {"wind_speed", "horizontal wind speed", "wind_speed", "m s-1", &d.speed,
+       nullptr, nullptr},
       {"wind_from_direction", "direction the wind blows from",
-       "wind_from_direction", "degree", &m.direction},
+       "wind_from_direction", "degree", &d.direction, nullptr, nullptr},
       {"fit_residual", "RMS residual of the beam-swinging fit", "", "m s-1",
-       &m.residual},
+       &d.residual, nullptr, nullptr},
   };
-  std::vector<int> profile_ids;
   for (const auto& p : profiles) {
-    const int v = g.var(p.name, NC_FLOAT, {time, height});
-    g.describe(v, p.long_name, p.standard_name, p.units);
-    g.fill(v);
-    g.text(v, "coordinates", "time height");
-    profile_ids.push_back(v);
+    *p.id = g.var(p.name, NC_FLOAT, {time, height});
+    g.describe(*p.id, p.long_name, p.standard_name, p.units);
+    g.fill(*p.id);
+    g.text(*p.id, "coordinates", "time height");
+    if (p.flag != nullptr) g.text(*p.id, "ancillary_variables", p.flag);
+  }
+  for (const auto& p : profiles) {
+    if (p.flag == nullptr) continue;
+    *p.flag_id = define_quality_flag(g, p.flag, p.long_name, p.standard_name,
+                                     {time, height});
   }
 
   const int v_beam = g.var("beam", NC_INT, {beam});
@@ -96,19 +116,20 @@ void write_mode(Group& g, const ModeProfiles& m) {
   const int v_gh = g.var("gate_height", NC_FLOAT, {beam, gate});
   g.describe(v_gh, "height of the gate centre above the radar", "", "m");
   g.fill(v_gh);
-  const int v_rv = g.var("radial_velocity", NC_FLOAT, {time, beam, gate});
-  g.describe(v_rv, "consensus radial velocity, sign as stored", "", "m s-1");
-  g.fill(v_rv);
-  const int v_used = g.var("n_used", NC_INT, {time, beam, gate});
-  g.describe(v_used, "values in the accepted consensus (0: none accepted)", "",
-             "1");
-  const int v_avail = g.var("n_available", NC_INT, {time, beam, gate});
-  g.describe(v_avail, "records of the beam in the period holding the gate", "",
-             "1");
-  const int v_snr = g.var("mean_snr", NC_FLOAT, {time, beam, gate});
-  g.describe(v_snr, "mean signal-to-noise ratio of the consensus values", "",
-             "dB");
-  g.fill(v_snr);
+  d.radial_velocity = g.var("radial_velocity", NC_FLOAT, {time, beam, gate});
+  g.describe(d.radial_velocity, "consensus radial velocity, sign as stored", "",
+             "m s-1");
+  g.fill(d.radial_velocity);
+  d.n_used = g.var("n_used", NC_INT, {time, beam, gate});
+  g.describe(d.n_used, "values in the accepted consensus (0: none accepted)",
+             "", "1");
+  d.n_available = g.var("n_available", NC_INT, {time, beam, gate});
+  g.describe(d.n_available,
+             "records of the beam in the period holding the gate", "", "1");
+  d.mean_snr = g.var("mean_snr", NC_FLOAT, {time, beam, gate});
+  g.describe(d.mean_snr, "mean signal-to-noise ratio of the consensus values",
+             "", "dB");
+  g.fill(d.mean_snr);
 
   std::vector<PeriodBounds> bounds;
   for (const Period& p : m.periods) {
@@ -119,9 +140,6 @@ void write_mode(Group& g, const ModeProfiles& m) {
   std::vector<float> heights;
   for (double h : m.height) heights.push_back(static_cast<float>(h));
   g.put(v_height, filled(heights));
-  for (size_t i = 0; i < profile_ids.size(); ++i) {
-    g.put(profile_ids[i], filled(*profiles[i].values));
-  }
   std::vector<int> numbers;
   std::vector<float> azimuths, elevations;
   std::vector<float> gate_heights(nb * ng,
@@ -138,33 +156,173 @@ void write_mode(Group& g, const ModeProfiles& m) {
   g.put(v_az, azimuths);
   g.put(v_el, elevations);
   g.put(v_gh, filled(gate_heights));
-  g.put(v_rv, filled(m.radial_velocity));
-  g.put(v_used, m.n_used);
-  g.put(v_avail, m.n_available);
-  g.put(v_snr, filled(m.mean_snr));
+  return d;
+}
+
+// Row `row` of a time x a (x b) variable.
+void put_row(int group, int var, size_t row, size_t a, size_t b,
+             const std::vector<float>& values) {
+  if (values.empty()) return;
+  std::vector<float> out = filled(values);
+  const size_t start[3] = {row, 0, 0};
+  const size_t count[3] = {1, a, b};
+  nc_check(nc_put_vara_float(group, var, start, count, out.data()), "values");
+}
+void put_row(int group, int var, size_t row, size_t a, size_t b,
+             const std::vector<int32_t>& values) {
+  if (values.empty()) return;
+  const size_t start[3] = {row, 0, 0};
+  const size_t count[3] = {1, a, b};
+  nc_check(nc_put_vara_int(group, var, start, count, values.data()), "values");
+}
+std::vector<float> get_row(int group, int var, size_t row, size_t a, size_t b) {
+  std::vector<float> out(a * (b == 0 ? 1 : b));
+  if (out.empty()) return out;
+  const size_t start[3] = {row, 0, 0};
+  const size_t count[3] = {1, a, b};
+  nc_check(nc_get_vara_float(group, var, start, count, out.data()), "values");
+  for (float& v : out) {
+    if (v == kWindFill) v = std::numeric_limits<float>::quiet_NaN();
+  }
+  return out;
+}
+std::vector<int32_t> get_counts(int group, int var, size_t row, size_t a,
+                                size_t b) {
+  std::vector<int32_t> out(a * b);
+  if (out.empty()) return out;
+  const size_t start[3] = {row, 0, 0};
+  const size_t count[3] = {1, a, b};
+  nc_check(nc_get_vara_int(group, var, start, count, out.data()), "values");
+  return out;
 }
 
 }  // namespace
 
-void write_wind_netcdf(const std::string& path, const WindReport& report,
-                       const std::vector<ModeProfiles>& modes) {
-  int ncid = -1;
-  nc_check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid), path);
+WindNetcdf::WindNetcdf(const std::string& path, const WindReport& report,
+                       const std::vector<ModeProfiles>& layouts)
+    : path_(path) {
+  nc_check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid_), path);
   try {
-    Group root(ncid);
-    write_root(root, report, modes);
-    for (const ModeProfiles& m : modes) {
+    Group root(ncid_);
+    write_root(root, report, layouts);
+    for (const ModeProfiles& m : layouts) {
       int gid = -1;
       const std::string name = "mode_" + std::to_string(m.mode);
-      nc_check(nc_def_grp(ncid, name.c_str(), &gid), "group " + name);
+      nc_check(nc_def_grp(ncid_, name.c_str(), &gid), "group " + name);
       Group group(gid);
-      write_mode(group, m);
+      const DefinedMode d = define_mode(group, m);
+      ModeIds ids;
+      ids.group = gid;
+      ids.heights = m.height.size();
+      ids.beams = m.beams.size();
+      ids.gates = static_cast<size_t>(m.max_gates);
+      ids.u = d.u;
+      ids.v = d.v;
+      ids.w = d.w;
+      ids.speed = d.speed;
+      ids.direction = d.direction;
+      ids.residual = d.residual;
+      ids.radial_velocity = d.radial_velocity;
+      ids.n_used = d.n_used;
+      ids.n_available = d.n_available;
+      ids.mean_snr = d.mean_snr;
+      ids.u_flag = d.u_flag;
+      ids.v_flag = d.v_flag;
+      ids.w_flag = d.w_flag;
+      modes_.push_back(ids);
     }
   } catch (...) {
-    nc_close(ncid);
+    nc_close(ncid_);
+    ncid_ = -1;
     throw;
   }
-  nc_check(nc_close(ncid), path);
+}
+
+WindNetcdf::WindNetcdf(const std::string& path,
+                       const std::vector<ModeProfiles>& layouts)
+    : path_(path) {
+  nc_check(nc_open(path.c_str(), NC_NOWRITE, &ncid_), path);
+  try {
+    for (const ModeProfiles& m : layouts) {
+      ModeIds ids;
+      const std::string name = "mode_" + std::to_string(m.mode);
+      nc_check(nc_inq_grp_ncid(ncid_, name.c_str(), &ids.group),
+               "group " + name);
+      ids.heights = m.height.size();
+      ids.beams = m.beams.size();
+      ids.gates = static_cast<size_t>(m.max_gates);
+      const std::pair<const char*, int*> vars[] = {
+          {"eastward_wind", &ids.u},
+          {"northward_wind", &ids.v},
+          {"upward_air_velocity", &ids.w},
+          {"wind_speed", &ids.speed},
+          {"wind_from_direction", &ids.direction},
+          {"fit_residual", &ids.residual},
+          {"n_used", &ids.n_used},
+          {"n_available", &ids.n_available}};
+      for (const auto& [var, id] : vars) {
+        nc_check(nc_inq_varid(ids.group, var, id), var);
+      }
+      modes_.push_back(ids);
+    }
+  } catch (...) {
+    nc_close(ncid_);
+    ncid_ = -1;
+    throw;
+  }
+}
+
+WindNetcdf::~WindNetcdf() {
+  if (ncid_ >= 0) nc_close(ncid_);
+}
+
+void WindNetcdf::put(size_t mi, const PeriodProfiles& p) {
+  const ModeIds& d = modes_[mi];
+  const size_t row = p.period;
+  for (const auto& [var, values] :
+       {std::pair{d.u, &p.u}, std::pair{d.v, &p.v}, std::pair{d.w, &p.w},
+        std::pair{d.speed, &p.speed}, std::pair{d.direction, &p.direction},
+        std::pair{d.residual, &p.residual}}) {
+    put_row(d.group, var, row, d.heights, 1, *values);
+  }
+  put_row(d.group, d.radial_velocity, row, d.beams, d.gates, p.radial_velocity);
+  put_row(d.group, d.n_used, row, d.beams, d.gates, p.n_used);
+  put_row(d.group, d.n_available, row, d.beams, d.gates, p.n_available);
+  put_row(d.group, d.mean_snr, row, d.beams, d.gates, p.mean_snr);
+}
+
+void WindNetcdf::put_flags(size_t mi, const std::vector<uint8_t>& u_flag,
+                           const std::vector<uint8_t>& v_flag,
+                           const std::vector<uint8_t>& w_flag) {
+  const ModeIds& d = modes_[mi];
+  for (const auto& [var, flags] :
+       {std::pair{d.u_flag, &u_flag}, std::pair{d.v_flag, &v_flag},
+        std::pair{d.w_flag, &w_flag}}) {
+    if (flags->empty()) continue;
+    const std::vector<signed char> bytes(flags->begin(), flags->end());
+    nc_check(nc_put_var_schar(d.group, var, bytes.data()), "flags");
+  }
+}
+
+PeriodProfiles WindNetcdf::get(size_t mi, size_t period) const {
+  const ModeIds& d = modes_[mi];
+  PeriodProfiles p;
+  p.period = period;
+  p.u = get_row(d.group, d.u, period, d.heights, 1);
+  p.v = get_row(d.group, d.v, period, d.heights, 1);
+  p.w = get_row(d.group, d.w, period, d.heights, 1);
+  p.speed = get_row(d.group, d.speed, period, d.heights, 1);
+  p.direction = get_row(d.group, d.direction, period, d.heights, 1);
+  p.residual = get_row(d.group, d.residual, period, d.heights, 1);
+  p.n_used = get_counts(d.group, d.n_used, period, d.beams, d.gates);
+  p.n_available = get_counts(d.group, d.n_available, period, d.beams, d.gates);
+  return p;
+}
+
+void WindNetcdf::close() {
+  const int id = ncid_;
+  ncid_ = -1;
+  nc_check(nc_close(id), path_);
 }
 
 }  // namespace quellmar::companions

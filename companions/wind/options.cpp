@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "companions/common/command_line.h"
-
 #include "companions/moments/method_options.h"
 #include "disk/pda.h"
 
@@ -17,7 +16,11 @@ const char* const kWindUsage =
     "                     [--azimuth-offset DEG] [--velocity-sign "
     "away|toward]\n"
     "                     [--radar N] [--latitude DEG] [--longitude DEG]\n"
-    "                     [--altitude M]\n"
+    "                     [--altitude M] [--qc continuity|none]\n"
+    "                     [--qc-max-step M_S] [--qc-min-pattern N]\n"
+    "                     [--qc-periods N] [--qc-heights N]\n"
+    "                     [--bufr OUT.bufr --wmo-block II --wmo-station "
+    "III]\n"
     "                     [--from-spectra [--peak continuity|strongest]\n"
     "                      [--clutter-points K] [--no-clutter] "
     "[--no-interference]\n"
@@ -26,7 +29,10 @@ const char* const kWindUsage =
 
 const char* const kWindHelp =
     "Wind profiles from profiler data files (d*.mom, d*.spc): consensus\n"
-    "averaging per beam, gate and period, then beam swinging.\n"
+    "averaging per beam, gate and period, then beam swinging, with quality\n"
+    "flags from a time-height continuity check. The records of all files\n"
+    "are merged by time; a record of the same time, radar and beam from two\n"
+    "files counts once.\n"
     "\n"
     "Options:\n"
     "  -o OUT.nc              the netCDF-4 file to write (required)\n"
@@ -48,12 +54,35 @@ const char* const kWindHelp =
     "(default: none)\n"
     "  --longitude DEG        the site's longitude, stored as given "
     "(default: none)\n"
-    "  --altitude M           the site's altitude, stored as given "
-    "(default: none)\n"
+    "  --altitude M           the site's altitude in m above sea level, "
+    "stored as\n"
+    "                         given (default: none)\n"
+    "  --qc continuity|none   the time-height continuity check of u, v and "
+    "w;\n"
+    "                         none flags every value good or missing "
+    "(default:\n"
+    "                         continuity)\n"
+    "  --qc-max-step M_S      neighbours that differ by at most this join a\n"
+    "                         pattern, m/s (default: 1.5)\n"
+    "  --qc-min-pattern N     patterns of fewer values are suspect, all but "
+    "the\n"
+    "                         largest (default: 6)\n"
+    "  --qc-periods N         neighbourhood in time, periods either side\n"
+    "                         (default: 1)\n"
+    "  --qc-heights N         neighbourhood in height, grid heights either "
+    "side\n"
+    "                         (default: 1)\n"
+    "  --bufr OUT.bufr        also write WMO BUFR edition 4, one message per\n"
+    "                         period and mode, sequence 3 09 024 (default:\n"
+    "                         none); needs --wmo-block, --wmo-station,\n"
+    "                         --latitude, --longitude and --altitude\n"
+    "  --wmo-block II         the WMO block number for BUFR, 0 to 99\n"
+    "  --wmo-station III      the WMO station number for BUFR, 0 to 999\n"
     "  -h, --help             this help\n"
     "\n"
     "Exit status: 0 written; 1 an input cannot be read, holds no wind-mode\n"
-    "record, or an output cannot be written; 2 a wrong command line.\n";
+    "record, or an output cannot be written; 2 a wrong command line (also\n"
+    "--bufr without what it needs, or in a build without ecCodes).\n";
 
 namespace {
 
@@ -67,6 +96,8 @@ int wrong(const std::string& message) {
 int parse_wind_options(int argc, char** argv, WindOptions* options) {
   WindOptions o;
   WindMethod& method = o.report.method;
+  CheckAndBufr shared;
+  shared.rule = WindMethod::wind_quality_rule();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -122,7 +153,9 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
         ok = parse_number(value, -1e5, 1e6, &number);
         o.report.altitude = number;
       } else {
-        return wrong("unknown option " + arg);
+        const int taken = parse_check_and_bufr(arg, value, &shared);
+        if (taken < 0) return wrong("unknown option " + arg);
+        ok = taken > 0;
       }
       if (!ok) return wrong("bad value for " + arg + ": " + value);
     } else {
@@ -136,7 +169,17 @@ int parse_wind_options(int argc, char** argv, WindOptions* options) {
     }
   }
   if (o.output.empty()) return wrong("no output file given (-o OUT.nc)");
-  const std::string conflict = output_conflict(o.inputs, o.output, o.csv);
+  o.bufr = shared.bufr;
+  o.station = shared.station;
+  if (!o.bufr.empty()) {
+    const std::string missing = bufr_missing(
+        o.station, o.report.latitude.has_value(),
+        o.report.longitude.has_value(), o.report.altitude.has_value());
+    if (!missing.empty()) return wrong("--bufr needs " + missing);
+  }
+  method.quality = shared.quality();
+  const std::string conflict =
+      output_conflict(o.inputs, o.output, o.csv, o.bufr);
   if (!conflict.empty()) return wrong(conflict);
   o.report.input_files = o.inputs;
   *options = std::move(o);

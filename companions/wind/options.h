@@ -3,9 +3,12 @@
 #ifndef QUELLMAR_COMPANIONS_WIND_OPTIONS_H
 #define QUELLMAR_COMPANIONS_WIND_OPTIONS_H
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "companions/common/command_line.h"
 #include "companions/moments/method.h"
 #include "companions/wind/report.h"
 
@@ -16,7 +19,9 @@ extern const char* const kWindUsage;
 struct WindOptions {
   std::vector<std::string> inputs;
   std::string output;
-  std::string csv;    // empty: no CSV
+  std::string csv;   // empty: no CSV
+  std::string bufr;  // empty: no BUFR
+  WmoStation station;
   WindReport report;  // method, radar and position (inputs filled in too)
   // --from-spectra: moments recomputed from the spectra with this method.
   bool from_spectra = false;

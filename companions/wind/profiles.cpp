@@ -6,10 +6,10 @@
 #include <limits>
 #include <map>
 #include <numbers>
-#include <set>
 #include <thread>
 
 #include "companions/wind/fit.h"
+#include "companions/wind/profile_stream.h"
 #include "disk/pda.h"
 
 namespace quellmar::companions {
@@ -17,13 +17,6 @@ namespace quellmar::companions {
 namespace {
 
 constexpr float kMissing = std::numeric_limits<float>::quiet_NaN();
-constexpr int64_t kDay = 86400;
-
-int64_t floor_div(int64_t a, int64_t b) {
-  const int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
 // A finite value as a float; NaN when it is not finite as a float.
 float finite_or_missing(double value) {
   const float f = static_cast<float>(value);
@@ -35,7 +28,7 @@ int32_t nearest(const HeightReading& r) {
   return r.t <= 0.5 ? r.lower : r.upper;
 }
 
-ModeBeam describe_beam(const BeamSeries& s, const WindMethod& method) {
+ModeBeam describe_beam(const PlannedSeries& s, const WindMethod& method) {
   ModeBeam b;
   b.beam = s.beam;
   double az = std::fmod(s.geometry.azimuth + method.azimuth_offset_deg, 360.0);
@@ -53,115 +46,110 @@ ModeBeam describe_beam(const BeamSeries& s, const WindMethod& method) {
   return b;
 }
 
-// Consensus of every gate of one beam in every period of the mode.
-void beam_consensus(const BeamSeries& s, size_t beam_index,
-                    const std::map<int64_t, size_t>& period_index,
-                    const WindMethod& method, ModeProfiles* m) {
-  const size_t periods = m->periods.size();
-  std::vector<std::vector<size_t>> by_period(periods);
+// Consensus of every gate of one beam over one period's records.
+void beam_consensus(const BeamSeries& s, size_t beam_index, size_t max_gates,
+                    const WindMethod& method, PeriodProfiles* out) {
+  static thread_local std::vector<std::vector<GateSample>> samples;
+  samples.resize(static_cast<size_t>(s.gates));
+  for (auto& gate : samples) gate.clear();
   for (size_t r = 0; r < s.records(); ++r) {
-    const int64_t start = period_of(s.times[r], method.period_minutes).start;
-    by_period[period_index.at(start)].push_back(r);
-  }
-  std::vector<std::vector<GateSample>> samples(static_cast<size_t>(s.gates));
-  for (size_t p = 0; p < periods; ++p) {
-    if (by_period[p].empty()) continue;
-    for (auto& gate : samples) gate.clear();
-    for (size_t r : by_period[p]) {
-      const float* vel = s.velocity.data() + s.starts[r];
-      const float* snr = s.snr.data() + s.starts[r];
-      for (int32_t g = 0; g < s.gate_counts[r]; ++g) {
-        samples[static_cast<size_t>(g)].push_back({vel[g], snr[g]});
-      }
+    const float* vel = s.velocity.data() + s.starts[r];
+    const float* snr = s.snr.data() + s.starts[r];
+    for (int32_t g = 0; g < s.gate_counts[r]; ++g) {
+      samples[static_cast<size_t>(g)].push_back({vel[g], snr[g]});
     }
-    for (int32_t g = 0; g < s.gates; ++g) {
-      const Consensus c =
-          consensus(samples[static_cast<size_t>(g)], method.consensus);
-      const size_t at = m->cell(p, beam_index, static_cast<size_t>(g));
-      m->n_used[at] = c.used;
-      m->n_available[at] = c.available;
-      if (c.accepted) {
-        m->radial_velocity[at] = finite_or_missing(c.velocity);
-        m->mean_snr[at] = finite_or_missing(c.mean_snr);
-      }
+  }
+  for (int32_t g = 0; g < s.gates; ++g) {
+    const Consensus c =
+        consensus(samples[static_cast<size_t>(g)], method.consensus);
+    const size_t at = beam_index * max_gates + static_cast<size_t>(g);
+    out->n_used[at] = c.used;
+    out->n_available[at] = c.available;
+    if (c.accepted) {
+      out->radial_velocity[at] = finite_or_missing(c.velocity);
+      out->mean_snr[at] = finite_or_missing(c.mean_snr);
     }
   }
 }
 
-// Beam swinging at every period and grid height.
-void fit_mode(const WindMethod& method, ModeProfiles* m) {
+// How each beam of a mode reads each grid height.
+std::vector<HeightReading> mode_readings(ModeProfiles* m) {
   const size_t beams = m->beams.size();
   const size_t levels = m->height.size();
   std::vector<HeightReading> readings(beams * levels);
-  std::vector<BeamPointing> pointings;
   for (size_t b = 0; b < beams; ++b) {
-    const ModeBeam& beam = m->beams[b];
-    pointings.push_back(beam_pointing(beam.azimuth_deg, beam.elevation_deg));
     for (size_t h = 0; h < levels; ++h) {
       HeightReading r;
       if (b == static_cast<size_t>(m->reference_beam)) {
         r.lower = static_cast<int32_t>(h);  // the grid is this beam's gates
       } else {
-        r = locate_height(beam.gate_height, m->height[h]);
+        r = locate_height(m->beams[b].gate_height, m->height[h]);
       }
       readings[b * levels + h] = r;
       m->nearest_gate[b * levels + h] = nearest(r);
     }
   }
+  return readings;
+}
+
+// Beam swinging at every grid height of one period.
+void fit_period(const ModeProfiles& m,
+                const std::vector<HeightReading>& readings,
+                const WindMethod& method, PeriodProfiles* p) {
+  const size_t beams = m.beams.size();
+  const size_t levels = m.height.size();
+  const size_t gates = static_cast<size_t>(m.max_gates);
+  std::vector<BeamPointing> pointings;
+  for (const ModeBeam& beam : m.beams) {
+    pointings.push_back(beam_pointing(beam.azimuth_deg, beam.elevation_deg));
+  }
   const double sign = method.velocity_toward ? -1.0 : 1.0;
   std::vector<FitRow> rows;
-  for (size_t p = 0; p < m->periods.size(); ++p) {
-    for (size_t h = 0; h < levels; ++h) {
-      rows.clear();
-      for (size_t b = 0; b < beams; ++b) {
-        const HeightReading& r = readings[b * levels + h];
-        if (r.lower < 0) continue;
-        const double lower =
-            m->radial_velocity[m->cell(p, b, static_cast<size_t>(r.lower))];
-        if (std::isnan(lower)) continue;
-        double value = lower;
-        if (r.upper >= 0) {
-          const double upper =
-              m->radial_velocity[m->cell(p, b, static_cast<size_t>(r.upper))];
-          if (std::isnan(upper)) continue;
-          value = lower + r.t * (upper - lower);
-        }
-        rows.push_back({pointings[b], sign * value});
+  for (size_t h = 0; h < levels; ++h) {
+    rows.clear();
+    for (size_t b = 0; b < beams; ++b) {
+      const HeightReading& r = readings[b * levels + h];
+      if (r.lower < 0) continue;
+      const double lower =
+          p->radial_velocity[b * gates + static_cast<size_t>(r.lower)];
+      if (std::isnan(lower)) continue;
+      double value = lower;
+      if (r.upper >= 0) {
+        const double upper =
+            p->radial_velocity[b * gates + static_cast<size_t>(r.upper)];
+        if (std::isnan(upper)) continue;
+        value = lower + r.t * (upper - lower);
       }
-      const WindFit fit = fit_wind(rows);
-      if (!fit.ok) continue;
-      const size_t at = m->level(p, h);
-      m->u[at] = finite_or_missing(fit.u);
-      m->v[at] = finite_or_missing(fit.v);
-      m->w[at] = finite_or_missing(fit.w);
-      m->residual[at] = finite_or_missing(fit.residual);
-      if (std::isnan(m->u[at]) || std::isnan(m->v[at])) continue;
-      m->speed[at] = finite_or_missing(wind_speed(fit.u, fit.v));
-      // Just below 360 can round up to 360 in single precision: that is 0.
-      const float from = finite_or_missing(wind_from_direction(fit.u, fit.v));
-      m->direction[at] = from >= 360.0f ? 0.0f : from;
+      rows.push_back({pointings[b], sign * value});
     }
+    const WindFit fit = fit_wind(rows);
+    if (!fit.ok) continue;
+    p->u[h] = finite_or_missing(fit.u);
+    p->v[h] = finite_or_missing(fit.v);
+    p->w[h] = finite_or_missing(fit.w);
+    p->residual[h] = finite_or_missing(fit.residual);
+    if (std::isnan(p->u[h]) || std::isnan(p->v[h])) continue;
+    p->speed[h] = finite_or_missing(wind_speed(fit.u, fit.v));
+    // Just below 360 can round up to 360 in single precision: that is 0.
+    const float from = finite_or_missing(wind_from_direction(fit.u, fit.v));
+    p->direction[h] = from >= 360.0f ? 0.0f : from;
   }
 }
 
-ModeProfiles mode_profiles(int32_t mode,
-                           const std::vector<const BeamSeries*>& series,
-                           const WindMethod& method) {
+ModeProfiles mode_layout(int32_t mode,
+                         const std::vector<const PlannedSeries*>& series,
+                         const std::vector<int64_t>& period_starts,
+                         const WindMethod& method,
+                         std::vector<HeightReading>* readings) {
   ModeProfiles m;
   m.mode = mode;
-  std::map<int64_t, size_t> period_index;
-  for (const BeamSeries* s : series) {
+  for (const PlannedSeries* s : series) {
     m.beams.push_back(describe_beam(*s, method));
     m.max_gates = std::max(m.max_gates, s->gates);
-    for (int32_t t : s->times) {
-      period_index.emplace(period_of(t, method.period_minutes).start, 0);
-    }
   }
-  for (auto& [start, index] : period_index) {
-    index = m.periods.size();
+  for (int64_t start : period_starts) {
     m.periods.push_back(period_of(start, method.period_minutes));
   }
-
   // The grid: the first vertical beam's gate heights, else the first
   // beam's.
   m.reference_beam = 0;
@@ -173,48 +161,8 @@ ModeProfiles mode_profiles(int32_t mode,
     }
   }
   m.height = m.beams[static_cast<size_t>(m.reference_beam)].gate_height;
-
-  const size_t cells =
-      m.periods.size() * m.beams.size() * static_cast<size_t>(m.max_gates);
-  m.radial_velocity.assign(cells, kMissing);
-  m.mean_snr.assign(cells, kMissing);
-  m.n_used.assign(cells, 0);
-  m.n_available.assign(cells, 0);
-  const size_t levels = m.periods.size() * m.height.size();
-  for (auto* field : {&m.u, &m.v, &m.w, &m.speed, &m.direction, &m.residual}) {
-    field->assign(levels, kMissing);
-  }
   m.nearest_gate.assign(m.beams.size() * m.height.size(), -1);
-
-  // The beams' consensus values are independent of each other (each beam
-  // writes only its own cells): on a machine with a second core a second
-  // thread takes every other beam.
-  auto beams_from = [&](size_t first, size_t step) {
-    for (size_t b = first; b < series.size(); b += step) {
-      beam_consensus(*series[b], b, period_index, method, &m);
-    }
-  };
-  if (std::thread::hardware_concurrency() < 2 || series.size() < 2) {
-    beams_from(0, 1);
-  } else {
-    std::exception_ptr failure;
-    std::thread second([&] {
-      try {
-        beams_from(1, 2);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-    });
-    try {
-      beams_from(0, 2);
-    } catch (...) {
-      second.join();
-      throw;
-    }
-    second.join();
-    if (failure) std::rethrow_exception(failure);
-  }
-  fit_mode(method, &m);
+  *readings = mode_readings(&m);
   return m;
 }
 
@@ -241,6 +189,20 @@ HeightReading locate_height(const std::vector<double>& heights, double z) {
   return r;
 }
 
+void size_values(ModeProfiles* m) {
+  const size_t cells =
+      m->periods.size() * m->beams.size() * static_cast<size_t>(m->max_gates);
+  m->radial_velocity.assign(cells, kMissing);
+  m->mean_snr.assign(cells, kMissing);
+  m->n_used.assign(cells, 0);
+  m->n_available.assign(cells, 0);
+  const size_t levels = m->periods.size() * m->height.size();
+  for (auto* field :
+       {&m->u, &m->v, &m->w, &m->speed, &m->direction, &m->residual}) {
+    field->assign(levels, kMissing);
+  }
+}
+
 void BeamSeries::add(int32_t time, const float* velocity_values,
                      const float* snr_values, int32_t gate_count) {
   times.push_back(time);
@@ -250,15 +212,6 @@ void BeamSeries::add(int32_t time, const float* velocity_values,
                   velocity_values + gate_count);
   snr.insert(snr.end(), snr_values, snr_values + gate_count);
   gates = std::max(gates, gate_count);
-}
-
-Period period_of(int64_t time, int32_t minutes) {
-  const int64_t length = static_cast<int64_t>(minutes) * 60;
-  const int64_t day_start = floor_div(time, kDay) * kDay;
-  Period p;
-  p.start = day_start + (time - day_start) / length * length;
-  p.end = std::min(p.start + length, day_start + kDay);
-  return p;
 }
 
 double wind_speed(double u, double v) { return std::hypot(u, v); }
@@ -271,42 +224,191 @@ double wind_from_direction(double u, double v) {
   return d;
 }
 
-int64_t profile_cells(const std::vector<BeamSeries>& series,
-                      const WindMethod& method) {
-  struct Extent {
-    std::set<int64_t> periods;
-    int64_t beams = 0;
-    int64_t gates = 0;
-  };
-  std::map<int32_t, Extent> modes;
-  for (const BeamSeries& s : series) {
-    Extent& e = modes[s.mode];
-    ++e.beams;
-    e.gates = std::max<int64_t>(e.gates, s.gates);
-    for (int32_t t : s.times) {
-      e.periods.insert(period_of(t, method.period_minutes).start);
+ProfileStream::ProfileStream(
+    const std::vector<PlannedSeries>& plan,
+    const std::vector<std::vector<int64_t>>& period_starts,
+    const WindMethod& method, Sink sink)
+    : method_(method),
+      sink_(std::move(sink)),
+      places_(plan.size()),
+      open_(plan.size(), method.period_minutes) {
+  std::map<int32_t, std::vector<size_t>> by_mode;
+  for (size_t i = 0; i < plan.size(); ++i) by_mode[plan[i].mode].push_back(i);
+  for (auto& [mode, indices] : by_mode) {
+    std::sort(indices.begin(), indices.end(),
+              [&](size_t a, size_t b) { return plan[a].beam < plan[b].beam; });
+    std::vector<const PlannedSeries*> beams;
+    std::vector<int64_t> starts;
+    for (size_t b = 0; b < indices.size(); ++b) {
+      beams.push_back(&plan[indices[b]]);
+      places_[indices[b]] = {modes_.size(), b};
+      const std::vector<int64_t>& own = period_starts[indices[b]];
+      starts.insert(starts.end(), own.begin(), own.end());
     }
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    readings_.emplace_back();
+    modes_.push_back(
+        mode_layout(mode, beams, starts, method, &readings_.back()));
+    mode_series_.push_back(std::move(indices));
   }
-  int64_t cells = 0;
-  for (const auto& [mode, e] : modes) {
-    cells += static_cast<int64_t>(e.periods.size()) * e.beams * e.gates;
+}
+
+void ProfileStream::add(size_t series, int32_t time, const float* velocity,
+                        const float* snr, int32_t gate_count) {
+  BeamSeries* s = open_.at(series, time);
+  if (s == nullptr) return;
+  const Place& place = places_[series];
+  const int32_t gates = modes_[place.mode].beams[place.beam].gates;
+  s->add(time, velocity, snr, std::clamp(gate_count, 0, gates));
+  s->gates = gates;
+}
+
+void ProfileStream::finish_before(int64_t time) {
+  open_.finish_before(
+      time, [this](const Period& p, std::vector<BeamSeries>& records) {
+        finish(p.start, records);
+      });
+}
+
+void ProfileStream::finish(int64_t start, std::vector<BeamSeries>& records) {
+  for (size_t mi = 0; mi < modes_.size(); ++mi) {
+    const ModeProfiles& m = modes_[mi];
+    const auto at = std::lower_bound(
+        m.periods.begin(), m.periods.end(), start,
+        [](const Period& p, int64_t s) { return p.start < s; });
+    if (at == m.periods.end() || at->start != start) continue;
+    PeriodProfiles p;
+    p.period = static_cast<size_t>(at - m.periods.begin());
+    const size_t gates = static_cast<size_t>(m.max_gates);
+    const size_t cells = m.beams.size() * gates;
+    p.radial_velocity.assign(cells, kMissing);
+    p.mean_snr.assign(cells, kMissing);
+    p.n_used.assign(cells, 0);
+    p.n_available.assign(cells, 0);
+    for (auto* field :
+         {&p.u, &p.v, &p.w, &p.speed, &p.direction, &p.residual}) {
+      field->assign(m.height.size(), kMissing);
+    }
+    const std::vector<size_t>& series = mode_series_[mi];
+    // The beams' consensus values are independent of each other (each
+    // beam writes only its own cells): with a second core and enough
+    // values, a second thread takes every other beam.
+    size_t values = 0;
+    for (size_t i : series) values += records[i].velocity.size();
+    auto beams_from = [&](size_t first, size_t step) {
+      for (size_t b = first; b < series.size(); b += step) {
+        beam_consensus(records[series[b]], b, gates, method_, &p);
+      }
+    };
+    constexpr size_t kWorthAThread = 32768;
+    if (std::thread::hardware_concurrency() < 2 || series.size() < 2 ||
+        values < kWorthAThread) {
+      beams_from(0, 1);
+    } else {
+      std::exception_ptr failure;
+      std::thread second([&] {
+        try {
+          beams_from(1, 2);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      });
+      try {
+        beams_from(0, 2);
+      } catch (...) {
+        second.join();
+        throw;
+      }
+      second.join();
+      if (failure) std::rethrow_exception(failure);
+    }
+    fit_period(m, readings_[mi], method_, &p);
+    sink_(mi, p);
   }
-  return cells;
+}
+
+QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,
+                           const std::vector<float>& values) {
+  QualityField f;
+  f.columns = m.height.size();
+  for (const Period& p : m.periods) {
+    f.slots.push_back(period_slot(p.start, period_minutes));
+  }
+  f.values = values;
+  return f;
+}
+
+void set_quality_flags(ModeProfiles* m, const WindMethod& method) {
+  const std::pair<const std::vector<float>*, std::vector<uint8_t>*> fields[] = {
+      {&m->u, &m->u_flag}, {&m->v, &m->v_flag}, {&m->w, &m->w_flag}};
+  for (const auto& [values, flags] : fields) {
+    *flags = quality_flags(quality_field(*m, method.period_minutes, *values),
+                           method.quality);
+  }
 }
 
 std::vector<ModeProfiles> compute_profiles(
     const std::vector<BeamSeries>& series, const WindMethod& method) {
-  std::map<int32_t, std::vector<const BeamSeries*>> by_mode;
-  for (const BeamSeries& s : series) by_mode[s.mode].push_back(&s);
-  std::vector<ModeProfiles> out;
-  for (auto& [mode, beams] : by_mode) {
-    std::sort(beams.begin(), beams.end(),
-              [](const BeamSeries* a, const BeamSeries* b) {
-                return a->beam < b->beam;
-              });
-    out.push_back(mode_profiles(mode, beams, method));
+  std::vector<PlannedSeries> plan;
+  std::vector<std::vector<int64_t>> starts;
+  for (const BeamSeries& s : series) {
+    PlannedSeries p;
+    p.mode = s.mode;
+    p.beam = s.beam;
+    p.geometry = s.geometry;
+    p.gates = s.gates;
+    plan.push_back(std::move(p));
+    std::vector<int64_t> own;
+    for (int32_t t : s.times) {
+      own.push_back(period_of(t, method.period_minutes).start);
+    }
+    std::sort(own.begin(), own.end());
+    own.erase(std::unique(own.begin(), own.end()), own.end());
+    starts.push_back(std::move(own));
   }
+  std::vector<ModeProfiles> out;
+  ProfileStream stream(plan, starts, method,
+                       [&out](size_t mi, const PeriodProfiles& p) {
+                         store_period(p, &out[mi]);
+                       });
+  out = stream.layouts();
+  for (ModeProfiles& m : out) size_values(&m);
+  for (size_t i = 0; i < series.size(); ++i) {
+    const BeamSeries& s = series[i];
+    for (size_t r = 0; r < s.records(); ++r) {
+      stream.add(i, s.times[r], s.velocity.data() + s.starts[r],
+                 s.snr.data() + s.starts[r], s.gate_counts[r]);
+    }
+  }
+  stream.finish_before(std::numeric_limits<int64_t>::max());
+  for (ModeProfiles& m : out) set_quality_flags(&m, method);
   return out;
+}
+
+void store_period(const PeriodProfiles& p, ModeProfiles* m) {
+  const size_t cells = p.radial_velocity.size();
+  const size_t first = p.period * cells;
+  std::copy(p.radial_velocity.begin(), p.radial_velocity.end(),
+            m->radial_velocity.begin() + static_cast<ptrdiff_t>(first));
+  std::copy(p.mean_snr.begin(), p.mean_snr.end(),
+            m->mean_snr.begin() + static_cast<ptrdiff_t>(first));
+  std::copy(p.n_used.begin(), p.n_used.end(),
+            m->n_used.begin() + static_cast<ptrdiff_t>(first));
+  std::copy(p.n_available.begin(), p.n_available.end(),
+            m->n_available.begin() + static_cast<ptrdiff_t>(first));
+  const size_t level = p.period * m->height.size();
+  const std::pair<const std::vector<float>*, std::vector<float>*> fields[] = {
+      {&p.u, &m->u},
+      {&p.v, &m->v},
+      {&p.w, &m->w},
+      {&p.speed, &m->speed},
+      {&p.direction, &m->direction},
+      {&p.residual, &m->residual}};
+  for (const auto& [from, to] : fields) {
+    std::copy(from->begin(), from->end(),
+              to->begin() + static_cast<ptrdiff_t>(level));
+  }
 }
 
 }  // namespace quellmar::companions

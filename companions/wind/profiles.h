@@ -8,9 +8,15 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "companions/common/pair_pool.h"
+#include "companions/common/periods.h"
+#include "companions/qc/continuity.h"
 #include "companions/wind/consensus.h"
 
 namespace quellmar::companions {
@@ -20,6 +26,13 @@ struct WindMethod {
   ConsensusRule consensus;
   double azimuth_offset_deg = 0.0;
   bool velocity_toward = false;  // stored velocities positive toward the radar
+  // The continuity check of u, v and w; none: every value is flagged good
+  // (or missing).
+  std::optional<ContinuityRule> quality = wind_quality_rule();
+
+  // The defaults of docs/qc.md: a step of 1.5 m/s, patterns of fewer than
+  // 6 values suspect, neighbours up to 1 period and 1 height away.
+  static ContinuityRule wind_quality_rule() { return {1.5, 6, 1, 1}; }
 };
 
 // The records of one beam of one operating mode: each record's time and
@@ -39,16 +52,6 @@ struct BeamSeries {
            int32_t gate_count);
   size_t records() const { return times.size(); }
 };
-
-// An averaging period: [start, end) in seconds since 1970-01-01 00:00:00
-// UTC. Periods start at 00:00 UTC of every day and follow each other; a
-// length that does not divide the day leaves a shorter last period.
-struct Period {
-  int64_t start = 0;
-  int64_t end = 0;
-  double centre() const { return 0.5 * static_cast<double>(start + end); }
-};
-Period period_of(int64_t time, int32_t minutes);
 
 struct ModeBeam {
   int32_t beam = 0;
@@ -78,6 +81,8 @@ struct ModeProfiles {
   // Per beam and height: the beam's gate nearest the height, -1 when the
   // height lies outside the beam's gates.
   std::vector<int32_t> nearest_gate;
+  // Per period and height: the QualityFlag of u, v and w.
+  std::vector<uint8_t> u_flag, v_flag, w_flag;
 
   size_t cell(size_t period, size_t beam, size_t gate) const {
     return (period * beams.size() + beam) * static_cast<size_t>(max_gates) +
@@ -101,17 +106,40 @@ struct HeightReading {
 // outside the gates is not read (no extrapolation).
 HeightReading locate_height(const std::vector<double>& heights, double z);
 
-// The cells (period x beam x gate) the profiles of the series take, all
-// modes together; each holds 16 bytes. A run makes at most
-// kMaxProfileCells of them.
-int64_t profile_cells(const std::vector<BeamSeries>& series,
-                      const WindMethod& method);
+// The most cells (period x beam x gate, or period x height) whole-run
+// arrays are sized for when a caller holds them all; quellmar-wind itself
+// writes them period by period.
 constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
 
-// One ModeProfiles per operating mode present, by mode number. Every
-// series must have a distinct (mode, beam).
+// One ModeProfiles per operating mode present, by mode number, flags
+// included. Every series must have a distinct (mode, beam).
 std::vector<ModeProfiles> compute_profiles(
     const std::vector<BeamSeries>& series, const WindMethod& method);
+
+// The results of one period of one mode: the arrays of ModeProfiles for
+// that period alone.
+struct PeriodProfiles {
+  size_t period = 0;  // index into the mode's periods
+  std::vector<float> radial_velocity, mean_snr;  // beam x gate
+  std::vector<int32_t> n_used, n_available;
+  std::vector<float> u, v, w, speed, direction, residual;  // height
+};
+
+// Sizes the whole-run arrays of a layout for all its periods (missing
+// values, zero counts).
+void size_values(ModeProfiles* m);
+
+// Copies one period's results into the whole-run arrays of its mode
+// (sized for all periods).
+void store_period(const PeriodProfiles& p, ModeProfiles* m);
+
+// The flags of u, v and w by the method's continuity check (or none).
+void set_quality_flags(ModeProfiles* m, const WindMethod& method);
+
+// The period x height field of one quantity of a mode, for the
+// continuity check: one slot per period of the day's regular grid.
+QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,
+                           const std::vector<float>& values);
 
 // Wind speed and the direction the wind blows from (degrees, 0 to 360; a
 // calm gives 0).
