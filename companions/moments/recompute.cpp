@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <system_error>
 
 #include "companions/common/spectrum_shape.h"
 
@@ -50,95 +49,30 @@ int32_t current_spectral_averages(const RecordFacts& f) {
 }
 
 RecomputedMoments::RecomputedMoments(const MomentsMethod& method, bool reversed)
-    : method_(method), reversed_(reversed), chooser_(method.peak) {
-  try {
-    worker_ = std::thread(&RecomputedMoments::work, this);
-  } catch (const std::system_error&) {
-    // No thread to be had: the records are analysed as they come.
-  }
-}
-
-RecomputedMoments::~RecomputedMoments() {
-  if (!worker_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  worker_.join();
-}
-
-void RecomputedMoments::analyse(const MomentsMethod& method, Job& job) {
-  analyse_record(job.spectra, method, &job.record.gates);
-  // Gates the record header counts beyond the decoded ones.
-  if (static_cast<int64_t>(job.record.gates.size()) < job.header_gates) {
-    GateAnalysis none;
-    none.flags = kQcUnusable | kQcNoSignal;
-    job.record.gates.resize(static_cast<size_t>(job.header_gates), none);
-  }
-}
-
-void RecomputedMoments::work() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [&] { return stopping_ || !queued_.empty(); });
-    if (queued_.empty()) return;
-    std::unique_ptr<Job> job = std::move(queued_.front());
-    queued_.pop_front();
-    busy_ = true;
-    lock.unlock();
-    analyse(method_, *job);
-    lock.lock();
-    busy_ = false;
-    analysed_jobs_.push_back(std::move(job));
-    changed_.notify_all();
-  }
-}
-
-void RecomputedMoments::collect() {
-  std::deque<std::unique_ptr<Job>> done;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    done.swap(analysed_jobs_);
-  }
-  for (auto& job : done) chooser_.add(std::move(job->record));
-}
+    : method_(method), reversed_(reversed), chooser_(method.peak) {}
 
 void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
                             const MomentArrays& m, float nyquist,
                             int32_t averages) {
-  auto job = std::make_unique<Job>();
-  load_record_spectra(f, m, nyquist, averages, reversed_, &job->spectra);
-  job->record.tag = tag;
-  job->record.beam = f.beam;
-  job->record.points = job->spectra.points;
-  job->record.nyquist = nyquist;
-  job->header_gates = f.gate_count;
-  if (!worker_.joinable()) {
-    analyse(method_, *job);
-    chooser_.add(std::move(job->record));
-    return;
+  load_record_spectra(f, m, nyquist, averages, reversed_, &spectra_);
+  AnalysedRecord a;
+  a.tag = tag;
+  a.beam = f.beam;
+  a.points = spectra_.points;
+  a.nyquist = nyquist;
+  analyse_record(spectra_, method_, &a.gates);
+  // Gates the record header counts beyond the decoded ones.
+  if (static_cast<int64_t>(a.gates.size()) < f.gate_count) {
+    GateAnalysis none;
+    none.flags = kQcUnusable | kQcNoSignal;
+    a.gates.resize(static_cast<size_t>(f.gate_count), none);
   }
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return queued_.size() < kMaxQueued; });
-    queued_.push_back(std::move(job));
-  }
-  changed_.notify_all();
-  collect();
+  chooser_.add(std::move(a));
 }
 
-void RecomputedMoments::finish() {
-  if (worker_.joinable()) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return queued_.empty() && !busy_; });
-  }
-  collect();
-  chooser_.finish();
-}
+void RecomputedMoments::finish() { chooser_.finish(); }
 
 bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
-  collect();
   if (!chooser_.next(&analysed_)) return false;
   *tag = analysed_.tag;
   gates->resize(analysed_.gates.size());

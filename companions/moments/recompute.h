@@ -7,13 +7,8 @@
 #ifndef QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
 #define QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "companions/common/pair_scan.h"
@@ -34,50 +29,25 @@ void load_record_spectra(const RecordFacts& f, const MomentArrays& m,
 // (its mode's, after the record's override); 1 when unknown.
 int32_t current_spectral_averages(const RecordFacts& f);
 
-// The analysis of the records runs on a second thread while the caller
-// decodes and writes; the moments come back in file order all the same.
 class RecomputedMoments {
  public:
   RecomputedMoments(const MomentsMethod& method, bool reversed);
-  ~RecomputedMoments();
-  RecomputedMoments(const RecomputedMoments&) = delete;
-  RecomputedMoments& operator=(const RecomputedMoments&) = delete;
   // The record just decoded; tag comes back with its moments.
   void add(int64_t tag, const RecordFacts& f, const MomentArrays& m,
            float nyquist, int32_t averages);
   // The axis of the records added from now on.
   void set_reversed(bool reversed) { reversed_ = reversed; }
-  // No more records: waits for the analysis of those added.
+  // No more records.
   void finish();
   // The moments of the next record in file order, when decided.
   bool next(int64_t* tag, std::vector<GateMoments>* gates);
 
  private:
-  // A record between its decoding and its analysis.
-  struct Job {
-    AnalysedRecord record;
-    RecordSpectra spectra;
-    int64_t header_gates = 0;
-  };
-  static void analyse(const MomentsMethod& method, Job& job);
-  void work();
-  // Hands the records analysed so far to the peak choice, in file order.
-  void collect();
-
   MomentsMethod method_;
   bool reversed_;
   PeakChooser chooser_;
+  RecordSpectra spectra_;
   AnalysedRecord analysed_;
-
-  // Records at most queued for the analysis: the memory stays bounded.
-  static constexpr size_t kMaxQueued = 16;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::unique_ptr<Job>> queued_;         // to analyse, file order
-  std::deque<std::unique_ptr<Job>> analysed_jobs_;  // file order
-  bool busy_ = false;                               // the worker holds a job
-  bool stopping_ = false;
-  std::thread worker_;  // not joinable: the analysis runs in add()
 };
 
 // The velocity axis the spectra of a file follow, from its first records.
