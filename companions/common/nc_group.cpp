@@ -132,15 +132,23 @@ TimeAxis define_time(Group& g, int time_dim, int nv_dim) {
 }
 
 void put_time(Group& g, const TimeAxis& axis,
-              const std::vector<PeriodBounds>& periods) {
+              const std::vector<Period>& periods) {
   std::vector<double> centres, bounds;
-  for (const PeriodBounds& p : periods) {
-    centres.push_back(0.5 * (p.start + p.end));
-    bounds.push_back(p.start);
-    bounds.push_back(p.end);
+  for (const Period& p : periods) {
+    const double start = static_cast<double>(p.start);
+    const double end = static_cast<double>(p.end);
+    centres.push_back(0.5 * (start + end));
+    bounds.push_back(start);
+    bounds.push_back(end);
   }
   g.put(axis.time, centres);
   g.put(axis.bounds, bounds);
+}
+
+void put_height(Group& g, int height_var, const std::vector<double>& height_m) {
+  std::vector<float> heights;
+  for (double h : height_m) heights.push_back(static_cast<float>(h));
+  g.put(height_var, filled(heights));
 }
 
 int define_height(Group& g, int height_dim) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "companions/common/periods.h"
 #include "companions/common/text_output.h"
 #include "companions/qc/continuity.h"
 
@@ -67,12 +68,6 @@ void position_attributes(Group& root, const SitePosition& position);
 // The scalar variables latitude, longitude, altitude; NaN when not given.
 void position_variables(Group& root, const SitePosition& position);
 
-// An averaging period [start, end), seconds since 1970.
-struct PeriodBounds {
-  double start = 0.0;
-  double end = 0.0;
-};
-
 // The variables time (period centre, bounds "time_bounds") and time_bounds
 // on the dimensions time and nv; put_time writes them.
 struct TimeAxis {
@@ -81,9 +76,11 @@ struct TimeAxis {
 };
 TimeAxis define_time(Group& g, int time_dim, int nv_dim);
 void put_time(Group& g, const TimeAxis& axis,
-              const std::vector<PeriodBounds>& periods);
-// The variable height on the dimension (m above the radar, positive up).
+              const std::vector<Period>& periods);
+// The variable height on the dimension (m above the radar, positive up);
+// put_height writes it (NaN as the fill value).
 int define_height(Group& g, int height_dim);
+void put_height(Group& g, int height_var, const std::vector<double>& height_m);
 
 // The flag variable of a quantity's continuity check, of byte type on the
 // dimensions: long_name "quality flag of <quantity's long name> by the

@@ -123,15 +123,8 @@ void write_mode(Group& g, const RassProfiles& m) {
     count_ids.push_back(v);
   }
 
-  std::vector<PeriodBounds> bounds;
-  for (const Period& p : m.periods) {
-    bounds.push_back(
-        {static_cast<double>(p.start), static_cast<double>(p.end)});
-  }
-  put_time(g, axis, bounds);
-  std::vector<float> heights;
-  for (double h : m.height) heights.push_back(static_cast<float>(h));
-  g.put(v_height, filled(heights));
+  put_time(g, axis, m.periods);
+  put_height(g, v_height, m.height);
   for (size_t i = 0; i < ids.size(); ++i) {
     g.put(ids[i], filled(*profiles[i].values));
   }

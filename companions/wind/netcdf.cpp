@@ -131,15 +131,8 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
              "", "dB");
   g.fill(d.mean_snr);
 
-  std::vector<PeriodBounds> bounds;
-  for (const Period& p : m.periods) {
-    bounds.push_back(
-        {static_cast<double>(p.start), static_cast<double>(p.end)});
-  }
-  put_time(g, axis, bounds);
-  std::vector<float> heights;
-  for (double h : m.height) heights.push_back(static_cast<float>(h));
-  g.put(v_height, filled(heights));
+  put_time(g, axis, m.periods);
+  put_height(g, v_height, m.height);
   std::vector<int> numbers;
   std::vector<float> azimuths, elevations;
   std::vector<float> gate_heights(nb * ng,
