@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -159,14 +160,21 @@ void write_day(const std::string& dir, const std::string& name, bool spectra,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int write_inputs(int argc, char** argv) {
   const bool long_moments =
       argc == 3 && std::string(argv[1]) == "--long-moments";
   const bool days = argc == 4 && std::string(argv[1]) == "--days";
-  if (argc != 2 && !long_moments && !days) {
-    std::fprintf(stderr, "usage: %s [--long-moments | --days N] OUTDIR\n",
+  const bool help = argc == 2 && std::string(argv[1]) == "--help";
+  if (help || (argc != 2 && !long_moments && !days) ||
+      (argc == 2 && argv[1][0] == '-')) {
+    std::fprintf(help ? stdout : stderr,
+                 "usage: %s [--long-moments | --days N] OUTDIR\n"
+                 "Writes the benchmark inputs into the existing folder "
+                 "OUTDIR.\n",
                  argv[0]);
-    return 2;
+    return help ? 0 : 2;
   }
   const std::string dir = argv[argc - 1];
   if (days) {
@@ -192,4 +200,15 @@ int main(int argc, char** argv) {
   write_day(dir, "d02123a.spc", true, 40, 24, 2900, day124, 30);
   write_day(dir, "d02123a.mom", false, 60, 30, 70000, day124 - 64800, 2);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return write_inputs(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
+    return 1;
+  }
 }

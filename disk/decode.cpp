@@ -24,7 +24,9 @@
 // linear noise rounded to float first.
 //
 // Whatever a decode does not reach is 0: every array and row starts
-// zero-filled, and a field the file ends inside counts as raw 0.
+// zero-filled, and a field the file ends inside counts as raw 0. A record
+// that a read finds cut by the end of the file is marked
+// (pda_record_cut_short), so that no program takes those zeros for data.
 
 #include <algorithm>
 #include <array>
@@ -83,6 +85,16 @@ struct AllocationFailure {
   const char* what;  // "spectra" or "moment"
   int64_t bytes;
 };
+
+// A read of the record's body met the end of the data file. The first
+// moment set says so in its message (DiskProblem::kMomentsCut); a later cut
+// is noted silently.
+void mark_cut() {
+  if (!record.cut_short) {
+    quellmar::disk::note_problem(DiskProblem::kRecordCut, record.offset);
+  }
+  record.cut_short = true;
+}
 
 // One moment set read whole: G groups of `group` bytes. Bytes the file does
 // not deliver read as 0, and a field the file ends inside counts as 0.
@@ -202,6 +214,7 @@ void read_values(float* row, int64_t last, int64_t first, int64_t n) {
     std::memset(dst + whole, 0, bytes - whole);
     if (got < bytes) {
       // End of the file: nothing more will be delivered.
+      mark_cut();
       pair.data.seek_relative((n - inside) * 4);
       return;
     }
@@ -313,6 +326,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 8) {
         quellmar::disk::note_problem(DiskProblem::kMomentsCut, record.offset);
+        record.cut_short = true;
         quellmar::disk::message("\ndisk: Read error %ld\n", 0L);
         break;
       }
@@ -333,6 +347,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
           signal_power(t.snr_power[snr + t.offset], p, noise_linear[g]);
       if (got < 5) {
         quellmar::disk::note_problem(DiskProblem::kMomentsCut, record.offset);
+        record.cut_short = true;
         quellmar::disk::message("\ndisk: datacode x0xx Read error %ld\n", 0L);
         break;
       }
@@ -344,6 +359,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
     static const int kEnds[4] = {2, 4, 6, 8};
     const MomentSet set(gates, 8, kEnds);
     const bool complete = set.complete();
+    if (!complete) mark_cut();
     for (int64_t g = 0; g < gates; ++g) {
       const unsigned char* q = complete ? set.at(g) : b;
       if (!complete) set.gate(g, b);
@@ -358,6 +374,7 @@ void decode_moments(int64_t gates, int64_t points, float nyquist,
   } else {
     static const int kEnds[4] = {2, 3, 4, 6};
     const MomentSet set(gates, 6, kEnds);
+    if (!set.complete()) mark_cut();
     for (int64_t g = 0; g < gates; ++g) {
       set.gate(g, b);
       const int8_t snr = static_cast<int8_t>(b[3]);
@@ -377,7 +394,10 @@ void read_met_values() {
   const int64_t stored = count < kMetValueCapacity ? count : kMetValueCapacity;
   unsigned char bytes[4];
   for (int64_t i = 0; i < stored; ++i) {
-    if (pair.data.read(bytes, 4) != 4) return;
+    if (pair.data.read(bytes, 4) != 4) {
+      mark_cut();
+      return;
+    }
     met_values[i] = quellmar::disk::get_i32(bytes);
   }
   if (count > stored) pair.data.seek_relative((count - stored) * 4);
@@ -396,6 +416,7 @@ int pda_decode_record() {
   if (gates < 0) gates = 0;
   if (points < 0) points = 0;
   AllocationFailure failure{nullptr, 0};
+  record.cut_short = false;
   try {
     allocate(gates, points, record.spectra_flag != 0);
     const float nyquist = mode == nullptr
@@ -434,6 +455,8 @@ int pda_decode_record() {
   pair.data.seek(pair.current_offset);
   return failure.what == nullptr ? 0 : -2;
 }
+
+int pda_record_cut_short() { return record.cut_short ? 1 : 0; }
 
 int pda_read_record() {
   int new_header;

@@ -26,6 +26,9 @@ struct RecordState {
   int16_t mode_index = 0;  // -1: the record's beam names no usable mode
   int32_t header_offset = 0;
   int64_t offset = 0;  // data-file offset of the record
+  // Set by the decoder when a read of this record's body met the end of the
+  // data file: the record holds values that were never read.
+  bool cut_short = false;
 };
 
 struct PairState {

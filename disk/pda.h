@@ -426,6 +426,13 @@ int pda_read_record();
 // empty (no gates).
 int pda_decode_record();
 
+// 1 when a read of the last decoded record's body met the end of the data
+// file (its first moment set, printed as a "Read error", its second set,
+// met values or spectra, silently): some of its values were never read and
+// stand as 0. 0 for a record decoded whole. Programs that write records
+// leave such a record out.
+int pda_record_cut_short();
+
 // What the decoder does when it cannot allocate a record's arrays, after
 // its message ("disk: can't allocate memory for ... arrays. Fatal."):
 // 1 (the default, as the extraction tool needs) ends the process with
@@ -455,6 +462,8 @@ enum class DiskProblem {
   kBadRecordLength,  // value: the length, below the smallest record
   kHeaderReadError,  // value: the header offset whose block is unreadable
   kMomentsCut,       // the data file ends inside the first moment set
+  kRecordCut,        // the data file ends inside the second moment set,
+                     // the met values or the spectra (no message)
   kMetListTooLong,   // value: the met instrument count
   kMetListCut,       // value: the met instrument count
   kOutOfMemory,      // value: the bytes the decoder asked for

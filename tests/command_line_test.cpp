@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "disk/pda.h"
 #include "tests/test_support.h"
 
@@ -123,12 +125,50 @@ TEST(CommandLineBinary, UnreadableDateIsRefusedBeforeOpening) {
   EXPECT_EQ(r.err, "");
 }
 
-TEST(CommandLineBinary, MissingPairIsReportedWithTheSystemError) {
+// The opening message names the file that would not open, with the folder
+// as given; a header file given in place of its data file gets the name to
+// give instead.
+TEST(CommandLineBinary, OpeningFailuresNameTheFile) {
   quellmar::test::TempDir dir;
-  const quellmar::test::RunResult r =
+  quellmar::test::RunResult r =
       quellmar::test::run_tool(dir.path(), {"d02123a.mom"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
-            "Cannot open file: pda_set_file: No such file or directory\n");
+            "Cannot open file: pda_set_file: d02123a.mom: No such file or "
+            "directory\n");
+
+  quellmar::test::write_pair(
+      dir.path(), "d02123a.mom",
+      quellmar::writer::encode_header(quellmar::test::standard_header()),
+      quellmar::test::moments_record(1020470400, 0, 4));
+  r = quellmar::test::run_tool(dir.path(), {"H02123a.mom"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "Cannot open file: pda_set_file: H02123a.mom: No such file or "
+            "directory\nThis is a header file; give its data file "
+            "D02123a.mom\n");
+  r = quellmar::test::run_tool(dir.path(), {"./h02123a.mom"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "disk: bad record length 0 at offset 0\n");
+  EXPECT_EQ(r.err,
+            "Cannot open file: pda_set_file: no complete record in "
+            "./h02123a.mom\nThis is a header file; give its data file "
+            "./d02123a.mom\n");
+}
+
+// --help and --version answer with status 0 and write no file; neither
+// can be a data-file name, which holds an 'a'.
+TEST(CommandLineBinary, HelpAndVersion) {
+  quellmar::test::TempDir dir;
+  quellmar::test::RunResult r =
+      quellmar::test::run_tool(dir.path(), {"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: quellmar d*.[mom|spc]\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("Exit status"), std::string::npos);
+  EXPECT_EQ(r.err, "");
+  r = quellmar::test::run_tool(dir.path(), {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("quellmar ") + QUELLMAR_VERSION + "\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }

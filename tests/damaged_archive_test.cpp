@@ -143,6 +143,7 @@ struct Visit {
   std::vector<float> velocity, width, snr, noise, signal_power;
   int64_t row_length = 0;
   std::vector<float> spectra;  // gate-major rows
+  bool cut_short = false;      // pda_record_cut_short
 };
 
 Visit snapshot() {
@@ -157,6 +158,7 @@ Visit snapshot() {
   v.noise = pda_moments.noise;
   v.signal_power = pda_moments.signal_power;
   v.row_length = pda_moments.row_length;
+  v.cut_short = pda_record_cut_short() == 1;
   if (v.gates > 0) {
     const float* rows = pda_moments.spectra_row(0);
     v.spectra.assign(rows, rows + v.gates * v.row_length);
@@ -230,10 +232,6 @@ Bytes three_moments_records(int gates = 4) {
   }
   return data;
 }
-
-// The gate line of a gate whose five values are all 0.
-const char* const kZeroGateLine =
-    "   0.000   0.000   0.000   0.000   0.000 0\n";
 
 // ---------------------------------------------------------------------------
 // A data file cut at every byte of its last record
@@ -326,9 +324,11 @@ TEST(DamagedArchive, MomentsFileCutAtEveryByteOfItsLastRecord) {
   }
 }
 
-// The same cuts through the tool: the records that come out are written,
-// the message appears between the second and the third summary line, and
-// the run ends with status 0.
+// The same cuts through the tool: the two whole records are written and the
+// cut one is not, whatever byte of its body the file ends at; a line on
+// standard error names it, and the run ends with status 0 (a file still
+// being written ends this way). A cut in the trailer, which nothing reads,
+// leaves the record whole.
 TEST(DamagedArchive, ToolWritesWhatRemainsOfACutMomentsFile) {
   const Bytes header = header_bytes(quellmar::test::standard_header(4, 64));
   const Bytes whole = three_moments_records();
@@ -355,25 +355,23 @@ TEST(DamagedArchive, ToolWritesWhatRemainsOfACutMomentsFile) {
                                quellmar::writer::cut(whole, last + k));
     const ToolRun r = run_bounded(dir.path(), kName);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
     const std::vector<std::string> rew =
         lines_of(quellmar::test::read_text(dir.file("abc102123.rew")));
+    const std::vector<std::string> first_two(whole_rew.begin(),
+                                             whole_rew.begin() + 13);
     if (k < 16) {
+      // The RecordHeader itself is cut: there is no third record.
+      EXPECT_EQ(r.err, "");
       EXPECT_EQ(r.out, two_summaries);
-      EXPECT_EQ(rew, std::vector<std::string>(whole_rew.begin(),
-                                              whole_rew.begin() + 13));
+      EXPECT_EQ(rew, first_two);
     } else if (k < 36) {
-      EXPECT_EQ(r.out, two_summaries + "\ndisk: datacode x0xx Read error 0\n" +
-                           third_summary);
-      ASSERT_EQ(rew.size(), whole_rew.size());
-      // Everything up to the third block's beam line, and the gates read
-      // whole, are as in the whole file; gates after the cut one are 0.
-      const size_t cut_gate = (k - 16) / 5;
-      for (size_t i = 0; i < 15 + cut_gate; ++i)
-        EXPECT_EQ(rew[i], whole_rew[i]);
-      for (size_t g = cut_gate + 1; g < 4; ++g)
-        EXPECT_EQ(rew[15 + g], kZeroGateLine);
+      EXPECT_EQ(r.err,
+                "Record at offset 76 of d02123a.mom is cut short by the end "
+                "of the file: not written\n");
+      EXPECT_EQ(r.out, two_summaries + "\ndisk: datacode x0xx Read error 0\n");
+      EXPECT_EQ(rew, first_two);
     } else {
+      EXPECT_EQ(r.err, "");
       EXPECT_EQ(r.out, reference.out);
       EXPECT_EQ(rew, whole_rew);
     }
@@ -448,6 +446,10 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
     EXPECT_EQ(w.visits.size(), comes_out ? 3u : 2u);
     EXPECT_EQ(w.out, k >= 24 && k < 40 ? "\ndisk: Read error 0\n" : "");
     if (!comes_out) continue;
+    // Every read of the body (first set, second set, met values, spectra)
+    // that meets the end marks the record; the trailer is not read.
+    EXPECT_EQ(w.visits[2].cut_short, k < 196);
+    EXPECT_FALSE(w.visits[1].cut_short);
     // Values read whole are those of the whole record; a value the file
     // ends in or before is 0. First set at 24 (8 bytes per gate), spectra
     // at 68 (64 bytes per gate).
@@ -464,6 +466,82 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
             << "gate " << g << " point " << p;
       }
     }
+  }
+}
+
+// The same spectra file through the tool: a record cut anywhere in its body
+// (moments, met values, spectra) writes nothing to .rew or .ras and no
+// summary line; the line on standard error names its offset and the name
+// as given. The two records before it come out as from the whole file.
+TEST(DamagedArchive, ToolLeavesOutASpectraRecordCutAnywhereInItsBody) {
+  HeaderSpec h = quellmar::test::standard_header(2, 16);
+  const Bytes header = header_bytes(h);
+  Bytes whole;
+  for (int i = 0; i < 3; ++i) {
+    quellmar::writer::BodySpec body;
+    body.datacode = 3117;
+    for (int g = 0; g < 2; ++g) {
+      quellmar::writer::GateMoments m;
+      m.velocity = static_cast<int16_t>(1000 * (g + 1) + i);
+      m.snr = static_cast<int16_t>(150 * g - 300);
+      body.moments.push_back(m);
+      body.second.push_back(m);
+      std::vector<float> row;
+      for (int p = 1; p <= 16; ++p) row.push_back(static_cast<float>(p + g));
+      body.spectra.push_back(row);
+    }
+    quellmar::writer::RecordSpec r;
+    r.datacode = 3117;
+    r.layout = Layout::N;
+    r.spectra_flag = 1;
+    r.record_time = kT0 + 60 * i;
+    r.beam_index = static_cast<int16_t>(i);
+    r.body = quellmar::writer::encode_body(body);
+    whole.append(quellmar::writer::encode_record(r));
+  }
+  // No met instruments: RecordHeader 24, moment sets 16 + 16, spectra 128,
+  // trailer 4.
+  ASSERT_EQ(whole.size(), 3u * 188);
+  const size_t last = 376;
+  const char* const kName = "d02123a.spc";
+  const char* const kFiles[] = {"abc102123.rew", "abc102123.ras"};
+
+  auto run_cut = [&](size_t bytes, std::vector<std::string>* files) {
+    TempDir dir;
+    quellmar::test::write_pair(dir.path(), kName, header,
+                               quellmar::writer::cut(whole, bytes));
+    const ToolRun r = run_bounded(dir.path(), kName);
+    files->clear();
+    for (const char* f : kFiles) {
+      files->push_back(quellmar::test::read_text(dir.file(f)));
+    }
+    return r;
+  };
+  std::vector<std::string> two_files, three_files;
+  const ToolRun two = run_cut(last, &two_files);
+  const ToolRun three = run_cut(whole.size(), &three_files);
+  ASSERT_EQ(two.status, 0);
+  ASSERT_NE(two_files, three_files);
+
+  for (size_t k = 1; k < 188; ++k) {
+    SCOPED_TRACE("last record cut after " + std::to_string(k) + " bytes");
+    std::vector<std::string> files;
+    const ToolRun r = run_cut(last + k, &files);
+    EXPECT_EQ(r.status, 0);
+    if (k >= 184) {
+      EXPECT_EQ(r.out, three.out);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(files, three_files);
+      continue;
+    }
+    const bool cut_in_body = k >= 24;
+    EXPECT_EQ(r.out,
+              two.out + (k >= 24 && k < 40 ? "\ndisk: Read error 0\n" : ""));
+    EXPECT_EQ(r.err, cut_in_body ? "Record at offset 376 of d02123a.spc is "
+                                   "cut short by the end of the file: not "
+                                   "written\n"
+                                 : "");
+    EXPECT_EQ(files, two_files);
   }
 }
 
@@ -724,12 +802,15 @@ TEST(DamagedArchive, DataFilePairedWithAnotherDaysHeaderFile) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, wind_summary(0, kT0) + wind_summary(1, kT0 + 60) +
                        header_error(0, -1, 0) +
-                       "\ndisk: datacode x0xx Read error 0\n" +
-                       wind_summary(2, kT0 + 120));
-  // Named after the other day's site; three blocks of 10 gate lines.
+                       "\ndisk: datacode x0xx Read error 0\n");
+  EXPECT_EQ(r.err,
+            "Record at offset 76 of d02123a.mom is cut short by the end of "
+            "the file: not written\n");
+  // Named after the other day's site; the two records the file holds
+  // whole, of 10 gate lines each.
   const std::vector<std::string> rew =
       lines_of(quellmar::test::read_text(dir.file("oth102123.rew")));
-  EXPECT_EQ(rew.size(), 1u + 3 * 12);
+  EXPECT_EQ(rew.size(), 1u + 2 * 12);
 }
 
 // ---------------------------------------------------------------------------

@@ -832,7 +832,8 @@ TEST(EndToEndOpen, MissingHeaderFileIsReportedWithTheSystemError) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
-            "Cannot open file: pda_set_file: No such file or directory\n");
+            "Cannot open file: pda_set_file: h02123a.mom: No such file or "
+            "directory\n");
 }
 
 // ---------------------------------------------------------------------------

@@ -491,4 +491,24 @@ TEST(WriterFile, WritesAndReadsBack) {
   std::filesystem::remove_all(dir);
 }
 
+// The generators answer --help with their usage and write nothing; a
+// folder that cannot be written to is a message and status 1, not an
+// uncaught exception.
+TEST(WriterPrograms, AnswerHelpAndReportUnwritableFolders) {
+  quellmar::test::TempDir dir;
+  for (const char* binary :
+       {QUELLMAR_SAMPLE_BINARY, QUELLMAR_BENCH_INPUT_BINARY}) {
+    SCOPED_TRACE(binary);
+    quellmar::test::RunResult r =
+        quellmar::test::run_program(binary, dir.path(), {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("usage: "), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    r = quellmar::test::run_program(binary, dir.path(), {"no/such/folder"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot create no/such/folder/"), std::string::npos)
+        << r.err;
+  }
+}
+
 }  // namespace

@@ -17,10 +17,15 @@ struct RunRequest {
   int32_t name_day = 0;   // day of the year
   int64_t stop_time = 0;  // seconds since 1970: 00:00:00 of name day + 2
   bool spectra_input = false;
+  // --help or --version was asked for and answered: there is nothing to run.
+  bool answered = false;
 };
 
 // Checks the arguments and derives the request. Returns 0 when the run can
-// go on, else the exit status (-1 usage, -2 name), its message printed.
+// go on (or --help or --version has been answered on standard output,
+// request->answered), else the exit status (-1 usage, -2 name), its
+// message printed. Neither option can be a data-file name: those hold an
+// 'a' or 'A'.
 int parse_command_line(int argc, const char* const* argv, RunRequest* request);
 
 }  // namespace quellmar::tool

@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
   namespace tool = quellmar::tool;
   tool::RunRequest request;
   const int status = tool::parse_command_line(argc, argv, &request);
-  if (status != 0) return status;
+  if (status != 0 || request.answered) return status;
   tool::install_interrupt_handlers();
   const int run_status = tool::run_main_loop(request);
   if (const int signal = tool::interrupt_signal(); signal != 0) {

@@ -12,15 +12,23 @@ namespace quellmar::tool {
 
 namespace {
 
-// Reports a failed opening with its true reason.
-void report_open_failure() {
+// Reports a failed opening with the file and its true reason; a header
+// file given in place of its data file gets the name to give instead.
+void report_open_failure(const RunRequest& request) {
   if (pda_set_file_failure() == SetFileFailure::kOpenFailed) {
-    std::fprintf(stderr, "Cannot open file: pda_set_file: %s\n",
+    std::fprintf(stderr, "Cannot open file: pda_set_file: %s: %s\n",
+                 pda_set_file_failed_path().c_str(),
                  std::strerror(pda_set_file_errno()));
   } else {
     std::fprintf(stderr,
                  "Cannot open file: pda_set_file: no complete record in %s\n",
                  pda_data_path().c_str());
+  }
+  const std::string& name = request.file_name;
+  if (!name.empty() && (name[0] == 'h' || name[0] == 'H')) {
+    const char data_letter = name[0] == 'h' ? 'd' : 'D';
+    std::fprintf(stderr, "This is a header file; give its data file %s\n",
+                 (request.directory + data_letter + name.substr(1)).c_str());
   }
 }
 
@@ -67,6 +75,17 @@ SpectrumSource current_spectra() {
 int write_records(OutputWriter& writer, const RunRequest& request) {
   int new_header = 0;
   for (;;) {
+    // A record the end of the file cuts short holds values that were never
+    // read: it is left out, and it is the last one the file holds.
+    if (pda_record_cut_short()) {
+      std::fprintf(stderr,
+                   "Record at offset %ld of %s is cut short by the end of the "
+                   "file: not written\n",
+                   static_cast<long>(pda_get_record_offset()),
+                   request.argument.c_str());
+      pda_release_moments();
+      return 0;
+    }
     RecordView record;
     RecordStamp& stamp = record.stamp;
     stamp.beam = pda_get_record_beam();
@@ -95,7 +114,7 @@ int write_records(OutputWriter& writer, const RunRequest& request) {
 int run_main_loop(const RunRequest& request) {
   if (!pda_set_file(request.directory, request.file_name,
                     request.spectra_input ? 1 : 0)) {
-    report_open_failure();
+    report_open_failure(request);
     return 1;
   }
   const SiteDescription site = read_site_description();

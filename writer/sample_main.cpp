@@ -440,8 +440,16 @@ Pair make_pair(bool spectra, std::int32_t day_start, std::int32_t first,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: quellmar-sample OUTDIR\n", stderr);
+  constexpr const char* kUsage =
+      "usage: quellmar-sample OUTDIR\n"
+      "Writes the sample pairs d02123a.mom/h02123a.mom and "
+      "d02123a.spc/h02123a.spc\ninto the existing folder OUTDIR.\n";
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const std::string dir = argv[1];
