@@ -580,6 +580,17 @@ class Temperatures(unittest.TestCase):
         fixed = mode_norms(beams, "VEL", vmin=-2.0, vmax=2.0)
         self.assertEqual((fixed[1].vmin, fixed[1].vmax), (-2.0, 2.0))
 
+    def test_colour_bar_arrows_where_values_pass_the_scale(self):
+        from quellmar.plots import temperature_figure
+        ds = quellmar.read_temperatures(self.rass)[1]
+        celsius = ds["virtual_temperature"].values - 273.15
+        low, high = np.nanmin(celsius), np.nanmax(celsius)
+        for vmin, vmax, extend in ((None, None, "both"),  # the 2nd to 98th percentile
+                                   (low - 1, high - 1, "max"), (low + 1, high + 1, "min"),
+                                   (low - 1, high + 1, "neither")):
+            mesh = temperature_figure(ds, vmin, vmax).axes[0].collections[0]
+            self.assertEqual(mesh.colorbar.extend, extend, (vmin, vmax))
+
     def test_pictures(self):
         for args in (["moments", self.moments, "--field", "VEL2", "--vmin", "-1", "--vmax", "1"],
                      ["moments", self.moments, "--field", "AUX2", "--beams", "5"],

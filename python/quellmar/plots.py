@@ -57,6 +57,17 @@ def colour_range(values, symmetric=False):
     return float(low), float(high)
 
 
+def beyond_scale(values, low, high):
+    """The colour bar's extend for values drawn on the scale low to high:
+    an arrow at each end that some finite value lies past, as the cells
+    of those values take the end's colour."""
+    finite = np.asarray(values, dtype=np.float64)
+    finite = finite[np.isfinite(finite)]
+    under, over = bool(np.any(finite < low)), bool(np.any(finite > high))
+    return {(True, True): "both", (True, False): "min", (False, True): "max"}.get(
+        (under, over), "neither")
+
+
 def time_edges(times, lower=None, upper=None):
     """Cell edges along time that keep gaps open.
 
@@ -265,12 +276,12 @@ def temperature_figure(ds, vmin=None, vmax=None):
     ax = fig.subplots()
     ax.set_facecolor("white")
     cmap = matplotlib.colormaps[TEMPERATURE_CMAP].with_extremes(bad=(0, 0, 0, 0))
-    ax.pcolormesh(edges, centre_edges(height),
-                  np.ma.masked_invalid(with_gaps(celsius, columns).T),
-                  cmap=cmap, norm=colors.Normalize(low, high), shading="flat",
-                  rasterized=True)
-    fig.colorbar(matplotlib.cm.ScalarMappable(colors.Normalize(low, high), cmap), ax=ax,
-                 label="virtual temperature (°C)", fraction=0.03, pad=0.01)
+    mesh = ax.pcolormesh(edges, centre_edges(height),
+                         np.ma.masked_invalid(with_gaps(celsius, columns).T),
+                         cmap=cmap, norm=colors.Normalize(low, high), shading="flat",
+                         rasterized=True)
+    fig.colorbar(mesh, ax=ax, label="virtual temperature (°C)", fraction=0.03, pad=0.01,
+                 extend=beyond_scale(celsius, low, high))
     ax.set_ylabel("height (km)")
     if len(edges):
         ax.set_xlim(edges[0], edges[-1])
