@@ -1,5 +1,6 @@
 # Two commands for a new user: `make run` and `make test`.
 BUILD_DIR ?= build
+DEB_BUILD_DIR ?= build-deb
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= 2
@@ -39,12 +40,16 @@ install:
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR)
 
 # The Debian package $(BUILD_DIR)/quellmar_<version>_<arch>.deb, for /usr;
-# every program in it (the optional packages are needed here).
+# every program in it (the optional packages are needed here). Built in its
+# own folder, $(DEB_BUILD_DIR), without the test suite: only what the
+# package holds is compiled.
 deb:
 	@scripts/install-deps deb
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
-	cmake --build $(BUILD_DIR) -j $(JOBS)
-	cd $(BUILD_DIR) && cpack -G DEB
+	cmake -S . -B $(DEB_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+	cmake --build $(DEB_BUILD_DIR) -j $(JOBS)
+	rm -f $(DEB_BUILD_DIR)/quellmar_*.deb $(BUILD_DIR)/quellmar_*.deb
+	cd $(DEB_BUILD_DIR) && cpack -G DEB
+	mkdir -p $(BUILD_DIR) && mv $(DEB_BUILD_DIR)/quellmar_*.deb $(BUILD_DIR)/
 	@ls $(BUILD_DIR)/quellmar_*.deb
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer
@@ -63,4 +68,4 @@ fuzz:
 	fuzz/build.sh
 
 clean:
-	rm -rf $(BUILD_DIR) build-sanitize run-output
+	rm -rf $(BUILD_DIR) $(DEB_BUILD_DIR) build-sanitize run-output

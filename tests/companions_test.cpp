@@ -405,8 +405,8 @@ TEST(QuellmarInfo, PlainTextNamesSiteGroupsAndDamage) {
   const quellmar::test::RunResult r = info(dir.path(), {"d02123a.mom"});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* line :
-       {"site: ABCD Profiler, values 4000 -10500 7 1500, radar RADAR0, "
-        "transmit frequency 915.00 MHz\n",
+       {"site: ABCD Profiler, values 4000 -10500 7 1500 (units unknown), "
+        "radar RADAR0, transmit frequency 915.00 MHz\n",
         "records: 3, 2002-05-03T00:00:00Z to 2002-05-03T00:01:00Z\n",
         "  radar 0 beam 0 mode 0: 2 record(s), 2002-05-03T00:00:00Z to "
         "2002-05-03T00:01:00Z\n",
@@ -417,6 +417,45 @@ TEST(QuellmarInfo, PlainTextNamesSiteGroupsAndDamage) {
     EXPECT_NE(r.out.find(line), std::string::npos)
         << "missing: " << line << "\nin:\n"
         << r.out;
+  }
+}
+
+// Modes of 2048 spectral points or more are RASS modes, and say so; one
+// point fewer is a wind mode. Times are in ns; the pulse value has no unit
+// the format gives.
+TEST(QuellmarInfo, ModesSayWhetherTheyAreRass) {
+  TempDir dir;
+  quellmar::writer::HeaderSpec h = quellmar::test::standard_header();
+  for (int m : {1, 2}) {
+    h.modes[m] = h.modes[0];
+    h.modes[m].spectral_points = m == 1 ? 2048 : 2047;
+    h.beams[5 - m].mode_index = static_cast<int16_t>(m);
+  }
+  quellmar::test::write_pair(dir.path(), "d02123a.mom",
+                             quellmar::writer::encode_header(h),
+                             quellmar::test::moments_record(kT0, 0, 4));
+  const quellmar::test::RunResult r = info(dir.path(), {"d02123a.mom"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string timing =
+      ": ipp 40000 ns, pulse 700 (unit unknown), first gate delay 2500 ns, "
+      "delay offset 0 ns, gate spacing 700 ns, 4 gates, 100 coherent "
+      "integrations, 30 spectral averages, ";
+  for (const std::string& line :
+       {"\n  mode 0" + timing + "64 spectral points\n",
+        "\n  mode 1 (RASS)" + timing + "2048 spectral points\n",
+        "\n  mode 2" + timing + "2047 spectral points\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos)
+        << "missing: " << line << "\nin:\n"
+        << r.out;
+  }
+
+  const Json doc = parse_json(info(dir.path(), {"d02123a.mom", "--json"}).out);
+  const Json& modes = doc["header_blocks"][0]["modes"];
+  ASSERT_EQ(modes.items.size(), 3u);
+  for (int m = 0; m < 3; ++m) {
+    EXPECT_EQ(modes[m]["index"].integer(), m);
+    EXPECT_EQ(modes[m]["rass"].kind, Json::kBool) << "mode " << m;
+    EXPECT_EQ(modes[m]["rass"].boolean, m == 1) << "mode " << m;
   }
 }
 

@@ -26,6 +26,7 @@ import matplotlib
 import matplotlib.image
 import netCDF4
 import numpy as np
+import xarray
 
 import quellmar
 from quellmar.plots import SPEED_CMAP
@@ -419,6 +420,44 @@ class PlotWinds(unittest.TestCase):
         for first, last in ((b0, b1), (c0, c1)):
             self.assertGreater(int(dark(self.image[top:bottom, first:last]).sum()), 20)
 
+    def test_barbs_stay_whole_at_the_lowest_and_highest_heights(self):
+        # Gates 60 m apart, wind from the south below and from the north
+        # above: the lowest barbs hang down from their heights and the
+        # highest stand up from theirs, each further than half a gate.
+        from quellmar.plots import winds_figure
+        height = np.arange(500.0, 1220.0, 60.0)
+        northward = np.where(height < 850.0, 20.0, -20.0) * np.ones((4, 1))
+        grid = ("time", "height")
+        ds = xarray.Dataset(
+            {"eastward_wind": (grid, np.zeros_like(northward)),
+             "northward_wind": (grid, northward),
+             "wind_speed": (grid, np.abs(northward)),
+             "upward_air_velocity": (grid, np.zeros_like(northward))},
+            coords={"time": MAY3 + np.arange(4) * np.timedelta64(1, "h"), "height": height},
+            attrs={"site_name": "Known Site", "mode": 0})
+        fig = winds_figure(ds)
+        fig.canvas.draw()
+        image = np.asarray(fig.canvas.buffer_rgba())[::-1, :, :3] / 255.0  # row 0 at the bottom
+        box = fig.axes[0].get_window_extent()
+        panel = image[:, int(np.ceil(box.x0)) + 2:int(box.x1) - 1]
+        frame = np.flatnonzero(dark(panel).mean(axis=1) > 0.9)
+        lower = frame[np.abs(frame - box.y0) < 3].max()
+        upper = frame[np.abs(frame - box.y1) < 3].min()
+        self.assertGreater(int(dark(panel[lower + 1:upper]).sum()), 100)  # the barbs
+        for row in (lower + 1, upper - 1):  # no barb runs into the frame
+            self.assertEqual(int(dark(panel[row]).sum()), 0, row)
+
+    def test_a_day_is_named_once_on_the_time_axis(self):
+        # Hourly ticks from midnight of May 3: the first reads the day, the
+        # offset below the axis only the year.
+        from quellmar.plots import winds_figure
+        fig = winds_figure(quellmar.read_winds(WINDS)[0])
+        fig.draw_without_rendering()
+        axis = fig.axes[1].xaxis  # the lower panel's, which the upper shares
+        labels = [t.get_text() for t in axis.get_ticklabels()]
+        self.assertEqual(labels.count("May-03"), 1, labels)
+        self.assertEqual(axis.get_offset_text().get_text(), "2002")
+
     def test_a_mode_not_in_the_file_is_refused(self):
         result = plot("winds", WINDS, "-o", out("x.png"), "--mode", "4")
         self.assertEqual(result.returncode, 1)
@@ -540,6 +579,17 @@ class Temperatures(unittest.TestCase):
         self.assertEqual(norms[0].vmin, -norms[0].vmax)
         fixed = mode_norms(beams, "VEL", vmin=-2.0, vmax=2.0)
         self.assertEqual((fixed[1].vmin, fixed[1].vmax), (-2.0, 2.0))
+
+    def test_colour_bar_arrows_where_values_pass_the_scale(self):
+        from quellmar.plots import temperature_figure
+        ds = quellmar.read_temperatures(self.rass)[1]
+        celsius = ds["virtual_temperature"].values - 273.15
+        low, high = np.nanmin(celsius), np.nanmax(celsius)
+        for vmin, vmax, extend in ((None, None, "both"),  # the 2nd to 98th percentile
+                                   (low - 1, high - 1, "max"), (low + 1, high + 1, "min"),
+                                   (low - 1, high + 1, "neither")):
+            mesh = temperature_figure(ds, vmin, vmax).axes[0].collections[0]
+            self.assertEqual(mesh.colorbar.extend, extend, (vmin, vmax))
 
     def test_pictures(self):
         for args in (["moments", self.moments, "--field", "VEL2", "--vmin", "-1", "--vmax", "1"],

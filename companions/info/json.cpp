@@ -44,6 +44,7 @@ void put_block(JsonWriter& j, const HeaderBlockView& v) {
     j.field("coherent_integrations", static_cast<int>(e.coherent_integrations));
     j.field("spectral_averages", static_cast<int>(e.spectral_averages));
     j.field("spectral_points", static_cast<int>(e.spectral_points));
+    j.field("rass", rass_mode(e));
     j.end_object();
   }
   j.end_array();

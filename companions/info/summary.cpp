@@ -52,6 +52,10 @@ std::vector<int32_t> modes_in_use(const ParameterBlock& block) {
   return modes;
 }
 
+bool rass_mode(const ModeEntry& mode) {
+  return mode.spectral_points >= kRassSpectralPoints;
+}
+
 ToolRun tool_run(const std::string& name,
                  const std::vector<RecordFacts>& records) {
   ToolRun run;

@@ -80,6 +80,10 @@ int32_t usable_beams(const ParameterBlock& block);
 // The modes that the usable beams of a block name, in ascending order.
 std::vector<int32_t> modes_in_use(const ParameterBlock& block);
 
+// Whether a mode's dwells are RASS dwells: spectra of kRassSpectralPoints
+// points or more.
+bool rass_mode(const ModeEntry& mode);
+
 }  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_INFO_SUMMARY_H

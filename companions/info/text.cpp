@@ -56,10 +56,11 @@ void add_block(std::string* out, const HeaderBlockView& v) {
   for (int32_t m : modes_in_use(p)) {
     const ModeEntry& e = r.modes[m];
     add(out,
-        "  mode %d: ipp %ld ns, pulse %ld, first gate delay %ld ns, delay "
-        "offset %d ns, gate spacing %ld ns, %d gates, %d coherent "
-        "integrations, %d spectral averages, %d spectral points\n",
-        m, static_cast<long>(e.ipp_ns), static_cast<long>(e.pulse_width),
+        "  mode %d%s: ipp %ld ns, pulse %ld (unit unknown), first gate delay "
+        "%ld ns, delay offset %d ns, gate spacing %ld ns, %d gates, %d "
+        "coherent integrations, %d spectral averages, %d spectral points\n",
+        m, rass_mode(e) ? " (RASS)" : "", static_cast<long>(e.ipp_ns),
+        static_cast<long>(e.pulse_width),
         static_cast<long>(e.first_gate_delay_ns), e.delay_offset_ns,
         static_cast<long>(e.gate_spacing_ns), e.gate_count,
         e.coherent_integrations, e.spectral_averages, e.spectral_points);
@@ -104,7 +105,8 @@ std::string info_text(const InfoSummary& s) {
   const ParameterBlock& site = in.first_block;
   const RadarRecord& radar = site.radars[0];
   add(&out,
-      "site: %s, values %d %d %d %d, radar %s, transmit frequency %.2f MHz\n",
+      "site: %s, values %d %d %d %d (units unknown), radar %s, transmit "
+      "frequency %.2f MHz\n",
       printable(field_text(site.site_name, sizeof site.site_name)).c_str(),
       site.site_value_1, site.site_value_2, site.site_value_3,
       site.site_value_4,

@@ -57,6 +57,17 @@ def colour_range(values, symmetric=False):
     return float(low), float(high)
 
 
+def beyond_scale(values, low, high):
+    """The colour bar's extend for values drawn on the scale low to high:
+    an arrow at each end that some finite value lies past, as the cells
+    of those values take the end's colour."""
+    finite = np.asarray(values, dtype=np.float64)
+    finite = finite[np.isfinite(finite)]
+    under, over = bool(np.any(finite < low)), bool(np.any(finite > high))
+    return {(True, True): "both", (True, False): "min", (False, True): "max"}.get(
+        (under, over), "neither")
+
+
 def time_edges(times, lower=None, upper=None):
     """Cell edges along time that keep gaps open.
 
@@ -111,10 +122,24 @@ def day_text(times):
     return days[0] if len(days) == 1 else "%s to %s" % (days[0], days[-1])
 
 
+class DayOnceFormatter(dates.ConciseDateFormatter):
+    """Concise time labels that name a day once: when a tick already reads
+    the month and day (midnight among hourly ticks), the offset beneath the
+    axis keeps only the year instead of repeating that date."""
+
+    def format_ticks(self, values):
+        labels = super().format_ticks(values)
+        if self.offset_string and len(values):
+            days = [dates.num2date(v).strftime("%b-%d") for v in values]
+            if any(label == day for label, day in zip(labels, days)):
+                self.offset_string = dates.num2date(values[-1]).strftime("%Y")
+        return labels
+
+
 def format_time_axis(ax):
     locator = dates.AutoDateLocator(minticks=4, maxticks=10)
     ax.xaxis.set_major_locator(locator)
-    ax.xaxis.set_major_formatter(dates.ConciseDateFormatter(locator))
+    ax.xaxis.set_major_formatter(DayOnceFormatter(locator))
     ax.set_xlabel("time (UTC)")
 
 
@@ -251,12 +276,12 @@ def temperature_figure(ds, vmin=None, vmax=None):
     ax = fig.subplots()
     ax.set_facecolor("white")
     cmap = matplotlib.colormaps[TEMPERATURE_CMAP].with_extremes(bad=(0, 0, 0, 0))
-    ax.pcolormesh(edges, centre_edges(height),
-                  np.ma.masked_invalid(with_gaps(celsius, columns).T),
-                  cmap=cmap, norm=colors.Normalize(low, high), shading="flat",
-                  rasterized=True)
-    fig.colorbar(matplotlib.cm.ScalarMappable(colors.Normalize(low, high), cmap), ax=ax,
-                 label="virtual temperature (°C)", fraction=0.03, pad=0.01)
+    mesh = ax.pcolormesh(edges, centre_edges(height),
+                         np.ma.masked_invalid(with_gaps(celsius, columns).T),
+                         cmap=cmap, norm=colors.Normalize(low, high), shading="flat",
+                         rasterized=True)
+    fig.colorbar(mesh, ax=ax, label="virtual temperature (°C)", fraction=0.03, pad=0.01,
+                 extend=beyond_scale(celsius, low, high))
     ax.set_ylabel("height (km)")
     if len(edges):
         ax.set_xlim(edges[0], edges[-1])
@@ -266,6 +291,25 @@ def temperature_figure(ds, vmin=None, vmax=None):
     fig.suptitle("%s, %s, virtual temperature of mode %d%s"
                  % (a.get("site_name", ""), day_text(ds["time"].values), a["mode"], beam))
     return fig
+
+
+def room_for_barbs(fig, ax, barbs, low, high):
+    """Widens the height axis of ax so that barbs drawn at heights low to
+    high stay whole. A barb has a fixed size on the page, so the room is
+    counted in pixels: below low as far as any barb reaches down from its
+    point, above high as far as any reaches up, and 3 more for the line."""
+    fig.draw_without_rendering()  # lays the figure out and sizes the barbs
+    scales = barbs.get_transforms()  # pixels per unit of the barbs' shapes
+    reach = np.concatenate([path.vertices[:, 1] * scales[k % len(scales)][1, 1]
+                            for k, path in enumerate(barbs.get_paths())])
+    below, above = max(0.0, -reach.min()) + 3.0, max(0.0, reach.max()) + 3.0
+    pixels = ax.get_window_extent().height
+    bottom, top = ax.get_ylim()
+    # Each widening shrinks the pixels per km a little: a few rounds settle it.
+    for _ in range(5):
+        per_pixel = (top - bottom) / pixels
+        bottom, top = min(bottom, low - below * per_pixel), max(top, high + above * per_pixel)
+    ax.set_ylim(bottom, top)
 
 
 def winds_figure(ds):
@@ -303,8 +347,8 @@ def winds_figure(ds):
     keep = np.isfinite(uu) & np.isfinite(vv)
     centres = (edges[0::2] + edges[1::2]) / 2
     if keep.any():
-        top.barbs(centres[tt[keep]], height[hh[keep]], uu[keep] * KNOTS_PER_M_S,
-                  vv[keep] * KNOTS_PER_M_S, length=5.5, linewidth=0.7, color="black")
+        barbs = top.barbs(centres[tt[keep]], height[hh[keep]], uu[keep] * KNOTS_PER_M_S,
+                          vv[keep] * KNOTS_PER_M_S, length=5.5, linewidth=0.7, color="black")
     top.set_title("horizontal wind (barbs in knots)", fontsize=9, loc="left")
 
     low, high = colour_range(w, symmetric=True)
@@ -318,6 +362,8 @@ def winds_figure(ds):
     format_time_axis(bottom)
     fig.suptitle("%s, %s, winds of mode %d" % (ds.attrs.get("site_name", ""), day_text(times),
                                                ds.attrs["mode"]))
+    if keep.any():  # last: it measures the figure as laid out
+        room_for_barbs(fig, top, barbs, height[hh[keep]].min(), height[hh[keep]].max())
     return fig
 
 
