@@ -4,8 +4,6 @@
 // daily cycle, are flagged with each product's defaults, and little else
 // is.
 
-#include "companions/qc/continuity.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,8 +12,9 @@
 #include <set>
 #include <vector>
 
-#include "companions/rass/unfold.h"
-#include "companions/wind/profiles.h"
+#include "methods/qc/time_height_check.h"
+#include "methods/rass/unfold.h"
+#include "methods/wind/profiles.h"
 
 namespace {
 

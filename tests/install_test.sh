@@ -91,7 +91,7 @@ done
 # pybind11 the extension module is compiled from the C++ sources beside it.
 if /usr/bin/python3 -c 'import venv, setuptools, wheel' 2>/dev/null; then
   mkdir -p "$work/src"
-  cp -r "$src/CMakeLists.txt" "$src/disk" "$src/companions" "$src/python" "$work/src/"
+  cp -r "$src/CMakeLists.txt" "$src/disk" "$src/methods" "$src/programs" "$src/python" "$work/src/"
   if /usr/bin/python3 -m venv --system-site-packages "$work/venv" &&
     "$work/venv/bin/pip" install -q --no-index --no-build-isolation "$work/src/python" >"$work/pip.log" 2>&1; then
     venv() { (cd "$work/run" && env -i HOME="$work" PATH="$work/venv/bin:/usr/bin:/bin" MPLBACKEND=Agg "$@"); }

@@ -1,0 +1,186 @@
+// quellmar-wind: wind profiles from the radial velocities of profiler file
+// pairs, by consensus averaging and beam swinging, with quality flags from
+// the time-height continuity check.
+//
+//   quellmar-wind DATAFILE... -o OUT.nc [--csv OUT.csv] [--bufr OUT.bufr]
+//                 [options]
+//
+// The records of every pair are merged by time and each period's profiles
+// are formed, and written, once no input can add to it. Exit status: 0
+// when the files were written, 1 for an input that cannot be read or an
+// output that cannot be written, 2 for a wrong command line. Each output is
+// written under a temporary name and renamed when complete.
+// docs/winds.md describes the method and the files, docs/qc.md the check.
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include "disk/pda.h"
+#include "methods/bufr/bufr_file.h"
+#include "methods/bufr/wind_bufr.h"
+#include "methods/csv/wind_csv.h"
+#include "methods/netcdf/wind_file.h"
+#include "methods/output/text_output.h"
+#include "methods/wind/input.h"
+#include "methods/wind/spectra_source.h"
+#include "methods/wind/wind_stream.h"
+#include "programs/wind/options.h"
+
+namespace {
+
+using namespace quellmar::companions;
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "quellmar-wind: %s\n", message.c_str());
+  return 1;
+}
+
+// The CSV from the written netCDF file, a period at a time.
+bool write_csv(const std::string& path, const std::string& netcdf_path,
+               const std::vector<ModeProfiles>& modes, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bool written = true;
+  try {
+    const WindNetcdf file(netcdf_path, modes);
+    const std::set<int32_t> beams = csv_beam_numbers(modes);
+    std::string text = wind_csv_header(beams);
+    for (const auto& [start, mi, p] : table_order(modes)) {
+      const ModeProfiles& m = modes[mi];
+      const size_t at = p * m.height.size();
+      append_wind_csv_rows(beams, m, file.get(mi, p), m.u_flag.data() + at,
+                           m.v_flag.data() + at, m.w_flag.data() + at, &text);
+      if (text.size() >= (size_t{1} << 20)) {
+        written = written &&
+                  std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        text.clear();
+      }
+    }
+    written =
+        written && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  } catch (const WindFileError& e) {
+    std::fclose(f);
+    *error = netcdf_path + ": " + e.what();
+    return false;
+  }
+  const int saved = errno;
+  if (std::fclose(f) != 0 || !written) {
+    *error =
+        "cannot write " + path + ": " + std::strerror(written ? errno : saved);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  WindOptions options;
+  const int status = parse_wind_options(argc, argv, &options);
+  if (status != 0) return status < 0 ? 0 : status;
+  if (!options.bufr.empty() && !kBufrBuilt) {
+    std::fprintf(stderr, "quellmar-wind: %s\n",
+                 bufr_not_built("quellmar-wind").c_str());
+    return 2;
+  }
+
+  std::string error;
+  for (const std::string& out : {options.output, options.csv, options.bufr}) {
+    if (!out.empty() && !folder_writable(out, &error)) return fail(error);
+  }
+
+  // The module's messages stay off standard output; the damage reports come
+  // from what the module keeps of each problem.
+  pda_set_message_stream(nullptr);
+  const RecordChoice choice = wind_records(options.report.radar);
+  const WindMethod& method = options.report.method;
+  InputPlan plan;
+  if (!plan_input(options.inputs, choice, method.period_minutes, &plan,
+                  &error)) {
+    return fail(error);
+  }
+  for (const std::string& finding : plan.findings) {
+    std::fprintf(stderr, "quellmar-wind: %s\n", finding.c_str());
+  }
+  options.report.site_name = plan.site_name;
+
+  // --from-spectra: the moments recomputed from the spectra.
+  std::optional<SpectraMoments> spectra;
+  if (options.from_spectra)
+    spectra.emplace(options.moments, options.report.radar);
+
+  // The netCDF file takes each period as it is finished; u, v and w stay
+  // for the continuity check.
+  std::vector<ModeProfiles> modes;
+  const auto write_netcdf = [&](const std::string& temp, std::string* message) {
+    try {
+      std::unique_ptr<WindNetcdf> file;
+      int64_t duplicates = 0;
+      const bool read = stream_wind_profiles(
+          plan, choice, method,
+          [&](const std::vector<ModeProfiles>& layouts) {
+            modes = layouts;
+            file = std::make_unique<WindNetcdf>(temp, options.report, modes);
+          },
+          [&](size_t mi, const PeriodProfiles& p) {
+            file->put(mi, p);
+            ModeProfiles& m = modes[mi];
+            m.u.insert(m.u.end(), p.u.begin(), p.u.end());
+            m.v.insert(m.v.end(), p.v.begin(), p.v.end());
+            m.w.insert(m.w.end(), p.w.begin(), p.w.end());
+          },
+          &duplicates, message, spectra ? &*spectra : nullptr);
+      if (!read) return false;
+      if (spectra) {
+        for (const std::string& note : spectra->axis_notes()) {
+          std::fprintf(stderr, "quellmar-wind: %s\n", note.c_str());
+        }
+      }
+      if (duplicates > 0) {
+        std::fprintf(stderr, "quellmar-wind: %s\n",
+                     duplicates_finding(duplicates).c_str());
+      }
+      for (size_t mi = 0; mi < modes.size(); ++mi) {
+        set_quality_flags(&modes[mi], method);
+        file->put_flags(mi, modes[mi].u_flag, modes[mi].v_flag,
+                        modes[mi].w_flag);
+      }
+      file->close();
+    } catch (const WindFileError& e) {
+      *message = options.output + ": " + e.what();
+      return false;
+    }
+    return true;
+  };
+  if (!write_committed(options.output, write_netcdf, &error)) {
+    return fail(error);
+  }
+  if (!options.csv.empty() &&
+      !write_committed(
+          options.csv,
+          [&](const std::string& temp, std::string* message) {
+            return write_csv(temp, options.output, modes, message);
+          },
+          &error)) {
+    return fail(error);
+  }
+  if (!options.bufr.empty() &&
+      !write_committed(
+          options.bufr,
+          [&](const std::string& temp, std::string* message) {
+            return write_wind_bufr(temp, options, modes, message);
+          },
+          &error)) {
+    return fail(error);
+  }
+  return 0;
+}
