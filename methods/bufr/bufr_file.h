@@ -6,13 +6,20 @@
 #define QUELLMAR_COMPANIONS_BUFR_BUFR_FILE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "methods/bufr/profile_bufr.h"
-#include "programs/cli/command_line.h"
 
 namespace quellmar::companions {
+
+// The station a BUFR message names (its WMO block and station numbers).
+struct WmoStation {
+  std::optional<int32_t> block;    // 0 to 99
+  std::optional<int32_t> station;  // 0 to 999
+};
 
 // False when the program was built without ecCodes.
 extern const bool kBufrBuilt;

@@ -8,8 +8,8 @@ namespace quellmar::companions {
 namespace {
 
 BufrProfile wind_profile(const ModeProfiles& m, size_t p,
-                         const WindOptions& options) {
-  const WindMethod& method = options.report.method;
+                         const WindReport& report) {
+  const WindMethod& method = report.method;
   const bool checked = method.quality.has_value();
   BufrProfile out;
   const Period& period = m.periods[p];
@@ -18,7 +18,7 @@ BufrProfile wind_profile(const ModeProfiles& m, size_t p,
   const size_t nh = m.height.size();
   for (size_t h = 0; h < nh; ++h) {
     const size_t at = p * nh + h;
-    out.heights.push_back(*options.report.altitude + m.height[h]);
+    out.heights.push_back(*report.altitude + m.height[h]);
     out.values[0].push_back(m.u[at]);
     out.values[1].push_back(m.v[at]);
     out.values[2].push_back(m.w[at]);
@@ -30,19 +30,19 @@ BufrProfile wind_profile(const ModeProfiles& m, size_t p,
 
 }  // namespace
 
-bool write_wind_bufr(const std::string& path, const WindOptions& options,
+bool write_wind_bufr(const std::string& path, const WindReport& r,
+                     const WmoStation& station,
                      const std::vector<ModeProfiles>& modes,
                      std::string* error) {
-  const WindReport& r = options.report;
   const auto order = table_order(modes);
   return write_bufr_file(
       path, BufrProduct::kWind,
-      bufr_station(options.station, r.latitude.value_or(0.0),
-                   r.longitude.value_or(0.0), r.altitude.value_or(0.0)),
+      bufr_station(station, r.latitude.value_or(0.0), r.longitude.value_or(0.0),
+                   r.altitude.value_or(0.0)),
       order.size(),
       [&](size_t i) {
         const auto& [start, mi, p] = order[i];
-        return wind_profile(modes[mi], p, options);
+        return wind_profile(modes[mi], p, r);
       },
       error);
 }

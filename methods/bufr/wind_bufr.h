@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "methods/bufr/bufr_file.h"
 #include "methods/wind/profiles.h"
-#include "programs/wind/options.h"
+#include "methods/wind/report.h"
 
 namespace quellmar::companions {
 
@@ -16,7 +17,8 @@ namespace quellmar::companions {
 // path. The modes hold u, v, w and their flags; heights above sea level
 // are the altitude plus the grid heights. False, with a message, when the
 // file cannot be written (or BUFR is not built).
-bool write_wind_bufr(const std::string& path, const WindOptions& options,
+bool write_wind_bufr(const std::string& path, const WindReport& report,
+                     const WmoStation& station,
                      const std::vector<ModeProfiles>& modes,
                      std::string* error);
 

@@ -16,6 +16,18 @@ bool window_outside(int64_t start, int64_t count, int64_t points) {
 
 }  // namespace
 
+const char* axis_name(AxisChoice axis) {
+  switch (axis) {
+    case AxisChoice::kCentred:
+      return "centred";
+    case AxisChoice::kCentredReversed:
+      return "centred-reversed";
+    case AxisChoice::kAuto:
+      break;
+  }
+  return "auto";
+}
+
 void load_record_spectra(const RecordFacts& f, const MomentArrays& m,
                          float nyquist, int32_t averages, bool reversed,
                          RecordSpectra* out) {

@@ -51,6 +51,10 @@ class RecomputedMoments {
 };
 
 // The velocity axis the spectra of a file follow, from its first records.
+// The word of an axis choice, as the files and --axis write it: auto,
+// centred, centred-reversed.
+const char* axis_name(AxisChoice axis);
+
 struct AxisVerdict {
   bool reversed = false;
   int64_t confident = 0;  // gates where both moments are confident

@@ -12,6 +12,7 @@
 #include "methods/netcdf/decode_pass.h"
 #include "methods/netcdf/file.h"
 #include "methods/netcdf/plan.h"
+#include "methods/pairs/progress.h"
 
 namespace quellmar::companions {
 
@@ -23,9 +24,10 @@ using RayHandler = RaySink;
 // given, else whole with NcFile::write_ray). False, with a message, when the
 // pair cannot be opened again or the records decoded do not match the plan (the
 // data file changed between the passes). Throws NcError when the file cannot be
-// written.
+// written. progress, when given, is told how far the pass is.
 bool convert_records(const PairInput& input, const NcPlan& plan,
-                     const NcPlanner& planner, NcFile& file, std::string* error,
+                     const NcPlanner& planner, NcFile& file,
+                     ProgressReport* progress, std::string* error,
                      const RayHandler& handler = {});
 
 }  // namespace quellmar::companions

@@ -9,10 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "methods/netcdf/nc_group.h"
 #include "methods/rass/profiles.h"
-#include "programs/rass/options.h"
+#include "methods/rass/unfold.h"
 
 namespace quellmar::companions {
+
+// What a quellmar-rass output says besides the profiles.
+struct RassReport {
+  std::string site_name;                 // bytes as stored in the HeaderBlock
+  std::vector<std::string> input_files;  // as named on the command line
+  RassMethod method;
+  int32_t radar = 0;
+  SitePosition position;
+};
 
 // Writes the file at path (replacing what is there). Throws OutputFileError.
 void write_rass_netcdf(const std::string& path, const RassReport& report,

@@ -1,6 +1,5 @@
 #include "methods/netcdf/scan.h"
 
-#include <cstdio>
 #include <map>
 #include <string>
 
@@ -68,20 +67,6 @@ NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
     }
   }
   return scan;
-}
-
-void report_damage(const char* program, const std::string& pair,
-                   const NcScan& scan) {
-  for (const Damage& d : scan.damage) {
-    std::fprintf(stderr, "%s: %s\n", program, damage_line(pair, d).c_str());
-  }
-  const int64_t more =
-      scan.damage_count - static_cast<int64_t>(scan.damage.size());
-  if (more > 0) {
-    std::fprintf(stderr,
-                 "%s: %s: %lld more finding(s); quellmar-info lists them all\n",
-                 program, pair.c_str(), static_cast<long long>(more));
-  }
 }
 
 }  // namespace quellmar::companions

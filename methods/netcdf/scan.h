@@ -30,14 +30,8 @@ std::string damage_line(const std::string& pair, const Damage& d);
 NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
                            NcPlanner* planner);
 
-// Findings shown on standard error; quellmar-info lists them all.
+// Findings kept for the programs to show; quellmar-info lists them all.
 constexpr size_t kDamageShown = 20;
-
-// Prints the findings of the scan on standard error, one line each
-// ("PROGRAM: PAIR: data offset N: KIND: DETAIL"), and how many more there
-// are.
-void report_damage(const char* program, const std::string& pair,
-                   const NcScan& scan);
 
 }  // namespace quellmar::companions
 

@@ -8,7 +8,6 @@
 
 #include "disk/pda.h"
 #include "methods/pairs/periods.h"
-#include "programs/cli/progress.h"
 
 namespace quellmar::companions {
 
@@ -211,7 +210,7 @@ bool read_input(
     all_records += f.records;
     all_bytes += f.data_bytes;
   }
-  Progress progress(all_records, all_bytes, choice.program);
+  const ProgressFinish finish_progress(choice.progress);
   int64_t done = 0, bytes_before = 0;
   // The file each taken (series, time) came from, while a record of that
   // time can still come.
@@ -261,7 +260,11 @@ bool read_input(
           }
         }
         ++done;
-        progress.update(done, bytes_before + pda_current_offset());
+        if (choice.progress != nullptr) {
+          choice.progress->update(done, all_records,
+                                  bytes_before + pda_current_offset(),
+                                  all_bytes);
+        }
         if (records % kTimeBlock == 0) {
           release(static_cast<size_t>(records / kTimeBlock));
         }
@@ -277,7 +280,7 @@ bool read_input(
     bytes_before += file.data_bytes;
     release(file.later_first.size());
   }
-  progress.finish();
+  if (choice.progress != nullptr) choice.progress->finish();
   finished(std::numeric_limits<int64_t>::max());
   return true;
 }

@@ -16,6 +16,7 @@
 
 #include "methods/pairs/pair_pool.h"
 #include "methods/pairs/pair_scan.h"
+#include "methods/pairs/progress.h"
 
 namespace quellmar::companions {
 
@@ -25,8 +26,8 @@ namespace quellmar::companions {
 struct RecordChoice {
   int32_t radar = 0;
   std::function<bool(const RecordFacts&)> takes;
-  std::string kind;          // in the message when none counts
-  const char* program = "";  // names the progress line
+  std::string kind;                    // in the message when none counts
+  ProgressReport* progress = nullptr;  // told how far the reading is
   // The whole message when none counts ("" for "PATH: no KIND record of
   // radar N").
   std::string none;

@@ -31,7 +31,6 @@ RecordChoice rass_records(int32_t radar, const RassMethod& method) {
     return w_correction && beam_pointing(f.azimuth, f.elevation).vertical;
   };
   c.kind = "RASS";
-  c.program = "quellmar-rass";
   c.none = "no RASS dwells in the input";
   return c;
 }

@@ -11,7 +11,6 @@ RecordChoice wind_records(int32_t radar) {
     return f.spectral_points < kRassSpectralPoints;
   };
   c.kind = "wind-mode";
-  c.program = "quellmar-wind";
   return c;
 }
 

@@ -1,7 +1,5 @@
 #include "methods/wind/spectra_source.h"
 
-#include "programs/cli/method_options.h"
-
 namespace quellmar::companions {
 
 SpectraMoments::SpectraMoments(const MomentsMethod& method, int32_t radar)

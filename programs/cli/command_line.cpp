@@ -1,7 +1,6 @@
 #include "programs/cli/command_line.h"
 
-#include <cerrno>
-#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -27,28 +26,6 @@ std::string header_of(const std::string& data_path) {
 }
 
 }  // namespace
-
-bool parse_number(const char* text, double low, double high, double* value) {
-  if (*text == '\0') return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (*end != '\0' || errno != 0 || !std::isfinite(v) || v < low || v > high) {
-    return false;
-  }
-  *value = v;
-  return true;
-}
-
-bool parse_integer(const char* text, long low, long high, int32_t* value) {
-  if (*text == '\0') return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (*end != '\0' || errno != 0 || v < low || v > high) return false;
-  *value = static_cast<int32_t>(v);
-  return true;
-}
 
 std::string output_conflict(const std::vector<std::string>& inputs,
                             const std::string& output, const std::string& csv,
@@ -87,35 +64,87 @@ std::string bufr_missing(const WmoStation& station, bool latitude,
   return missing;
 }
 
-int parse_check_and_bufr(const std::string& arg, const char* value,
-                         CheckAndBufr* o) {
-  int32_t whole = 0;
-  bool ok = true;
-  if (arg == "--qc") {
-    ok = std::strcmp(value, "continuity") == 0 ||
-         std::strcmp(value, "none") == 0;
-    o->qc_off = std::strcmp(value, "none") == 0;
-  } else if (arg == "--qc-max-step") {
-    ok = parse_number(value, 0.0, 1e6, &o->rule.max_step);
-  } else if (arg == "--qc-min-pattern") {
-    ok = parse_integer(value, 1, 1000000000, &o->rule.min_pattern);
-  } else if (arg == "--qc-periods") {
-    ok = parse_integer(value, 0, 1000000, &o->rule.periods);
-  } else if (arg == "--qc-heights") {
-    ok = parse_integer(value, 0, 1000000, &o->rule.heights);
-  } else if (arg == "--bufr") {
-    o->bufr = value;
-    ok = !o->bufr.empty();
-  } else if (arg == "--wmo-block") {
-    ok = parse_integer(value, 0, 99, &whole);
-    o->station.block = whole;
-  } else if (arg == "--wmo-station") {
-    ok = parse_integer(value, 0, 999, &whole);
-    o->station.station = whole;
-  } else {
-    return -1;
+void add_position(OptionTable& table, std::optional<double>* latitude,
+                  std::optional<double>* longitude,
+                  std::optional<double>* altitude) {
+  table.number("--latitude", "DEG",
+               "the site's latitude in degrees north, stored as given",
+               latitude, -90.0, 90.0);
+  table.number("--longitude", "DEG",
+               "the site's longitude in degrees east, stored as given",
+               longitude, -180.0, 360.0);
+  table.number("--altitude", "M",
+               "the site's altitude in metres above sea level, stored as "
+               "given",
+               altitude, -1e5, 1e5);
+}
+
+void add_check_and_bufr(OptionTable& table, const AveragingWords& words,
+                        CheckAndBufr* o) {
+  table.choice("--qc",
+               std::string("the time-height continuity check of ") +
+                   words.checked + "; none flags every value good or missing",
+               &o->qc_off, {{"continuity", false}, {"none", true}});
+  table.number("--qc-max-step", words.unit_value,
+               std::string("neighbours that differ by at most this join a "
+                           "pattern, ") +
+                   words.unit,
+               &o->rule.max_step, 0.0, 1e6);
+  table.integer("--qc-min-pattern", "N",
+                "patterns of fewer values are suspect, all but the largest",
+                &o->rule.min_pattern, 1, 1000000000);
+  table.integer("--qc-periods", "N",
+                "neighbourhood in time, periods either side", &o->rule.periods,
+                0, 1000000);
+  table.integer(
+      "--qc-heights", "N",
+      std::string("neighbourhood in height, ") + words.heights + " either side",
+      &o->rule.heights, 0, 1000000);
+  table.file("--bufr", "OUT.bufr",
+             std::string("also write WMO BUFR edition 4, one message per "
+                         "period and mode, sequence ") +
+                 words.sequence +
+                 "; needs --wmo-block, --wmo-station, --latitude, "
+                 "--longitude and --altitude",
+             &o->bufr, "none");
+  table.integer("--wmo-block", "II", "the WMO block number for BUFR",
+                &o->station.block, 0, 99);
+  table.integer("--wmo-station", "III", "the WMO station number for BUFR",
+                &o->station.station, 0, 999);
+}
+
+int check_outputs(const OptionTable& table,
+                  const std::vector<std::string>& inputs,
+                  const std::string& output, const std::string& csv,
+                  const CheckAndBufr& shared,
+                  const std::optional<double>& latitude,
+                  const std::optional<double>& longitude,
+                  const std::optional<double>& altitude) {
+  if (output.empty()) return table.wrong("no output file given (-o OUT.nc)");
+  if (!shared.bufr.empty()) {
+    const std::string missing =
+        bufr_missing(shared.station, latitude.has_value(),
+                     longitude.has_value(), altitude.has_value());
+    if (!missing.empty()) return table.wrong("--bufr needs " + missing);
   }
-  return ok ? 1 : 0;
+  const std::string conflict =
+      output_conflict(inputs, output, csv, shared.bufr);
+  if (!conflict.empty()) return table.wrong(conflict);
+  return kExitWritten;
+}
+
+void report_damage(const char* program, const std::string& pair,
+                   const NcScan& scan) {
+  for (const Damage& d : scan.damage) {
+    std::fprintf(stderr, "%s: %s\n", program, damage_line(pair, d).c_str());
+  }
+  const int64_t more =
+      scan.damage_count - static_cast<int64_t>(scan.damage.size());
+  if (more > 0) {
+    std::fprintf(stderr,
+                 "%s: %s: %lld more finding(s); quellmar-info lists them all\n",
+                 program, pair.c_str(), static_cast<long long>(more));
+  }
 }
 
 }  // namespace quellmar::companions

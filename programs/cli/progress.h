@@ -1,6 +1,7 @@
-// Progress of a long conversion on standard error: records done of all,
-// bytes of the data file done of all. Shown only when standard error is a
-// terminal, at most a few times a second, on one line that is rewritten.
+// The progress line of the companion programs on standard error: records
+// done of all, bytes of the data files done of all. Shown only when
+// standard error is a terminal, at most a few times a second, on one line
+// that is rewritten.
 
 #ifndef QUELLMAR_COMPANIONS_PROGRESS_H
 #define QUELLMAR_COMPANIONS_PROGRESS_H
@@ -8,29 +9,31 @@
 #include <chrono>
 #include <cstdint>
 
+#include "methods/pairs/progress.h"
+
 namespace quellmar::companions {
 
-class Progress {
+class ProgressLine : public ProgressReport {
  public:
   // The line begins with the program's name.
-  Progress(int64_t total_records, int64_t total_bytes,
-           const char* program = "quellmar-nc");
-  ~Progress() { finish(); }
-  Progress(const Progress&) = delete;
-  Progress& operator=(const Progress&) = delete;
+  explicit ProgressLine(const char* program);
+  ~ProgressLine() override { finish(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
 
-  void update(int64_t records_done, int64_t bytes_done);
+  void update(int64_t records_done, int64_t records, int64_t bytes_done,
+              int64_t bytes) override;
   // Shows the last counts and ends the progress line, if one was shown.
-  void finish();
+  void finish() override;
 
  private:
-  void show(int64_t records_done, int64_t bytes_done);
+  void show();
 
   const char* program_;
   bool enabled_ = false;
   bool shown_ = false;
-  int64_t total_records_ = 0;
-  int64_t total_bytes_ = 0;
+  int64_t records_ = 0;
+  int64_t bytes_ = 0;
   int64_t records_done_ = 0;
   int64_t bytes_done_ = 0;
   std::chrono::steady_clock::time_point next_;

@@ -9,57 +9,35 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "methods/pairs/pair_scan.h"
 #include "methods/report/report.h"
 #include "methods/report/summary.h"
-
-namespace {
-
-constexpr const char* kUsage = "Usage: quellmar-info d*.[mom|spc] [--json]\n";
-
-constexpr const char* kHelp =
-    "A quick look at a profiler file pair (data file d*.mom or d*.spc,\n"
-    "header file h* beside it): site, header blocks, modes and beams, the\n"
-    "records and their times, the damage found, and what quellmar will\n"
-    "write from the pair.\n"
-    "\n"
-    "Options:\n"
-    "  --json       one JSON document instead of text (default: text)\n"
-    "  -h, --help   this help\n"
-    "\n"
-    "Exit status: 0 for a readable pair, damaged or not; 1 when the pair\n"
-    "cannot be opened or holds no whole first record; 2 a wrong command\n"
-    "line.\n";
-
-}  // namespace
+#include "programs/cli/option_table.h"
 
 int main(int argc, char** argv) {
-  std::string path;
+  namespace qc = quellmar::companions;
+  std::vector<std::string> inputs;
   bool json = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--json") {
-      json = true;
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      std::fputs(kHelp, stdout);
-      return 0;
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "quellmar-info: unknown option %s\n%s", arg.c_str(),
-                   kUsage);
-      return 2;
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      std::fputs(kUsage, stderr);
-      return 2;
-    }
+  qc::OptionTable t(
+      "quellmar-info", "d*.[mom|spc] [--json]",
+      "A quick look at a profiler file pair (data file d*.mom or d*.spc,\n"
+      "header file h* beside it): site, header blocks, modes and beams, the\n"
+      "records and their times, the damage found, and what quellmar will\n"
+      "write from the pair.\n");
+  t.inputs("data file", &inputs, 1);
+  t.flag("--json", "one JSON document instead of text", &json, true, "",
+         "text");
+  switch (t.parse(argc, argv)) {
+    case qc::OptionTable::Parsed::kDone:
+      return qc::kExitWritten;
+    case qc::OptionTable::Parsed::kWrong:
+      return qc::kExitCommandLine;
+    case qc::OptionTable::Parsed::kRun:
+      break;
   }
-  if (path.empty()) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  const std::string& path = inputs.front();
 
   std::string report;
   {

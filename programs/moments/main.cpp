@@ -30,45 +30,17 @@
 #include "methods/netcdf/scan.h"
 #include "methods/output/output_commit.h"
 #include "methods/pairs/pair_scan.h"
+#include "programs/cli/command_line.h"
 #include "programs/cli/method_options.h"
+#include "programs/cli/option_table.h"
+#include "programs/cli/progress.h"
 
 namespace qc = quellmar::companions;
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: quellmar-moments DATAFILE.spc -o OUT.nc [--radar N]\n"
-    "                        [--peak continuity|strongest] [--clutter-points "
-    "K]\n"
-    "                        [--no-clutter] [--no-interference] "
-    "[--min-points M]\n"
-    "                        [--axis auto|centred|centred-reversed] "
-    "[--keep-stored]\n"
-    "                        [--deflate 0..9]\n";
-
-constexpr const char* kOptionsHelp =
-    "Recomputes the moments of a spectra file from its spectra (noise by\n"
-    "Hildebrand and Sekhon, clutter and interference removed, peak chosen by\n"
-    "continuity) into a CF-Radial netCDF-4 file of quellmar-nc's layout.\n"
-    "\n"
-    "Options:\n"
-    "  -o OUT.nc             the file written (required; written under a "
-    "temporary\n"
-    "                        name and renamed when complete)\n"
-    "  --radar N             the radar whose records become rays (default "
-    "0)\n";
-
-constexpr const char* kOutputHelp =
-    "  --keep-stored         also write the stored moments as VEL_STORED,\n"
-    "                        WIDTH_STORED, SNR_STORED and NOISE_STORED "
-    "(default: not)\n"
-    "  --deflate L           compression level of fields and spectra, 0 "
-    "(none) to 9\n"
-    "                        (default 1)\n"
-    "  -h, --help            this text\n";
-
 struct Options {
-  std::string pair;
+  std::string pair;  // the data file
   std::string output;
   int32_t radar = 0;
   bool keep_stored = false;
@@ -76,68 +48,42 @@ struct Options {
   qc::NcFileOptions file;
 };
 
-int wrong(const std::string& message) {
-  std::fprintf(stderr, "quellmar-moments: %s\n%s", message.c_str(), kUsage);
-  return 2;
-}
-
-// 0 when the options are usable; -1 after printing the help; else the
-// exit status of a wrong command line, its message printed.
+// 0 when the options are usable; -1 after --help or --version; else the
+// exit status of a wrong command line, reported.
 int parse_options(int argc, char** argv, Options* options) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      std::fputs("\n", stdout);
-      std::fputs(kOptionsHelp, stdout);
-      std::fputs(qc::kMethodOptionsHelp, stdout);
-      std::fputs(kOutputHelp, stdout);
+  qc::OptionTable t(
+      "quellmar-moments", "DATAFILE.spc -o OUT.nc [OPTION]...",
+      "Recomputes the moments of a spectra file from its spectra (noise by\n"
+      "Hildebrand and Sekhon, clutter and interference removed, peak chosen "
+      "by\ncontinuity) into a CF-Radial netCDF-4 file of quellmar-nc's "
+      "layout.\n");
+  std::vector<std::string> inputs;
+  t.inputs("data file", &inputs, 1);
+  t.file("-o", "OUT.nc",
+         "the file written (required; written under a temporary name and "
+         "renamed when complete)",
+         &o.output, "");
+  t.integer("--radar", "N", "the radar whose records become rays", &o.radar, 0,
+            32767);
+  qc::add_moments_method(t, &o.method);
+  t.flag("--keep-stored",
+         "also write the stored moments as VEL_STORED, WIDTH_STORED, "
+         "SNR_STORED and NOISE_STORED",
+         &o.keep_stored, true, "", "not written");
+  t.integer("--deflate", "LEVEL",
+            "compression level of fields and spectra, 0 (none) to 9",
+            &o.file.deflate_level, 0, 9);
+  switch (t.parse(argc, argv)) {
+    case qc::OptionTable::Parsed::kDone:
       return -1;
-    }
-    std::string error;
-    switch (qc::parse_method_option(argc, argv, &i, &o.method, &error)) {
-      case qc::MethodOption::kTaken:
-        continue;
-      case qc::MethodOption::kWrong:
-        return wrong(error);
-      case qc::MethodOption::kNotOne:
-        break;
-    }
-    if (arg == "--keep-stored") {
-      o.keep_stored = true;
-      continue;
-    }
-    const bool takes_value =
-        arg == "-o" || arg == "--radar" || arg == "--deflate";
-    if (takes_value && i + 1 >= argc) return wrong(arg + " needs a value");
-    if (arg == "-o") {
-      o.output = argv[++i];
-      if (o.output.empty()) return wrong("-o needs a file name");
-    } else if (arg == "--radar") {
-      const std::string v = argv[++i];
-      char* end = nullptr;
-      const long r = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || r < 0 || r > 32767) {
-        return wrong("--radar needs a radar number");
-      }
-      o.radar = static_cast<int32_t>(r);
-    } else if (arg == "--deflate") {
-      const std::string level = argv[++i];
-      if (level.size() != 1 || level[0] < '0' || level[0] > '9') {
-        return wrong("--deflate needs a level 0 to 9");
-      }
-      o.file.deflate_level = level[0] - '0';
-    } else if (!arg.empty() && arg[0] == '-') {
-      return wrong("unknown option " + arg);
-    } else if (o.pair.empty()) {
-      o.pair = arg;
-    } else {
-      return wrong("one data file only");
-    }
+    case qc::OptionTable::Parsed::kWrong:
+      return qc::kExitCommandLine;
+    case qc::OptionTable::Parsed::kRun:
+      break;
   }
-  if (o.pair.empty()) return wrong("no data file given");
-  if (o.output.empty()) return wrong("no output file given (-o OUT.nc)");
+  o.pair = inputs.front();
+  if (o.output.empty()) return t.wrong("no output file given (-o OUT.nc)");
   *options = o;
   return 0;
 }
@@ -333,7 +279,9 @@ int main(int argc, char** argv) {
       drain();
       return true;
     };
-    if (!qc::convert_records(input, plan, planner, file, &error, handler)) {
+    qc::ProgressLine progress("quellmar-moments");
+    if (!qc::convert_records(input, plan, planner, file, &progress, &error,
+                             handler)) {
       return fail(o.pair + ": " + error);
     }
     source.finish();

@@ -24,6 +24,7 @@
 #include "methods/netcdf/rass_file.h"
 #include "methods/output/text_output.h"
 #include "methods/rass/input.h"
+#include "programs/cli/progress.h"
 #include "programs/rass/options.h"
 
 namespace {
@@ -72,7 +73,9 @@ int main(int argc, char** argv) {
   // from what the module keeps of each problem.
   pda_set_message_stream(nullptr);
   const RassMethod& method = options.report.method;
-  const RecordChoice choice = rass_records(options.report.radar, method);
+  ProgressLine progress("quellmar-rass");
+  RecordChoice choice = rass_records(options.report.radar, method);
+  choice.progress = &progress;
   InputPlan plan;
   if (!plan_input(options.inputs, choice, method.period_minutes, &plan,
                   &error)) {

@@ -30,6 +30,7 @@
 #include "methods/wind/input.h"
 #include "methods/wind/spectra_source.h"
 #include "methods/wind/wind_stream.h"
+#include "programs/cli/progress.h"
 #include "programs/wind/options.h"
 
 namespace {
@@ -101,7 +102,9 @@ int main(int argc, char** argv) {
   // The module's messages stay off standard output; the damage reports come
   // from what the module keeps of each problem.
   pda_set_message_stream(nullptr);
-  const RecordChoice choice = wind_records(options.report.radar);
+  ProgressLine progress("quellmar-wind");
+  RecordChoice choice = wind_records(options.report.radar);
+  choice.progress = &progress;
   const WindMethod& method = options.report.method;
   InputPlan plan;
   if (!plan_input(options.inputs, choice, method.period_minutes, &plan,
@@ -177,7 +180,8 @@ int main(int argc, char** argv) {
       !write_committed(
           options.bufr,
           [&](const std::string& temp, std::string* message) {
-            return write_wind_bufr(temp, options, modes, message);
+            return write_wind_bufr(temp, options.report, options.station, modes,
+                                   message);
           },
           &error)) {
     return fail(error);

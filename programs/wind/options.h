@@ -14,8 +14,6 @@
 
 namespace quellmar::companions {
 
-extern const char* const kWindUsage;
-
 struct WindOptions {
   std::vector<std::string> inputs;
   std::string output;
@@ -28,9 +26,8 @@ struct WindOptions {
   MomentsMethod moments;
 };
 
-// 0 when the options are usable; -1 after printing the help on standard
-// output; 2 for a wrong command line, its message printed on standard
-// error.
+// 0 when the options are usable; -1 after printing --help or --version on
+// standard output; 2 for a wrong command line, reported on standard error.
 int parse_wind_options(int argc, char** argv, WindOptions* options);
 
 }  // namespace quellmar::companions
