@@ -19,6 +19,7 @@
 
 #include "disk/pda.h"
 #include "methods/bufr/bufr_file.h"
+#include "methods/bufr/rass_bufr.h"
 #include "methods/csv/csv_fields.h"
 #include "methods/csv/rass_csv.h"
 #include "methods/netcdf/rass_file.h"
@@ -34,22 +35,6 @@ using namespace quellmar::companions;
 int fail(const std::string& message) {
   std::fprintf(stderr, "quellmar-rass: %s\n", message.c_str());
   return 1;
-}
-
-// One period of a mode as a 3 09 025 message: heights above sea level.
-BufrProfile tv_profile(const RassProfiles& m, size_t p, double altitude,
-                       bool checked) {
-  BufrProfile out;
-  const Period& period = m.periods[p];
-  out.end_time = period.end;
-  out.period_minutes = static_cast<int32_t>((period.end - period.start) / 60);
-  for (size_t h = 0; h < m.height.size(); ++h) {
-    const size_t at = m.level(p, h);
-    out.heights.push_back(altitude + m.height[h]);
-    out.values[0].push_back(m.tv[at]);
-    out.quality[0].push_back(bufr_quality(m.tv_flag[at], checked));
-  }
-  return out;
 }
 
 }  // namespace
@@ -139,29 +124,15 @@ int main(int argc, char** argv) {
           &error)) {
     return fail(error);
   }
-  if (!options.bufr.empty()) {
-    const SitePosition& at = options.report.position;
-    const auto order = table_order(modes);
-    const bool checked = method.quality.has_value();
-    if (!write_committed(
-            options.bufr,
-            [&](const std::string& temp, std::string* message) {
-              return write_bufr_file(
-                  temp, BufrProduct::kVirtualTemperature,
-                  bufr_station(options.station, at.latitude.value_or(0.0),
-                               at.longitude.value_or(0.0),
-                               at.altitude.value_or(0.0)),
-                  order.size(),
-                  [&](size_t i) {
-                    const auto& [start, mi, p] = order[i];
-                    return tv_profile(modes[mi], p, at.altitude.value_or(0.0),
-                                      checked);
-                  },
-                  message);
-            },
-            &error)) {
-      return fail(error);
-    }
+  if (!options.bufr.empty() &&
+      !write_committed(
+          options.bufr,
+          [&](const std::string& temp, std::string* message) {
+            return write_rass_bufr(temp, options.report, options.station, modes,
+                                   message);
+          },
+          &error)) {
+    return fail(error);
   }
   return 0;
 }

@@ -12,19 +12,16 @@
 // written under a temporary name and renamed when complete.
 // docs/winds.md describes the method and the files, docs/qc.md the check.
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 
 #include "disk/pda.h"
 #include "methods/bufr/bufr_file.h"
 #include "methods/bufr/wind_bufr.h"
-#include "methods/csv/wind_csv.h"
+#include "methods/csv/wind_csv_file.h"
 #include "methods/netcdf/wind_file.h"
 #include "methods/output/text_output.h"
 #include "methods/wind/input.h"
@@ -40,46 +37,6 @@ using namespace quellmar::companions;
 int fail(const std::string& message) {
   std::fprintf(stderr, "quellmar-wind: %s\n", message.c_str());
   return 1;
-}
-
-// The CSV from the written netCDF file, a period at a time.
-bool write_csv(const std::string& path, const std::string& netcdf_path,
-               const std::vector<ModeProfiles>& modes, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  bool written = true;
-  try {
-    const WindNetcdf file(netcdf_path, modes);
-    const std::set<int32_t> beams = csv_beam_numbers(modes);
-    std::string text = wind_csv_header(beams);
-    for (const auto& [start, mi, p] : table_order(modes)) {
-      const ModeProfiles& m = modes[mi];
-      const size_t at = p * m.height.size();
-      append_wind_csv_rows(beams, m, file.get(mi, p), m.u_flag.data() + at,
-                           m.v_flag.data() + at, m.w_flag.data() + at, &text);
-      if (text.size() >= (size_t{1} << 20)) {
-        written = written &&
-                  std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        text.clear();
-      }
-    }
-    written =
-        written && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  } catch (const WindFileError& e) {
-    std::fclose(f);
-    *error = netcdf_path + ": " + e.what();
-    return false;
-  }
-  const int saved = errno;
-  if (std::fclose(f) != 0 || !written) {
-    *error =
-        "cannot write " + path + ": " + std::strerror(written ? errno : saved);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -171,7 +128,7 @@ int main(int argc, char** argv) {
       !write_committed(
           options.csv,
           [&](const std::string& temp, std::string* message) {
-            return write_csv(temp, options.output, modes, message);
+            return write_wind_csv_file(temp, options.output, modes, message);
           },
           &error)) {
     return fail(error);
