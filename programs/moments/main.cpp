@@ -85,6 +85,15 @@ int parse_options(int argc, char** argv, Options* options) {
   }
   o.pair = inputs.front();
   if (o.output.empty()) return t.wrong("no output file given (-o OUT.nc)");
+  {
+    const size_t slash = o.pair.rfind('/');
+    const std::string name =
+        slash == std::string::npos ? o.pair : o.pair.substr(slash + 1);
+    if (!pda_is_spectra_name(name)) {
+      return t.wrong("quellmar-moments needs a spectra file (d*.spc): " +
+                     o.pair);
+    }
+  }
   *options = o;
   return 0;
 }
@@ -106,17 +115,6 @@ int main(int argc, char** argv) {
   Options o;
   const int status = parse_options(argc, argv, &o);
   if (status != 0) return status < 0 ? 0 : status;
-  {
-    const size_t slash = o.pair.rfind('/');
-    const std::string name =
-        slash == std::string::npos ? o.pair : o.pair.substr(slash + 1);
-    if (!pda_is_spectra_name(name)) {
-      std::fprintf(stderr,
-                   "quellmar-moments: quellmar-moments needs a spectra file "
-                   "(d*.spc)\n");
-      return 2;
-    }
-  }
 
   std::string error;
   bool reversed = o.method.axis == qc::AxisChoice::kCentredReversed;
