@@ -4,6 +4,8 @@
 // daily cycle, are flagged with each product's defaults, and little else
 // is.
 
+#include "methods/qc/time_height_check.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,8 +14,7 @@
 #include <set>
 #include <vector>
 
-#include "methods/qc/time_height_check.h"
-#include "methods/rass/unfold.h"
+#include "methods/rass/method.h"
 #include "methods/wind/profiles.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "methods/netcdf/nc_group.h"
+#include "methods/rass/method.h"
 #include "methods/rass/profiles.h"
-#include "methods/rass/unfold.h"
 
 namespace quellmar::companions {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "methods/rass/unfold.h"
+#include "methods/rass/method.h"
 #include "methods/wind/input.h"
 
 namespace quellmar::companions {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "methods/netcdf/rass_file.h"
-#include "methods/rass/unfold.h"
+#include "methods/rass/method.h"
 #include "programs/cli/command_line.h"
 
 namespace quellmar::companions {
