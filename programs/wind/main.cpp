@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,11 +21,10 @@
 #include "methods/bufr/bufr_file.h"
 #include "methods/bufr/wind_bufr.h"
 #include "methods/csv/wind_csv_file.h"
-#include "methods/netcdf/wind_file.h"
+#include "methods/netcdf/wind_stream_file.h"
 #include "methods/output/text_output.h"
 #include "methods/wind/input.h"
 #include "methods/wind/spectra_source.h"
-#include "methods/wind/wind_stream.h"
 #include "programs/cli/progress.h"
 #include "programs/wind/options.h"
 
@@ -79,47 +77,20 @@ int main(int argc, char** argv) {
     spectra.emplace(options.moments, options.report.radar);
 
   // The netCDF file takes each period as it is finished; u, v and w stay
-  // for the continuity check.
+  // for the continuity check and the other files.
   std::vector<ModeProfiles> modes;
   const auto write_netcdf = [&](const std::string& temp, std::string* message) {
     try {
-      std::unique_ptr<WindNetcdf> file;
-      int64_t duplicates = 0;
-      const bool read = stream_wind_profiles(
-          plan, choice, method,
-          [&](const std::vector<ModeProfiles>& layouts) {
-            modes = layouts;
-            file = std::make_unique<WindNetcdf>(temp, options.report, modes);
+      return write_wind_stream_file(
+          temp, options.report, plan, choice, spectra ? &*spectra : nullptr,
+          [](const std::string& finding) {
+            std::fprintf(stderr, "quellmar-wind: %s\n", finding.c_str());
           },
-          [&](size_t mi, const PeriodProfiles& p) {
-            file->put(mi, p);
-            ModeProfiles& m = modes[mi];
-            m.u.insert(m.u.end(), p.u.begin(), p.u.end());
-            m.v.insert(m.v.end(), p.v.begin(), p.v.end());
-            m.w.insert(m.w.end(), p.w.begin(), p.w.end());
-          },
-          &duplicates, message, spectra ? &*spectra : nullptr);
-      if (!read) return false;
-      if (spectra) {
-        for (const std::string& note : spectra->axis_notes()) {
-          std::fprintf(stderr, "quellmar-wind: %s\n", note.c_str());
-        }
-      }
-      if (duplicates > 0) {
-        std::fprintf(stderr, "quellmar-wind: %s\n",
-                     duplicates_finding(duplicates).c_str());
-      }
-      for (size_t mi = 0; mi < modes.size(); ++mi) {
-        set_quality_flags(&modes[mi], method);
-        file->put_flags(mi, modes[mi].u_flag, modes[mi].v_flag,
-                        modes[mi].w_flag);
-      }
-      file->close();
+          &modes, message);
     } catch (const WindFileError& e) {
       *message = options.output + ": " + e.what();
       return false;
     }
-    return true;
   };
   if (!write_committed(options.output, write_netcdf, &error)) {
     return fail(error);
