@@ -4,6 +4,7 @@
 #                 and writes nothing to standard output or standard error
 #   programs/P/   includes methods/, disk/, programs/cli/ and programs/P/
 #   programs/cli/ includes methods/, disk/ and programs/cli/
+#   tool/         includes tool/ and disk/; disk/ only disk/
 #
 #   include_rule_test.sh SOURCE_DIR      checks the project
 #   include_rule_test.sh --self-test     checks that each kind of breach
@@ -18,6 +19,8 @@ check() {
     case "$folder" in
       methods/*) allowed="methods/ disk/" ;;
       programs/cli/*) allowed="methods/ disk/ programs/cli/" ;;
+      tool/*) allowed="tool/ disk/" ;;
+      disk/*) allowed="disk/" ;;
       programs/*/*)
         local program=${folder#programs/}
         program=${program%%/*}
@@ -48,7 +51,8 @@ check() {
         fi
         ;;
     esac
-  done < <(find "$root/methods" "$root/programs" -name '*.h' -o -name '*.cpp' 2>/dev/null | sort)
+  done < <(find "$root/methods" "$root/programs" "$root/tool" "$root/disk" \
+    -name '*.h' -o -name '*.cpp' 2>/dev/null | sort)
   [ $breaches -eq 0 ]
 }
 
@@ -59,7 +63,7 @@ if [ "${1:-}" != --self-test ]; then
   root=$(cd "$1" && pwd)
   [ -d "$root/methods" ] && [ -d "$root/programs" ] || { echo "no methods/ or programs/ in $root"; exit 1; }
   if check "$root"; then
-    echo "include rule: methods/ and programs/ keep to their includes"
+    echo "include rule: methods/, programs/, tool/ and disk/ keep to their includes"
     exit 0
   fi
   exit 1
@@ -69,7 +73,9 @@ fi
 failures=0
 fake() {
   rm -rf "$tmp/tree" && mkdir -p "$tmp/tree/methods/wind" "$tmp/tree/programs/wind" \
-    "$tmp/tree/programs/rass" "$tmp/tree/programs/cli"
+    "$tmp/tree/programs/rass" "$tmp/tree/programs/cli" "$tmp/tree/tool" "$tmp/tree/disk"
+  printf '#include "disk/pda.h"\n#include "tool/main_loop.h"\n' >"$tmp/tree/tool/main.cpp"
+  printf '#include "disk/pda.h"\n' >"$tmp/tree/disk/decode.cpp"
   printf '#include "disk/pda.h"\n#include "methods/wind/fit.h"\n// printf("a comment");\nint fit();\n' \
     >"$tmp/tree/methods/wind/fit.cpp"
   printf '#include "methods/wind/fit.h"\n#include "programs/cli/option_table.h"\n#include "programs/wind/options.h"\nint main(int argc, char** argv) {}\n' \
@@ -90,6 +96,8 @@ expect "the library including a program" methods/wind/fit.cpp '#include "program
 expect "the library including the tool" methods/wind/fit.cpp '#include "tool/text_format.h"'
 expect "a program including another" programs/wind/main.cpp '#include "programs/rass/options.h"'
 expect "the shared piece including a program" programs/cli/option_table.cpp '#include "programs/wind/options.h"'
+expect "the tool including the library" tool/main.cpp '#include "methods/wind/fit.h"'
+expect "the access module including the tool" disk/decode.cpp '#include "tool/main_loop.h"'
 expect "the library printing to standard error" methods/wind/fit.cpp '  std::fprintf(stderr, "x");'
 expect "the library with a main" methods/wind/fit.cpp 'int main() { return 0; }'
 expect "the library reading argv" methods/wind/fit.cpp 'void parse(char** argv);'
