@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "companions/moments/continuity.h"
-#include "companions/moments/method.h"
+#include "methods/moments/method.h"
+#include "methods/moments/peak_choice.h"
 
 using namespace quellmar::companions;
 

@@ -20,16 +20,16 @@
 #include <cstdint>
 #include <string>
 
-#include "companions/rass/csv.h"
-#include "companions/rass/input.h"
-#include "companions/rass/profiles.h"
-#include "companions/wind/csv.h"
-#include "companions/wind/input.h"
-#include "companions/wind/profiles.h"
-#include "companions/wind/wind_stream.h"
 #include "fuzz/fuzz_flows.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_scratch.h"
+#include "methods/csv/rass_csv.h"
+#include "methods/csv/wind_csv.h"
+#include "methods/rass/input.h"
+#include "methods/rass/profiles.h"
+#include "methods/wind/input.h"
+#include "methods/wind/profiles.h"
+#include "methods/wind/wind_stream.h"
 
 namespace {
 

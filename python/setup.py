@@ -2,7 +2,7 @@
 
 pyproject.toml holds the package's metadata; this file only adds the
 extension, built from the project's C++ sources beside this folder (the
-access module and the companions' code that reads pairs). The source lists
+access module and the methods library's code that reads pairs). The source lists
 are read from the CMakeLists.txt files, the one place that names them.
 Without those sources (a copy of python/ alone) or without pybind11 (Debian
 python3-pybind11), the package installs without the extension, and
@@ -20,9 +20,9 @@ TOP = os.path.dirname(HERE)
 # (folder of the CMakeLists.txt, the target whose sources the extension takes)
 TARGETS = [
     ("", "quellmar_disk"),
-    ("companions", "quellmar_companion_core"),
-    ("companions/info", "quellmar_info_core"),
-    ("companions/netcdf", "quellmar_nc_plan"),
+    ("methods", "quellmar_companion_core"),
+    ("methods", "quellmar_info_core"),
+    ("methods", "quellmar_nc_plan"),
     ("python", "quellmar_pairs"),
 ]
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "companions/bufr/profile_bufr.h"
+#include "methods/bufr/profile_bufr.h"
 #include "tests/bufr_read.h"
 #include "tests/test_support.h"
 

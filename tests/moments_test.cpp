@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "companions/moments/continuity.h"
-#include "companions/moments/method.h"
 #include "disk/pda.h"
+#include "methods/moments/method.h"
+#include "methods/moments/peak_choice.h"
 #include "tests/test_support.h"
 #include "writer/format_writer.h"
 

@@ -1,6 +1,7 @@
 """quellmar.open_pair, the xarray engine "quellmar" and quellmar.inspect.
 
-Run by CTest, one group per test (Python.<Group>), with the environment:
+Run by CTest as one test (Python.pairs_test) in which pytest (or unittest's
+discovery) finds every test of this file, with the environment:
   QUELLMAR_NC           quellmar-nc
   QUELLMAR_INFO         quellmar-info
   QUELLMAR_KNOWN_PAIRS  quellmar-known-pairs (a generated day of each kind)

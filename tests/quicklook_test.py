@@ -1,13 +1,14 @@
 """The Python readers (python/quellmar) and quellmar-plot on known files.
 
-Run by CTest, one group per test (Python.<Group>), with the environment:
+Run by CTest as one test (Python.quicklook_test) in which pytest (or
+unittest's discovery) finds every test of this file, with the environment:
   QUELLMAR_NC           quellmar-nc
   QUELLMAR_PLOT         quellmar-plot
   QUELLMAR_KNOWN_PAIRS  quellmar-known-pairs (tests/known_pairs.cpp: the
                         values chosen there are the ones expected here)
   QUELLMAR_BUILD_DIR    the build folder (quellmar-wind and quellmar-rass are
                         used when built)
-  PYTHONPATH            python/ of the source tree
+  PYTHONPATH            python/ of the build folder and of the source tree
 
 Pictures are decoded with matplotlib's imread and searched for the colour
 map's colours of the known values; the colour range of every picture is

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "companions/rass/profiles.h"
-#include "companions/rass/unfold.h"
+#include "methods/rass/profiles.h"
+#include "methods/rass/unfold.h"
 #include "tests/test_support.h"
 #include "writer/format_writer.h"
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "companions/wind/consensus.h"
-#include "companions/wind/csv.h"
-#include "companions/wind/fit.h"
-#include "companions/wind/profiles.h"
+#include "methods/consensus/consensus.h"
+#include "methods/csv/wind_csv.h"
+#include "methods/wind/fit.h"
+#include "methods/wind/profiles.h"
 #include "tests/test_support.h"
 #include "writer/format_writer.h"
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <limits>
 
-#include "companions/common/spectrum_shape.h"
-#include "companions/info/report.h"
-#include "companions/info/summary.h"
-#include "companions/netcdf/decode_pass.h"
-#include "companions/netcdf/scan.h"
 #include "disk/pda.h"
+#include "methods/netcdf/decode_pass.h"
+#include "methods/netcdf/scan.h"
+#include "methods/pairs/spectrum_shape.h"
+#include "methods/report/report.h"
+#include "methods/report/summary.h"
 
 namespace quellmar::python {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "companions/netcdf/attributes.h"
-#include "companions/netcdf/fields.h"
+#include "methods/netcdf/attributes.h"
+#include "methods/netcdf/fields.h"
 
 namespace quellmar::python {
 

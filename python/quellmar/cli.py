@@ -115,7 +115,7 @@ def temperature(args):
 
 def nearest_ray(path, text):
     """The first record whose time is nearest to `text` (UTC)."""
-    from quellmar.errors import open_moments
+    from quellmar.products import open_moments
     try:
         wanted = np.datetime64(text.rstrip("Zz"), "s")
     except ValueError:

@@ -13,7 +13,7 @@ time axis would be mostly empty.
 import numpy as np
 import xarray as xr
 
-from quellmar.errors import open_moments
+from quellmar.products import open_moments
 
 FIELDS = ("VEL", "WIDTH", "SNR", "NOISE", "SIGNAL_POWER",
           "VEL2", "WIDTH2", "SNR2", "SIGNAL_POWER2", "AUX2")

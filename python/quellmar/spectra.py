@@ -5,7 +5,8 @@ import numbers
 import numpy as np
 import xarray as xr
 
-from quellmar.errors import QuellmarFileError, open_moments
+from quellmar.errors import QuellmarFileError
+from quellmar.products import open_moments
 
 
 def read_spectra(path, ray):

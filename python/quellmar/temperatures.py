@@ -1,6 +1,7 @@
 """read_temperatures: a quellmar-rass file as one Dataset per operating mode."""
 
-from quellmar.errors import is_temperatures_file, read_mode_groups
+from quellmar.mode_groups import read_mode_groups
+from quellmar.products import is_temperatures_file
 
 
 def read_temperatures(path):

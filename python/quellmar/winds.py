@@ -1,6 +1,7 @@
 """read_winds: a quellmar-wind file as one Dataset per operating mode."""
 
-from quellmar.errors import is_winds_file, read_mode_groups
+from quellmar.mode_groups import read_mode_groups
+from quellmar.products import is_winds_file
 
 
 def read_winds(path):

@@ -1,0 +1,80 @@
+#include "methods/consensus/consensus.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+namespace quellmar::companions {
+
+namespace {
+
+// A float as an unsigned key of the same order (-0 taken as +0), and back.
+uint32_t order_key(float v) {
+  const uint32_t bits = std::bit_cast<uint32_t>(v + 0.0f);
+  return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+}
+float from_order_key(uint32_t key) {
+  return std::bit_cast<float>((key & 0x80000000u) != 0 ? key & 0x7fffffffu
+                                                       : ~key);
+}
+
+// Sorts by velocity, equal velocities by SNR, through one 64-bit key per
+// sample: the same order as comparing the two floats, found faster.
+void sort_by_velocity_then_snr(std::vector<GateSample>& samples) {
+  static thread_local std::vector<uint64_t> keys;
+  keys.resize(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    keys[i] = (uint64_t{order_key(samples[i].velocity)} << 32) |
+              order_key(samples[i].snr);
+  }
+  std::sort(keys.begin(), keys.end());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i].velocity = from_order_key(static_cast<uint32_t>(keys[i] >> 32));
+    samples[i].snr = from_order_key(static_cast<uint32_t>(keys[i]));
+  }
+}
+
+}  // namespace
+
+bool consensus_accepted(size_t size, int32_t available, double min_fraction) {
+  const double needed = min_fraction * available;
+  // A relative margin keeps products such as 0.4 x 5 from missing by one
+  // rounding step.
+  return size >= 2 && static_cast<double>(size) >= needed * (1 - 1e-12);
+}
+
+Consensus consensus(std::vector<GateSample>& samples,
+                    const ConsensusRule& rule) {
+  Consensus c;
+  c.available = static_cast<int32_t>(samples.size());
+  const auto dropped = [&rule](const GateSample& s) {
+    if (!std::isfinite(s.velocity)) return true;
+    if (!rule.min_snr) return false;
+    return !std::isfinite(s.snr) || s.snr < *rule.min_snr;
+  };
+  samples.erase(std::remove_if(samples.begin(), samples.end(), dropped),
+                samples.end());
+  if (samples.size() < 2) return c;
+  sort_by_velocity_then_snr(samples);
+
+  // Every largest subset is a run of the sorted values that starts at the
+  // lowest value within the window below its highest: one run per end.
+  const ConsensusRun run =
+      largest_run(samples.size(), rule.window,
+                  [&samples](size_t i) { return samples[i].velocity; });
+  if (!consensus_accepted(run.size, c.available, rule.min_fraction)) return c;
+  const size_t best_first = run.first, best_size = run.size;
+  double velocity_sum = 0.0, snr_sum = 0.0;
+  for (size_t i = best_first; i < best_first + best_size; ++i) {
+    velocity_sum += samples[i].velocity;
+    snr_sum += samples[i].snr;
+  }
+  c.accepted = true;
+  c.used = static_cast<int32_t>(best_size);
+  c.velocity = velocity_sum / static_cast<double>(best_size);
+  c.mean_snr = snr_sum / static_cast<double>(best_size);
+  return c;
+}
+
+}  // namespace quellmar::companions

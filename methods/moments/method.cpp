@@ -1,0 +1,394 @@
+#include "methods/moments/method.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "disk/pda.h"
+
+namespace quellmar::companions {
+
+const std::array<uint8_t, 6> kQcMasks = {1, 2, 4, 8, 16, 32};
+const char* const kQcMeanings =
+    "no_signal clutter_removed interference_removed several_peaks "
+    "chosen_by_continuity unusable_spectrum";
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr int kMaxLineWidth = 3;           // interference lines: 1 to 3 points
+constexpr double kLineGateShare = 0.8;     // of the gates that show the line
+constexpr double kClutterSharpness = 4.0;  // spike excess over neighbours'
+constexpr double kClutterRise = 8.0;       // over the neighbour's fluctuation
+
+struct Gate {
+  float* s;                  // P values
+  const unsigned char* has;  // P presence marks
+  GateAnalysis* a;
+};
+
+bool usable_values(const Gate& g, int64_t points, int64_t* present) {
+  *present = 0;
+  for (int64_t k = 0; k < points; ++k) {
+    if (!g.has[k]) continue;
+    const float v = g.s[k];
+    if (!std::isfinite(v) || v < 0.0f) return false;
+    ++*present;
+  }
+  return true;
+}
+
+// The noise set of values already sorted ascending (see hildebrand_sekhon).
+NoiseLevel noise_of_sorted(const std::vector<double>& values,
+                           int32_t averages) {
+  NoiseLevel level;
+  if (values.empty()) return level;
+  const double n = static_cast<double>(std::max<int32_t>(averages, 1));
+  // With sums S and S2 over the lowest i values, N = S / i and
+  // Q = S2 / i - N^2, so n Q <= N^2 is n (i S2 - S^2) <= S^2.
+  double sum = 0.0, squares = 0.0;
+  size_t best = 0;
+  for (size_t i = 0; i < values.size(); ++i) {
+    sum += values[i];
+    squares += values[i] * values[i];
+    const double count = static_cast<double>(i + 1);
+    if (n * (count * squares - sum * sum) <= sum * sum) best = i + 1;
+  }
+  double kept = 0.0;
+  for (size_t i = 0; i < best; ++i) kept += values[i];
+  level.count = static_cast<int64_t>(best);
+  level.mean = kept / static_cast<double>(best);
+  level.threshold = values[best - 1];
+  return level;
+}
+
+// Buffers reused from gate to gate for the noise of a gate.
+struct NoiseScratch {
+  std::vector<uint32_t> keys, other;
+  std::vector<double> sorted;
+};
+
+// The present values of a gate (finite, not negative) sorted ascending
+// into scratch.sorted: a radix sort on the bits of the floats, whose order
+// as unsigned integers is the order of the values (-0 taken as +0, an
+// equal value). Four byte passes, a pass skipped where all keys share the
+// byte.
+void sort_present(const Gate& g, int64_t points, NoiseScratch& scratch) {
+  std::vector<uint32_t>& keys = scratch.keys;
+  keys.clear();
+  for (int64_t k = 0; k < points; ++k) {
+    if (!g.has[k]) continue;
+    uint32_t bits;
+    std::memcpy(&bits, &g.s[k], sizeof bits);
+    keys.push_back(bits == 0x80000000u ? 0u : bits);
+  }
+  const size_t count = keys.size();
+  std::array<std::array<uint32_t, 256>, 4> histogram{};
+  for (const uint32_t key : keys) {
+    for (int b = 0; b < 4; ++b) ++histogram[b][(key >> (8 * b)) & 0xffu];
+  }
+  scratch.other.resize(count);
+  for (int b = 0; b < 4; ++b) {
+    std::array<uint32_t, 256>& h = histogram[b];
+    if (count == 0 || h[(keys[0] >> (8 * b)) & 0xffu] == count) continue;
+    uint32_t at = 0;
+    for (uint32_t& c : h) {
+      const uint32_t here = c;
+      c = at;
+      at += here;
+    }
+    for (const uint32_t key : keys) {
+      scratch.other[h[(key >> (8 * b)) & 0xffu]++] = key;
+    }
+    keys.swap(scratch.other);
+  }
+  scratch.sorted.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    float v;
+    std::memcpy(&v, &keys[i], sizeof v);
+    scratch.sorted[i] = v;
+  }
+}
+
+// The noise of a gate from its present values; false when there is none.
+bool gate_noise(const Gate& g, int64_t points, int32_t averages,
+                NoiseScratch& scratch, NoiseLevel* noise) {
+  sort_present(g, points, scratch);
+  *noise = noise_of_sorted(scratch.sorted, averages);
+  return noise->count > 0 && noise->mean > 0.0 && std::isfinite(noise->mean);
+}
+
+// Replaces a narrow spike at 0 m/s (point index P/2) by the line between
+// the points just outside K of it. A spike stands (1) more than 3 N /
+// sqrt(n) above that line, (2) at least kClutterSharpness times as far
+// above it as the mean of its two neighbours, and (3) above the higher
+// neighbour by more than kClutterRise times that neighbour's own
+// fluctuation (its value / sqrt(n)): an atmospheric echo at 0 m/s, at least
+// one point wide, rises over its neighbours far less sharply, and by (3)
+// the fluctuations of a strong echo do not make a spike.
+void remove_clutter(const Gate& g, int64_t points, int32_t k_points,
+                    int32_t averages, double noise) {
+  const int64_t z = points / 2;
+  const int64_t a = z - k_points - 1, b = z + k_points + 1;
+  if (a < 0 || b >= points) return;
+  for (int64_t k = a; k <= b; ++k) {
+    if (!g.has[k]) return;
+  }
+  auto line = [&](int64_t k) {
+    return g.s[a] + (g.s[b] - g.s[a]) * static_cast<double>(k - a) /
+                        static_cast<double>(b - a);
+  };
+  const double excess = g.s[z] - line(z);
+  const double beside =
+      0.5 * ((g.s[z - 1] - line(z - 1)) + (g.s[z + 1] - line(z + 1)));
+  const double sigma = noise / std::sqrt(static_cast<double>(averages));
+  const double higher = std::max(g.s[z - 1], g.s[z + 1]);
+  const double rise = g.s[z] - higher;
+  if (!(excess > 3.0 * sigma) || !(excess > kClutterSharpness * beside) ||
+      !(rise >
+        kClutterRise * higher / std::sqrt(static_cast<double>(averages)))) {
+    return;
+  }
+  for (int64_t k = a + 1; k < b; ++k) g.s[k] = static_cast<float>(line(k));
+  g.a->flags |= kQcClutter;
+}
+
+// Adds to counts[first * kMaxLineWidth + width - 1] where points first ..
+// first + width - 1 (circular, width 1 to kMaxLineWidth) of a gate stand
+// above its threshold with the points on both sides present and at or
+// below it. One pass over the gate; at most one width fits each first.
+void count_lines(const Gate& g, int64_t points, double threshold,
+                 std::vector<int64_t>& counts) {
+  auto above = [&](int64_t k) { return g.has[k] && g.s[k] > threshold; };
+  auto low = [&](int64_t k) { return g.has[k] && !(g.s[k] > threshold); };
+  for (int64_t first = 0; first < points; ++first) {
+    if (!above(first) || !low(first == 0 ? points - 1 : first - 1)) continue;
+    for (int64_t width = 1; width <= kMaxLineWidth; ++width) {
+      int64_t right = first + width;
+      if (right >= points) right -= points;
+      if (low(right)) {
+        ++counts[static_cast<size_t>(first * kMaxLineWidth + width - 1)];
+        break;
+      }
+      if (!above(right)) break;
+    }
+  }
+}
+
+// Finds the interference lines of a record (runs of 1 to 3 points raised
+// in at least 80% of its usable gates) and replaces them in every gate.
+void remove_interference(std::vector<Gate>& gates, int64_t points,
+                         const std::vector<double>& thresholds) {
+  if (points < kMaxLineWidth + 2) return;
+  int64_t usable = 0;
+  for (const Gate& g : gates) usable += (g.a->flags & kQcUnusable) == 0;
+  if (usable == 0) return;
+  const double needed = kLineGateShare * static_cast<double>(usable);
+  // The lines each gate shows, counted on the spectra as they are: a line
+  // replaced below changes only its own points, which no later candidate
+  // reads (they are taken).
+  std::vector<int64_t> counts(static_cast<size_t>(points * kMaxLineWidth), 0);
+  for (size_t i = 0; i < gates.size(); ++i) {
+    if (gates[i].a->flags & kQcUnusable) continue;
+    count_lines(gates[i], points, thresholds[i], counts);
+  }
+  std::vector<unsigned char> taken(static_cast<size_t>(points), 0);
+  for (int64_t first = 0; first < points; ++first) {
+    for (int64_t width = 1; width <= kMaxLineWidth; ++width) {
+      bool free = true;
+      for (int64_t j = -1; j <= width; ++j) {
+        free &= !taken[static_cast<size_t>((first + j + points) % points)];
+      }
+      if (!free) break;
+      const int64_t showing =
+          counts[static_cast<size_t>(first * kMaxLineWidth + width - 1)];
+      if (static_cast<double>(showing) < needed) continue;
+      const int64_t left = (first - 1 + points) % points;
+      const int64_t right = (first + width) % points;
+      for (int64_t j = 0; j < width; ++j) {
+        taken[static_cast<size_t>((first + j) % points)] = 1;
+      }
+      for (const Gate& g : gates) {
+        if ((g.a->flags & kQcUnusable) || !g.has[left] || !g.has[right]) {
+          continue;
+        }
+        for (int64_t j = 0; j < width; ++j) {
+          const double t =
+              static_cast<double>(j + 1) / static_cast<double>(width + 1);
+          g.s[(first + j) % points] =
+              static_cast<float>(g.s[left] + (g.s[right] - g.s[left]) * t);
+        }
+        g.a->flags |= kQcInterference;
+      }
+      break;
+    }
+  }
+}
+
+// Keeps the kPeaksKept strongest of the peaks measured.
+void keep_peak(GateAnalysis* a, const Peak& p) {
+  int at = a->peak_count;
+  if (at == kPeaksKept) {
+    if (!(p.power > a->peaks[kPeaksKept - 1].power)) return;
+    at = kPeaksKept - 1;
+  } else {
+    ++a->peak_count;
+  }
+  while (at > 0 && a->peaks[at - 1].power < p.power) {
+    a->peaks[at] = a->peaks[at - 1];
+    --at;
+  }
+  a->peaks[at] = p;
+}
+
+// The peak regions of a gate: runs of at least M present points above the
+// threshold, a run that reaches both ends of the spectrum taken as one
+// (aliasing); each measured on the unwrapped velocity axis.
+void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
+                const NoiseLevel& noise) {
+  const int64_t p = r.points;
+  // Indices run from start to start + p - 1, below 2 p.
+  auto wrap = [p](int64_t k) { return k < p ? k : k - p; };
+  auto above = [&](int64_t k) { return g.has[k] && g.s[k] > noise.threshold; };
+  // Start on a point that is not above, so no run is cut at the start.
+  int64_t start = -1;
+  for (int64_t k = 0; k < p; ++k) {
+    if (!above(k)) {
+      start = k;
+      break;
+    }
+  }
+  if (start < 0) return;  // cannot happen: the noise set is not above
+  const double sign = r.reversed ? -1.0 : 1.0;
+  int64_t regions = 0;
+  int64_t j = start + 1;
+  while (j < start + p) {
+    if (!above(wrap(j))) {
+      ++j;
+      continue;
+    }
+    const int64_t first = j;
+    while (j < start + p && above(wrap(j))) ++j;
+    if (j - first < min_points) continue;
+    ++regions;
+    double power = 0.0, moment1 = 0.0;
+    for (int64_t u = first; u < j; ++u) {
+      const double w = g.s[wrap(u)] - noise.mean;
+      power += w;
+      moment1 += w * sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist);
+    }
+    if (!(power > 0.0) || !std::isfinite(power)) continue;
+    const double mean = moment1 / power;
+    double moment2 = 0.0;
+    for (int64_t u = first; u < j; ++u) {
+      const double w = g.s[wrap(u)] - noise.mean;
+      const double d =
+          sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist) - mean;
+      moment2 += w * d * d;
+    }
+    Peak peak;
+    peak.power = power;
+    const double v = r.nyquist;
+    peak.velocity = mean - 2.0 * v * std::floor((mean + v) / (2.0 * v));
+    peak.width = std::sqrt(std::max(moment2 / power, 0.0));
+    if (std::isfinite(peak.velocity) && std::isfinite(peak.width)) {
+      keep_peak(g.a, peak);
+    }
+  }
+  if (regions > 1) g.a->flags |= kQcSeveralPeaks;
+}
+
+}  // namespace
+
+NoiseLevel hildebrand_sekhon(std::vector<double>& values, int32_t averages) {
+  std::sort(values.begin(), values.end());
+  return noise_of_sorted(values, averages);
+}
+
+void analyse_record(RecordSpectra& r, const MomentsMethod& method,
+                    std::vector<GateAnalysis>* out) {
+  out->assign(static_cast<size_t>(std::max<int64_t>(r.gates, 0)),
+              GateAnalysis{});
+  const int64_t p = r.points;
+  const bool record_usable =
+      r.usable && p >= 2 && std::isfinite(r.nyquist) && r.nyquist > 0.0 &&
+      r.values.size() >= static_cast<size_t>(r.gates * p) &&
+      r.present.size() >= static_cast<size_t>(r.gates * p);
+  const int32_t averages = std::max<int32_t>(r.averages, 1);
+  std::vector<Gate> gates;
+  std::vector<NoiseLevel> noise(out->size());
+  NoiseScratch scratch;
+  for (int64_t i = 0; i < r.gates; ++i) {
+    Gate g{record_usable ? r.values.data() + i * p : nullptr,
+           record_usable ? r.present.data() + i * p : nullptr,
+           &(*out)[static_cast<size_t>(i)]};
+    int64_t present = 0;
+    if (!record_usable || !usable_values(g, p, &present) || present < 2 ||
+        !gate_noise(g, p, averages, scratch, &noise[static_cast<size_t>(i)])) {
+      g.a->flags = kQcUnusable | kQcNoSignal;
+      g.s = nullptr;
+    } else {
+      g.a->noise = noise[static_cast<size_t>(i)].mean;
+      if (method.clutter) {
+        remove_clutter(g, p, method.clutter_points, averages, g.a->noise);
+      }
+    }
+    gates.push_back(g);
+  }
+  if (record_usable && method.interference) {
+    std::vector<double> thresholds(noise.size());
+    for (size_t i = 0; i < noise.size(); ++i) {
+      thresholds[i] = noise[i].threshold;
+    }
+    remove_interference(gates, p, thresholds);
+  }
+  for (size_t i = 0; i < gates.size(); ++i) {
+    const Gate& g = gates[i];
+    if (g.a->flags & kQcUnusable) continue;
+    find_peaks(g, r, std::max<int32_t>(method.min_points, 1), noise[i]);
+    if (g.a->peak_count == 0) g.a->flags |= kQcNoSignal;
+  }
+}
+
+GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points) {
+  GateMoments m{kNaN, kNaN, kNaN, kNaN, kNaN, gate.flags};
+  if (gate.flags & kQcUnusable) return m;
+  m.noise_db = static_cast<float>(10.0 * std::log10(gate.noise));
+  if (chosen < 0 || chosen >= gate.peak_count) {
+    m.flags |= kQcNoSignal;
+    return m;
+  }
+  const Peak& p = gate.peaks[static_cast<size_t>(chosen)];
+  const double snr =
+      10.0 * std::log10(p.power / (gate.noise * static_cast<double>(points)));
+  const double power = 10.0 * std::log10(p.power);
+  if (!std::isfinite(snr) || !std::isfinite(power) ||
+      !std::isfinite(m.noise_db)) {
+    m.flags |= kQcUnusable | kQcNoSignal;
+    m.noise_db = kNaN;
+    return m;
+  }
+  m.velocity = static_cast<float>(p.velocity);
+  m.width = static_cast<float>(p.width);
+  m.snr = static_cast<float>(snr);
+  m.power_db = static_cast<float>(power);
+  return m;
+}
+
+std::string describe_method(const MomentsMethod& m) {
+  std::string s = "Hildebrand-Sekhon noise";
+  if (m.clutter) {
+    s += "; clutter spike at 0 m/s replaced within " +
+         std::to_string(m.clutter_points) + " point(s)";
+  }
+  if (m.interference) s += "; interference lines replaced";
+  s += "; peak regions of at least " + std::to_string(m.min_points) +
+       " points; peak chosen by ";
+  s += m.peak == PeakChoice::kContinuity
+           ? "continuity over 5 records before and after"
+           : "strongest power";
+  return s;
+}
+
+}  // namespace quellmar::companions

@@ -1,0 +1,124 @@
+#include "methods/moments/peak_choice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quellmar::companions {
+
+namespace {
+
+// The distance between two velocities on the circle of the spectrum.
+double circular_distance(double a, double b, double nyquist) {
+  const double d = std::fabs(a - b);
+  if (!(nyquist > 0.0)) return d;
+  const double span = 2.0 * nyquist;
+  const double r = std::fmod(d, span);
+  return std::min(r, span - r);
+}
+
+}  // namespace
+
+void PeakChooser::add(AnalysedRecord record) {
+  auto e = std::make_shared<Entry>();
+  e->record = std::move(record);
+  const size_t gates = e->record.gates.size();
+  e->record.chosen.assign(gates, -1);
+  e->first_pass.assign(gates, std::numeric_limits<float>::quiet_NaN());
+  for (size_t g = 0; g < gates; ++g) {
+    const GateAnalysis& a = e->record.gates[g];
+    if (a.peak_count > 0) {
+      e->record.chosen[g] = 0;
+      e->first_pass[g] = static_cast<float>(a.peaks[0].velocity);
+    }
+  }
+  if (choice_ == PeakChoice::kStrongest) {
+    e->decided = true;
+    waiting_.push_back(std::move(e));
+    return;
+  }
+  auto& beam = beams_[e->record.beam];
+  beam.push_back(e);
+  waiting_.push_back(std::move(e));
+  // The record kSpan back in this beam now has its kSpan later ones.
+  size_t undecided = 0;
+  while (undecided < beam.size() && beam[undecided]->decided) ++undecided;
+  if (beam.size() - undecided > kSpan) {
+    decide(*beam[undecided], beam, undecided);
+    trim(beam);
+  }
+  // Too many waiting: the oldest (the oldest undecided of its beam) is
+  // decided with the records there are.
+  if (waiting_.size() > kMaxWaiting && !waiting_.front()->decided) {
+    Beam& b = beams_[waiting_.front()->record.beam];
+    size_t at = 0;
+    while (at < b.size() && b[at] != waiting_.front()) ++at;
+    if (at < b.size()) {
+      decide(*b[at], b, at);
+      trim(b);
+    }
+  }
+}
+
+void PeakChooser::trim(Beam& beam) {
+  size_t decided = 0;
+  while (decided < beam.size() && beam[decided]->decided) ++decided;
+  while (decided > kSpan) {
+    beam.pop_front();
+    --decided;
+  }
+}
+
+void PeakChooser::finish() {
+  for (auto& [number, beam] : beams_) {
+    for (size_t i = 0; i < beam.size(); ++i) {
+      if (!beam[i]->decided) decide(*beam[i], beam, i);
+    }
+  }
+}
+
+bool PeakChooser::next(AnalysedRecord* record) {
+  if (waiting_.empty() || !waiting_.front()->decided) return false;
+  *record = std::move(waiting_.front()->record);
+  waiting_.pop_front();
+  return true;
+}
+
+void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
+  const size_t from = at >= kSpan ? at - kSpan : 0;
+  const size_t to = std::min(beam.size(), at + kSpan + 1);
+  for (size_t g = 0; g < e.record.gates.size(); ++g) {
+    const GateAnalysis& a = e.record.gates[g];
+    if (a.peak_count < 2) continue;
+    scratch_.clear();
+    for (size_t i = from; i < to; ++i) {
+      if (i == at) continue;
+      const std::vector<float>& fp = beam[i]->first_pass;
+      if (g < fp.size() && !std::isnan(fp[g])) scratch_.push_back(fp[g]);
+    }
+    if (scratch_.empty()) continue;
+    const size_t mid = scratch_.size() / 2;
+    std::nth_element(scratch_.begin(), scratch_.begin() + mid, scratch_.end());
+    double median = scratch_[mid];
+    if (scratch_.size() % 2 == 0) {
+      const float below =
+          *std::max_element(scratch_.begin(), scratch_.begin() + mid);
+      median = 0.5 * (median + below);
+    }
+    int best = 0;
+    double best_distance = std::numeric_limits<double>::infinity();
+    for (int k = 0; k < a.peak_count; ++k) {
+      const double d =
+          circular_distance(a.peaks[k].velocity, median, e.record.nyquist);
+      if (d < best_distance) {
+        best_distance = d;
+        best = k;
+      }
+    }
+    e.record.chosen[g] = best;
+    if (best != 0) e.record.gates[g].flags |= kQcContinuity;
+  }
+  e.decided = true;
+}
+
+}  // namespace quellmar::companions

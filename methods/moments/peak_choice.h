@@ -1,0 +1,66 @@
+// The choice of each gate's peak. `strongest` takes the region of largest
+// power at once; `continuity` takes, per beam and gate, the region whose
+// velocity lies nearest the median of the strongest regions' velocities of
+// the same beam and gate in the 5 records before and the 5 after. Records
+// go in and come out in file order; a record waits until 5 later records
+// of its beam have come in (or no more come), and at most kMaxWaiting
+// records wait, so memory does not grow with the file.
+
+#ifndef QUELLMAR_COMPANIONS_MOMENTS_CONTINUITY_H
+#define QUELLMAR_COMPANIONS_MOMENTS_CONTINUITY_H
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "methods/moments/method.h"
+
+namespace quellmar::companions {
+
+// A record's analysed gates; tag is the caller's, handed back with it.
+struct AnalysedRecord {
+  int64_t tag = 0;
+  int32_t beam = 0;
+  int64_t points = 0;
+  double nyquist = 0.0;  // m/s
+  std::vector<GateAnalysis> gates;
+  std::vector<int> chosen;  // per gate, the peak chosen; -1: none
+};
+
+class PeakChooser {
+ public:
+  static constexpr int kSpan = 5;
+  static constexpr size_t kMaxWaiting = 1024;
+
+  explicit PeakChooser(PeakChoice choice) : choice_(choice) {}
+  // The next record in file order.
+  void add(AnalysedRecord record);
+  // No more records: every waiting one can be decided.
+  void finish();
+  // The next decided record in file order; false when the oldest waiting
+  // record is not decided yet (or none waits).
+  bool next(AnalysedRecord* record);
+
+ private:
+  struct Entry {
+    AnalysedRecord record;
+    std::vector<float> first_pass;  // per gate; NaN: no peak
+    bool decided = false;
+  };
+  using Beam = std::deque<std::shared_ptr<Entry>>;
+  void decide(Entry& e, const Beam& beam, size_t at);
+  static void trim(Beam& beam);
+
+  PeakChoice choice_;
+  std::deque<std::shared_ptr<Entry>> waiting_;  // file order
+  // Per beam: up to kSpan decided records, then the undecided ones.
+  std::map<int32_t, Beam> beams_;
+  std::vector<float> scratch_;
+};
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_MOMENTS_CONTINUITY_H

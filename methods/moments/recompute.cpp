@@ -1,0 +1,165 @@
+#include "methods/moments/recompute.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "methods/pairs/spectrum_shape.h"
+
+namespace quellmar::companions {
+
+namespace {
+
+// A window that starts before point 1 or ends past the last point.
+bool window_outside(int64_t start, int64_t count, int64_t points) {
+  return start < 1 || count < 0 || start - 1 + count > points;
+}
+
+}  // namespace
+
+const char* axis_name(AxisChoice axis) {
+  switch (axis) {
+    case AxisChoice::kCentred:
+      return "centred";
+    case AxisChoice::kCentredReversed:
+      return "centred-reversed";
+    case AxisChoice::kAuto:
+      break;
+  }
+  return "auto";
+}
+
+void load_record_spectra(const RecordFacts& f, const MomentArrays& m,
+                         float nyquist, int32_t averages, bool reversed,
+                         RecordSpectra* out) {
+  RecordSpectra& r = *out;
+  r.gates = std::min<int64_t>(m.gate_count, std::max(f.gate_count, 0));
+  r.points = std::max(f.spectral_points, 0);
+  r.nyquist = nyquist;
+  r.averages = averages;
+  r.reversed = reversed;
+  const SpectrumWindows& w = f.windows;
+  r.usable = f.spectra_flag != 0 && r.points >= 2 &&
+             !window_outside(w.window1_start, w.window1_points, r.points) &&
+             (w.window2_points <= 1 ||
+              !window_outside(w.window2_start, w.window2_points, r.points));
+  const size_t n = static_cast<size_t>(r.gates * r.points);
+  r.values.resize(n);
+  r.present.resize(n);
+  if (!r.usable) return;
+  const SpectrumLineShape shape = spectrum_line_shape(f);
+  for (int64_t g = 0; g < r.gates; ++g) {
+    pda_spectrum_points(shape, m.spectra_row(g), m.row_length,
+                        r.values.data() + g * r.points,
+                        r.present.data() + g * r.points);
+  }
+}
+
+int32_t current_spectral_averages(const RecordFacts& f) {
+  if (f.mode < 0 || f.mode >= kModeCount) return 1;
+  return std::max<int32_t>(
+      pda_parameters.radars[0].modes[f.mode].spectral_averages, 1);
+}
+
+RecomputedMoments::RecomputedMoments(const MomentsMethod& method, bool reversed)
+    : method_(method), reversed_(reversed), chooser_(method.peak) {}
+
+void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
+                            const MomentArrays& m, float nyquist,
+                            int32_t averages) {
+  load_record_spectra(f, m, nyquist, averages, reversed_, &spectra_);
+  AnalysedRecord a;
+  a.tag = tag;
+  a.beam = f.beam;
+  a.points = spectra_.points;
+  a.nyquist = nyquist;
+  analyse_record(spectra_, method_, &a.gates);
+  // Gates the record header counts beyond the decoded ones.
+  if (static_cast<int64_t>(a.gates.size()) < f.gate_count) {
+    GateAnalysis none;
+    none.flags = kQcUnusable | kQcNoSignal;
+    a.gates.resize(static_cast<size_t>(f.gate_count), none);
+  }
+  chooser_.add(std::move(a));
+}
+
+void RecomputedMoments::finish() { chooser_.finish(); }
+
+bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
+  if (!chooser_.next(&analysed_)) return false;
+  *tag = analysed_.tag;
+  gates->resize(analysed_.gates.size());
+  for (size_t g = 0; g < analysed_.gates.size(); ++g) {
+    (*gates)[g] =
+        gate_moments(analysed_.gates[g], analysed_.chosen[g], analysed_.points);
+  }
+  return true;
+}
+
+bool choose_axis(const std::string& path, int32_t radar,
+                 const MomentsMethod& method, AxisVerdict* verdict,
+                 std::string* error) {
+  PairInput input;
+  if (!open_pair(path, &input, error)) return false;
+  MomentsMethod strongest = method;
+  strongest.peak = PeakChoice::kStrongest;
+  RecordSpectra spectra;
+  std::vector<GateAnalysis> gates;
+  int64_t confident = 0, centred = 0, reversed = 0, records = 0;
+  int new_header = 0;
+  while (records < kAxisSampleRecords &&
+         pda_read_record_header(&new_header) == 0) {
+    const RecordFacts f = current_facts();
+    if ((radar >= 0 && f.radar != radar) || f.spectra_flag == 0 ||
+        f.spectral_points >= kRassSpectralPoints || !f.beam_described) {
+      pda_advance_record();
+      continue;
+    }
+    ++records;
+    pda_decode_record();
+    const MomentArrays& m = pda_moments;
+    const float nyquist = pda_get_nyquist_velocity();
+    load_record_spectra(f, m, nyquist, current_spectral_averages(f), false,
+                        &spectra);
+    analyse_record(spectra, strongest, &gates);
+    const double step =
+        spectra.points > 0 ? 2.0 * nyquist / static_cast<double>(spectra.points)
+                           : 0.0;
+    const double near = std::max(2.0 * step, 0.1 * nyquist);
+    for (size_t g = 0; g < gates.size(); ++g) {
+      if (g >= m.velocity.size() || g >= m.snr.size()) break;
+      const GateMoments x = gate_moments(gates[g], 0, spectra.points);
+      const double stored = m.velocity[g];
+      if (!(x.snr > -10.0f) || !(m.snr[g] > -10.0f) ||
+          !(std::fabs(stored) >= 4.0 * step) ||
+          !(std::fabs(stored) <= 0.8 * nyquist)) {
+        continue;
+      }
+      ++confident;
+      centred += std::fabs(x.velocity - stored) <= near;
+      reversed += std::fabs(-x.velocity - stored) <= near;
+    }
+    pda_release_moments();
+  }
+  pda_release_moments();
+  pda_reset();
+  verdict->confident = confident;
+  verdict->reversed = reversed > centred;
+  verdict->agreeing = std::max(centred, reversed);
+  const std::string name = verdict->reversed ? "centred-reversed" : "centred";
+  if (confident == 0) {
+    verdict->text = name + " (no gate of the first " + std::to_string(records) +
+                    " records where stored and recomputed moments are both "
+                    "confident)";
+  } else {
+    char share[32];
+    std::snprintf(share, sizeof share, "%.1f%%",
+                  100.0 * static_cast<double>(verdict->agreeing) /
+                      static_cast<double>(confident));
+    verdict->text = name + " (" + share + " of " + std::to_string(confident) +
+                    " confident gates of the first " + std::to_string(records) +
+                    " records agree)";
+  }
+  return true;
+}
+
+}  // namespace quellmar::companions

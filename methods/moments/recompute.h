@@ -1,0 +1,80 @@
+// Recomputed moments record by record: a record decoded by the access
+// module goes in, its spectra are placed on the Doppler axis and analysed,
+// and its gates' moments come out in file order once the peak choice is
+// made. Both quellmar-moments and quellmar-wind --from-spectra read their
+// moments through this.
+
+#ifndef QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
+#define QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disk/pda.h"
+#include "methods/moments/method.h"
+#include "methods/moments/peak_choice.h"
+#include "methods/pairs/pair_scan.h"
+
+namespace quellmar::companions {
+
+// The spectra of a decoded record on its spectral points (windows placed,
+// points outside them missing). A window reaching past the spectral points
+// makes the record unusable.
+void load_record_spectra(const RecordFacts& f, const MomentArrays& m,
+                         float nyquist, int32_t averages, bool reversed,
+                         RecordSpectra* out);
+
+// The spectral averages of the record whose RecordHeader was read last
+// (its mode's, after the record's override); 1 when unknown.
+int32_t current_spectral_averages(const RecordFacts& f);
+
+class RecomputedMoments {
+ public:
+  RecomputedMoments(const MomentsMethod& method, bool reversed);
+  // The record just decoded; tag comes back with its moments.
+  void add(int64_t tag, const RecordFacts& f, const MomentArrays& m,
+           float nyquist, int32_t averages);
+  // The axis of the records added from now on.
+  void set_reversed(bool reversed) { reversed_ = reversed; }
+  // No more records.
+  void finish();
+  // The moments of the next record in file order, when decided.
+  bool next(int64_t* tag, std::vector<GateMoments>* gates);
+
+ private:
+  MomentsMethod method_;
+  bool reversed_;
+  PeakChooser chooser_;
+  RecordSpectra spectra_;
+  AnalysedRecord analysed_;
+};
+
+// The velocity axis the spectra of a file follow, from its first records.
+// The word of an axis choice, as the files and --axis write it: auto,
+// centred, centred-reversed.
+const char* axis_name(AxisChoice axis);
+
+struct AxisVerdict {
+  bool reversed = false;
+  int64_t confident = 0;  // gates where both moments are confident
+  int64_t agreeing = 0;   // of those, agreeing under the axis chosen
+  std::string text;       // "centred" or "centred-reversed" and why
+};
+constexpr int64_t kAxisSampleRecords = 200;
+
+// For --axis auto: decodes up to kAxisSampleRecords records of radar of
+// the pair at path and compares the strongest peaks' velocities under the
+// centred axis, and their negatives, with the stored velocities on the
+// gates where both are confident (stored and recomputed SNR above -10 dB,
+// the stored velocity between 4 spectral points and 0.8 V from 0 m/s);
+// agreement is within the larger of 2 spectral points and 0.1 V. The axis
+// with more agreeing gates wins; centred on a tie. Leaves the access
+// module reset. False, with a message, when the pair cannot be opened.
+bool choose_axis(const std::string& path, int32_t radar,
+                 const MomentsMethod& method, AxisVerdict* verdict,
+                 std::string* error);
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H

@@ -1,0 +1,36 @@
+// The parameters of the RASS method, from the choice of dwells to the
+// check of the virtual temperatures, with their defaults (docs/rass.md).
+
+#ifndef QUELLMAR_COMPANIONS_RASS_METHOD_H
+#define QUELLMAR_COMPANIONS_RASS_METHOD_H
+
+#include <cstdint>
+#include <optional>
+
+#include "methods/consensus/consensus.h"
+#include "methods/qc/time_height_check.h"
+
+namespace quellmar::companions {
+
+struct RassMethod {
+  int32_t period_minutes = 30;
+  // The consensus on virtual temperatures: window in kelvin.
+  ConsensusRule consensus{1.0, 0.4, {}};
+  int32_t acoustic_set = 2;          // the moment set of the sound pulse
+  double sound_offset_m_s = 0.0;     // added to the acoustic velocity
+  double first_guess_c = 15.0;       // at the radar, degrees Celsius
+  double lapse_rate_k_per_km = 6.5;  // of the first guess
+  bool w_correction = true;
+  bool velocity_toward = false;  // stored velocities positive toward the radar
+  // The continuity check of Tv; none: every value is flagged good (or
+  // missing).
+  std::optional<ContinuityRule> quality = tv_quality_rule();
+
+  // The defaults of docs/qc.md: a step of 2 K, patterns of fewer than 6
+  // values suspect, neighbours up to 1 period and 1 height away.
+  static ContinuityRule tv_quality_rule() { return {2.0, 6, 1, 1}; }
+};
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_RASS_METHOD_H
