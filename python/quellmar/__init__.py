@@ -20,12 +20,12 @@ read.
 __path__ = __import__("pkgutil").extend_path(__path__, __name__)
 
 from quellmar._version import __version__
-from quellmar.errors import QuellmarFileError
+from quellmar.errors import QuellmarDamageWarning, QuellmarFileError
 from quellmar.moments import read_moments
 from quellmar.pairs import inspect, open_pair
 from quellmar.spectra import read_spectra
 from quellmar.temperatures import read_temperatures
 from quellmar.winds import read_winds
 
-__all__ = ["__version__", "QuellmarFileError", "inspect", "open_pair", "read_moments",
+__all__ = ["__version__", "QuellmarDamageWarning", "QuellmarFileError", "inspect", "open_pair", "read_moments",
            "read_spectra", "read_temperatures", "read_winds"]

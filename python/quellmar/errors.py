@@ -9,6 +9,10 @@ class QuellmarFileError(Exception):
     """A file that cannot be read as the product asked for."""
 
 
+class QuellmarDamageWarning(UserWarning):
+    """A damage finding in a file pair that was read all the same."""
+
+
 def open_root(path, **kwargs):
     """The root group of a netCDF file as a lazily read Dataset."""
     if not os.path.isfile(path):

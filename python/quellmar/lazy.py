@@ -1,0 +1,118 @@
+"""A beam of a file pair as a Dataset whose fields are read on demand.
+
+Opening reads the RecordHeaders only (the scan quellmar-nc makes before it
+converts): which records belong to the beam, their offsets, times and gate
+counts. Coordinates and the per-record variables come from that scan; each
+field (and the spectra) is a lazy array that decodes, when indexed, only
+the records of the time steps asked for, through the extension (under its
+lock, the interpreter lock released). Nothing stays open between reads: a
+lazy array holds the path and the offsets of its records, so it can be
+pickled and read in another process.
+"""
+
+import numpy as np
+import xarray as xr
+from xarray.backends import BackendArray
+from xarray.core import indexing
+
+from quellmar.damage import check_on_damage, warn_damage
+from quellmar.errors import QuellmarFileError
+from quellmar.moments import SPECTRA_ATTRS, beam_dataset, beam_grids, doppler_axis
+from quellmar.pairs import _extension, _path, _radar
+
+
+class RecordArray(BackendArray):
+    """Field `name` (time, range) or the spectra (time, range, doppler) of
+    the records at `offsets` (one per time step), `width` gates wide."""
+
+    def __init__(self, path, offsets, name, width, points=0):
+        self.path = path
+        self.offsets = np.asarray(offsets, dtype=np.int64)
+        self.name = name
+        self.width = int(width)
+        self.points = int(points)
+        self.shape = (len(self.offsets), self.width) + ((self.points,) if name == "spectra" else ())
+        self.dtype = np.dtype(np.float32)
+
+    def __getitem__(self, key):
+        return indexing.explicit_indexing_adapter(
+            key, self.shape, indexing.IndexingSupport.OUTER, self._read)
+
+    def _read(self, key):
+        steps = np.arange(len(self.offsets))[key[0]]
+        rows = np.atleast_1d(steps)
+        if self.name == "spectra":
+            values = _extension().read_records(self.path, self.offsets[rows], [], self.width,
+                                               self.points)["spectra"]
+        else:
+            values = _extension().read_records(self.path, self.offsets[rows], [self.name],
+                                               self.width, 0)[self.name]
+        values = values[(slice(None),) + tuple(key[1:])]
+        return values[0] if np.ndim(steps) == 0 else values
+
+
+def scan(path, *, radar=0, spectra=False, on_damage="warn"):
+    """The extension's scan of the pair: per-ray arrays (time as
+    datetime64[ns]), fields, attributes; findings warned or raised."""
+    check_on_damage(on_damage)
+    path = _path(path)
+    raw = _extension().scan_pair(path, _radar(radar), bool(spectra), on_damage == "raise")
+    if on_damage == "warn":
+        warn_damage(path, raw["damage"], raw["damage_count"])
+    rays = raw["rays"]
+    rays["time"] = rays["time"].astype("datetime64[s]").astype("datetime64[ns]")
+    return path, raw
+
+
+def open_beams(path, *, beams=None, radar=0, spectra=False, on_damage="warn",
+               drop_variables=()):
+    """{beam: Dataset} as open_pair gives them, with lazy fields (and
+    spectra), for the beams in `beams` (None: every beam)."""
+    path, raw = scan(path, radar=radar, spectra=spectra, on_damage=on_damage)
+    return lazy_datasets(path, raw, beams, drop_variables)
+
+
+def lazy_datasets(path, raw, beams=None, drop_variables=()):
+    rays = raw["rays"]
+    drop = set(drop_variables or ())
+    out = {}
+    for beam, grid in beam_grids(rays).items():
+        if beams is not None and beam not in beams:
+            continue
+        rays_of_beam, inside, _, _, _ = grid
+        offsets = rays["offset"][rays_of_beam]
+        width = inside.shape[1]
+        data_vars = {}
+        for name in raw["fields"]:
+            if name in drop:
+                continue
+            array = indexing.LazilyIndexedArray(RecordArray(path, offsets, name, width))
+            data_vars[name] = xr.Variable(("time", "range"), array, raw["field_attrs"][name])
+        doppler = None
+        if "doppler_velocity" in raw:
+            doppler = doppler_axis(raw["doppler_velocity"], rays_of_beam)
+            if "spectra" not in drop:
+                array = indexing.LazilyIndexedArray(
+                    RecordArray(path, offsets, "spectra", width, doppler.shape[1]))
+                data_vars["spectra"] = xr.Variable(("time", "range", "doppler"), array,
+                                                   SPECTRA_ATTRS)
+        ds = beam_dataset(beam, rays, grid, data_vars, raw["attrs"], doppler)
+        if drop:
+            ds = ds.drop_vars(drop, errors="ignore")
+        out[beam] = ds
+    return out
+
+
+def open_beam(path, beam=None, **options):
+    """The Dataset of one beam (the lowest without `beam`), lazily."""
+    path, raw = scan(path, radar=options.get("radar", 0), spectra=options.get("spectra", False),
+                     on_damage=options.get("on_damage", "warn"))
+    present = sorted(int(b) for b in np.unique(raw["rays"]["beam_index"]))
+    if beam is None:
+        if not present:
+            raise QuellmarFileError("%s: holds no records" % path)
+        beam = present[0]
+    if beam not in present:
+        raise QuellmarFileError("%s: no beam %s (the pair has beams %s)"
+                                % (path, beam, ", ".join(str(b) for b in present)))
+    return lazy_datasets(path, raw, {beam}, options.get("drop_variables"))[beam]

@@ -1,0 +1,323 @@
+"""The lazy xarray engine "quellmar", many files with open_mfdataset, and
+dask.
+
+Run by CTest, one group per test (Python.<Group>), with the environment of
+tests/pairs_test.py. The reference is open_pair (everything decoded at
+once), itself checked against the netCDF route in tests/pairs_test.py, and
+the values quellmar-known-pairs writes.
+"""
+
+import os
+import pickle
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+import warnings
+
+import numpy as np
+import xarray as xr
+
+import quellmar
+from quellmar import _pairs
+
+NC = os.environ.get("QUELLMAR_NC", "quellmar-nc")
+KNOWN_PAIRS = os.environ.get("QUELLMAR_KNOWN_PAIRS", "quellmar-known-pairs")
+SAMPLE = os.environ.get("QUELLMAR_SAMPLE", os.path.join(os.path.dirname(__file__), "..", "sample"))
+MAY3 = np.datetime64("2002-05-03T00:00:00", "ns")
+
+
+def setUpModule():
+    global folder, KNOWN, PAIRS
+    folder = tempfile.TemporaryDirectory()
+    KNOWN = os.path.join(folder.name, "known")
+    os.makedirs(KNOWN)
+    subprocess.run([KNOWN_PAIRS, KNOWN], check=True)
+    PAIRS = {
+        "sample moments": os.path.join(SAMPLE, "d02123a.mom"),
+        "sample spectra": os.path.join(SAMPLE, "d02123a.spc"),
+        "generated moments day": os.path.join(KNOWN, "d02123a.mom"),
+        "generated spectra day": os.path.join(KNOWN, "d02124a.spc"),
+    }
+
+
+def tearDownModule():
+    folder.cleanup()
+
+
+def header_of(pair):
+    return os.path.join(os.path.dirname(pair), "h" + os.path.basename(pair)[1:])
+
+
+def records_m(pair):
+    """Offsets of the records of a moments data file of layout M (16-bit
+    length after the datacode)."""
+    data = open(pair, "rb").read()
+    at, out = 0, []
+    while at + 4 <= len(data):
+        out.append(at)
+        at += struct.unpack_from("<h", data, at + 2)[0]
+    return out
+
+
+def patched(pair, name, patch):
+    """A copy of the pair as `name` in a new folder, its data file bytes
+    changed by patch(bytearray)."""
+    into = tempfile.mkdtemp(dir=folder.name)
+    data = bytearray(open(pair, "rb").read())
+    patch(data)
+    out = os.path.join(into, name)
+    open(out, "wb").write(bytes(data))
+    shutil.copy(header_of(pair), header_of(out))
+    return out
+
+
+def generated_day(into, day):
+    """The generated moments day moved to 2002-05-03 + day days, as
+    d02<123 + day>a.mom in `into`."""
+    def shift(data):
+        for at in records_m(PAIRS["generated moments day"]):
+            time = struct.unpack_from("<i", data, at + 8)[0]
+            struct.pack_into("<i", data, at + 8, time + 86400 * day)
+    out = patched(PAIRS["generated moments day"], "d02%03da.mom" % (123 + day), shift)
+    os.makedirs(into, exist_ok=True)
+    for path in (out, header_of(out)):
+        shutil.move(path, os.path.join(into, os.path.basename(path)))
+    return os.path.join(into, os.path.basename(out))
+
+
+def radar_one(data):
+    """Records of beam 2 before noon become radar 1's."""
+    for at in records_m(PAIRS["generated moments day"])[:216]:
+        if struct.unpack_from("<h", data, at + 14)[0] == 2:
+            struct.pack_into("<h", data, at + 12, 1)
+
+
+def damaged_pairs():
+    """Pairs with each kind of damage the scan finds."""
+    moments = PAIRS["generated moments day"]
+    offsets = records_m(moments)
+    last = offsets[-1]
+
+    def cut(data):
+        del data[last + 20:]
+
+    def stray(data):
+        data += b"\1\2\3"
+
+    def trailer(data):
+        end = offsets[5]
+        struct.pack_into("<h", data, end - 2, 7)
+
+    def beam(data):
+        struct.pack_into("<h", data, offsets[3] + 14, 9)
+
+    def spectra_cut(data):
+        del data[len(data) - 100:]
+
+    return {
+        "last record cut": patched(moments, "d02123a.mom", cut),
+        "stray bytes": patched(moments, "d02123a.mom", stray),
+        "bad trailer": patched(moments, "d02123a.mom", trailer),
+        "unknown beam": patched(moments, "d02123a.mom", beam),
+        "records of radar 1": patched(moments, "d02123a.mom", radar_one),
+        "spectra cut": patched(PAIRS["generated spectra day"], "d02124a.spc", spectra_cut),
+    }
+
+
+def opened(call):
+    """(result or the error's message, the warnings' messages)."""
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        try:
+            result = call()
+        except quellmar.QuellmarFileError as e:
+            result = str(e)
+    return result, [(w.category, str(w.message)) for w in seen]
+
+
+def assert_same(test, a, b):
+    xr.testing.assert_identical(a, b)
+    for name in b.variables:
+        test.assertEqual(a[name].dtype, b[name].dtype, name)
+
+
+class LazyEngine(unittest.TestCase):
+    def test_lazy_equals_eager_value_for_value(self):
+        cases = dict(PAIRS)
+        cases.update(damaged_pairs())
+        for what, pair in cases.items():
+            spectra = pair.endswith("spc")
+            for on_damage in ("warn", "ignore", "raise"):
+                with self.subTest(what, on_damage=on_damage):
+                    eager, eager_warnings = opened(lambda: quellmar.open_pair(
+                        pair, spectra=spectra, on_damage=on_damage))
+                    if isinstance(eager, str):
+                        lazy, lazy_warnings = opened(lambda: xr.open_dataset(
+                            pair, engine="quellmar", spectra=spectra, on_damage=on_damage))
+                        self.assertEqual(lazy, eager)
+                        self.assertEqual(lazy_warnings, eager_warnings)
+                        continue
+                    self.assertTrue(eager)
+                    for beam in eager:
+                        lazy, lazy_warnings = opened(lambda: xr.open_dataset(
+                            pair, engine="quellmar", beam=beam, spectra=spectra,
+                            on_damage=on_damage))
+                        self.assertEqual(lazy_warnings, eager_warnings)
+                        assert_same(self, lazy.load(), eager[beam])
+                    if what == "records of radar 1" or on_damage != "warn":
+                        self.assertEqual(eager_warnings, [])
+                    elif what in cases and what not in PAIRS:
+                        self.assertTrue(eager_warnings)
+
+    def test_opening_decodes_nothing_and_indexing_only_what_is_asked(self):
+        pair = PAIRS["generated moments day"]
+        before = _pairs.decoded_records()
+        ds = xr.open_dataset(pair, engine="quellmar", beam=1, drop_variables=["NOISE"])
+        self.assertEqual(_pairs.decoded_records(), before)
+        self.assertNotIn("NOISE", ds)
+        self.assertEqual(ds.sizes["time"], 144)
+        step = ds["SNR"].isel(time=13).values
+        self.assertEqual(_pairs.decoded_records(), before + 1)
+        self.assertEqual(ds["SNR"].isel(time=slice(10, 14)).sel(range=slice(500, 900)).shape,
+                         (4, 4))
+        np.testing.assert_array_equal(step, quellmar.open_pair(pair)[1]["SNR"].values[13])
+        # Chunks of records through dask: each chunk reads its own records.
+        chunked = xr.open_dataset(pair, engine="quellmar", beam=1, chunks={"time": 50})
+        self.assertEqual(chunked["VEL"].chunks, ((50, 50, 44), (8,)))
+        before = _pairs.decoded_records()
+        xr.testing.assert_identical(chunked.load(), xr.open_dataset(pair, engine="quellmar",
+                                                                    beam=1).load())
+        self.assertEqual(_pairs.decoded_records() - before, 2 * 144 * 5)
+
+    def test_pickled_dataset_reads_in_another_process(self):
+        pair = PAIRS["sample spectra"]
+        ds = xr.open_dataset(pair, engine="quellmar", beam=2, spectra=True)
+        script = ("import pickle, sys\n"
+                  "ds = pickle.load(sys.stdin.buffer)\n"
+                  "sys.stdout.buffer.write(pickle.dumps(ds.load()))\n")
+        run = subprocess.run([sys.executable, "-c", script], input=pickle.dumps(ds),
+                             capture_output=True, check=True)
+        assert_same(self, pickle.loads(run.stdout),
+                    quellmar.open_pair(pair, spectra=True)[2])
+
+    def test_radar_through_the_engine(self):
+        pair = patched(PAIRS["generated moments day"], "d02123a.mom", radar_one)
+        morning = MAY3 + np.timedelta64(12, "h")
+        mine = xr.open_dataset(pair, engine="quellmar", beam=2, on_damage="raise")
+        self.assertEqual(mine.sizes["time"], 72)
+        self.assertTrue((mine["time"].values >= morning).all())
+        # Radar 1 read with the HeaderBlock of radar 0: a finding.
+        other = xr.open_dataset(pair, engine="quellmar", beam=2, radar=1, on_damage="ignore")
+        self.assertEqual(other.sizes["time"], 72)
+        self.assertTrue((other["time"].values < morning).all())
+        assert_same(self, other.load(),
+                    quellmar.open_pair(pair, radar=1, on_damage="ignore")[2])
+        self.assertEqual(xr.open_dataset(pair, engine="quellmar", beam=2, radar=None,
+                                         on_damage="ignore").sizes["time"], 144)
+
+    def test_known_values_on_every_route(self):
+        pair = PAIRS["generated moments day"]
+        nc = os.path.join(folder.name, "known.nc")
+        subprocess.run([NC, pair, "-o", nc], check=True)
+        routes = {"netCDF": quellmar.read_moments(nc), "open_pair": quellmar.open_pair(pair),
+                  "engine": {b: xr.open_dataset(pair, engine="quellmar", beam=b).load()
+                             for b in range(3)}}
+        noon = MAY3 + np.timedelta64(12, "h")
+        for route, beams in routes.items():
+            with self.subTest(route):
+                vertical = beams[0]
+                t = vertical["time"].values
+                np.testing.assert_array_equal(t[:3], MAY3 + np.array([0, 300, 600], "m8[s]"))
+                snr = vertical["SNR"].values
+                self.assertTrue((snr[t < noon, :4] == 10).all())
+                self.assertTrue((snr[t < noon, 4:] == 30).all())
+                self.assertTrue((snr[t >= noon] == 20).all())
+                np.testing.assert_allclose(vertical["range"].values, 450 + 105 * np.arange(8))
+                east = beams[1]
+                self.assertEqual(east["time"].values[12], MAY3 + np.timedelta64(3700, "s"))
+                wanted = np.full(east["SNR"].shape, 15.0, np.float32)
+                wanted[12, 5] = 17.25
+                np.testing.assert_array_equal(east["SNR"].values, wanted)
+                np.testing.assert_allclose(east["height"].values[0],
+                                           (450 + 105 * np.arange(8)) * np.sin(np.deg2rad(75)),
+                                           rtol=1e-6)
+                np.testing.assert_allclose(east["VEL"].values,
+                                           0.1 * east["nyquist_velocity"].values[:, None]
+                                           * np.ones((1, 8)), rtol=1e-5)
+                # Beam 2: 6 gates 210 m apart before noon, 8 after.
+                mode1 = beams[2]
+                before = mode1["time"].values < noon
+                np.testing.assert_allclose(mode1["range"].values, 450 + 210 * np.arange(8))
+                self.assertTrue(np.isnan(mode1["SNR"].values[before, 6:]).all())
+                self.assertTrue(np.isnan(mode1["height"].values[before, 6:]).all())
+                self.assertTrue((mode1["SNR"].values[before, :6] == 5).all())
+                self.assertTrue((mode1["SNR"].values[~before] == 5).all())
+
+    def test_a_value_equal_to_the_fill_value_is_nan(self):
+        pair = PAIRS["generated spectra day"]
+        ten = struct.pack("<f", 10.0)
+        first = open(pair, "rb").read().index(ten)
+
+        def fill(data):
+            data[first:first + 4] = struct.pack("<f", -9999.0)
+        pair = patched(pair, "d02124a.spc", fill)
+        eager = quellmar.open_pair(pair, spectra=True)[0]["spectra"].values
+        lazy = xr.open_dataset(pair, engine="quellmar", spectra=True)["spectra"].values
+        nc = os.path.join(os.path.dirname(pair), "fill.nc")
+        subprocess.run([NC, pair, "-o", nc], check=True)
+        netcdf = quellmar.read_spectra(nc, 0)["spectra"].values.astype(np.float32)
+        self.assertEqual(int(np.isnan(netcdf).sum()), 1)
+        for got in (eager, lazy):
+            np.testing.assert_array_equal(got[0, :, :64], netcdf)
+
+    def test_damage_warning_names_the_callers_line(self):
+        pair = damaged_pairs()["stray bytes"]
+        with warnings.catch_warnings(record=True) as seen:
+            warnings.simplefilter("always")
+            line = sys._getframe().f_lineno + 1
+            xr.open_dataset(pair, engine="quellmar")
+            quellmar.open_pair(pair)
+        self.assertEqual([(w.category, w.filename, w.lineno) for w in seen],
+                         [(quellmar.QuellmarDamageWarning, __file__, line),
+                          (quellmar.QuellmarDamageWarning, __file__, line + 1)])
+
+
+class LazyThreads(unittest.TestCase):
+    def test_inspect_open_pair_and_lazy_reads_beside_each_other(self):
+        pairs = [PAIRS["generated moments day"], PAIRS["sample spectra"],
+                 PAIRS["sample moments"]]
+        lazy = [xr.open_dataset(p, engine="quellmar", beam=1) for p in pairs]
+        wanted = [(quellmar.inspect(p), quellmar.open_pair(p)[1], ds.load())
+                  for p, ds in zip(pairs, lazy)]
+        lazy = [xr.open_dataset(p, engine="quellmar", beam=1) for p in pairs]
+        errors = []
+
+        def work(i, kind):
+            try:
+                for n in range(40):
+                    if kind == 0:
+                        self.assertEqual(quellmar.inspect(pairs[i]), wanted[i][0])
+                    elif kind == 1:
+                        assert_same(self, quellmar.open_pair(pairs[i])[1], wanted[i][1])
+                    else:
+                        t = n % lazy[i].sizes["time"]
+                        np.testing.assert_array_equal(lazy[i]["SNR"][t].values,
+                                                      wanted[i][2]["SNR"].values[t])
+            except Exception as e:  # reported below
+                errors.append(e)
+
+        threads = [threading.Thread(target=work, args=(i, kind))
+                   for i in range(3) for kind in range(3)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(errors, [])
+
+
+if __name__ == "__main__":
+    unittest.main()
