@@ -286,6 +286,13 @@ class LazyEngine(unittest.TestCase):
                           (quellmar.QuellmarDamageWarning, __file__, line + 1)])
 
 
+    def test_url_names_the_documentation(self):
+        url = xr.backends.list_engines()["quellmar"].url
+        self.assertTrue(url.startswith("file://"), url)
+        with open(url[len("file://"):]) as f:
+            self.assertIn("### The xarray engine `quellmar`", f.read())
+
+
 class LazyThreads(unittest.TestCase):
     def test_inspect_open_pair_and_lazy_reads_beside_each_other(self):
         pairs = [PAIRS["generated moments day"], PAIRS["sample spectra"],

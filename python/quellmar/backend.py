@@ -17,6 +17,20 @@ from xarray.backends import BackendEntrypoint
 from quellmar.errors import QuellmarFileError
 from quellmar.lazy import open_beam
 
+def docs_url():
+    """file:// URL of docs/python.md: installed, <prefix>/share/doc/quellmar/
+    beside the package's <prefix>/lib/python*/...; in a checkout, docs/
+    beside python/."""
+    package = os.path.dirname(os.path.abspath(__file__))
+    up = package
+    candidates = [os.path.join(os.path.dirname(os.path.dirname(package)), "docs", "python.md")]
+    for _ in range(4):
+        up = os.path.dirname(up)
+        candidates.append(os.path.join(up, "share", "doc", "quellmar", "python.md"))
+    found = next((c for c in candidates if os.path.isfile(c)), candidates[-1])
+    return "file://" + found
+
+
 # d*.mom / d*.spc, in either case, as quellmar pairs them.
 DATA_NAME = re.compile(r"^[dD].*(mom|MOM|spc|SPC)$")
 
@@ -28,7 +42,7 @@ def header_path(path):
 
 class QuellmarBackendEntrypoint(BackendEntrypoint):
     description = "Radar wind profiler file pairs (d*.mom / d*.spc with their h* header file)"
-    url = "https://quellmar.invalid/docs/python.md"
+    url = docs_url()
     open_dataset_parameters = ("filename_or_obj", "drop_variables", "beam", "radar",
                                "spectra", "on_damage")
 
