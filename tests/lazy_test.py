@@ -55,7 +55,8 @@ def header_of(pair):
 def records_m(pair):
     """Offsets of the records of a moments data file of layout M (16-bit
     length after the datacode)."""
-    data = open(pair, "rb").read()
+    with open(pair, "rb") as f:
+        data = f.read()
     at, out = 0, []
     while at + 4 <= len(data):
         out.append(at)
@@ -67,10 +68,12 @@ def patched(pair, name, patch):
     """A copy of the pair as `name` in a new folder, its data file bytes
     changed by patch(bytearray)."""
     into = tempfile.mkdtemp(dir=folder.name)
-    data = bytearray(open(pair, "rb").read())
+    with open(pair, "rb") as f:
+        data = bytearray(f.read())
     patch(data)
     out = os.path.join(into, name)
-    open(out, "wb").write(bytes(data))
+    with open(out, "wb") as f:
+        f.write(bytes(data))
     shutil.copy(header_of(pair), header_of(out))
     return out
 
@@ -260,7 +263,8 @@ class LazyEngine(unittest.TestCase):
     def test_a_value_equal_to_the_fill_value_is_nan(self):
         pair = PAIRS["generated spectra day"]
         ten = struct.pack("<f", 10.0)
-        first = open(pair, "rb").read().index(ten)
+        with open(pair, "rb") as f:
+            first = f.read().index(ten)
 
         def fill(data):
             data[first:first + 4] = struct.pack("<f", -9999.0)
@@ -324,6 +328,63 @@ class LazyThreads(unittest.TestCase):
         for t in threads:
             t.join()
         self.assertEqual(errors, [])
+
+
+def other_spacing(header):
+    """Mode 0 of both HeaderBlocks of the generated day 1400 ns apart."""
+    with open(header, "r+b") as f:
+        for block in (0, 568):
+            f.seek(block + 98 + 12)
+            f.write(struct.pack("<i", 1400))
+
+
+class Archive(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = os.path.join(folder.name, "archive")
+        cls.days = [generated_day(cls.folder, day) for day in range(4)]
+
+    def test_open_mfdataset_is_the_concatenation_of_the_files(self):
+        single = xr.concat([xr.open_dataset(p, engine="quellmar", beam=1) for p in self.days],
+                           dim="time").load()
+        for parallel in (False, True):
+            with self.subTest(parallel=parallel):
+                before = _pairs.decoded_records()
+                ds = xr.open_mfdataset(os.path.join(self.folder, "d02*.mom"), engine="quellmar",
+                                       beam=1, combine="nested", concat_dim="time",
+                                       parallel=parallel)
+                self.assertEqual(_pairs.decoded_records(), before)
+                self.assertEqual(ds["VEL"].chunks[0], (144,) * 4)
+                assert_same(self, ds.load(), single)
+                self.assertTrue((np.diff(ds["time"].values) > np.timedelta64(0)).all())
+
+    def test_open_archive_reads_a_copied_day_once_and_refuses_other_gates(self):
+        copy = os.path.join(self.folder + "-copied", "d02200a.mom")
+        os.makedirs(os.path.dirname(copy))
+        for path in (self.days[2], header_of(self.days[2])):
+            shutil.copy(path, os.path.join(os.path.dirname(copy),
+                                           os.path.basename(path).replace("125", "200")))
+        paths = [copy] + self.days
+        for parallel in (False, True):
+            with warnings.catch_warnings(record=True) as seen:
+                warnings.simplefilter("always")
+                line = sys._getframe().f_lineno + 1
+                ds = quellmar.open_archive(paths, beam=2, parallel=parallel)
+            self.assertEqual([(w.category, w.filename, w.lineno) for w in seen],
+                             [(quellmar.QuellmarDamageWarning, __file__, line)])
+            self.assertEqual(str(seen[0].message),
+                             "%s: 144 record time(s) of beam 2 are in %s too; each is read "
+                             "once, from there" % (self.days[2], copy))
+            single = xr.concat([xr.open_dataset(p, engine="quellmar", beam=2)
+                                for p in self.days], dim="time")
+            assert_same(self, ds.load(), single.load())
+
+        other = generated_day(self.folder + "-other", 9)
+        other_spacing(header_of(other))
+        with self.assertRaisesRegex(quellmar.QuellmarFileError,
+                                    "beam 0 has other gates .8 gates from 450 m, 210 m apart; "
+                                    "8 gates from 450 m, 105 m apart."):
+            quellmar.open_archive(self.days + [other], beam=0)
 
 
 if __name__ == "__main__":
