@@ -24,6 +24,18 @@ import xarray as xr
 import quellmar
 from quellmar import _pairs
 
+try:
+    import dask
+except ImportError:
+    dask = None
+try:
+    import distributed
+except ImportError:
+    distributed = None
+NO_DASK = "python3-dask is not installed: open_mfdataset and chunks need it"
+NO_DISTRIBUTED = "python3-distributed is not installed: no dask cluster to compute on"
+DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "python.md")
+
 NC = os.environ.get("QUELLMAR_NC", "quellmar-nc")
 KNOWN_PAIRS = os.environ.get("QUELLMAR_KNOWN_PAIRS", "quellmar-known-pairs")
 SAMPLE = os.environ.get("QUELLMAR_SAMPLE", os.path.join(os.path.dirname(__file__), "..", "sample"))
@@ -338,6 +350,7 @@ def other_spacing(header):
             f.write(struct.pack("<i", 1400))
 
 
+@unittest.skipIf(dask is None, NO_DASK)
 class Archive(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -385,6 +398,48 @@ class Archive(unittest.TestCase):
                                     "beam 0 has other gates .8 gates from 450 m, 210 m apart; "
                                     "8 gates from 450 m, 105 m apart."):
             quellmar.open_archive(self.days + [other], beam=0)
+
+
+def daily_mean_profile(days, scheduler=None):
+    ds = xr.open_mfdataset(days, engine="quellmar", beam=0, combine="nested",
+                           concat_dim="time", parallel=True)
+    return ds["VEL"].resample(time="1D").mean().compute(scheduler=scheduler)
+
+
+@unittest.skipIf(distributed is None, NO_DISTRIBUTED)
+class Cluster(unittest.TestCase):
+    def test_two_worker_processes_give_the_single_process_result(self):
+        from distributed import Client, LocalCluster
+        into = os.path.join(folder.name, "cluster")
+        days = [generated_day(into, day) for day in range(6)]
+        single = daily_mean_profile(days, scheduler="synchronous")
+        eager = xr.concat([quellmar.open_pair(p)[0]["VEL"] for p in days], dim="time")
+        xr.testing.assert_allclose(single, eager.resample(time="1D").mean())
+        with LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
+                          dashboard_address=None) as cluster, Client(cluster) as client:
+            got = daily_mean_profile(days)
+            self.assertEqual(len(client.scheduler_info()["workers"]), 2)
+        xr.testing.assert_identical(got, single)
+        self.assertEqual(got.sizes["time"], 6)
+
+
+class Docs(unittest.TestCase):
+    def test_archive_examples_of_the_docs_run(self):
+        with open(DOCS) as f:
+            blocks = f.read().split("```python\n")[1:]
+        examples = [b.split("```")[0] for b in blocks if "archive/" in b]
+        self.assertEqual(len(examples), 2)
+        into = os.path.join(folder.name, "docs")
+        for day in range(3):
+            generated_day(os.path.join(into, "archive"), day)
+        for code in examples:
+            with self.subTest(code.splitlines()[0]):
+                if dask is None or ("distributed" in code and distributed is None):
+                    self.skipTest(NO_DISTRIBUTED if dask else NO_DASK)
+                run = subprocess.run([sys.executable, "-c", code], cwd=into,
+                                     capture_output=True, text=True)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertTrue(run.stdout.strip())
 
 
 if __name__ == "__main__":
