@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <numeric>
 #include <set>
 
@@ -77,29 +78,42 @@ struct Scanned {
 void scan(const std::string& path, const ReadOptions& options, bool keep_rays,
           Scanned* s) {
   s->input = open(path);
-  const companions::NcScan found = companions::scan_for_conversion(
-      s->input, std::numeric_limits<size_t>::max(), &s->planner);
-  bool other_radars = false;
-  for (const companions::Damage& d : found.damage) {
-    other_radars |= d.kind == "unknown_radar";
-  }
-  other_radars &= options.radar != -1;
+  // The one walk of quellmar-nc's scan (scan_for_conversion), which also
+  // keeps what is asked of the rays: the findings in data-file order, a
+  // HeaderBlock that cannot be loaded found at its first record with the
+  // number of records that name it.
+  std::vector<companions::Damage> found;
+  struct Unloaded {
+    int64_t records = 0;
+    size_t at = 0;
+  };
+  std::map<int32_t, Unloaded> unloaded;
   std::set<int64_t> not_taken;
-  if (keep_rays || other_radars) {
-    const companions::PairInput again = open(path);
-    companions::walk_records(
-        again,
-        [&](const companions::RecordFacts& f) {
-          if (!s->planner.takes(f)) {
-            if (other_radars) not_taken.insert(f.offset);
-          } else if (keep_rays) {
-            s->rays.push_back(f);
-            s->nyquist.push_back(pda_get_nyquist_velocity());
+  companions::walk_records(
+      s->input,
+      [&](const companions::RecordFacts& f) {
+        if (!f.header_loaded) {
+          auto [it, first] = unloaded.try_emplace(f.header_offset);
+          ++it->second.records;
+          if (first) {
+            it->second.at = found.size();
+            found.push_back({f.offset, "header_read_error", ""});
           }
-        },
-        [](companions::Damage) {});
+        }
+        s->planner.add(f);
+        if (!s->planner.takes(f)) {
+          not_taken.insert(f.offset);
+        } else if (keep_rays) {
+          s->rays.push_back(f);
+          s->nyquist.push_back(pda_get_nyquist_velocity());
+        }
+      },
+      [&](companions::Damage d) { found.push_back(std::move(d)); });
+  for (const auto& [header_offset, u] : unloaded) {
+    found[u.at].detail =
+        companions::header_read_error(header_offset, u.records);
   }
-  for (const companions::Damage& d : found.damage) {
+  for (const companions::Damage& d : found) {
     if (d.kind == "unknown_radar" && not_taken.count(d.offset) != 0) continue;
     ++s->damage_count;
     if (s->damage.size() < kDamageKept) {
@@ -381,16 +395,19 @@ RecordValues read_records(const std::string& path,
     const companions::RecordFacts f = companions::current_facts();
     const MomentArrays& m = pda_moments;
     const int64_t points = spectrum_points > 0 ? ray_points(f) : 0;
-    if (m.gate_count != f.gate_count || f.gate_count > width ||
-        points > spectrum_points) {
-      pda_release_moments();
-      throw PairError(
-          changed(path, "the record at data offset " + std::to_string(offset) +
-                            " decodes with " + std::to_string(m.gate_count) +
-                            " gates, not the " + std::to_string(f.gate_count) +
-                            " of its RecordHeader or more than " +
-                            std::to_string(width) + ", or spectra of " +
-                            std::to_string(points) + " points"));
+    const std::string record =
+        "the record at data offset " + std::to_string(offset) + " ";
+    if (m.gate_count != f.gate_count) {
+      throw PairError(path + ": " + record + "decodes with " +
+                      std::to_string(m.gate_count) + " gates, not the " +
+                      std::to_string(f.gate_count) + " its RecordHeader gave");
+    }
+    if (f.gate_count > width || points > spectrum_points) {
+      throw PairError(changed(
+          path, record + "has " + std::to_string(f.gate_count) + " gates and " +
+                    std::to_string(points) + " spectral points, not at most " +
+                    std::to_string(width) + " and " +
+                    std::to_string(spectrum_points)));
     }
     const SpectrumLineShape shape = companions::spectrum_line_shape(f);
     for (; next < n && offsets[order[next]] == offset; ++next) {

@@ -10,6 +10,8 @@ lazy array holds the path and the offsets of its records, so it can be
 pickled and read in another process.
 """
 
+import threading
+
 import numpy as np
 import xarray as xr
 from xarray.backends import BackendArray
@@ -21,16 +23,42 @@ from quellmar.moments import SPECTRA_ATTRS, beam_dataset, beam_grids, doppler_ax
 from quellmar.pairs import _extension, _path, _radar
 
 
+# The other fields of the last read of every record of a beam, decoded
+# with the one asked for: loading a Dataset reads its fields one after the
+# other, and each then takes its values from here instead of decoding the
+# records again. Each is taken once; a new read of all records replaces
+# them.
+_parked = {}
+_parked_lock = threading.Lock()
+
+
+def _all_records(path, offsets, name, siblings, width):
+    key = (path, width, offsets.tobytes())
+    with _parked_lock:
+        values = _parked.pop((key, name), None)
+    if values is not None:
+        return values
+    names = [name] + [n for n in siblings if n != name]
+    read = _extension().read_records(path, offsets, names, width, 0)
+    with _parked_lock:
+        _parked.clear()
+        _parked.update(((key, n), read[n]) for n in names[1:])
+    return read[name]
+
+
 class RecordArray(BackendArray):
     """Field `name` (time, range) or the spectra (time, range, doppler) of
-    the records at `offsets` (one per time step), `width` gates wide."""
+    the records at `offsets` (one per time step), `width` gates wide.
+    `siblings`: the fields of the same records that a read of all of them
+    decodes along (see _parked)."""
 
-    def __init__(self, path, offsets, name, width, points=0):
+    def __init__(self, path, offsets, name, width, points=0, siblings=()):
         self.path = path
         self.offsets = np.asarray(offsets, dtype=np.int64)
         self.name = name
         self.width = int(width)
         self.points = int(points)
+        self.siblings = tuple(siblings)
         self.shape = (len(self.offsets), self.width) + ((self.points,) if name == "spectra" else ())
         self.dtype = np.dtype(np.float32)
 
@@ -44,6 +72,8 @@ class RecordArray(BackendArray):
         if self.name == "spectra":
             values = _extension().read_records(self.path, self.offsets[rows], [], self.width,
                                                self.points)["spectra"]
+        elif len(rows) == len(self.offsets) and (np.diff(rows) == 1).all():
+            values = _all_records(self.path, self.offsets, self.name, self.siblings, self.width)
         else:
             values = _extension().read_records(self.path, self.offsets[rows], [self.name],
                                                self.width, 0)[self.name]
@@ -76,17 +106,15 @@ def lazy_datasets(path, raw, beams=None, drop_variables=()):
     rays = raw["rays"]
     drop = set(drop_variables or ())
     out = {}
-    for beam, grid in beam_grids(rays).items():
-        if beams is not None and beam not in beams:
-            continue
+    for beam, grid in beam_grids(rays, beams).items():
         rays_of_beam, inside, _, _, _ = grid
         offsets = rays["offset"][rays_of_beam]
         width = inside.shape[1]
         data_vars = {}
-        for name in raw["fields"]:
-            if name in drop:
-                continue
-            array = indexing.LazilyIndexedArray(RecordArray(path, offsets, name, width))
+        fields = [name for name in raw["fields"] if name not in drop]
+        for name in fields:
+            array = indexing.LazilyIndexedArray(
+                RecordArray(path, offsets, name, width, siblings=fields))
             data_vars[name] = xr.Variable(("time", "range"), array, raw["field_attrs"][name])
         doppler = None
         if "doppler_velocity" in raw:

@@ -53,9 +53,10 @@ def read_moments(path):
     return beam_datasets(rays, flat, field_attrs, attrs)
 
 
-def beam_grids(rays):
+def beam_grids(rays, only=None):
     """{beam: (rays_of_beam, inside, index, range_axis, height)}: for each
-    beam of the per-ray arrays (RAY_VARIABLES, in file order) its rays in
+    beam of the per-ray arrays (RAY_VARIABLES, in file order; those in
+    `only` when it is given) its rays in
     time order, which gates of its (time, range) grid they have, where each
     grid cell lies in the variable-gates layout (0 outside), the range
     coordinate and the height of every cell."""
@@ -69,6 +70,8 @@ def beam_grids(rays):
 
     grids = {}
     for beam in np.unique(beams):
+        if only is not None and int(beam) not in only:
+            continue
         rays_of_beam = np.flatnonzero(beams == beam)
         rays_of_beam = rays_of_beam[np.argsort(times[rays_of_beam], kind="stable")]
         n = n_gates[rays_of_beam]
