@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <numeric>
@@ -61,9 +62,9 @@ std::string changed(const std::string& path, const std::string& what) {
   return path + ": the data file changed since it was opened: " + what;
 }
 
-// The record scan of a pair for the radar of options: its plan, its
-// findings (records of another radar than the one read are not damage),
-// and, when asked, the facts and Nyquist velocity of every ray.
+// The record scan of a pair for the radar of options: its plan and its
+// findings (records of another radar than the one read are not damage);
+// on_ray, when set, gets every ray with its Nyquist velocity.
 struct Scanned {
   explicit Scanned(int32_t radar) : planner(radar) {}
   companions::PairInput input;
@@ -71,12 +72,11 @@ struct Scanned {
   companions::NcPlan plan;
   std::vector<std::string> damage;
   int64_t damage_count = 0;
-  std::vector<companions::RecordFacts> rays;
-  std::vector<float> nyquist;
+  std::function<void(const companions::RecordFacts&, float)> on_ray;
+  int64_t rays = 0;
 };
 
-void scan(const std::string& path, const ReadOptions& options, bool keep_rays,
-          Scanned* s) {
+void scan(const std::string& path, const ReadOptions& options, Scanned* s) {
   s->input = open(path);
   // The one walk of quellmar-nc's scan (scan_for_conversion), which also
   // keeps what is asked of the rays: the findings in data-file order, a
@@ -103,9 +103,9 @@ void scan(const std::string& path, const ReadOptions& options, bool keep_rays,
         s->planner.add(f);
         if (!s->planner.takes(f)) {
           not_taken.insert(f.offset);
-        } else if (keep_rays) {
-          s->rays.push_back(f);
-          s->nyquist.push_back(pda_get_nyquist_velocity());
+        } else {
+          ++s->rays;
+          if (s->on_ray) s->on_ray(f, pda_get_nyquist_velocity());
         }
       },
       [&](companions::Damage d) { found.push_back(std::move(d)); });
@@ -181,7 +181,7 @@ void place_spectrum(const companions::RecordFacts& f,
 PairArrays read_pair(const std::string& path, const ReadOptions& options) {
   ModuleSession session;
   Scanned scanned(options.radar);
-  scan(path, options, false, &scanned);
+  scan(path, options, &scanned);
   const companions::PairInput& input = scanned.input;
   const companions::NcPlanner& planner = scanned.planner;
   const companions::NcPlan& plan = scanned.plan;
@@ -307,23 +307,11 @@ PairArrays read_pair(const std::string& path, const ReadOptions& options) {
 PairArrays scan_pair(const std::string& path, const ReadOptions& options) {
   ModuleSession session;
   Scanned scanned(options.radar);
-  scan(path, options, true, &scanned);
-  const companions::NcPlan& plan = scanned.plan;
-  if (static_cast<int64_t>(scanned.rays.size()) != plan.rays) {
-    throw PairError(changed(path, std::to_string(scanned.rays.size()) + " of " +
-                                      std::to_string(plan.rays) +
-                                      " records found again"));
-  }
   PairArrays a;
-  a.damage = std::move(scanned.damage);
-  a.damage_count = scanned.damage_count;
-  a.attributes = companions::global_attributes(scanned.input, plan);
-  a.n_points = plan.n_points;
-  a.second_set = plan.second_set;
   int64_t start = 0;
   int64_t width = 0;
-  for (size_t r = 0; r < scanned.rays.size(); ++r) {
-    const companions::RecordFacts& f = scanned.rays[r];
+  std::vector<int64_t> points_of_ray;
+  scanned.on_ray = [&](const companions::RecordFacts& f, float nyquist) {
     a.offset.push_back(f.offset);
     a.ray_start_index.push_back(start);
     start += f.gate_count;
@@ -333,21 +321,29 @@ PairArrays scan_pair(const std::string& path, const ReadOptions& options) {
     a.ray_start_range.push_back(companions::gate_range_m(f, 0));
     a.ray_gate_spacing.push_back(companions::gate_spacing_m(f));
     a.prt.push_back(static_cast<float>(f.ipp_ns * 1e-9));
-    a.nyquist_velocity.push_back(scanned.nyquist[r]);
+    a.nyquist_velocity.push_back(nyquist);
     a.ray_n_gates.push_back(f.gate_count);
     a.beam_index.push_back(f.beam);
     a.mode_index.push_back(f.mode);
     a.datacode.push_back(f.datacode);
     a.spectral_points.push_back(f.spectral_points);
     width = std::max(width, ray_points(f));
-  }
+    if (options.spectra) points_of_ray.push_back(ray_points(f));
+  };
+  scan(path, options, &scanned);
+  const companions::NcPlan& plan = scanned.plan;
+  a.damage = std::move(scanned.damage);
+  a.damage_count = scanned.damage_count;
+  a.attributes = companions::global_attributes(scanned.input, plan);
+  a.n_points = plan.n_points;
+  a.second_set = plan.second_set;
   if (options.spectra) {
-    const size_t rays = scanned.rays.size();
+    const size_t rays = points_of_ray.size();
     a.spectrum_points = width;
     a.doppler_velocity.assign(rays * static_cast<size_t>(width),
                               std::numeric_limits<double>::quiet_NaN());
     for (size_t r = 0; r < rays; ++r) {
-      const int64_t points = ray_points(scanned.rays[r]);
+      const int64_t points = points_of_ray[r];
       for (int64_t k = 1; k <= points; ++k) {
         a.doppler_velocity[r * static_cast<size_t>(width) + (k - 1)] =
             pda_doppler_velocity_ms(k, points, a.nyquist_velocity[r]);

@@ -106,7 +106,7 @@ def lazy_datasets(path, raw, beams=None, drop_variables=()):
     rays = raw["rays"]
     drop = set(drop_variables or ())
     out = {}
-    for beam, grid in beam_grids(rays, beams).items():
+    for beam, grid in beam_grids(rays, beams, gather=False).items():
         rays_of_beam, inside, _, _, _ = grid
         offsets = rays["offset"][rays_of_beam]
         width = inside.shape[1]

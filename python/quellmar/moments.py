@@ -53,13 +53,14 @@ def read_moments(path):
     return beam_datasets(rays, flat, field_attrs, attrs)
 
 
-def beam_grids(rays, only=None):
+def beam_grids(rays, only=None, gather=True):
     """{beam: (rays_of_beam, inside, index, range_axis, height)}: for each
     beam of the per-ray arrays (RAY_VARIABLES, in file order; those in
     `only` when it is given) its rays in
     time order, which gates of its (time, range) grid they have, where each
     grid cell lies in the variable-gates layout (0 outside), the range
-    coordinate and the height of every cell."""
+    coordinate and the height of every cell. Without `gather`, index is
+    None."""
     start = rays["ray_start_index"].astype(np.int64)
     n_gates = rays["ray_n_gates"].astype(np.int64)
     first_range = rays["ray_start_range"].astype(np.float64)
@@ -78,7 +79,8 @@ def beam_grids(rays, only=None):
         width = int(n.max()) if len(n) else 0
         gate = np.arange(width)
         inside = gate[None, :] < n[:, None]
-        index = np.where(inside, start[rays_of_beam][:, None] + gate[None, :], 0)
+        index = (np.where(inside, start[rays_of_beam][:, None] + gate[None, :], 0)
+                 if gather else None)
         gate_range = (first_range[rays_of_beam][:, None]
                       + spacing[rays_of_beam][:, None] * gate[None, :])
         gate_range[~inside] = np.nan
