@@ -2,6 +2,11 @@
 daily mean profile on two dask workers, a file loaded whole.
 
     python3 bench/archive.py MOMENTS_FILE DAYS_FOLDER [RUNS]
+    python3 bench/archive.py --shifted N MOMENTS_FILE FOLDER
+
+The second form writes N day files into FOLDER, each the moments bench
+file (layout N records) with its record times moved by 1 to N days: an
+archive of days as large as that file.
 
 Each measurement runs in a fresh Python process that has imported quellmar,
 xarray and dask (not timed); the median of RUNS runs (default 3) is
@@ -44,7 +49,8 @@ def step(name, moments, days):
     elif name == "lazy_one":
         ds = xr.open_dataset(moments, engine="quellmar")
     elif name == "eager_all":
-        kept = [quellmar.open_pair(p) for p in files]
+        for p in files:  # read, not kept: the time it takes
+            quellmar.open_pair(p)
     elif name == "lazy_all":
         ds = xr.open_mfdataset(files, engine="quellmar", combine="nested", concat_dim="time",
                                parallel=True)
@@ -94,7 +100,33 @@ def run(name, moments, days, runs):
     return med
 
 
+def shifted(n, moments, folder):
+    import struct
+    with open(moments, "rb") as f:
+        data = bytearray(f.read())
+    offsets, at = [], 0
+    while at + 16 <= len(data):
+        offsets.append(at)
+        at += struct.unpack_from("<i", data, at + 2)[0]
+    os.makedirs(folder, exist_ok=True)
+    header = os.path.join(os.path.dirname(moments), "h" + os.path.basename(moments)[1:])
+    with open(header, "rb") as f:
+        header_bytes = f.read()
+    for day in range(1, n + 1):
+        for at in offsets:
+            struct.pack_into("<i", data, at + 12, struct.unpack_from("<i", data, at + 12)[0]
+                             + 86400)
+        name = "02%03da.mom" % (123 + day)
+        with open(os.path.join(folder, "d" + name), "wb") as f:
+            f.write(data)
+        with open(os.path.join(folder, "h" + name), "wb") as f:
+            f.write(header_bytes)
+
+
 def main():
+    if sys.argv[1] == "--shifted":
+        shifted(int(sys.argv[2]), sys.argv[3], sys.argv[4])
+        return
     moments, days = sys.argv[1], sys.argv[2]
     runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     count = len(glob.glob(os.path.join(days, "d*.mom")))

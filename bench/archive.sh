@@ -7,7 +7,9 @@
 # benchmark input generator), generates the moments file once into
 # $QUELLMAR_BENCH_DIR (default /tmp/quellmar-bench, shared with
 # bench/run.sh) and DAYS day files (default 30) into its days/ folder, then
-# prints the medians of RUNS runs (default 3). Never fails on a slow result.
+# prints the medians of RUNS runs (default 3). With LARGE=1, the same again
+# on DAYS days as large as the moments file (bench/archive.py --shifted,
+# 1.3 GB for 30 days, into $data/large-days). Never fails on a slow result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -27,3 +29,12 @@ if [ "$(ls "$data/days"/d*.mom 2>/dev/null | wc -l)" -ne "$days" ]; then
 fi
 PYTHONPATH=$root/build-release/python:$root/python \
   "$python" bench/archive.py "$data/d02123a.mom" "$data/days" "$runs"
+if [ -n "${LARGE:-}" ]; then
+  if [ "$(ls "$data/large-days"/d*.mom 2>/dev/null | wc -l)" -ne "$days" ]; then
+    rm -rf "$data/large-days"
+    "$python" bench/archive.py --shifted "$days" "$data/d02123a.mom" "$data/large-days"
+  fi
+  echo "--- $days days as large as the moments file:"
+  PYTHONPATH=$root/build-release/python:$root/python \
+    "$python" bench/archive.py "$data/d02123a.mom" "$data/large-days" "$runs"
+fi
