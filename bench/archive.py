@@ -4,9 +4,9 @@ daily mean profile on two dask workers, a file loaded whole.
     python3 bench/archive.py MOMENTS_FILE DAYS_FOLDER [RUNS]
     python3 bench/archive.py --shifted N MOMENTS_FILE FOLDER
 
-The second form writes N day files into FOLDER, each the moments bench
-file (layout N records) with its record times moved by 1 to N days: an
-archive of days as large as that file.
+The second form writes N files into FOLDER, each the moments bench file
+(layout N records, 39 hours) with its record times moved by 2, 4, ... 2N
+days: an archive of days as large as that file.
 
 Each measurement runs in a fresh Python process that has imported quellmar,
 xarray and dask (not timed); the median of RUNS runs (default 3) is
@@ -115,8 +115,8 @@ def shifted(n, moments, folder):
     for day in range(1, n + 1):
         for at in offsets:
             struct.pack_into("<i", data, at + 12, struct.unpack_from("<i", data, at + 12)[0]
-                             + 86400)
-        name = "02%03da.mom" % (123 + day)
+                             + 2 * 86400)
+        name = "02%03da.mom" % (123 + 2 * day)
         with open(os.path.join(folder, "d" + name), "wb") as f:
             f.write(data)
         with open(os.path.join(folder, "h" + name), "wb") as f:

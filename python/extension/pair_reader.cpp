@@ -73,7 +73,6 @@ struct Scanned {
   std::vector<std::string> damage;
   int64_t damage_count = 0;
   std::function<void(const companions::RecordFacts&, float)> on_ray;
-  int64_t rays = 0;
 };
 
 void scan(const std::string& path, const ReadOptions& options, Scanned* s) {
@@ -103,9 +102,8 @@ void scan(const std::string& path, const ReadOptions& options, Scanned* s) {
         s->planner.add(f);
         if (!s->planner.takes(f)) {
           not_taken.insert(f.offset);
-        } else {
-          ++s->rays;
-          if (s->on_ray) s->on_ray(f, pda_get_nyquist_velocity());
+        } else if (s->on_ray) {
+          s->on_ray(f, pda_get_nyquist_velocity());
         }
       },
       [&](companions::Damage d) { found.push_back(std::move(d)); });

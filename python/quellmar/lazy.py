@@ -19,7 +19,8 @@ from xarray.core import indexing
 
 from quellmar.damage import check_on_damage, warn_damage
 from quellmar.errors import QuellmarFileError
-from quellmar.moments import SPECTRA_ATTRS, beam_dataset, beam_grids, doppler_axis
+from quellmar.moments import (SPECTRA_ATTRS, beam_dataset, beam_grids, doppler_axis,
+                              gate_heights)
 from quellmar.pairs import _extension, _path, _radar
 
 
@@ -81,6 +82,30 @@ class RecordArray(BackendArray):
         return values[0] if np.ndim(steps) == 0 else values
 
 
+class HeightArray(BackendArray):
+    """height (time, range) of a beam's rays, computed from their gate
+    geometry when indexed (gate_heights), as open_pair holds it."""
+
+    def __init__(self, first_range, spacing, elevation, n_gates, width):
+        self.first_range = first_range
+        self.spacing = spacing
+        self.elevation = elevation
+        self.n_gates = n_gates
+        self.shape = (len(n_gates), int(width))
+        self.dtype = np.dtype(np.float32)
+
+    def __getitem__(self, key):
+        return indexing.explicit_indexing_adapter(
+            key, self.shape, indexing.IndexingSupport.OUTER, self._read)
+
+    def _read(self, key):
+        steps = np.arange(self.shape[0])[key[0]]
+        rows = np.atleast_1d(steps)
+        values = gate_heights(self.first_range[rows], self.spacing[rows], self.elevation[rows],
+                              self.n_gates[rows], self.shape[1])[:, key[1]]
+        return values[0] if np.ndim(steps) == 0 else values
+
+
 def scan(path, *, radar=0, spectra=False, on_damage="warn"):
     """The extension's scan of the pair: per-ray arrays (time as
     datetime64[ns]), fields, attributes; findings warned or raised."""
@@ -107,9 +132,15 @@ def lazy_datasets(path, raw, beams=None, drop_variables=()):
     drop = set(drop_variables or ())
     out = {}
     for beam, grid in beam_grids(rays, beams, gather=False).items():
-        rays_of_beam, inside, _, _, _ = grid
+        rays_of_beam, _, _, range_axis, _ = grid
         offsets = rays["offset"][rays_of_beam]
-        width = inside.shape[1]
+        width = len(range_axis)
+        height = indexing.LazilyIndexedArray(HeightArray(
+            rays["ray_start_range"].astype(np.float64)[rays_of_beam],
+            rays["ray_gate_spacing"].astype(np.float64)[rays_of_beam],
+            rays["elevation"][rays_of_beam],
+            rays["ray_n_gates"].astype(np.int64)[rays_of_beam], width))
+        grid = grid[:4] + (height,)
         data_vars = {}
         fields = [name for name in raw["fields"] if name not in drop]
         for name in fields:

@@ -53,14 +53,25 @@ def read_moments(path):
     return beam_datasets(rays, flat, field_attrs, attrs)
 
 
+def gate_heights(first_range, spacing, elevation, n_gates, width):
+    """height (rays, width), float32, in m above the radar of each ray's
+    gates from its own geometry (float64 first range and spacing, elevation
+    in degrees), NaN beyond its n_gates."""
+    gate = np.arange(width)
+    gate_range = first_range[:, None] + spacing[:, None] * gate[None, :]
+    gate_range[~(gate[None, :] < n_gates[:, None])] = np.nan
+    height = gate_range * np.sin(np.deg2rad(elevation.astype(np.float64)))[:, None]
+    return height.astype(np.float32)
+
+
 def beam_grids(rays, only=None, gather=True):
     """{beam: (rays_of_beam, inside, index, range_axis, height)}: for each
     beam of the per-ray arrays (RAY_VARIABLES, in file order; those in
-    `only` when it is given) its rays in
-    time order, which gates of its (time, range) grid they have, where each
-    grid cell lies in the variable-gates layout (0 outside), the range
-    coordinate and the height of every cell. Without `gather`, index is
-    None."""
+    `only` when it is given) its rays in time order, which gates of its
+    (time, range) grid they have, where each grid cell lies in the
+    variable-gates layout (0 outside), the range coordinate and the height
+    of every cell (gate_heights). Without `gather`, only rays_of_beam and
+    range_axis: the rest is None."""
     start = rays["ray_start_index"].astype(np.int64)
     n_gates = rays["ray_n_gates"].astype(np.int64)
     first_range = rays["ray_start_range"].astype(np.float64)
@@ -78,17 +89,20 @@ def beam_grids(rays, only=None, gather=True):
         n = n_gates[rays_of_beam]
         width = int(n.max()) if len(n) else 0
         gate = np.arange(width)
+        if len(n):
+            # The first ray with the most gates.
+            widest = rays_of_beam[int(np.argmax(n))]
+            range_axis = (first_range[widest] + spacing[widest] * gate).astype(np.float32)
+        else:
+            range_axis = np.zeros(0, np.float32)
+        if not gather:
+            grids[int(beam)] = (rays_of_beam, None, None, range_axis, None)
+            continue
         inside = gate[None, :] < n[:, None]
-        index = (np.where(inside, start[rays_of_beam][:, None] + gate[None, :], 0)
-                 if gather else None)
-        gate_range = (first_range[rays_of_beam][:, None]
-                      + spacing[rays_of_beam][:, None] * gate[None, :])
-        gate_range[~inside] = np.nan
-        height = gate_range * np.sin(np.deg2rad(elevation[rays_of_beam].astype(np.float64)))[:, None]
-        widest = int(np.argmax(n)) if len(n) else 0
-        range_axis = (gate_range[widest] if len(n) else np.zeros(0)).astype(np.float32)
-        del gate_range
-        grids[int(beam)] = (rays_of_beam, inside, index, range_axis, height.astype(np.float32))
+        index = np.where(inside, start[rays_of_beam][:, None] + gate[None, :], 0)
+        height = gate_heights(first_range[rays_of_beam], spacing[rays_of_beam],
+                              elevation[rays_of_beam], n, width)
+        grids[int(beam)] = (rays_of_beam, inside, index, range_axis, height)
     return grids
 
 
