@@ -309,8 +309,14 @@ PairArrays scan_pair(const std::string& path, const ReadOptions& options) {
   int64_t start = 0;
   int64_t width = 0;
   std::vector<int64_t> points_of_ray;
+  std::set<int32_t> beams;
+  int64_t index = 0;
   scanned.on_ray = [&](const companions::RecordFacts& f, float nyquist) {
+    beams.insert(f.beam);
+    const int64_t ray = index++;
+    if (options.beam != -1 && f.beam != options.beam) return;
     a.offset.push_back(f.offset);
+    a.ray.push_back(ray);
     a.ray_start_index.push_back(start);
     start += f.gate_count;
     a.time.push_back(f.time);
@@ -329,6 +335,7 @@ PairArrays scan_pair(const std::string& path, const ReadOptions& options) {
     if (options.spectra) points_of_ray.push_back(ray_points(f));
   };
   scan(path, options, &scanned);
+  a.beams.assign(beams.begin(), beams.end());
   const companions::NcPlan& plan = scanned.plan;
   a.damage = std::move(scanned.damage);
   a.damage_count = scanned.damage_count;

@@ -36,6 +36,7 @@ struct ReadOptions {
   int32_t radar = 0;     // -1: every radar
   bool spectra = false;  // also the spectra, by spectral point
   bool raise_on_damage = true;
+  int32_t beam = -1;  // scan_pair: the rays of this beam only; -1: all
 };
 
 struct PairArrays {
@@ -64,8 +65,11 @@ struct PairArrays {
   std::vector<std::string> damage;  // the first findings, as lines
   int64_t damage_count = 0;
 
-  // From scan_pair: per ray, the data-file offset of its record.
-  std::vector<int64_t> offset;
+  // From scan_pair: per ray, the data-file offset of its record and its
+  // index among all rays (the rays of other beams counted); the beams of
+  // all rays.
+  std::vector<int64_t> offset, ray;
+  std::vector<int32_t> beams;
 };
 
 // The values of chosen records: per field asked for, rows of `width`

@@ -1,8 +1,10 @@
 // quellmar._pairs: the access module for the Python package.
 //
 //   read_pair(path, radar, spectra, raise_on_damage) -> dict of NumPy arrays
-//   scan_pair(path, radar, spectra, raise_on_damage) -> the same without
-//       fields and spectra, nothing decoded; rays["offset"] per ray
+//   scan_pair(path, radar, spectra, raise_on_damage, beam) -> the same
+//       without fields and spectra, nothing decoded, for the rays of beam
+//       (-1: all): rays["offset"] and rays["ray"] (index among all rays)
+//       per ray, "beams" (of all rays)
 //   read_records(path, offsets, fields, width, spectrum_points)
 //       -> {field: (records, width), "spectra": (records, width, points)}
 //   decoded_records() -> records decoded so far in this process
@@ -64,7 +66,10 @@ py::dict to_dict(PairArrays&& a, bool spectra, bool with_fields) {
   rays["mode_index"] = to_numpy(std::move(a.mode_index));
   rays["datacode"] = to_numpy(std::move(a.datacode));
   rays["spectral_points"] = to_numpy(std::move(a.spectral_points));
-  if (!with_fields) rays["offset"] = to_numpy(std::move(a.offset));
+  if (!with_fields) {
+    rays["offset"] = to_numpy(std::move(a.offset));
+    rays["ray"] = to_numpy(std::move(a.ray));
+  }
 
   py::dict fields, field_attrs;
   for (int k = 0; k < companions::kFieldCount; ++k) {
@@ -121,14 +126,17 @@ py::dict read(const std::string& path, int radar, bool spectra,
 
 // fields: {name: index in kFields} as scan gives them.
 py::dict scan(const std::string& path, int radar, bool spectra,
-              bool raise_on_damage) {
+              bool raise_on_damage, int beam) {
   PairArrays a;
   {
     py::gil_scoped_release released;
     std::lock_guard<std::mutex> lock(module_lock);
-    a = scan_pair(path, ReadOptions{radar, spectra, raise_on_damage});
+    a = scan_pair(path, ReadOptions{radar, spectra, raise_on_damage, beam});
   }
-  return to_dict(std::move(a), spectra, false);
+  std::vector<int32_t> beams = std::move(a.beams);
+  py::dict out = to_dict(std::move(a), spectra, false);
+  out["beams"] = to_numpy(std::move(beams));
+  return out;
 }
 
 py::dict records(const std::string& path, std::vector<int64_t> offsets,
@@ -193,7 +201,7 @@ PYBIND11_MODULE(_pairs, m) {
   m.def("read_pair", &quellmar::python::read, py::arg("path"), py::arg("radar"),
         py::arg("spectra"), py::arg("raise_on_damage"));
   m.def("scan_pair", &quellmar::python::scan, py::arg("path"), py::arg("radar"),
-        py::arg("spectra"), py::arg("raise_on_damage"));
+        py::arg("spectra"), py::arg("raise_on_damage"), py::arg("beam") = -1);
   m.def("read_records", &quellmar::python::records, py::arg("path"),
         py::arg("offsets"), py::arg("fields"), py::arg("width"),
         py::arg("spectrum_points"));

@@ -106,12 +106,14 @@ class HeightArray(BackendArray):
         return values[0] if np.ndim(steps) == 0 else values
 
 
-def scan(path, *, radar=0, spectra=False, on_damage="warn"):
+def scan(path, *, radar=0, spectra=False, on_damage="warn", beam=None):
     """The extension's scan of the pair: per-ray arrays (time as
-    datetime64[ns]), fields, attributes; findings warned or raised."""
+    datetime64[ns]) of the rays of `beam` (None: of all), fields,
+    attributes, the beams of all rays; findings warned or raised."""
     check_on_damage(on_damage)
     path = _path(path)
-    raw = _extension().scan_pair(path, _radar(radar), bool(spectra), on_damage == "raise")
+    raw = _extension().scan_pair(path, _radar(radar), bool(spectra), on_damage == "raise",
+                                 -1 if beam is None else int(beam))
     if on_damage == "warn":
         warn_damage(path, raw["damage"], raw["damage_count"])
     rays = raw["rays"]
@@ -164,9 +166,11 @@ def lazy_datasets(path, raw, beams=None, drop_variables=()):
 
 def open_beam(path, beam=None, **options):
     """The Dataset of one beam (the lowest without `beam`), lazily."""
+    if isinstance(beam, bool) or not (beam is None or isinstance(beam, (int, np.integer))):
+        raise ValueError("beam must be a beam number or None")
     path, raw = scan(path, radar=options.get("radar", 0), spectra=options.get("spectra", False),
-                     on_damage=options.get("on_damage", "warn"))
-    present = sorted(int(b) for b in np.unique(raw["rays"]["beam_index"]))
+                     on_damage=options.get("on_damage", "warn"), beam=beam)
+    present = sorted(int(b) for b in raw["beams"])
     if beam is None:
         if not present:
             raise QuellmarFileError("%s: holds no records" % path)
@@ -174,4 +178,4 @@ def open_beam(path, beam=None, **options):
     if beam not in present:
         raise QuellmarFileError("%s: no beam %s (the pair has beams %s)"
                                 % (path, beam, ", ".join(str(b) for b in present)))
-    return lazy_datasets(path, raw, {beam}, options.get("drop_variables"))[beam]
+    return lazy_datasets(path, raw, {int(beam)}, options.get("drop_variables"))[int(beam)]
