@@ -11,8 +11,9 @@ days: an archive of days as large as that file.
 Each measurement runs in a fresh Python process that has imported quellmar,
 xarray and dask (not timed); the median of RUNS runs (default 3) is
 printed. Memory: RSS after the step less RSS before it (peak RSS for a
-file loaded whole), the step having run once on the sample pair before. Needs PYTHONPATH to reach the package and its
-extension, and python3-distributed for the dask line.
+file loaded whole), the step having run once on the sample pair before.
+Needs PYTHONPATH to reach the package and its extension, and
+python3-distributed for the dask line.
 """
 
 import glob
@@ -145,7 +146,7 @@ def main():
          for name in ("eager_one", "lazy_one", "eager_all", "lazy_all", "eager_mean",
                       "eager_load", "lazy_load")}
     try:
-        import distributed  # noqa: F401
+        import distributed  # noqa: F401  (only whether it is there)
         r["dask_mean"] = run("dask_mean", moments, days, runs)
     except ImportError:
         print("python3-distributed is not installed: no dask line")
