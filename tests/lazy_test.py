@@ -383,10 +383,12 @@ class Archive(unittest.TestCase):
                                            os.path.basename(path).replace("125", "200")))
         paths = [copy] + self.days
         for parallel in (False, True):
+            before = _pairs.decoded_records()
             with warnings.catch_warnings(record=True) as seen:
                 warnings.simplefilter("always")
                 line = sys._getframe().f_lineno + 1
                 ds = quellmar.open_archive(paths, beam=2, parallel=parallel)
+            self.assertEqual(_pairs.decoded_records(), before)
             self.assertEqual([(w.category, w.filename, w.lineno) for w in seen],
                              [(quellmar.QuellmarDamageWarning, __file__, line)])
             self.assertEqual(str(seen[0].message),

@@ -37,12 +37,14 @@ def _layout(ds):
     return "%d gates from %g m, %g m apart" % (len(r), r[0], spacing)
 
 
-def open_archive(paths, beam=None, *, parallel=False, chunks=None, **options):
+def open_archive(paths, beam=None, *, parallel=False, chunks="files", **options):
     """The Dataset of beam `beam` over the pairs of `paths` (a list, or a
     glob pattern such as "archive/d02*.mom"), along one time axis in time
     order, read lazily: each file as xr.open_dataset(path,
     engine="quellmar", beam=beam, chunks=chunks, **options) gives it
     (parallel=True opens them in dask tasks, as open_mfdataset does).
+    chunks: by default one dask chunk per file ({}), as open_mfdataset;
+    None reads every file when they are concatenated.
 
     Without `beam`, the lowest beam of the first file. A record time that
     an earlier file (in time order) holds too is taken from that file
@@ -53,6 +55,8 @@ def open_archive(paths, beam=None, *, parallel=False, chunks=None, **options):
     layout.
     """
     paths = _paths(paths)
+    if isinstance(chunks, str) and chunks == "files":
+        chunks = {}
     if not paths:
         raise QuellmarFileError("open_archive: no files given")
     level = _caller_level()
