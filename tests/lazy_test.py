@@ -212,6 +212,19 @@ class LazyEngine(unittest.TestCase):
         self.assertEqual(_pairs.decoded_records() - before, 144)
         xr.testing.assert_identical(chunked, whole)
 
+    def test_indexing_picks_what_open_pair_holds_there(self):
+        pair = PAIRS["sample spectra"]
+        lazy = xr.open_dataset(pair, engine="quellmar", beam=2, spectra=True)
+        eager = quellmar.open_pair(pair, spectra=True)[2]
+        for where in (dict(time=[3, 0], range=[2, 7], doppler=[5, 6, 1]),
+                      dict(time=1, range=[4, 1], doppler=slice(3, 9)),
+                      dict(time=slice(None, None, -2), range=7, doppler=[10, 2])):
+            for name in ("spectra", "height", "SNR"):
+                picked = {d: where[d] for d in eager[name].dims}
+                with self.subTest(name, **{d: str(i) for d, i in picked.items()}):
+                    np.testing.assert_array_equal(lazy[name].isel(picked).values,
+                                                  eager[name].isel(picked).values)
+
     def test_pickled_dataset_reads_in_another_process(self):
         pair = PAIRS["sample spectra"]
         ds = xr.open_dataset(pair, engine="quellmar", beam=2, spectra=True)

@@ -47,6 +47,16 @@ def _all_records(path, offsets, name, siblings, width):
     return read[name]
 
 
+def _outer(values, steps, key):
+    """values (rows of the time steps asked for, then the other axes
+    whole) indexed by the rest of the outer indexing key: each axis on its
+    own, the last first, so that an integer dropping its axis moves none of
+    the axes still to index."""
+    for axis in range(len(key) - 1, 0, -1):
+        values = values[(slice(None),) * axis + (key[axis],)]
+    return values[0] if np.ndim(steps) == 0 else values
+
+
 class RecordArray(BackendArray):
     """Field `name` (time, range) or the spectra (time, range, doppler) of
     the records at `offsets` (one per time step), `width` gates wide.
@@ -78,8 +88,7 @@ class RecordArray(BackendArray):
         else:
             values = _extension().read_records(self.path, self.offsets[rows], [self.name],
                                                self.width, 0)[self.name]
-        values = values[(slice(None),) + tuple(key[1:])]
-        return values[0] if np.ndim(steps) == 0 else values
+        return _outer(values, steps, key)
 
 
 class HeightArray(BackendArray):
@@ -101,9 +110,9 @@ class HeightArray(BackendArray):
     def _read(self, key):
         steps = np.arange(self.shape[0])[key[0]]
         rows = np.atleast_1d(steps)
-        values = gate_heights(self.first_range[rows], self.spacing[rows], self.elevation[rows],
-                              self.n_gates[rows], self.shape[1])[:, key[1]]
-        return values[0] if np.ndim(steps) == 0 else values
+        return _outer(gate_heights(self.first_range[rows], self.spacing[rows],
+                                   self.elevation[rows], self.n_gates[rows], self.shape[1]),
+                      steps, key)
 
 
 def scan(path, *, radar=0, spectra=False, on_damage="warn", beam=None):
