@@ -4,8 +4,10 @@
 # Depends: the C++ libraries the programs link (dpkg-shlibdeps reads them
 # off the binaries), and what `import quellmar` needs: python3 with numpy,
 # xarray and netCDF4. Recommends: matplotlib, which only quellmar-plot's
-# pictures need; apt installs it by default, and without it quellmar-plot
-# says what is missing.
+# pictures need, and dask and dask.distributed, which open_mfdataset,
+# chunks and computing over an archive on many processes or machines need;
+# apt installs them by default, and without them quellmar-plot and xarray
+# say what is missing.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quellmar)
@@ -26,7 +28,7 @@ if(NOT QUELLMAR_PYTHON_DEPENDS)
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "${QUELLMAR_PYTHON_DEPENDS}, python3-numpy, python3-xarray, python3-netcdf4")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib, python3-dask, python3-distributed")
 # Python writes __pycache__ beside the package when root imports it; the
 # package's removal takes those along.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/prerm")

@@ -71,6 +71,16 @@ run run; status=$?
 run deb; status=$?
 [ $status -eq 1 ] || fail "no dpkg-dev: make deb status $status (wanted 1)"
 
+# dask for archives and clusters: optional for make test, installed by make
+# deb, whose package recommends them.
+setup "python3-distributed python3-dask" 1000 no
+run test; status=$?
+[ $status -eq 0 ] || fail "no dask: make test status $status (wanted 0)"
+grep -q "apt-get install --no-install-recommends python3-dask python3-distributed" "$work/err" ||
+  fail "no dask: no apt-get line: $(cat "$work/err")"
+run deb; status=$?
+[ $status -eq 1 ] || fail "no dask: make deb status $status (wanted 1)"
+
 # Through sudo: the list is updated, then exactly the missing ones installed.
 setup "clang bc" 1000 yes
 run; status=$?

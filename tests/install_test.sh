@@ -60,7 +60,9 @@ assert quellmar._pairs.__file__.startswith(quellmar.__path__[0])
 beams = quellmar.open_pair("d02123a.mom")
 xr.testing.assert_identical(xr.open_dataset("d02123a.mom", engine="quellmar", beam=1), beams[1])
 assert quellmar.inspect("d02123a.mom")["records"]["count"] > 0
-' || fail "open_pair, the engine or inspect from the installed package"
+url = xr.backends.list_engines()["quellmar"].url
+assert url.startswith("file://") and "Reading the pairs directly" in open(url[7:]).read(), url
+' || fail "open_pair, the engine (its url the installed documentation) or inspect from the installed package"
 fi
 
 # Every installed program has its manual page, which names every option its

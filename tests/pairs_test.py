@@ -136,15 +136,16 @@ class PairErrors(unittest.TestCase):
         with open(pair, "ab") as f:
             f.write(b"\1\2\3")
         with self.assertRaises(quellmar.QuellmarFileError) as caught:
-            quellmar.open_pair(pair)
+            quellmar.open_pair(pair, on_damage="raise")
         self.assertEqual(str(caught.exception),
                          "%s: data offset %d: cut_record_header: the data file ends 3 bytes "
                          "into a RecordHeader" % (pair, size))
-        # Read all the same on request, as quellmar-nc converts it.
+        # Read all the same by default, as quellmar-nc converts it.
         with warnings.catch_warnings(record=True) as seen:
             warnings.simplefilter("always")
-            beams = quellmar.open_pair(pair, on_damage="warn")
+            beams = quellmar.open_pair(pair)
         self.assertEqual([str(w.message) for w in seen], [str(caught.exception)])
+        self.assertEqual([w.category for w in seen], [quellmar.QuellmarDamageWarning])
         xr.testing.assert_identical(beams[0], quellmar.open_pair(PAIRS["sample moments"])[0])
 
     def test_missing_and_unreadable_pairs(self):

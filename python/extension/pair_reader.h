@@ -1,6 +1,8 @@
-// Reading a whole file pair into arrays for the Python package, through
-// the access module and quellmar-nc's record scan and decoding pass: every
-// ray the file would hold, in file order, with the same values.
+// Reading a file pair into arrays for the Python package, through the
+// access module and quellmar-nc's record scan and decoding pass: every ray
+// the file would hold, in file order, with the same values. Either the
+// whole pair at once (read_pair), or its plan from the RecordHeaders alone
+// (scan_pair) and then the values of chosen records (read_records).
 //
 // The access module holds one pair at a time in module-wide state: the
 // caller makes sure that no two reads run at once.
@@ -34,6 +36,7 @@ struct ReadOptions {
   int32_t radar = 0;     // -1: every radar
   bool spectra = false;  // also the spectra, by spectral point
   bool raise_on_damage = true;
+  int32_t beam = -1;  // scan_pair: the rays of this beam only; -1: all
 };
 
 struct PairArrays {
@@ -61,6 +64,20 @@ struct PairArrays {
   companions::GlobalAttributes attributes;
   std::vector<std::string> damage;  // the first findings, as lines
   int64_t damage_count = 0;
+
+  // From scan_pair: per ray, the data-file offset of its record and its
+  // index among all rays (the rays of other beams counted); the beams of
+  // all rays.
+  std::vector<int64_t> offset, ray;
+  std::vector<int32_t> beams;
+};
+
+// The values of chosen records: per field asked for, rows of `width`
+// values (the ray's gates, then NaN), one row per record in the order the
+// offsets were given; with spectra, rows of width x spectrum_points.
+struct RecordValues {
+  std::vector<std::vector<float>> fields;
+  std::vector<float> spectra;
 };
 
 // Reads the pair of the data file at path. Throws PairError for a pair
@@ -68,6 +85,26 @@ struct PairArrays {
 // damaged: the first finding), OutOfMemory when a record's arrays cannot be
 // allocated.
 PairArrays read_pair(const std::string& path, const ReadOptions& options);
+
+// The plan of the pair from its RecordHeaders, nothing decoded: every
+// PairArrays member but the fields and spectra (doppler_velocity is
+// there with ReadOptions::spectra), and the offset of each ray. Throws as
+// read_pair.
+PairArrays scan_pair(const std::string& path, const ReadOptions& options);
+
+// Decodes the records at the data-file offsets (each one a ray of the
+// plan scan_pair gave) and nothing else: the kFields of field_indices and,
+// with spectrum_points > 0, the spectra. Throws PairError when a record is
+// not where the plan has it (the data file changed) or does not fit the
+// width, OutOfMemory as read_pair.
+RecordValues read_records(const std::string& path,
+                          const std::vector<int64_t>& offsets,
+                          const std::vector<int>& field_indices, int64_t width,
+                          int64_t spectrum_points);
+
+// Records decoded by read_pair and read_records since the module was
+// loaded.
+int64_t decoded_records();
 
 // quellmar-info's JSON report of the pair. Throws PairError.
 std::string inspect_pair(const std::string& path);

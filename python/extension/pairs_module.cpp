@@ -1,6 +1,13 @@
 // quellmar._pairs: the access module for the Python package.
 //
 //   read_pair(path, radar, spectra, raise_on_damage) -> dict of NumPy arrays
+//   scan_pair(path, radar, spectra, raise_on_damage, beam) -> the same
+//       without fields and spectra, nothing decoded, for the rays of beam
+//       (-1: all): rays["offset"] and rays["ray"] (index among all rays)
+//       per ray, "beams" (of all rays)
+//   read_records(path, offsets, fields, width, spectrum_points)
+//       -> {field: (records, width), "spectra": (records, width, points)}
+//   decoded_records() -> records decoded so far in this process
 //   inspect(path) -> quellmar-info's JSON report (str)
 //
 // The module's state is process-wide, so one lock serialises the reads of
@@ -43,14 +50,7 @@ py::array_t<T> to_numpy(std::vector<T>&& values) {
   return to_numpy(std::move(values), {n});
 }
 
-py::dict read(const std::string& path, int radar, bool spectra,
-              bool raise_on_damage) {
-  PairArrays a;
-  {
-    py::gil_scoped_release released;
-    std::lock_guard<std::mutex> lock(module_lock);
-    a = read_pair(path, ReadOptions{radar, spectra, raise_on_damage});
-  }
+py::dict to_dict(PairArrays&& a, bool spectra, bool with_fields) {
   const auto ray_count = static_cast<py::ssize_t>(a.time.size());
   py::dict rays;
   rays["time"] = to_numpy(std::move(a.time));
@@ -66,12 +66,18 @@ py::dict read(const std::string& path, int radar, bool spectra,
   rays["mode_index"] = to_numpy(std::move(a.mode_index));
   rays["datacode"] = to_numpy(std::move(a.datacode));
   rays["spectral_points"] = to_numpy(std::move(a.spectral_points));
+  if (!with_fields) {
+    rays["offset"] = to_numpy(std::move(a.offset));
+    rays["ray"] = to_numpy(std::move(a.ray));
+  }
 
   py::dict fields, field_attrs;
   for (int k = 0; k < companions::kFieldCount; ++k) {
     const companions::FieldSpec& spec = companions::kFields[k];
     if (spec.second_set && !a.second_set) continue;
-    fields[spec.name] = to_numpy(std::move(a.fields[k]));
+    fields[spec.name] = with_fields
+                            ? py::object(to_numpy(std::move(a.fields[k])))
+                            : py::object(py::int_(k));
     py::dict attrs;
     for (const auto& [name, value] : companions::field_description(spec)) {
       attrs[name.c_str()] = value;
@@ -98,9 +104,72 @@ py::dict read(const std::string& path, int radar, bool spectra,
   if (spectra) {
     const auto rows = static_cast<py::ssize_t>(a.n_points);
     const auto width = static_cast<py::ssize_t>(a.spectrum_points);
-    out["spectra"] = to_numpy(std::move(a.spectra), {rows, width});
+    if (with_fields) {
+      out["spectra"] = to_numpy(std::move(a.spectra), {rows, width});
+    }
     out["doppler_velocity"] =
         to_numpy(std::move(a.doppler_velocity), {ray_count, width});
+  }
+  return out;
+}
+
+py::dict read(const std::string& path, int radar, bool spectra,
+              bool raise_on_damage) {
+  PairArrays a;
+  {
+    py::gil_scoped_release released;
+    std::lock_guard<std::mutex> lock(module_lock);
+    a = read_pair(path, ReadOptions{radar, spectra, raise_on_damage});
+  }
+  return to_dict(std::move(a), spectra, true);
+}
+
+// fields: {name: index in kFields} as scan gives them.
+py::dict scan(const std::string& path, int radar, bool spectra,
+              bool raise_on_damage, int beam) {
+  PairArrays a;
+  {
+    py::gil_scoped_release released;
+    std::lock_guard<std::mutex> lock(module_lock);
+    a = scan_pair(path, ReadOptions{radar, spectra, raise_on_damage, beam});
+  }
+  std::vector<int32_t> beams = std::move(a.beams);
+  py::dict out = to_dict(std::move(a), spectra, false);
+  out["beams"] = to_numpy(std::move(beams));
+  return out;
+}
+
+py::dict records(const std::string& path, std::vector<int64_t> offsets,
+                 std::vector<std::string> names, int64_t width,
+                 int64_t spectrum_points) {
+  std::vector<int> indices;
+  for (const std::string& name : names) {
+    int found = -1;
+    for (int k = 0; k < companions::kFieldCount; ++k) {
+      if (name == companions::kFields[k].name) found = k;
+    }
+    if (found < 0) throw py::value_error("no field " + name);
+    indices.push_back(found);
+  }
+  if (width < 0 || spectrum_points < 0) {
+    throw py::value_error("width and spectrum_points are 0 or more");
+  }
+  RecordValues v;
+  {
+    py::gil_scoped_release released;
+    std::lock_guard<std::mutex> lock(module_lock);
+    v = read_records(path, offsets, indices, width, spectrum_points);
+  }
+  const auto n = static_cast<py::ssize_t>(offsets.size());
+  const auto w = static_cast<py::ssize_t>(width);
+  py::dict out;
+  for (size_t k = 0; k < names.size(); ++k) {
+    out[names[k].c_str()] = to_numpy(std::move(v.fields[k]), {n, w});
+  }
+  if (spectrum_points > 0) {
+    out["spectra"] =
+        to_numpy(std::move(v.spectra),
+                 {n, w, static_cast<py::ssize_t>(spectrum_points)});
   }
   return out;
 }
@@ -131,5 +200,11 @@ PYBIND11_MODULE(_pairs, m) {
   });
   m.def("read_pair", &quellmar::python::read, py::arg("path"), py::arg("radar"),
         py::arg("spectra"), py::arg("raise_on_damage"));
+  m.def("scan_pair", &quellmar::python::scan, py::arg("path"), py::arg("radar"),
+        py::arg("spectra"), py::arg("raise_on_damage"), py::arg("beam") = -1);
+  m.def("read_records", &quellmar::python::records, py::arg("path"),
+        py::arg("offsets"), py::arg("fields"), py::arg("width"),
+        py::arg("spectrum_points"));
+  m.def("decoded_records", &quellmar::python::decoded_records);
   m.def("inspect", &quellmar::python::inspect, py::arg("path"));
 }

@@ -4,12 +4,10 @@ access module (the extension quellmar._pairs), with no netCDF file between.
 
 import json
 import os
-import threading
-import warnings
 
 import numpy as np
 
-from quellmar.errors import QuellmarFileError
+from quellmar.damage import check_on_damage, warn_damage
 from quellmar.moments import beam_datasets
 
 try:
@@ -17,9 +15,6 @@ try:
 except ImportError as e:  # built only where pybind11 is
     _pairs = None
     _missing = str(e)
-
-DAMAGE = ("raise", "warn", "ignore")
-
 
 def _extension():
     if _pairs is None:
@@ -37,7 +32,16 @@ def _path(path):
     return path
 
 
-def open_pair(path, *, radar=0, spectra=False, on_damage="raise"):
+def _radar(radar):
+    """The extension's radar number (-1: every radar)."""
+    if radar is None:
+        return -1
+    if isinstance(radar, bool) or not isinstance(radar, (int, np.integer)) or radar < 0:
+        raise ValueError("radar must be a radar number (0 or more) or None")
+    return int(radar)
+
+
+def open_pair(path, *, radar=0, spectra=False, on_damage="warn"):
     """Returns {beam number: xarray.Dataset} for the file pair of the data
     file `path` (d*.mom or d*.spc; the header file beside it as quellmar
     finds it).
@@ -53,28 +57,22 @@ def open_pair(path, *, radar=0, spectra=False, on_damage="raise"):
     in m/s, (k - P/2) * 2 V / P for P points and Nyquist velocity V of the
     record, NaN beyond its spectrum.
 
-    on_damage: "raise" (QuellmarFileError naming the first finding, as
-    quellmar-nc reports it), "warn" (read what can be read, as quellmar-nc
-    converts it, with a UserWarning per finding) or "ignore".
+    on_damage: "warn" (read what can be read, as quellmar-nc converts it,
+    with a QuellmarDamageWarning per finding), "raise" (QuellmarFileError
+    naming the first finding, as quellmar-nc reports it) or "ignore".
+    Records of radars other than `radar` are not read and are no finding.
+
+    Everything is read at once; xr.open_dataset(path, engine="quellmar")
+    reads a beam's fields only when they are indexed.
 
     Raises QuellmarFileError for a pair that cannot be opened or read,
     MemoryError when a record's arrays cannot be allocated.
     """
-    if on_damage not in DAMAGE:
-        raise ValueError("on_damage must be one of %s" % ", ".join(DAMAGE))
-    if radar is None:
-        radar = -1
-    elif isinstance(radar, bool) or not isinstance(radar, (int, np.integer)) or radar < 0:
-        raise ValueError("radar must be a radar number (0 or more) or None")
+    check_on_damage(on_damage)
     path = _path(path)
-    raw = _extension().read_pair(path, int(radar), bool(spectra), on_damage == "raise")
+    raw = _extension().read_pair(path, _radar(radar), bool(spectra), on_damage == "raise")
     if on_damage == "warn":
-        for line in raw["damage"]:
-            warnings.warn(line, stacklevel=2)
-        more = raw["damage_count"] - len(raw["damage"])
-        if more > 0:
-            warnings.warn("%s: %d more finding(s); quellmar.inspect lists them all"
-                          % (path, more), stacklevel=2)
+        warn_damage(path, raw["damage"], raw["damage_count"])
     rays = raw["rays"]
     rays["time"] = rays["time"].astype("datetime64[s]").astype("datetime64[ns]")
     attrs = raw["attrs"]
