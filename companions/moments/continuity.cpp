@@ -17,6 +17,42 @@ double circular_distance(double a, double b, double nyquist) {
   return std::min(r, span - r);
 }
 
+// The median of velocities on the circle of width 2V: each is unwrapped to
+// within V of their circular mean (the direction of the sum of the unit
+// vectors at angles pi v / V) and the median of the unwrapped values is
+// folded back into [-V, V). Velocities that straddle +-V thus gather near
+// +-V instead of averaging to 0 m/s. values is reordered.
+double circular_median(std::vector<float>& values, double nyquist) {
+  if (nyquist > 0.0) {
+    const double scale = M_PI / nyquist;
+    double s = 0.0, c = 0.0;
+    for (const float v : values) {
+      s += std::sin(scale * v);
+      c += std::cos(scale * v);
+    }
+    // No preferred direction (opposite velocities balance): the plain
+    // median, as unwrapping about an arbitrary centre would be no better.
+    if (std::hypot(s, c) > 1e-9 * static_cast<double>(values.size())) {
+      const double centre = std::atan2(s, c) / scale;
+      const double span = 2.0 * nyquist;
+      for (float& v : values) {
+        const double d = v - centre;
+        v = static_cast<float>(centre + d - span * std::floor(d / span + 0.5));
+      }
+    }
+  }
+  const size_t mid = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + mid, values.end());
+  double median = values[mid];
+  if (values.size() % 2 == 0) {
+    const float below = *std::max_element(values.begin(), values.begin() + mid);
+    median = 0.5 * (median + below);
+  }
+  if (!(nyquist > 0.0)) return median;
+  const double span = 2.0 * nyquist;
+  return median - span * std::floor((median + nyquist) / span);
+}
+
 }  // namespace
 
 void PeakChooser::add(AnalysedRecord record) {
@@ -97,14 +133,7 @@ void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
       if (g < fp.size() && !std::isnan(fp[g])) scratch_.push_back(fp[g]);
     }
     if (scratch_.empty()) continue;
-    const size_t mid = scratch_.size() / 2;
-    std::nth_element(scratch_.begin(), scratch_.begin() + mid, scratch_.end());
-    double median = scratch_[mid];
-    if (scratch_.size() % 2 == 0) {
-      const float below =
-          *std::max_element(scratch_.begin(), scratch_.begin() + mid);
-      median = 0.5 * (median + below);
-    }
+    const double median = circular_median(scratch_, e.record.nyquist);
     int best = 0;
     double best_distance = std::numeric_limits<double>::infinity();
     for (int k = 0; k < a.peak_count; ++k) {
