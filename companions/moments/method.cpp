@@ -9,10 +9,10 @@
 
 namespace quellmar::companions {
 
-const std::array<uint8_t, 6> kQcMasks = {1, 2, 4, 8, 16, 32};
+const std::array<uint8_t, 7> kQcMasks = {1, 2, 4, 8, 16, 32, 64};
 const char* const kQcMeanings =
     "no_signal clutter_removed interference_removed several_peaks "
-    "chosen_by_continuity unusable_spectrum";
+    "chosen_by_continuity unusable_spectrum noise_from_neighbouring_gates";
 
 namespace {
 
@@ -117,6 +117,45 @@ bool gate_noise(const Gate& g, int64_t points, int32_t averages,
   sort_present(g, points, scratch);
   *noise = noise_of_sorted(scratch.sorted, averages);
   return noise->count > 0 && noise->mean > 0.0 && std::isfinite(noise->mean);
+}
+
+// Gates whose noise set is smaller than a quarter of their present values
+// (an echo filling most of the band) take the noise of the nearest gates
+// below and above whose set is not (the mean of the two means and of the
+// two thresholds, or the one there is), flagged kQcNoiseFromNeighbours.
+// With no such gate in the record, the gate keeps its own.
+void noise_from_neighbours(std::vector<Gate>& gates,
+                           const std::vector<unsigned char>& short_set,
+                           std::vector<NoiseLevel>* noise) {
+  const size_t count = gates.size();
+  auto full = [&](size_t i) {
+    return !(gates[i].a->flags & kQcUnusable) && !short_set[i];
+  };
+  for (size_t i = 0; i < count; ++i) {
+    if ((gates[i].a->flags & kQcUnusable) || !short_set[i]) continue;
+    double mean = 0.0, threshold = 0.0;
+    int found = 0;
+    for (size_t j = i; j-- > 0;) {
+      if (!full(j)) continue;
+      mean += (*noise)[j].mean;
+      threshold += (*noise)[j].threshold;
+      ++found;
+      break;
+    }
+    for (size_t j = i + 1; j < count; ++j) {
+      if (!full(j)) continue;
+      mean += (*noise)[j].mean;
+      threshold += (*noise)[j].threshold;
+      ++found;
+      break;
+    }
+    if (found == 0) continue;
+    NoiseLevel& n = (*noise)[i];
+    n.mean = mean / found;
+    n.threshold = threshold / found;
+    gates[i].a->noise = n.mean;
+    gates[i].a->flags |= kQcNoiseFromNeighbours;
+  }
 }
 
 // Replaces a narrow spike at 0 m/s (point index P/2) by the line between
@@ -259,10 +298,18 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
       break;
     }
   }
-  if (start < 0) return;  // cannot happen: the noise set is not above
+  // Every point above (a noise level taken from neighbouring gates under
+  // an echo filling the band): one region, cut at its lowest point.
+  const bool all_above = start < 0;
+  if (all_above) {
+    start = 0;
+    for (int64_t k = 1; k < p; ++k) {
+      if (g.s[k] < g.s[start]) start = k;
+    }
+  }
   const double sign = r.reversed ? -1.0 : 1.0;
   int64_t regions = 0;
-  int64_t j = start + 1;
+  int64_t j = all_above ? start : start + 1;
   while (j < start + p) {
     if (!above(wrap(j))) {
       ++j;
@@ -318,23 +365,30 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
   const int32_t averages = std::max<int32_t>(r.averages, 1);
   std::vector<Gate> gates;
   std::vector<NoiseLevel> noise(out->size());
+  std::vector<unsigned char> short_set(out->size(), 0);
   NoiseScratch scratch;
   for (int64_t i = 0; i < r.gates; ++i) {
     Gate g{record_usable ? r.values.data() + i * p : nullptr,
            record_usable ? r.present.data() + i * p : nullptr,
            &(*out)[static_cast<size_t>(i)]};
     int64_t present = 0;
+    NoiseLevel& n = noise[static_cast<size_t>(i)];
     if (!record_usable || !usable_values(g, p, &present) || present < 2 ||
-        !gate_noise(g, p, averages, scratch, &noise[static_cast<size_t>(i)])) {
+        !gate_noise(g, p, averages, scratch, &n)) {
       g.a->flags = kQcUnusable | kQcNoSignal;
       g.s = nullptr;
     } else {
-      g.a->noise = noise[static_cast<size_t>(i)].mean;
-      if (method.clutter) {
-        remove_clutter(g, p, method.clutter_points, averages, g.a->noise);
-      }
+      g.a->noise = n.mean;
+      short_set[static_cast<size_t>(i)] = n.count * kNoiseSetShare < present;
     }
     gates.push_back(g);
+  }
+  noise_from_neighbours(gates, short_set, &noise);
+  if (method.clutter) {
+    for (const Gate& g : gates) {
+      if (g.a->flags & kQcUnusable) continue;
+      remove_clutter(g, p, method.clutter_points, averages, g.a->noise);
+    }
   }
   if (record_usable && method.interference) {
     std::vector<double> thresholds(noise.size());

@@ -29,17 +29,23 @@ struct MomentsMethod {
 
 // Bits of a gate's QC flags.
 enum QcFlag : uint8_t {
-  kQcNoSignal = 1,      // no peak region (also set with kQcUnusable)
-  kQcClutter = 2,       // a clutter spike at 0 m/s was replaced
-  kQcInterference = 4,  // an interference line was replaced
-  kQcSeveralPeaks = 8,  // more than one peak region
-  kQcContinuity = 16,   // continuity chose another than the strongest
-  kQcUnusable = 32,     // the spectrum cannot be used (non-finite or
-                        // negative values, no Nyquist velocity, ...)
+  kQcNoSignal = 1,              // no peak region (also set with kQcUnusable)
+  kQcClutter = 2,               // a clutter spike at 0 m/s was replaced
+  kQcInterference = 4,          // an interference line was replaced
+  kQcSeveralPeaks = 8,          // more than one peak region
+  kQcContinuity = 16,           // continuity chose another than the strongest
+  kQcUnusable = 32,             // the spectrum cannot be used (non-finite or
+                                // negative values, no Nyquist velocity, ...)
+  kQcNoiseFromNeighbours = 64,  // the gate's own noise set was too small:
+                                // noise of the nearest gates taken
 };
 // The flag_masks and flag_meanings of the QC_FLAGS variable, in bit order.
-extern const std::array<uint8_t, 6> kQcMasks;
+extern const std::array<uint8_t, 7> kQcMasks;
 extern const char* const kQcMeanings;
+
+// The smallest noise set of a gate: a quarter of its present values. An
+// echo filling most of the band leaves fewer, its own lowest values.
+constexpr int64_t kNoiseSetShare = 4;
 
 // The noise level of a spectrum (Hildebrand and Sekhon 1974).
 struct NoiseLevel {
