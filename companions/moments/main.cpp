@@ -42,9 +42,9 @@ constexpr const char* kUsage =
     "K]\n"
     "                        [--no-clutter] [--no-interference] "
     "[--min-points M]\n"
-    "                        [--axis auto|centred|centred-reversed] "
-    "[--keep-stored]\n"
-    "                        [--deflate 0..9]\n";
+    "                        [--tail-widths W] [--axis "
+    "auto|centred|centred-reversed]\n"
+    "                        [--keep-stored] [--deflate 0..9]\n";
 
 constexpr const char* kOptionsHelp =
     "Recomputes the moments of a spectra file from its spectra (noise by\n"
@@ -205,6 +205,8 @@ std::vector<qc::FieldSpec> field_table(bool keep_stored) {
 std::vector<std::pair<std::string, std::string>> method_attributes(
     const Options& o, const std::string& axis) {
   const qc::MomentsMethod& m = o.method;
+  char tail_widths[32];
+  std::snprintf(tail_widths, sizeof tail_widths, "%g", m.tail_widths);
   return {
       {"moments_method", qc::describe_method(m)},
       {"moments_noise", "Hildebrand and Sekhon (1974)"},
@@ -214,6 +216,7 @@ std::vector<std::pair<std::string, std::string>> method_attributes(
       {"moments_clutter_points", std::to_string(m.clutter_points)},
       {"moments_interference", m.interference ? "removed" : "kept"},
       {"moments_min_points", std::to_string(m.min_points)},
+      {"moments_tail_widths", tail_widths},
       {"moments_axis_option", qc::axis_name(m.axis)},
       {"moments_velocity_axis", axis},
   };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -281,11 +282,44 @@ void keep_peak(GateAnalysis* a, const Peak& p) {
   a->peaks[at] = p;
 }
 
+// The value of point u of a gate, any index taken modulo P.
+double value_at(const Gate& g, int64_t p, int64_t u) {
+  const int64_t k = u % p;
+  return g.s[k < 0 ? k + p : k];
+}
+// The moments of points lo .. hi - 1 (any indices, taken modulo P) in
+// index units: power, mean index and variance; false without power.
+bool index_moments(const Gate& g, int64_t p, double noise, int64_t lo,
+                   int64_t hi, double* power, double* mean, double* variance) {
+  auto at = [&](int64_t u) { return value_at(g, p, u) - noise; };
+  double sum = 0.0, moment1 = 0.0;
+  for (int64_t u = lo; u < hi; ++u) {
+    const double w = at(u);
+    sum += w;
+    moment1 += w * static_cast<double>(u - lo);
+  }
+  if (!(sum > 0.0) || !std::isfinite(sum)) return false;
+  const double m = moment1 / sum;
+  double moment2 = 0.0;
+  for (int64_t u = lo; u < hi; ++u) {
+    const double d = static_cast<double>(u - lo) - m;
+    moment2 += at(u) * d * d;
+  }
+  *power = sum;
+  *mean = static_cast<double>(lo) + m;
+  *variance = std::max(moment2 / sum, 0.0);
+  return std::isfinite(*mean) && std::isfinite(*variance);
+}
+
 // The peak regions of a gate: runs of at least M present points above the
 // threshold, a run that reaches both ends of the spectrum taken as one
-// (aliasing); each measured on the unwrapped velocity axis.
+// (aliasing). Each is measured on the unwrapped velocity axis over a window
+// that keeps its tails below the threshold: starting from the region, the
+// window spans the centroid +- tail_widths widths (never less than the
+// region, never into another region or a missing point, at most P points)
+// and the moments are taken again over it, until the window stays put.
 void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
-                const NoiseLevel& noise) {
+                double tail_widths, const NoiseLevel& noise) {
   const int64_t p = r.points;
   // Indices run from start to start + p - 1, below 2 p.
   auto wrap = [p](int64_t k) { return k < p ? k : k - p; };
@@ -307,7 +341,12 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
       if (g.s[k] < g.s[start]) start = k;
     }
   }
-  const double sign = r.reversed ? -1.0 : 1.0;
+  // The regions, [first, end) in order on start .. start + p - 1.
+  struct Run {
+    int64_t first, end;
+  };
+  std::array<Run, 64> found;
+  std::vector<Run> more;
   int64_t regions = 0;
   int64_t j = all_above ? start : start + 1;
   while (j < start + p) {
@@ -318,27 +357,73 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     const int64_t first = j;
     while (j < start + p && above(wrap(j))) ++j;
     if (j - first < min_points) continue;
+    if (regions < static_cast<int64_t>(found.size())) {
+      found[static_cast<size_t>(regions)] = {first, j};
+    } else {
+      more.push_back({first, j});
+    }
     ++regions;
-    double power = 0.0, moment1 = 0.0;
-    for (int64_t u = first; u < j; ++u) {
-      const double w = g.s[wrap(u)] - noise.mean;
-      power += w;
-      moment1 += w * sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist);
+  }
+  auto run = [&](int64_t i) {
+    return i < static_cast<int64_t>(found.size())
+               ? found[static_cast<size_t>(i)]
+               : more[static_cast<size_t>(i) - found.size()];
+  };
+  const double sign = r.reversed ? -1.0 : 1.0;
+  const double v = r.nyquist, step = 2.0 * v / static_cast<double>(p);
+  for (int64_t i = 0; i < regions; ++i) {
+    const Run here = run(i);
+    // The window may reach from the end of the region before to the first
+    // point of the region after (the last and first across the ends).
+    int64_t low = i > 0 ? run(i - 1).end : run(regions - 1).end - p;
+    int64_t high = i + 1 < regions ? run(i + 1).first : run(0).first + p;
+    low = std::max(low, here.end - p);
+    high = std::min(high, here.first + p);
+    // ... over present points only.
+    int64_t reach_low = here.first, reach_high = here.end;
+    while (reach_low > low && g.has[(reach_low - 1 + 2 * p) % p]) --reach_low;
+    while (reach_high < high && g.has[reach_high % p]) ++reach_high;
+    int64_t lo = here.first, hi = here.end;
+    double power = 0.0, mean = 0.0, variance = 0.0;
+    if (!index_moments(g, p, noise.mean, lo, hi, &power, &mean, &variance)) {
+      continue;
     }
-    if (!(power > 0.0) || !std::isfinite(power)) continue;
-    const double mean = moment1 / power;
-    double moment2 = 0.0;
-    for (int64_t u = first; u < j; ++u) {
-      const double w = g.s[wrap(u)] - noise.mean;
-      const double d =
-          sign * pda_doppler_velocity_ms(u + 1, p, r.nyquist) - mean;
-      moment2 += w * d * d;
+    if (tail_widths > 0.0) {
+      // The first window: out from the region until the spectrum meets the
+      // mean noise on each side.
+      int64_t a = here.first, b = here.end;
+      while (a > reach_low && value_at(g, p, a - 1) > noise.mean) --a;
+      while (b < reach_high && value_at(g, p, b) > noise.mean) ++b;
+      double pw = 0.0, m = 0.0, var = 0.0;
+      if (index_moments(g, p, noise.mean, a, b, &pw, &m, &var)) {
+        power = pw;
+        mean = m;
+        variance = var;
+      }
     }
+    for (int iteration = 0; tail_widths > 0.0 && iteration < 8; ++iteration) {
+      const double half = tail_widths * std::sqrt(variance);
+      const int64_t a =
+          std::clamp(static_cast<int64_t>(std::floor(mean - half + 0.5)),
+                     reach_low, here.first);
+      const int64_t b = std::min(
+          std::clamp(static_cast<int64_t>(std::floor(mean + half + 0.5)) + 1,
+                     here.end, reach_high),
+          a + p);
+      if (a == lo && b == hi) break;
+      double pw = 0.0, m = 0.0, var = 0.0;
+      if (!index_moments(g, p, noise.mean, a, b, &pw, &m, &var)) break;
+      lo = a;
+      hi = b;
+      power = pw;
+      mean = m;
+      variance = var;
+    }
+    const double velocity = sign * (mean - static_cast<double>(p) / 2.0) * step;
     Peak peak;
     peak.power = power;
-    const double v = r.nyquist;
-    peak.velocity = mean - 2.0 * v * std::floor((mean + v) / (2.0 * v));
-    peak.width = std::sqrt(std::max(moment2 / power, 0.0));
+    peak.velocity = velocity - 2.0 * v * std::floor((velocity + v) / (2.0 * v));
+    peak.width = std::sqrt(variance) * step;
     if (std::isfinite(peak.velocity) && std::isfinite(peak.width)) {
       keep_peak(g.a, peak);
     }
@@ -400,7 +485,8 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
   for (size_t i = 0; i < gates.size(); ++i) {
     const Gate& g = gates[i];
     if (g.a->flags & kQcUnusable) continue;
-    find_peaks(g, r, std::max<int32_t>(method.min_points, 1), noise[i]);
+    find_peaks(g, r, std::max<int32_t>(method.min_points, 1),
+               method.tail_widths, noise[i]);
     if (g.a->peak_count == 0) g.a->flags |= kQcNoSignal;
   }
 }
@@ -437,8 +523,15 @@ std::string describe_method(const MomentsMethod& m) {
          std::to_string(m.clutter_points) + " point(s)";
   }
   if (m.interference) s += "; interference lines replaced";
-  s += "; peak regions of at least " + std::to_string(m.min_points) +
-       " points; peak chosen by ";
+  s += "; peak regions of at least " + std::to_string(m.min_points) + " points";
+  if (m.tail_widths > 0.0) {
+    char tails[64];
+    std::snprintf(tails, sizeof tails,
+                  ", measured over %g widths either side of the centroid",
+                  m.tail_widths);
+    s += tails;
+  }
+  s += "; peak chosen by ";
   s += m.peak == PeakChoice::kContinuity
            ? "continuity over 5 records before and after"
            : "strongest power";

@@ -24,6 +24,10 @@ struct MomentsMethod {
   bool clutter = true;
   bool interference = true;
   int32_t min_points = 3;  // M: the fewest points of a peak region
+  // Half-width, in widths of the peak, of the window about its centroid
+  // over which its moments are taken (tails below the threshold kept);
+  // 0: the peak region alone.
+  double tail_widths = 3.0;
   AxisChoice axis = AxisChoice::kAuto;
 };
 

@@ -24,6 +24,12 @@ const char* const kMethodOptionsHelp =
     "  --min-points M        fewest points above the noise threshold in a "
     "peak\n"
     "                        region (default 3, 1 to 64)\n"
+    "  --tail-widths W       half-width, in widths of the peak, of the window "
+    "about\n"
+    "                        its centroid over which its moments are taken "
+    "(default 3,\n"
+    "                        0 to 10; 0: the points above the noise threshold "
+    "only)\n"
     "  --axis auto|centred|centred-reversed  velocity axis of the spectra "
     "(default\n"
     "                        auto: the one whose velocities agree best with "
@@ -68,7 +74,7 @@ MethodOption parse_method_option(int argc, char** argv, int* next,
     return MethodOption::kTaken;
   }
   if (arg != "--peak" && arg != "--clutter-points" && arg != "--min-points" &&
-      arg != "--axis") {
+      arg != "--axis" && arg != "--tail-widths") {
     return MethodOption::kNotOne;
   }
   if (*next + 1 >= argc) {
@@ -87,6 +93,11 @@ MethodOption parse_method_option(int argc, char** argv, int* next,
     ok = parse_count(value, 0, 16, &method->clutter_points);
   } else if (arg == "--min-points") {
     ok = parse_count(value, 1, 64, &method->min_points);
+  } else if (arg == "--tail-widths") {
+    char* end = nullptr;
+    const double w = std::strtod(value, &end);
+    ok = *value != '\0' && *end == '\0' && w >= 0.0 && w <= 10.0;
+    if (ok) method->tail_widths = w;
   } else {
     ok = false;
     for (AxisChoice a : {AxisChoice::kAuto, AxisChoice::kCentred,

@@ -24,7 +24,7 @@ const char* const kWindUsage =
     "                     [--from-spectra [--peak continuity|strongest]\n"
     "                      [--clutter-points K] [--no-clutter] "
     "[--no-interference]\n"
-    "                      [--min-points M] [--axis "
+    "                      [--min-points M] [--tail-widths W] [--axis "
     "auto|centred|centred-reversed]]\n";
 
 const char* const kWindHelp =
