@@ -246,6 +246,9 @@ TEST(MomentsTruth, RecomputedMomentsMeetTheTruthTheStoredOnesDoNot) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("velocity axis centred"), std::string::npos)
       << run.err;
+  // The clutter of gates 0..5, seen in the oblique beams.
+  EXPECT_NE(run.err.find("clutter map: 6 gate(s)"), std::string::npos)
+      << run.err;
   int file = -1;
   ASSERT_EQ(nc_open(dir.file("m.nc").c_str(), NC_NOWRITE, &file), NC_NOERR);
   const auto vel = read_var(file, "VEL"), width = read_var(file, "WIDTH"),

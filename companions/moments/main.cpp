@@ -18,11 +18,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "companions/common/output_commit.h"
 #include "companions/common/pair_scan.h"
+#include "companions/moments/clutter.h"
 #include "companions/moments/method_options.h"
 #include "companions/moments/recompute.h"
 #include "companions/netcdf/convert.h"
@@ -261,6 +263,20 @@ int main(int argc, char** argv) {
                  o.pair.c_str(), axis.c_str());
   }
 
+  std::map<int32_t, std::vector<int8_t>> clutter;
+  if (o.method.clutter &&
+      !qc::learn_clutter_map(o.pair, o.radar, &clutter, &error)) {
+    return fail(error);
+  }
+  if (o.method.clutter) {
+    int64_t gates = 0;
+    for (const auto& [mode, bands] : clutter) {
+      for (const int8_t b : bands) gates += b >= 0;
+    }
+    std::fprintf(stderr, "quellmar-moments: %s: clutter map: %lld gate(s)\n",
+                 o.pair.c_str(), static_cast<long long>(gates));
+  }
+
   qc::PairInput input;
   if (!qc::open_pair(o.pair, &input, &error)) return fail(error);
   qc::NcPlanner planner(o.radar, true);
@@ -286,6 +302,7 @@ int main(int argc, char** argv) {
     qc::NcFile file(output.temp_path());
     file.define(plan, input, o.file);
     qc::RecomputedMoments source(o.method, reversed);
+    source.set_clutter_map(std::move(clutter));
     std::deque<Waiting> waiting;
     std::vector<qc::GateMoments> gates;
     std::vector<float> values[6];

@@ -194,6 +194,26 @@ void remove_clutter(const Gate& g, int64_t points, int32_t k_points,
   g.a->flags |= kQcClutter;
 }
 
+// At a gate the clutter map holds: the band of `half` points either side
+// of 0 m/s (point P/2) is replaced by the straight line between the points
+// just outside it. The map says the clutter is there, steady; under a
+// strong echo it may not stand out of the echo's fluctuations, so the band
+// is replaced whatever it holds.
+void remove_clutter_band(const Gate& g, int64_t points, int32_t half) {
+  const int64_t z = points / 2;
+  const int64_t a = z - half - 1, b = z + half + 1;
+  if (a < 0 || b >= points) return;
+  for (int64_t k = a; k <= b; ++k) {
+    if (!g.has[k]) return;
+  }
+  auto line = [&](int64_t k) {
+    return g.s[a] + (g.s[b] - g.s[a]) * static_cast<double>(k - a) /
+                        static_cast<double>(b - a);
+  };
+  for (int64_t k = a + 1; k < b; ++k) g.s[k] = static_cast<float>(line(k));
+  g.a->flags |= kQcClutter;
+}
+
 // Adds to counts[first * kMaxLineWidth + width - 1] where points first ..
 // first + width - 1 (circular, width 1 to kMaxLineWidth) of a gate stand
 // above its threshold with the points on both sides present and at or
@@ -439,7 +459,8 @@ NoiseLevel hildebrand_sekhon(std::vector<double>& values, int32_t averages) {
 }
 
 void analyse_record(RecordSpectra& r, const MomentsMethod& method,
-                    std::vector<GateAnalysis>* out) {
+                    std::vector<GateAnalysis>* out,
+                    const std::vector<int8_t>* clutter_bands) {
   out->assign(static_cast<size_t>(std::max<int64_t>(r.gates, 0)),
               GateAnalysis{});
   const int64_t p = r.points;
@@ -470,9 +491,16 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
   }
   noise_from_neighbours(gates, short_set, &noise);
   if (method.clutter) {
-    for (const Gate& g : gates) {
+    for (size_t i = 0; i < gates.size(); ++i) {
+      const Gate& g = gates[i];
       if (g.a->flags & kQcUnusable) continue;
-      remove_clutter(g, p, method.clutter_points, averages, g.a->noise);
+      const int band =
+          clutter_bands && i < clutter_bands->size() ? (*clutter_bands)[i] : -1;
+      if (band >= 0) {
+        remove_clutter_band(g, p, std::max(method.clutter_points, band));
+      } else {
+        remove_clutter(g, p, method.clutter_points, averages, g.a->noise);
+      }
     }
   }
   if (record_usable && method.interference) {

@@ -94,8 +94,13 @@ struct RecordSpectra {
 
 // Noise, clutter, interference and peaks of every gate of a record. The
 // spectra are changed in place where clutter and lines are replaced.
+// clutter_bands (optional): per gate, the half-width in points of the
+// clutter band the file's clutter map found there, negative where clean
+// (see clutter.h); without it, or where clean, only a spike one point wide
+// is taken for clutter.
 void analyse_record(RecordSpectra& record, const MomentsMethod& method,
-                    std::vector<GateAnalysis>* gates);
+                    std::vector<GateAnalysis>* gates,
+                    const std::vector<int8_t>* clutter_bands = nullptr);
 
 // The moments written for a gate: VEL, WIDTH, SNR, NOISE and SIGNAL_POWER
 // (dB), NaN where missing.

@@ -60,7 +60,9 @@ void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
   a.beam = f.beam;
   a.points = spectra_.points;
   a.nyquist = nyquist;
-  analyse_record(spectra_, method_, &a.gates);
+  const auto bands = clutter_.find(f.mode);
+  analyse_record(spectra_, method_, &a.gates,
+                 bands == clutter_.end() ? nullptr : &bands->second);
   // Gates the record header counts beyond the decoded ones.
   if (static_cast<int64_t>(a.gates.size()) < f.gate_count) {
     GateAnalysis none;

@@ -8,6 +8,7 @@
 #define QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ class RecomputedMoments {
            float nyquist, int32_t averages);
   // The axis of the records added from now on.
   void set_reversed(bool reversed) { reversed_ = reversed; }
+  // The clutter map (per mode, per gate: the band's half-width, negative
+  // where clean; see clutter.h) of the records added from now on.
+  void set_clutter_map(std::map<int32_t, std::vector<int8_t>> bands) {
+    clutter_ = std::move(bands);
+  }
   // No more records.
   void finish();
   // The moments of the next record in file order, when decided.
@@ -45,6 +51,7 @@ class RecomputedMoments {
  private:
   MomentsMethod method_;
   bool reversed_;
+  std::map<int32_t, std::vector<int8_t>> clutter_;
   PeakChooser chooser_;
   RecordSpectra spectra_;
   AnalysedRecord analysed_;

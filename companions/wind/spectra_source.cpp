@@ -1,5 +1,8 @@
 #include "companions/wind/spectra_source.h"
 
+#include <map>
+
+#include "companions/moments/clutter.h"
 #include "companions/moments/method_options.h"
 
 namespace quellmar::companions {
@@ -10,6 +13,11 @@ SpectraMoments::SpectraMoments(const MomentsMethod& method, int32_t radar)
       moments_(method, method.axis == AxisChoice::kCentredReversed) {}
 
 bool SpectraMoments::begin_pair(const std::string& path, std::string* error) {
+  std::map<int32_t, std::vector<int8_t>> clutter;
+  if (method_.clutter && !learn_clutter_map(path, radar_, &clutter, error)) {
+    return false;
+  }
+  moments_.set_clutter_map(std::move(clutter));
   if (method_.axis != AxisChoice::kAuto) return true;
   AxisVerdict verdict;
   if (!choose_axis(path, radar_, method_, &verdict, error)) return false;
