@@ -271,6 +271,8 @@ TEST(MomentsTruth, RecomputedMomentsMeetTheTruthTheStoredOnesDoNot) {
       EXPECT_NEAR(noise[i], 30.0, 0.75);
       EXPECT_NEAR(vel[i], truth, 0.5 * step);
       EXPECT_TRUE(f & companions::kQcInterference);
+      // A dry file: never a rain flag.
+      EXPECT_FALSE(f & companions::kQcPrecipitation);
       EXPECT_EQ((f & companions::kQcClutter) != 0, clutter_gate(g));
       const bool bird = beam == 1 && bird_record(rec) && bird_gate(g);
       EXPECT_EQ((f & companions::kQcContinuity) != 0, bird);

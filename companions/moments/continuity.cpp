@@ -60,15 +60,24 @@ void PeakChooser::add(AnalysedRecord record) {
   e->record = std::move(record);
   const size_t gates = e->record.gates.size();
   e->record.chosen.assign(gates, -1);
+  e->record.precip.assign(gates, -1);
   e->first_pass.assign(gates, std::numeric_limits<float>::quiet_NaN());
+  precipitation_candidates(e->record.gates, e->record.elevation,
+                           e->record.nyquist, &e->candidates);
   for (size_t g = 0; g < gates; ++g) {
     const GateAnalysis& a = e->record.gates[g];
     if (a.peak_count > 0) {
       e->record.chosen[g] = 0;
-      e->first_pass[g] = static_cast<float>(a.peaks[0].velocity);
+      // Neighbours follow the clear air, not the rain.
+      const int clear = e->candidates[g].clear;
+      e->first_pass[g] =
+          static_cast<float>(a.peaks[clear >= 0 ? clear : 0].velocity);
     }
   }
   if (choice_ == PeakChoice::kStrongest) {
+    for (size_t g = 0; g < gates; ++g) {
+      if (e->candidates[g].precip >= 0) take_precipitation(*e, g);
+    }
     e->decided = true;
     waiting_.push_back(std::move(e));
     return;
@@ -120,11 +129,37 @@ bool PeakChooser::next(AnalysedRecord* record) {
   return true;
 }
 
+void PeakChooser::take_precipitation(Entry& e, size_t g) {
+  const PrecipitationCandidate& c = e.candidates[g];
+  e.record.chosen[g] = c.clear >= 0 ? c.clear : c.precip;
+  e.record.precip[g] = c.precip;
+  e.record.gates[g].flags |= kQcPrecipitation;
+}
+
 void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
   const size_t from = at >= kSpan ? at - kSpan : 0;
   const size_t to = std::min(beam.size(), at + kSpan + 1);
+  const size_t near_from =
+      at >= kPrecipitationSpan ? at - kPrecipitationSpan : 0;
+  const size_t near_to = std::min(beam.size(), at + kPrecipitationSpan + 1);
   for (size_t g = 0; g < e.record.gates.size(); ++g) {
     const GateAnalysis& a = e.record.gates[g];
+    if (e.candidates[g].precip >= 0) {
+      // Precipitation lasts: seen at this gate or one next to it in a
+      // neighbouring record of the beam.
+      bool lasting = false;
+      for (size_t i = near_from; i < near_to && !lasting; ++i) {
+        if (i == at) continue;
+        const auto& c = beam[i]->candidates;
+        for (size_t h = g > 0 ? g - 1 : 0; h <= g + 1 && h < c.size(); ++h) {
+          lasting |= c[h].precip >= 0;
+        }
+      }
+      if (lasting) {
+        take_precipitation(e, g);
+        continue;
+      }
+    }
     if (a.peak_count < 2) continue;
     scratch_.clear();
     for (size_t i = from; i < to; ++i) {

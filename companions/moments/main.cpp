@@ -201,6 +201,19 @@ std::vector<qc::FieldSpec> field_table(bool keep_stored) {
   flags.flag_count = static_cast<int>(qc::kQcMasks.size());
   flags.flag_meanings = qc::kQcMeanings;
   t.push_back(flags);
+  t.push_back({"PRECIP_VEL", "precipitation_radial_velocity", "", "m/s",
+               "recomputed from the spectra: power-weighted mean velocity of "
+               "the precipitation peak, where flagged precipitation",
+               false, nullptr, false});
+  t.push_back({"PRECIP_WIDTH", "precipitation_doppler_spectrum_width", "",
+               "m/s",
+               "recomputed from the spectra: one standard deviation of the "
+               "precipitation peak, where flagged precipitation",
+               false, nullptr, false});
+  t.push_back({"PRECIP_SNR", "precipitation_signal_to_noise_ratio", "", "dB",
+               "recomputed from the spectra: precipitation peak power over "
+               "the noise of the whole band, where flagged precipitation",
+               false, nullptr, false});
   return t;
 }
 
@@ -305,7 +318,7 @@ int main(int argc, char** argv) {
     source.set_clutter_map(std::move(clutter));
     std::deque<Waiting> waiting;
     std::vector<qc::GateMoments> gates;
-    std::vector<float> values[6];
+    std::vector<float> values[9];
     std::vector<const float*> columns(o.file.fields.size(), nullptr);
     int64_t tag = 0, written = 0;
     auto drain = [&] {
@@ -321,6 +334,11 @@ int main(int argc, char** argv) {
             values[k][g] = std::isnan(x[k]) ? qc::kFillValue : x[k];
           }
           values[5][g] = static_cast<float>(m.flags);
+          const float rain[3] = {m.precip_velocity, m.precip_width,
+                                 m.precip_snr};
+          for (int k = 0; k < 3; ++k) {
+            values[6 + k][g] = std::isnan(rain[k]) ? qc::kFillValue : rain[k];
+          }
         }
         Waiting w = std::move(waiting.front());
         waiting.pop_front();
@@ -329,7 +347,8 @@ int main(int argc, char** argv) {
         if (o.keep_stored) {
           for (int s = 0; s < 4; ++s) columns[k++] = w.stored[s].data();
         }
-        columns[k] = values[5].data();
+        columns[k++] = values[5].data();
+        for (int r = 0; r < 3; ++r) columns[k++] = values[6 + r].data();
         file.write_fields(static_cast<int64_t>(n), columns);
         ++written;
       }

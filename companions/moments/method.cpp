@@ -10,10 +10,11 @@
 
 namespace quellmar::companions {
 
-const std::array<uint8_t, 7> kQcMasks = {1, 2, 4, 8, 16, 32, 64};
+const std::array<uint8_t, 8> kQcMasks = {1, 2, 4, 8, 16, 32, 64, 128};
 const char* const kQcMeanings =
     "no_signal clutter_removed interference_removed several_peaks "
-    "chosen_by_continuity unusable_spectrum noise_from_neighbouring_gates";
+    "chosen_by_continuity unusable_spectrum noise_from_neighbouring_gates "
+    "precipitation";
 
 namespace {
 
@@ -22,6 +23,13 @@ constexpr int kMaxLineWidth = 3;           // interference lines: 1 to 3 points
 constexpr double kLineGateShare = 0.8;     // of the gates that show the line
 constexpr double kClutterSharpness = 4.0;  // spike excess over neighbours'
 constexpr double kClutterRise = 8.0;       // over the neighbour's fluctuation
+constexpr double kValleyDepth = 0.6;       // of the lower of two maxima
+constexpr double kValleyRise = 6.0;        // fluctuations of the valley
+// A smoothed value's fluctuation over a value's: sqrt(1 + 4 + 1) / 4.
+constexpr double kSmoothedShare = 0.6124;
+
+// Reused by find_peaks (one thread per analysis).
+thread_local std::vector<double> split_scratch;
 
 struct Gate {
   float* s;                  // P values
@@ -377,12 +385,60 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     const int64_t first = j;
     while (j < start + p && above(wrap(j))) ++j;
     if (j - first < min_points) continue;
-    if (regions < static_cast<int64_t>(found.size())) {
-      found[static_cast<size_t>(regions)] = {first, j};
-    } else {
-      more.push_back({first, j});
+    auto add = [&](int64_t a, int64_t b) {
+      if (b - a < min_points) return;  // a piece too short to be a region
+      if (regions < static_cast<int64_t>(found.size())) {
+        found[static_cast<size_t>(regions)] = {a, b};
+      } else {
+        more.push_back({a, b});
+      }
+      ++regions;
+    };
+    // Two echoes side by side (clear air on a precipitation echo's flank)
+    // make one run: it is split at each deep valley.
+    int64_t piece = first;
+    if (j - first >= 2 * min_points + 1) {
+      const int64_t len = j - first;
+      std::vector<double>& sm = split_scratch;
+      sm.resize(static_cast<size_t>(2 * len));
+      // Values smoothed by (1, 2, 1) / 4 (the run's ends by (2, 1) / 3 and
+      // (1, 2) / 3): a valley is not a single low value, and a narrow
+      // peak keeps most of its top.
+      for (int64_t u = 0; u < len; ++u) {
+        const double here = 2.0 * g.s[wrap(first + u)];
+        const double left = u > 0 ? g.s[wrap(first + u - 1)] : 0.0;
+        const double right = u + 1 < len ? g.s[wrap(first + u + 1)] : 0.0;
+        const double weight = 2.0 + (u > 0) + (u + 1 < len);
+        sm[static_cast<size_t>(u)] = (left + here + right) / weight;
+      }
+      // Highest smoothed value from u to the end of the run.
+      for (int64_t u = len - 1; u >= 0; --u) {
+        const double here = sm[static_cast<size_t>(u)];
+        sm[static_cast<size_t>(len + u)] =
+            u + 1 < len ? std::max(here, sm[static_cast<size_t>(len + u + 1)])
+                        : here;
+      }
+      double left_max = sm[0];
+      for (int64_t q = 1; q + 1 < len; ++q) {
+        const double v = sm[static_cast<size_t>(q)];
+        left_max = std::max(left_max, v);
+        if (!(v < sm[static_cast<size_t>(q - 1)]) ||
+            !(v <= sm[static_cast<size_t>(q + 1)])) {
+          continue;
+        }
+        const double lower =
+            std::min(left_max, sm[static_cast<size_t>(len + q + 1)]);
+        if (v < kValleyDepth * lower &&
+            lower - v >
+                kValleyRise * kSmoothedShare * v /
+                    std::sqrt(static_cast<double>(std::max(r.averages, 1)))) {
+          add(piece, first + q);
+          piece = first + q + 1;
+          left_max = sm[static_cast<size_t>(q + 1)];
+        }
+      }
     }
-    ++regions;
+    add(piece, j);
   }
   auto run = [&](int64_t i) {
     return i < static_cast<int64_t>(found.size())
@@ -399,10 +455,16 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     int64_t high = i + 1 < regions ? run(i + 1).first : run(0).first + p;
     low = std::max(low, here.end - p);
     high = std::min(high, here.first + p);
-    // ... over present points only.
+    // ... over present points not above 2 T only: such a point outside
+    // the region is another echo's (a bird too narrow to be a region),
+    // and the window stops short of it; noise does not rise so high.
     int64_t reach_low = here.first, reach_high = here.end;
-    while (reach_low > low && g.has[(reach_low - 1 + 2 * p) % p]) --reach_low;
-    while (reach_high < high && g.has[reach_high % p]) ++reach_high;
+    auto open = [&](int64_t u) {
+      const int64_t k = (u % p + p) % p;
+      return g.has[k] && !(g.s[k] > 2.0 * noise.threshold);
+    };
+    while (reach_low > low && open(reach_low - 1)) --reach_low;
+    while (reach_high < high && open(reach_high)) ++reach_high;
     int64_t lo = here.first, hi = here.end;
     double power = 0.0, mean = 0.0, variance = 0.0;
     if (!index_moments(g, p, noise.mean, lo, hi, &power, &mean, &variance)) {
@@ -519,7 +581,8 @@ void analyse_record(RecordSpectra& r, const MomentsMethod& method,
   }
 }
 
-GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points) {
+GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points,
+                         int precip) {
   GateMoments m{kNaN, kNaN, kNaN, kNaN, kNaN, gate.flags};
   if (gate.flags & kQcUnusable) return m;
   m.noise_db = static_cast<float>(10.0 * std::log10(gate.noise));
@@ -541,6 +604,17 @@ GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points) {
   m.width = static_cast<float>(p.width);
   m.snr = static_cast<float>(snr);
   m.power_db = static_cast<float>(power);
+  if (precip >= 0 && precip < gate.peak_count) {
+    const Peak& q = gate.peaks[static_cast<size_t>(precip)];
+    const double rain =
+        10.0 * std::log10(q.power / (gate.noise * static_cast<double>(points)));
+    if (std::isfinite(rain)) {
+      m.precip_velocity = static_cast<float>(q.velocity);
+      m.precip_width = static_cast<float>(q.width);
+      m.precip_snr = static_cast<float>(rain);
+      m.precipitation_only = precip == chosen;
+    }
+  }
   return m;
 }
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,10 @@ enum QcFlag : uint8_t {
                                 // negative values, no Nyquist velocity, ...)
   kQcNoiseFromNeighbours = 64,  // the gate's own noise set was too small:
                                 // noise of the nearest gates taken
+  kQcPrecipitation = 128,       // a precipitation echo in the gate
 };
 // The flag_masks and flag_meanings of the QC_FLAGS variable, in bit order.
-extern const std::array<uint8_t, 7> kQcMasks;
+extern const std::array<uint8_t, 8> kQcMasks;
 extern const char* const kQcMeanings;
 
 // The smallest noise set of a gate: a quarter of its present values. An
@@ -107,9 +109,17 @@ void analyse_record(RecordSpectra& record, const MomentsMethod& method,
 struct GateMoments {
   float velocity, width, snr, noise_db, power_db;
   uint8_t flags;
+  // The precipitation peak's velocity, width and SNR; NaN when none.
+  float precip_velocity = std::numeric_limits<float>::quiet_NaN();
+  float precip_width = std::numeric_limits<float>::quiet_NaN();
+  float precip_snr = std::numeric_limits<float>::quiet_NaN();
+  // The moments are the precipitation's (no clear air seen).
+  bool precipitation_only = false;
 };
-// The moments of peak `chosen` of a gate (-1: none) over P points.
-GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points);
+// The moments of peak `chosen` of a gate (-1: none) over P points, and of
+// its precipitation peak `precip` (-1: none).
+GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points,
+                         int precip = -1);
 
 // The method and every parameter, as one line for the file's attributes.
 std::string describe_method(const MomentsMethod& method);

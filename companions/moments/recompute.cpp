@@ -60,6 +60,7 @@ void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
   a.beam = f.beam;
   a.points = spectra_.points;
   a.nyquist = nyquist;
+  a.elevation = f.elevation > 90.0f ? f.elevation / 100.0 : f.elevation;
   const auto bands = clutter_.find(f.mode);
   analyse_record(spectra_, method_, &a.gates,
                  bands == clutter_.end() ? nullptr : &bands->second);
@@ -79,8 +80,8 @@ bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
   *tag = analysed_.tag;
   gates->resize(analysed_.gates.size());
   for (size_t g = 0; g < analysed_.gates.size(); ++g) {
-    (*gates)[g] =
-        gate_moments(analysed_.gates[g], analysed_.chosen[g], analysed_.points);
+    (*gates)[g] = gate_moments(analysed_.gates[g], analysed_.chosen[g],
+                               analysed_.points, analysed_.precip[g]);
   }
   return true;
 }

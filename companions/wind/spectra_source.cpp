@@ -1,5 +1,6 @@
 #include "companions/wind/spectra_source.h"
 
+#include <limits>
 #include <map>
 
 #include "companions/moments/clutter.h"
@@ -43,8 +44,12 @@ bool SpectraMoments::next(RecordFacts* f, std::vector<float>* velocity,
   velocity->resize(gates_.size());
   snr->resize(gates_.size());
   for (size_t g = 0; g < gates_.size(); ++g) {
-    (*velocity)[g] = gates_[g].velocity;
-    (*snr)[g] = gates_[g].snr;
+    // Clear air only: a gate that sees nothing but precipitation gives no
+    // velocity to the wind.
+    const bool rain = gates_[g].precipitation_only;
+    (*velocity)[g] =
+        rain ? std::numeric_limits<float>::quiet_NaN() : gates_[g].velocity;
+    (*snr)[g] = rain ? std::numeric_limits<float>::quiet_NaN() : gates_[g].snr;
   }
   return true;
 }
