@@ -16,6 +16,11 @@ constexpr double kBandShoulder = 0.05;  // of the rise, 3 points out
 constexpr double kMapShare = 0.5;       // of a beam's records
 constexpr int64_t kFewestRecords = 3;   // of a beam, to count
 constexpr int kSide = 5;                // the side levels: points 5 and 6 out
+// Of each beam and mode, the spectra of the first kSurveyAll records and of
+// every kSurveyStride-th after are read: a day's map at a fraction of a
+// second reading.
+constexpr int64_t kSurveyAll = 32;
+constexpr int64_t kSurveyStride = 8;
 
 }  // namespace
 
@@ -129,11 +134,17 @@ bool learn_clutter_map(const std::string& path, int32_t radar,
   if (!open_pair(path, &input, error)) return false;
   ClutterSurvey survey;
   RecordSpectra spectra;
+  std::map<std::pair<int32_t, int32_t>, int64_t> seen;  // per (mode, beam)
   int new_header = 0;
   while (pda_read_record_header(&new_header) == 0) {
     const RecordFacts f = current_facts();
     if ((radar >= 0 && f.radar != radar) || f.spectra_flag == 0 ||
         f.spectral_points >= kRassSpectralPoints || !f.beam_described) {
+      pda_advance_record();
+      continue;
+    }
+    const int64_t index = seen[{f.mode, f.beam}]++;
+    if (index >= kSurveyAll && index % kSurveyStride != 0) {
       pda_advance_record();
       continue;
     }

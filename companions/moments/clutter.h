@@ -54,9 +54,10 @@ class ClutterSurvey {
   int64_t records_ = 0;
 };
 
-// Reads every spectra record of radar of the pair at path and learns its
-// clutter map. Leaves the access module reset. False, with a message, when
-// the pair cannot be opened.
+// Reads the spectra records of radar of the pair at path (of each beam and
+// mode the first 32 and every 8th after) and learns its clutter map.
+// Leaves the access module reset. False, with a message, when the pair
+// cannot be opened.
 bool learn_clutter_map(const std::string& path, int32_t radar,
                        std::map<int32_t, std::vector<int8_t>>* bands,
                        std::string* error);

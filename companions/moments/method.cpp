@@ -310,29 +310,35 @@ void keep_peak(GateAnalysis* a, const Peak& p) {
   a->peaks[at] = p;
 }
 
-// The value of point u of a gate, any index taken modulo P.
-double value_at(const Gate& g, int64_t p, int64_t u) {
-  const int64_t k = u % p;
-  return g.s[k < 0 ? k + p : k];
+// Index u (-P <= u < 3 P) taken modulo P, without a division.
+inline int64_t modulo_points(int64_t u, int64_t p) {
+  if (u < 0) return u + p;
+  if (u >= p) u -= p;
+  return u >= p ? u - p : u;
 }
-// The moments of points lo .. hi - 1 (any indices, taken modulo P) in
+
+// The value of point u of a gate (-P <= u < 3 P), taken modulo P.
+double value_at(const Gate& g, int64_t p, int64_t u) {
+  return g.s[modulo_points(u, p)];
+}
+// The moments of points lo .. hi - 1 (-P <= lo, hi <= 3 P, modulo P) in
 // index units: power, mean index and variance; false without power.
 bool index_moments(const Gate& g, int64_t p, double noise, int64_t lo,
                    int64_t hi, double* power, double* mean, double* variance) {
-  auto at = [&](int64_t u) { return value_at(g, p, u) - noise; };
-  double sum = 0.0, moment1 = 0.0;
-  for (int64_t u = lo; u < hi; ++u) {
-    const double w = at(u);
+  // One pass: the second moment about lo, shifted to the mean after.
+  double sum = 0.0, moment1 = 0.0, moment2 = 0.0;
+  int64_t k = modulo_points(lo, p);
+  for (int64_t u = 0; u < hi - lo; ++u) {
+    const double w = static_cast<double>(g.s[k]) - noise;
+    const double d = static_cast<double>(u);
     sum += w;
-    moment1 += w * static_cast<double>(u - lo);
+    moment1 += w * d;
+    moment2 += w * d * d;
+    if (++k == p) k = 0;
   }
   if (!(sum > 0.0) || !std::isfinite(sum)) return false;
   const double m = moment1 / sum;
-  double moment2 = 0.0;
-  for (int64_t u = lo; u < hi; ++u) {
-    const double d = static_cast<double>(u - lo) - m;
-    moment2 += at(u) * d * d;
-  }
+  moment2 -= m * moment1;
   *power = sum;
   *mean = static_cast<double>(lo) + m;
   *variance = std::max(moment2 / sum, 0.0);
@@ -460,7 +466,7 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     // and the window stops short of it; noise does not rise so high.
     int64_t reach_low = here.first, reach_high = here.end;
     auto open = [&](int64_t u) {
-      const int64_t k = (u % p + p) % p;
+      const int64_t k = modulo_points(u, p);
       return g.has[k] && !(g.s[k] > 2.0 * noise.threshold);
     };
     while (reach_low > low && open(reach_low - 1)) --reach_low;
