@@ -83,15 +83,13 @@ std::map<int32_t, std::vector<int8_t>> ClutterSurvey::bands() const {
     if (c.records >= kFewestRecords) beams[key.first].push_back(&c);
   }
   // A mode without oblique beams: its vertical beams decide.
+  std::map<int32_t, std::vector<const Counts*>> vertical;
   for (const auto& [key, c] : vertical_) {
-    if (c.records >= kFewestRecords && !oblique_.count(key) &&
-        std::none_of(oblique_.begin(), oblique_.end(), [&](const auto& o) {
-          return o.first.first == key.first &&
-                 o.second.records >= kFewestRecords;
-        })) {
-      beams[key.first].push_back(&c);
+    if (c.records >= kFewestRecords && !beams.count(key.first)) {
+      vertical[key.first].push_back(&c);
     }
   }
+  beams.insert(vertical.begin(), vertical.end());
   for (const auto& [mode, counts] : beams) {
     size_t gates = 0;
     for (const Counts* c : counts) gates = std::max(gates, c->seen.size());
