@@ -321,29 +321,49 @@ inline int64_t modulo_points(int64_t u, int64_t p) {
 double value_at(const Gate& g, int64_t p, int64_t u) {
   return g.s[modulo_points(u, p)];
 }
-// The moments of points lo .. hi - 1 (-P <= lo, hi <= 3 P, modulo P) in
-// index units: power, mean index and variance; false without power.
-bool index_moments(const Gate& g, int64_t p, double noise, int64_t lo,
-                   int64_t hi, double* power, double* mean, double* variance) {
-  // One pass: the second moment about lo, shifted to the mean after.
-  double sum = 0.0, moment1 = 0.0, moment2 = 0.0;
-  int64_t k = modulo_points(lo, p);
-  for (int64_t u = 0; u < hi - lo; ++u) {
-    const double w = static_cast<double>(g.s[k]) - noise;
-    const double d = static_cast<double>(u);
-    sum += w;
-    moment1 += w * d;
-    moment2 += w * d * d;
-    if (++k == p) k = 0;
+// The sums over a window of a gate's points (indices -P .. 3 P, taken
+// modulo P) of w = S - N, w d and w d^2, d the index from origin, kept as
+// the window moves: a move costs only the points it adds or drops.
+class WindowSums {
+ public:
+  WindowSums(const Gate& g, int64_t p, double noise, int64_t origin)
+      : g_(g),
+        p_(p),
+        noise_(noise),
+        origin_(origin),
+        lo_(origin),
+        hi_(origin) {}
+  // The window becomes lo .. hi - 1 (overlapping the present one).
+  void move_to(int64_t lo, int64_t hi) {
+    while (lo_ > lo) add(--lo_, 1.0);
+    while (lo_ < lo) add(lo_++, -1.0);
+    while (hi_ < hi) add(hi_++, 1.0);
+    while (hi_ > hi) add(--hi_, -1.0);
   }
-  if (!(sum > 0.0) || !std::isfinite(sum)) return false;
-  const double m = moment1 / sum;
-  moment2 -= m * moment1;
-  *power = sum;
-  *mean = static_cast<double>(lo) + m;
-  *variance = std::max(moment2 / sum, 0.0);
-  return std::isfinite(*mean) && std::isfinite(*variance);
-}
+  // Power, mean index and variance (index units); false without power.
+  bool moments(double* power, double* mean, double* variance) const {
+    if (!(s0_ > 0.0) || !std::isfinite(s0_)) return false;
+    const double m = s1_ / s0_;
+    *power = s0_;
+    *mean = static_cast<double>(origin_) + m;
+    *variance = std::max(s2_ / s0_ - m * m, 0.0);
+    return std::isfinite(*mean) && std::isfinite(*variance);
+  }
+
+ private:
+  void add(int64_t u, double sign) {
+    const double w = sign * (value_at(g_, p_, u) - noise_);
+    const double d = static_cast<double>(u - origin_);
+    s0_ += w;
+    s1_ += w * d;
+    s2_ += w * d * d;
+  }
+  const Gate& g_;
+  int64_t p_;
+  double noise_;
+  int64_t origin_, lo_, hi_;
+  double s0_ = 0.0, s1_ = 0.0, s2_ = 0.0;
+};
 
 // The peak regions of a gate: runs of at least M present points above the
 // threshold, a run that reaches both ends of the spectrum taken as one
@@ -464,26 +484,47 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     // ... over present points not above 2 T only: such a point outside
     // the region is another echo's (a bird too narrow to be a region),
     // and the window stops short of it; noise does not rise so high.
+    // Searched only as far as a window asks: reach_low .. reach_high - 1
+    // are open; a side found closed (or at its limit) stays so.
     int64_t reach_low = here.first, reach_high = here.end;
-    auto open = [&](int64_t u) {
-      const int64_t k = modulo_points(u, p);
-      return g.has[k] && !(g.s[k] > 2.0 * noise.threshold);
+    bool low_closed = false, high_closed = false;
+    const double ceiling = 2.0 * noise.threshold;
+    auto down_to = [&](int64_t want) {
+      while (!low_closed && reach_low > want) {
+        const int64_t k = modulo_points(reach_low - 1, p);
+        if (reach_low > low && g.has[k] && !(g.s[k] > ceiling)) {
+          --reach_low;
+        } else {
+          low_closed = true;
+        }
+      }
+      return std::max(want, reach_low);
     };
-    while (reach_low > low && open(reach_low - 1)) --reach_low;
-    while (reach_high < high && open(reach_high)) ++reach_high;
+    auto up_to = [&](int64_t want) {
+      while (!high_closed && reach_high < want) {
+        const int64_t k = modulo_points(reach_high, p);
+        if (reach_high < high && g.has[k] && !(g.s[k] > ceiling)) {
+          ++reach_high;
+        } else {
+          high_closed = true;
+        }
+      }
+      return std::min(want, reach_high);
+    };
     int64_t lo = here.first, hi = here.end;
     double power = 0.0, mean = 0.0, variance = 0.0;
-    if (!index_moments(g, p, noise.mean, lo, hi, &power, &mean, &variance)) {
-      continue;
-    }
+    WindowSums sums(g, p, noise.mean, here.first);
+    sums.move_to(lo, hi);
+    if (!sums.moments(&power, &mean, &variance)) continue;
     if (tail_widths > 0.0) {
       // The first window: out from the region until the spectrum meets the
       // mean noise on each side.
       int64_t a = here.first, b = here.end;
-      while (a > reach_low && value_at(g, p, a - 1) > noise.mean) --a;
-      while (b < reach_high && value_at(g, p, b) > noise.mean) ++b;
+      while (down_to(a - 1) < a && value_at(g, p, a - 1) > noise.mean) --a;
+      while (up_to(b + 1) > b && value_at(g, p, b) > noise.mean) ++b;
       double pw = 0.0, m = 0.0, var = 0.0;
-      if (index_moments(g, p, noise.mean, a, b, &pw, &m, &var)) {
+      sums.move_to(a, b);
+      if (sums.moments(&pw, &m, &var)) {
         power = pw;
         mean = m;
         variance = var;
@@ -492,15 +533,17 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
     for (int iteration = 0; tail_widths > 0.0 && iteration < 8; ++iteration) {
       const double half = tail_widths * std::sqrt(variance);
       const int64_t a =
-          std::clamp(static_cast<int64_t>(std::floor(mean - half + 0.5)),
-                     reach_low, here.first);
+          std::min(down_to(static_cast<int64_t>(std::floor(mean - half + 0.5))),
+                   here.first);
       const int64_t b = std::min(
-          std::clamp(static_cast<int64_t>(std::floor(mean + half + 0.5)) + 1,
-                     here.end, reach_high),
+          std::max(
+              up_to(static_cast<int64_t>(std::floor(mean + half + 0.5)) + 1),
+              here.end),
           a + p);
       if (a == lo && b == hi) break;
       double pw = 0.0, m = 0.0, var = 0.0;
-      if (!index_moments(g, p, noise.mean, a, b, &pw, &m, &var)) break;
+      sums.move_to(a, b);
+      if (!sums.moments(&pw, &m, &var)) break;
       lo = a;
       hi = b;
       power = pw;
