@@ -503,11 +503,15 @@ TEST(MomentsPrecipitation, ClearAirKeptBesideRainAndNoRainFlaggedInTheDryHour) {
       // Never a rain flag where there is no rain; where there is, the
       // clear air stands apart from the rain's flank in nearly every gate
       // (a few percent of the oblique gates show no valley between them).
-      if (!rain) EXPECT_FALSE(flagged);
+      if (!rain) {
+        EXPECT_FALSE(flagged);
+      }
       if (!flagged) {
         EXPECT_EQ(rain_vel[i], -9999.0f);
         missed += rain;
-        if (!rain) EXPECT_NEAR(vel[i], radial(beam, 0.0), 0.5 * step);
+        if (!rain) {
+          EXPECT_NEAR(vel[i], radial(beam, 0.0), 0.5 * step);
+        }
         continue;
       }
       // The clear air on the rain's flank is cut at the valley between

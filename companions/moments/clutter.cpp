@@ -127,7 +127,7 @@ std::map<int32_t, std::vector<int8_t>> ClutterSurvey::bands() const {
 
 bool learn_clutter_map(const std::string& path, int32_t radar,
                        std::map<int32_t, std::vector<int8_t>>* bands,
-                       std::string* error) {
+                       std::string* error, AxisTally* axis) {
   PairInput input;
   if (!open_pair(path, &input, error)) return false;
   ClutterSurvey survey;
@@ -142,11 +142,17 @@ bool learn_clutter_map(const std::string& path, int32_t radar,
       continue;
     }
     const int64_t index = seen[{f.mode, f.beam}]++;
-    if (index >= kSurveyAll && index % kSurveyStride != 0) {
+    const bool for_axis = axis != nullptr && !axis->full();
+    if (!for_axis && index >= kSurveyAll && index % kSurveyStride != 0) {
       pda_advance_record();
       continue;
     }
     pda_decode_record();
+    if (for_axis) axis->add(f, pda_moments, pda_get_nyquist_velocity());
+    if (index >= kSurveyAll && index % kSurveyStride != 0) {
+      pda_release_moments();
+      continue;
+    }
     load_record_spectra(f, pda_moments, pda_get_nyquist_velocity(),
                         current_spectral_averages(f), false, &spectra);
     const double elevation =

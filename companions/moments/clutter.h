@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "companions/moments/method.h"
+#include "companions/moments/recompute.h"
 
 namespace quellmar::companions {
 
@@ -55,12 +56,13 @@ class ClutterSurvey {
 };
 
 // Reads the spectra records of radar of the pair at path (of each beam and
-// mode the first 32 and every 8th after) and learns its clutter map.
-// Leaves the access module reset. False, with a message, when the pair
-// cannot be opened.
+// mode the first 32 and every 8th after) and learns its clutter map; with
+// axis given, the same pass feeds its first records to it (choose_axis in
+// one reading). Leaves the access module reset. False, with a message,
+// when the pair cannot be opened.
 bool learn_clutter_map(const std::string& path, int32_t radar,
                        std::map<int32_t, std::vector<int8_t>>* bands,
-                       std::string* error);
+                       std::string* error, AxisTally* axis = nullptr);
 
 }  // namespace quellmar::companions
 

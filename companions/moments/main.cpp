@@ -265,21 +265,25 @@ int main(int argc, char** argv) {
   bool reversed = o.method.axis == qc::AxisChoice::kCentredReversed;
   std::string axis = qc::axis_name(o.method.axis);
   pda_set_message_stream(nullptr);
-  if (o.method.axis == qc::AxisChoice::kAuto) {
-    qc::AxisVerdict verdict;
-    if (!qc::choose_axis(o.pair, o.radar, o.method, &verdict, &error)) {
+  // The clutter map and the axis from one reading of the file.
+  const bool auto_axis = o.method.axis == qc::AxisChoice::kAuto;
+  std::map<int32_t, std::vector<int8_t>> clutter;
+  qc::AxisTally tally(o.method);
+  if (o.method.clutter &&
+      !qc::learn_clutter_map(o.pair, o.radar, &clutter, &error,
+                             auto_axis ? &tally : nullptr)) {
+    return fail(error);
+  }
+  if (auto_axis) {
+    qc::AxisVerdict verdict = tally.verdict();
+    if (!o.method.clutter &&
+        !qc::choose_axis(o.pair, o.radar, o.method, &verdict, &error)) {
       return fail(error);
     }
     reversed = verdict.reversed;
     axis = verdict.text;
     std::fprintf(stderr, "quellmar-moments: %s: velocity axis %s\n",
                  o.pair.c_str(), axis.c_str());
-  }
-
-  std::map<int32_t, std::vector<int8_t>> clutter;
-  if (o.method.clutter &&
-      !qc::learn_clutter_map(o.pair, o.radar, &clutter, &error)) {
-    return fail(error);
   }
   if (o.method.clutter) {
     int64_t gates = 0;

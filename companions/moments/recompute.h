@@ -66,6 +66,23 @@ struct AxisVerdict {
 };
 constexpr int64_t kAxisSampleRecords = 200;
 
+// The tally behind choose_axis, fed one decoded record at a time (records
+// of the radar with spectra, below kRassSpectralPoints points, beam
+// described): full() after kAxisSampleRecords of them.
+class AxisTally {
+ public:
+  explicit AxisTally(const MomentsMethod& method);
+  bool full() const { return records_ >= kAxisSampleRecords; }
+  void add(const RecordFacts& f, const MomentArrays& m, float nyquist);
+  AxisVerdict verdict() const;
+
+ private:
+  MomentsMethod strongest_;
+  RecordSpectra spectra_;
+  std::vector<GateAnalysis> gates_;
+  int64_t confident_ = 0, centred_ = 0, reversed_ = 0, records_ = 0;
+};
+
 // For --axis auto: decodes up to kAxisSampleRecords records of radar of
 // the pair at path and compares the strongest peaks' velocities under the
 // centred axis, and their negatives, with the stored velocities on the

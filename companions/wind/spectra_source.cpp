@@ -14,14 +14,21 @@ SpectraMoments::SpectraMoments(const MomentsMethod& method, int32_t radar)
       moments_(method, method.axis == AxisChoice::kCentredReversed) {}
 
 bool SpectraMoments::begin_pair(const std::string& path, std::string* error) {
+  // The clutter map and the axis from one reading of the file.
+  const bool auto_axis = method_.axis == AxisChoice::kAuto;
   std::map<int32_t, std::vector<int8_t>> clutter;
-  if (method_.clutter && !learn_clutter_map(path, radar_, &clutter, error)) {
+  AxisTally tally(method_);
+  if (method_.clutter && !learn_clutter_map(path, radar_, &clutter, error,
+                                            auto_axis ? &tally : nullptr)) {
     return false;
   }
   moments_.set_clutter_map(std::move(clutter));
-  if (method_.axis != AxisChoice::kAuto) return true;
-  AxisVerdict verdict;
-  if (!choose_axis(path, radar_, method_, &verdict, error)) return false;
+  if (!auto_axis) return true;
+  AxisVerdict verdict = tally.verdict();
+  if (!method_.clutter &&
+      !choose_axis(path, radar_, method_, &verdict, error)) {
+    return false;
+  }
   moments_.set_reversed(verdict.reversed);
   notes_.push_back(path + ": velocity axis " + verdict.text);
   return true;
