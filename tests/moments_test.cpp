@@ -246,6 +246,9 @@ TEST(MomentsTruth, RecomputedMomentsMeetTheTruthTheStoredOnesDoNot) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("velocity axis centred"), std::string::npos)
       << run.err;
+  // The clutter of gates 0..5, seen in the oblique beams.
+  EXPECT_NE(run.err.find("clutter map: 6 gate(s)"), std::string::npos)
+      << run.err;
   int file = -1;
   ASSERT_EQ(nc_open(dir.file("m.nc").c_str(), NC_NOWRITE, &file), NC_NOERR);
   const auto vel = read_var(file, "VEL"), width = read_var(file, "WIDTH"),
@@ -268,6 +271,8 @@ TEST(MomentsTruth, RecomputedMomentsMeetTheTruthTheStoredOnesDoNot) {
       EXPECT_NEAR(noise[i], 30.0, 0.75);
       EXPECT_NEAR(vel[i], truth, 0.5 * step);
       EXPECT_TRUE(f & companions::kQcInterference);
+      // A dry file: never a rain flag.
+      EXPECT_FALSE(f & companions::kQcPrecipitation);
       EXPECT_EQ((f & companions::kQcClutter) != 0, clutter_gate(g));
       const bool bird = beam == 1 && bird_record(rec) && bird_gate(g);
       EXPECT_EQ((f & companions::kQcContinuity) != 0, bird);

@@ -384,6 +384,17 @@ class PlotRecomputed(unittest.TestCase):
         share = self.coloured(recomputed) / self.coloured(SPECTRA)
         self.assertGreater(share, 0.3)
         self.assertLess(share, 0.7)
+        # read_moments keeps the stored moments and the flags: the stored
+        # velocity (0.1 of the Nyquist velocity) everywhere, no_signal (bit
+        # 1) exactly in the flat gates 4-7.
+        beam = quellmar.read_moments(recomputed)[0]
+        stored = beam["VEL_STORED"].values
+        nyquist = beam["nyquist_velocity"].values[:, None]
+        np.testing.assert_allclose(stored, np.broadcast_to(0.1 * nyquist, stored.shape),
+                                   rtol=1e-3)
+        flags = beam["QC_FLAGS"].values.astype(int)
+        self.assertTrue(np.all(flags[:, 4:] & 1))
+        self.assertFalse(np.any(flags[:, :4] & 1))
 
 
 class PlotWinds(unittest.TestCase):

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -24,22 +25,33 @@ struct MomentsMethod {
   bool clutter = true;
   bool interference = true;
   int32_t min_points = 3;  // M: the fewest points of a peak region
+  // Half-width, in widths of the peak, of the window about its centroid
+  // over which its moments are taken (tails below the threshold kept);
+  // 0: the peak region alone.
+  double tail_widths = 3.0;
   AxisChoice axis = AxisChoice::kAuto;
 };
 
 // Bits of a gate's QC flags.
 enum QcFlag : uint8_t {
-  kQcNoSignal = 1,      // no peak region (also set with kQcUnusable)
-  kQcClutter = 2,       // a clutter spike at 0 m/s was replaced
-  kQcInterference = 4,  // an interference line was replaced
-  kQcSeveralPeaks = 8,  // more than one peak region
-  kQcContinuity = 16,   // continuity chose another than the strongest
-  kQcUnusable = 32,     // the spectrum cannot be used (non-finite or
-                        // negative values, no Nyquist velocity, ...)
+  kQcNoSignal = 1,              // no peak region (also set with kQcUnusable)
+  kQcClutter = 2,               // a clutter spike at 0 m/s was replaced
+  kQcInterference = 4,          // an interference line was replaced
+  kQcSeveralPeaks = 8,          // more than one peak region
+  kQcContinuity = 16,           // continuity chose another than the strongest
+  kQcUnusable = 32,             // the spectrum cannot be used (non-finite or
+                                // negative values, no Nyquist velocity, ...)
+  kQcNoiseFromNeighbours = 64,  // the gate's own noise set was too small:
+                                // noise of the nearest gates taken
+  kQcPrecipitation = 128,       // a precipitation echo in the gate
 };
 // The flag_masks and flag_meanings of the QC_FLAGS variable, in bit order.
-extern const std::array<uint8_t, 6> kQcMasks;
+extern const std::array<uint8_t, 8> kQcMasks;
 extern const char* const kQcMeanings;
+
+// The smallest noise set of a gate: a quarter of its present values. An
+// echo filling most of the band leaves fewer, its own lowest values.
+constexpr int64_t kNoiseSetShare = 4;
 
 // The noise level of a spectrum (Hildebrand and Sekhon 1974).
 struct NoiseLevel {
@@ -84,17 +96,30 @@ struct RecordSpectra {
 
 // Noise, clutter, interference and peaks of every gate of a record. The
 // spectra are changed in place where clutter and lines are replaced.
+// clutter_bands (optional): per gate, the half-width in points of the
+// clutter band the file's clutter map found there, negative where clean
+// (see clutter.h); without it, or where clean, only a spike one point wide
+// is taken for clutter.
 void analyse_record(RecordSpectra& record, const MomentsMethod& method,
-                    std::vector<GateAnalysis>* gates);
+                    std::vector<GateAnalysis>* gates,
+                    const std::vector<int8_t>* clutter_bands = nullptr);
 
 // The moments written for a gate: VEL, WIDTH, SNR, NOISE and SIGNAL_POWER
 // (dB), NaN where missing.
 struct GateMoments {
   float velocity, width, snr, noise_db, power_db;
   uint8_t flags;
+  // The precipitation peak's velocity, width and SNR; NaN when none.
+  float precip_velocity = std::numeric_limits<float>::quiet_NaN();
+  float precip_width = std::numeric_limits<float>::quiet_NaN();
+  float precip_snr = std::numeric_limits<float>::quiet_NaN();
+  // The moments are the precipitation's (no clear air seen).
+  bool precipitation_only = false;
 };
-// The moments of peak `chosen` of a gate (-1: none) over P points.
-GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points);
+// The moments of peak `chosen` of a gate (-1: none) over P points, and of
+// its precipitation peak `precip` (-1: none).
+GateMoments gate_moments(const GateAnalysis& gate, int chosen, int64_t points,
+                         int precip = -1);
 
 // The method and every parameter, as one line for the file's attributes.
 std::string describe_method(const MomentsMethod& method);

@@ -17,6 +17,42 @@ double circular_distance(double a, double b, double nyquist) {
   return std::min(r, span - r);
 }
 
+// The median of velocities on the circle of width 2V: each is unwrapped to
+// within V of their circular mean (the direction of the sum of the unit
+// vectors at angles pi v / V) and the median of the unwrapped values is
+// folded back into [-V, V). Velocities that straddle +-V thus gather near
+// +-V instead of averaging to 0 m/s. values is reordered.
+double circular_median(std::vector<float>& values, double nyquist) {
+  if (nyquist > 0.0) {
+    const double scale = M_PI / nyquist;
+    double s = 0.0, c = 0.0;
+    for (const float v : values) {
+      s += std::sin(scale * v);
+      c += std::cos(scale * v);
+    }
+    // No preferred direction (opposite velocities balance): the plain
+    // median, as unwrapping about an arbitrary centre would be no better.
+    if (std::hypot(s, c) > 1e-9 * static_cast<double>(values.size())) {
+      const double centre = std::atan2(s, c) / scale;
+      const double span = 2.0 * nyquist;
+      for (float& v : values) {
+        const double d = v - centre;
+        v = static_cast<float>(centre + d - span * std::floor(d / span + 0.5));
+      }
+    }
+  }
+  const size_t mid = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + mid, values.end());
+  double median = values[mid];
+  if (values.size() % 2 == 0) {
+    const float below = *std::max_element(values.begin(), values.begin() + mid);
+    median = 0.5 * (median + below);
+  }
+  if (!(nyquist > 0.0)) return median;
+  const double span = 2.0 * nyquist;
+  return median - span * std::floor((median + nyquist) / span);
+}
+
 }  // namespace
 
 void PeakChooser::add(AnalysedRecord record) {
@@ -24,15 +60,24 @@ void PeakChooser::add(AnalysedRecord record) {
   e->record = std::move(record);
   const size_t gates = e->record.gates.size();
   e->record.chosen.assign(gates, -1);
+  e->record.precip.assign(gates, -1);
   e->first_pass.assign(gates, std::numeric_limits<float>::quiet_NaN());
+  precipitation_candidates(e->record.gates, e->record.elevation,
+                           e->record.nyquist, &e->candidates);
   for (size_t g = 0; g < gates; ++g) {
     const GateAnalysis& a = e->record.gates[g];
     if (a.peak_count > 0) {
       e->record.chosen[g] = 0;
-      e->first_pass[g] = static_cast<float>(a.peaks[0].velocity);
+      // Neighbours follow the clear air, not the rain.
+      const int clear = e->candidates[g].clear;
+      e->first_pass[g] =
+          static_cast<float>(a.peaks[clear >= 0 ? clear : 0].velocity);
     }
   }
   if (choice_ == PeakChoice::kStrongest) {
+    for (size_t g = 0; g < gates; ++g) {
+      if (e->candidates[g].precip >= 0) take_precipitation(*e, g);
+    }
     e->decided = true;
     waiting_.push_back(std::move(e));
     return;
@@ -84,11 +129,37 @@ bool PeakChooser::next(AnalysedRecord* record) {
   return true;
 }
 
+void PeakChooser::take_precipitation(Entry& e, size_t g) {
+  const PrecipitationCandidate& c = e.candidates[g];
+  e.record.chosen[g] = c.clear >= 0 ? c.clear : c.precip;
+  e.record.precip[g] = c.precip;
+  e.record.gates[g].flags |= kQcPrecipitation;
+}
+
 void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
   const size_t from = at >= kSpan ? at - kSpan : 0;
   const size_t to = std::min(beam.size(), at + kSpan + 1);
+  const size_t near_from =
+      at >= kPrecipitationSpan ? at - kPrecipitationSpan : 0;
+  const size_t near_to = std::min(beam.size(), at + kPrecipitationSpan + 1);
   for (size_t g = 0; g < e.record.gates.size(); ++g) {
     const GateAnalysis& a = e.record.gates[g];
+    if (e.candidates[g].precip >= 0) {
+      // Precipitation lasts: seen at this gate or one next to it in a
+      // neighbouring record of the beam.
+      bool lasting = false;
+      for (size_t i = near_from; i < near_to && !lasting; ++i) {
+        if (i == at) continue;
+        const auto& c = beam[i]->candidates;
+        for (size_t h = g > 0 ? g - 1 : 0; h <= g + 1 && h < c.size(); ++h) {
+          lasting |= c[h].precip >= 0;
+        }
+      }
+      if (lasting) {
+        take_precipitation(e, g);
+        continue;
+      }
+    }
     if (a.peak_count < 2) continue;
     scratch_.clear();
     for (size_t i = from; i < to; ++i) {
@@ -97,14 +168,7 @@ void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
       if (g < fp.size() && !std::isnan(fp[g])) scratch_.push_back(fp[g]);
     }
     if (scratch_.empty()) continue;
-    const size_t mid = scratch_.size() / 2;
-    std::nth_element(scratch_.begin(), scratch_.begin() + mid, scratch_.end());
-    double median = scratch_[mid];
-    if (scratch_.size() % 2 == 0) {
-      const float below =
-          *std::max_element(scratch_.begin(), scratch_.begin() + mid);
-      median = 0.5 * (median + below);
-    }
+    const double median = circular_median(scratch_, e.record.nyquist);
     int best = 0;
     double best_distance = std::numeric_limits<double>::infinity();
     for (int k = 0; k < a.peak_count; ++k) {

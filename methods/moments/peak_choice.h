@@ -1,4 +1,8 @@
-// The choice of each gate's peak. `strongest` takes the region of largest
+// The choice of each gate's peak. A precipitation echo beside clear air
+// (precipitation.h) gives way to the clear air: with `continuity` when it
+// is also seen at that gate or one next to it in one of the 2 records of
+// the beam before or after, with `strongest` at once. Otherwise
+// `strongest` takes the region of largest
 // power at once; `continuity` takes, per beam and gate, the region whose
 // velocity lies nearest the median of the strongest regions' velocities of
 // the same beam and gate in the 5 records before and the 5 after. Records
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "methods/moments/method.h"
+#include "methods/moments/precipitation.h"
 
 namespace quellmar::companions {
 
@@ -25,14 +30,17 @@ struct AnalysedRecord {
   int64_t tag = 0;
   int32_t beam = 0;
   int64_t points = 0;
-  double nyquist = 0.0;  // m/s
+  double nyquist = 0.0;     // m/s
+  double elevation = 90.0;  // degrees
   std::vector<GateAnalysis> gates;
   std::vector<int> chosen;  // per gate, the peak chosen; -1: none
+  std::vector<int> precip;  // per gate, the precipitation peak; -1: none
 };
 
 class PeakChooser {
  public:
   static constexpr int kSpan = 5;
+  static constexpr size_t kPrecipitationSpan = 2;
   static constexpr size_t kMaxWaiting = 1024;
 
   explicit PeakChooser(PeakChoice choice) : choice_(choice) {}
@@ -47,11 +55,15 @@ class PeakChooser {
  private:
   struct Entry {
     AnalysedRecord record;
-    std::vector<float> first_pass;  // per gate; NaN: no peak
+    std::vector<float> first_pass;                   // per gate; NaN: no peak
+    std::vector<PrecipitationCandidate> candidates;  // per gate
     bool decided = false;
   };
   using Beam = std::deque<std::shared_ptr<Entry>>;
   void decide(Entry& e, const Beam& beam, size_t at);
+  // Takes a gate's precipitation candidate: the clear-air peak chosen (the
+  // precipitation one when alone), the precipitation peak kept, flagged.
+  static void take_precipitation(Entry& e, size_t gate);
   static void trim(Beam& beam);
 
   PeakChoice choice_;

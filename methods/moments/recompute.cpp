@@ -72,7 +72,10 @@ void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
   a.beam = f.beam;
   a.points = spectra_.points;
   a.nyquist = nyquist;
-  analyse_record(spectra_, method_, &a.gates);
+  a.elevation = f.elevation > 90.0f ? f.elevation / 100.0 : f.elevation;
+  const auto bands = clutter_.find(f.mode);
+  analyse_record(spectra_, method_, &a.gates,
+                 bands == clutter_.end() ? nullptr : &bands->second);
   // Gates the record header counts beyond the decoded ones.
   if (static_cast<int64_t>(a.gates.size()) < f.gate_count) {
     GateAnalysis none;
@@ -89,10 +92,61 @@ bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
   *tag = analysed_.tag;
   gates->resize(analysed_.gates.size());
   for (size_t g = 0; g < analysed_.gates.size(); ++g) {
-    (*gates)[g] =
-        gate_moments(analysed_.gates[g], analysed_.chosen[g], analysed_.points);
+    (*gates)[g] = gate_moments(analysed_.gates[g], analysed_.chosen[g],
+                               analysed_.points, analysed_.precip[g]);
   }
   return true;
+}
+
+AxisTally::AxisTally(const MomentsMethod& method) : strongest_(method) {
+  strongest_.peak = PeakChoice::kStrongest;
+}
+
+void AxisTally::add(const RecordFacts& f, const MomentArrays& m,
+                    float nyquist) {
+  ++records_;
+  load_record_spectra(f, m, nyquist, current_spectral_averages(f), false,
+                      &spectra_);
+  analyse_record(spectra_, strongest_, &gates_);
+  const double step = spectra_.points > 0
+                          ? 2.0 * nyquist / static_cast<double>(spectra_.points)
+                          : 0.0;
+  const double near = std::max(2.0 * step, 0.1 * nyquist);
+  for (size_t g = 0; g < gates_.size(); ++g) {
+    if (g >= m.velocity.size() || g >= m.snr.size()) break;
+    const GateMoments x = gate_moments(gates_[g], 0, spectra_.points);
+    const double stored = m.velocity[g];
+    if (!(x.snr > -10.0f) || !(m.snr[g] > -10.0f) ||
+        !(std::fabs(stored) >= 4.0 * step) ||
+        !(std::fabs(stored) <= 0.8 * nyquist)) {
+      continue;
+    }
+    ++confident_;
+    centred_ += std::fabs(x.velocity - stored) <= near;
+    reversed_ += std::fabs(-x.velocity - stored) <= near;
+  }
+}
+
+AxisVerdict AxisTally::verdict() const {
+  AxisVerdict v;
+  v.confident = confident_;
+  v.reversed = reversed_ > centred_;
+  v.agreeing = std::max(centred_, reversed_);
+  const std::string name = v.reversed ? "centred-reversed" : "centred";
+  if (confident_ == 0) {
+    v.text = name + " (no gate of the first " + std::to_string(records_) +
+             " records where stored and recomputed moments are both "
+             "confident)";
+  } else {
+    char share[32];
+    std::snprintf(share, sizeof share, "%.1f%%",
+                  100.0 * static_cast<double>(v.agreeing) /
+                      static_cast<double>(confident_));
+    v.text = name + " (" + share + " of " + std::to_string(confident_) +
+             " confident gates of the first " + std::to_string(records_) +
+             " records agree)";
+  }
+  return v;
 }
 
 bool choose_axis(const std::string& path, int32_t radar,
@@ -100,65 +154,22 @@ bool choose_axis(const std::string& path, int32_t radar,
                  std::string* error) {
   PairInput input;
   if (!open_pair(path, &input, error)) return false;
-  MomentsMethod strongest = method;
-  strongest.peak = PeakChoice::kStrongest;
-  RecordSpectra spectra;
-  std::vector<GateAnalysis> gates;
-  int64_t confident = 0, centred = 0, reversed = 0, records = 0;
+  AxisTally tally(method);
   int new_header = 0;
-  while (records < kAxisSampleRecords &&
-         pda_read_record_header(&new_header) == 0) {
+  while (!tally.full() && pda_read_record_header(&new_header) == 0) {
     const RecordFacts f = current_facts();
     if ((radar >= 0 && f.radar != radar) || f.spectra_flag == 0 ||
         f.spectral_points >= kRassSpectralPoints || !f.beam_described) {
       pda_advance_record();
       continue;
     }
-    ++records;
     pda_decode_record();
-    const MomentArrays& m = pda_moments;
-    const float nyquist = pda_get_nyquist_velocity();
-    load_record_spectra(f, m, nyquist, current_spectral_averages(f), false,
-                        &spectra);
-    analyse_record(spectra, strongest, &gates);
-    const double step =
-        spectra.points > 0 ? 2.0 * nyquist / static_cast<double>(spectra.points)
-                           : 0.0;
-    const double near = std::max(2.0 * step, 0.1 * nyquist);
-    for (size_t g = 0; g < gates.size(); ++g) {
-      if (g >= m.velocity.size() || g >= m.snr.size()) break;
-      const GateMoments x = gate_moments(gates[g], 0, spectra.points);
-      const double stored = m.velocity[g];
-      if (!(x.snr > -10.0f) || !(m.snr[g] > -10.0f) ||
-          !(std::fabs(stored) >= 4.0 * step) ||
-          !(std::fabs(stored) <= 0.8 * nyquist)) {
-        continue;
-      }
-      ++confident;
-      centred += std::fabs(x.velocity - stored) <= near;
-      reversed += std::fabs(-x.velocity - stored) <= near;
-    }
+    tally.add(f, pda_moments, pda_get_nyquist_velocity());
     pda_release_moments();
   }
   pda_release_moments();
   pda_reset();
-  verdict->confident = confident;
-  verdict->reversed = reversed > centred;
-  verdict->agreeing = std::max(centred, reversed);
-  const std::string name = verdict->reversed ? "centred-reversed" : "centred";
-  if (confident == 0) {
-    verdict->text = name + " (no gate of the first " + std::to_string(records) +
-                    " records where stored and recomputed moments are both "
-                    "confident)";
-  } else {
-    char share[32];
-    std::snprintf(share, sizeof share, "%.1f%%",
-                  100.0 * static_cast<double>(verdict->agreeing) /
-                      static_cast<double>(confident));
-    verdict->text = name + " (" + share + " of " + std::to_string(confident) +
-                    " confident gates of the first " + std::to_string(records) +
-                    " records agree)";
-  }
+  *verdict = tally.verdict();
   return true;
 }
 

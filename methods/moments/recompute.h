@@ -8,6 +8,7 @@
 #define QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ class RecomputedMoments {
            float nyquist, int32_t averages);
   // The axis of the records added from now on.
   void set_reversed(bool reversed) { reversed_ = reversed; }
+  // The clutter map (per mode, per gate: the band's half-width, negative
+  // where clean; see clutter.h) of the records added from now on.
+  void set_clutter_map(std::map<int32_t, std::vector<int8_t>> bands) {
+    clutter_ = std::move(bands);
+  }
   // No more records.
   void finish();
   // The moments of the next record in file order, when decided.
@@ -45,6 +51,7 @@ class RecomputedMoments {
  private:
   MomentsMethod method_;
   bool reversed_;
+  std::map<int32_t, std::vector<int8_t>> clutter_;
   PeakChooser chooser_;
   RecordSpectra spectra_;
   AnalysedRecord analysed_;
@@ -62,6 +69,23 @@ struct AxisVerdict {
   std::string text;       // "centred" or "centred-reversed" and why
 };
 constexpr int64_t kAxisSampleRecords = 200;
+
+// The tally behind choose_axis, fed one decoded record at a time (records
+// of the radar with spectra, below kRassSpectralPoints points, beam
+// described): full() after kAxisSampleRecords of them.
+class AxisTally {
+ public:
+  explicit AxisTally(const MomentsMethod& method);
+  bool full() const { return records_ >= kAxisSampleRecords; }
+  void add(const RecordFacts& f, const MomentArrays& m, float nyquist);
+  AxisVerdict verdict() const;
+
+ private:
+  MomentsMethod strongest_;
+  RecordSpectra spectra_;
+  std::vector<GateAnalysis> gates_;
+  int64_t confident_ = 0, centred_ = 0, reversed_ = 0, records_ = 0;
+};
 
 // For --axis auto: decodes up to kAxisSampleRecords records of radar of
 // the pair at path and compares the strongest peaks' velocities under the

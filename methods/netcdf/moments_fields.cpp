@@ -1,5 +1,7 @@
 #include "methods/netcdf/moments_fields.h"
 
+#include <cstdio>
+
 #include "methods/moments/recompute.h"
 
 namespace quellmar::companions {
@@ -54,11 +56,26 @@ std::vector<FieldSpec> moments_fields(bool keep_stored) {
   flags.flag_count = static_cast<int>(kQcMasks.size());
   flags.flag_meanings = kQcMeanings;
   t.push_back(flags);
+  t.push_back({"PRECIP_VEL", "precipitation_radial_velocity", "", "m/s",
+               "recomputed from the spectra: power-weighted mean velocity of "
+               "the precipitation peak, where flagged precipitation",
+               false, nullptr, false});
+  t.push_back({"PRECIP_WIDTH", "precipitation_doppler_spectrum_width", "",
+               "m/s",
+               "recomputed from the spectra: one standard deviation of the "
+               "precipitation peak, where flagged precipitation",
+               false, nullptr, false});
+  t.push_back({"PRECIP_SNR", "precipitation_signal_to_noise_ratio", "", "dB",
+               "recomputed from the spectra: precipitation peak power over "
+               "the noise of the whole band, where flagged precipitation",
+               false, nullptr, false});
   return t;
 }
 
 std::vector<std::pair<std::string, std::string>> moments_attributes(
     const MomentsMethod& m, const std::string& axis) {
+  char tail_widths[32];
+  std::snprintf(tail_widths, sizeof tail_widths, "%g", m.tail_widths);
   return {
       {"moments_method", describe_method(m)},
       {"moments_noise", "Hildebrand and Sekhon (1974)"},
@@ -68,6 +85,7 @@ std::vector<std::pair<std::string, std::string>> moments_attributes(
       {"moments_clutter_points", std::to_string(m.clutter_points)},
       {"moments_interference", m.interference ? "removed" : "kept"},
       {"moments_min_points", std::to_string(m.min_points)},
+      {"moments_tail_widths", tail_widths},
       {"moments_axis_option", axis_name(m.axis)},
       {"moments_velocity_axis", axis},
   };

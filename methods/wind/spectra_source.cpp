@@ -1,5 +1,10 @@
 #include "methods/wind/spectra_source.h"
 
+#include <limits>
+#include <map>
+
+#include "methods/moments/clutter.h"
+
 namespace quellmar::companions {
 
 SpectraMoments::SpectraMoments(const MomentsMethod& method, int32_t radar)
@@ -8,9 +13,21 @@ SpectraMoments::SpectraMoments(const MomentsMethod& method, int32_t radar)
       moments_(method, method.axis == AxisChoice::kCentredReversed) {}
 
 bool SpectraMoments::begin_pair(const std::string& path, std::string* error) {
-  if (method_.axis != AxisChoice::kAuto) return true;
-  AxisVerdict verdict;
-  if (!choose_axis(path, radar_, method_, &verdict, error)) return false;
+  // The clutter map and the axis from one reading of the file.
+  const bool auto_axis = method_.axis == AxisChoice::kAuto;
+  std::map<int32_t, std::vector<int8_t>> clutter;
+  AxisTally tally(method_);
+  if (method_.clutter && !learn_clutter_map(path, radar_, &clutter, error,
+                                            auto_axis ? &tally : nullptr)) {
+    return false;
+  }
+  moments_.set_clutter_map(std::move(clutter));
+  if (!auto_axis) return true;
+  AxisVerdict verdict = tally.verdict();
+  if (!method_.clutter &&
+      !choose_axis(path, radar_, method_, &verdict, error)) {
+    return false;
+  }
   moments_.set_reversed(verdict.reversed);
   notes_.push_back(path + ": velocity axis " + verdict.text);
   return true;
@@ -33,8 +50,12 @@ bool SpectraMoments::next(RecordFacts* f, std::vector<float>* velocity,
   velocity->resize(gates_.size());
   snr->resize(gates_.size());
   for (size_t g = 0; g < gates_.size(); ++g) {
-    (*velocity)[g] = gates_[g].velocity;
-    (*snr)[g] = gates_[g].snr;
+    // Clear air only: a gate that sees nothing but precipitation gives no
+    // velocity to the wind.
+    const bool rain = gates_[g].precipitation_only;
+    (*velocity)[g] =
+        rain ? std::numeric_limits<float>::quiet_NaN() : gates_[g].velocity;
+    (*snr)[g] = rain ? std::numeric_limits<float>::quiet_NaN() : gates_[g].snr;
   }
   return true;
 }

@@ -14,8 +14,8 @@ void add_moments_method(OptionTable& table, MomentsMethod* method) {
                {{"continuity", PeakChoice::kContinuity},
                 {"strongest", PeakChoice::kStrongest}});
   table.integer("--clutter-points", "K",
-                "points either side of 0 m/s replaced when a clutter spike "
-                "is found",
+                "fewest points either side of 0 m/s replaced when clutter "
+                "is found (the clutter map may find the band wider)",
                 &method->clutter_points, 0, 16);
   table.flag("--no-clutter", "leave the clutter spike at 0 m/s in",
              &method->clutter, false, "removed", "kept");
@@ -24,6 +24,11 @@ void add_moments_method(OptionTable& table, MomentsMethod* method) {
   table.integer("--min-points", "M",
                 "fewest points above the noise threshold in a peak region",
                 &method->min_points, 1, 64);
+  table.number("--tail-widths", "W",
+               "half-width, in widths of the peak, of the window about its "
+               "centroid over which its moments are taken (0: the points "
+               "above the noise threshold only)",
+               &method->tail_widths, 0.0, 10.0);
   std::vector<std::pair<std::string, AxisChoice>> axes;
   for (AxisChoice a : {AxisChoice::kAuto, AxisChoice::kCentred,
                        AxisChoice::kCentredReversed}) {

@@ -18,10 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "disk/pda.h"
+#include "methods/moments/clutter.h"
 #include "methods/moments/recompute.h"
 #include "methods/netcdf/convert.h"
 #include "methods/netcdf/fields.h"
@@ -120,15 +122,34 @@ int main(int argc, char** argv) {
   bool reversed = o.method.axis == qc::AxisChoice::kCentredReversed;
   std::string axis = qc::axis_name(o.method.axis);
   pda_set_message_stream(nullptr);
-  if (o.method.axis == qc::AxisChoice::kAuto) {
-    qc::AxisVerdict verdict;
-    if (!qc::choose_axis(o.pair, o.radar, o.method, &verdict, &error)) {
+  // The clutter map and the axis from one reading of the file.
+  const bool auto_axis = o.method.axis == qc::AxisChoice::kAuto;
+  std::map<int32_t, std::vector<int8_t>> clutter;
+  qc::AxisTally tally(o.method);
+  if (o.method.clutter &&
+      !qc::learn_clutter_map(o.pair, o.radar, &clutter, &error,
+                             auto_axis ? &tally : nullptr)) {
+    return fail(error);
+  }
+  if (auto_axis) {
+    qc::AxisVerdict verdict = tally.verdict();
+    if (!o.method.clutter &&
+        !qc::choose_axis(o.pair, o.radar, o.method, &verdict, &error)) {
       return fail(error);
     }
     reversed = verdict.reversed;
     axis = verdict.text;
     std::fprintf(stderr, "quellmar-moments: %s: velocity axis %s\n",
                  o.pair.c_str(), axis.c_str());
+  }
+
+  if (o.method.clutter) {
+    int64_t gates = 0;
+    for (const auto& [mode, bands] : clutter) {
+      for (const int8_t b : bands) gates += b >= 0;
+    }
+    std::fprintf(stderr, "quellmar-moments: %s: clutter map: %lld gate(s)\n",
+                 o.pair.c_str(), static_cast<long long>(gates));
   }
 
   qc::PairInput input;
@@ -156,9 +177,10 @@ int main(int argc, char** argv) {
     qc::NcFile file(output.temp_path());
     file.define(plan, input, o.file);
     qc::RecomputedMoments source(o.method, reversed);
+    source.set_clutter_map(std::move(clutter));
     std::deque<Waiting> waiting;
     std::vector<qc::GateMoments> gates;
-    std::vector<float> values[6];
+    std::vector<float> values[9];
     std::vector<const float*> columns(o.file.fields.size(), nullptr);
     int64_t tag = 0, written = 0;
     auto drain = [&] {
@@ -174,6 +196,11 @@ int main(int argc, char** argv) {
             values[k][g] = std::isnan(x[k]) ? qc::kFillValue : x[k];
           }
           values[5][g] = static_cast<float>(m.flags);
+          const float rain[3] = {m.precip_velocity, m.precip_width,
+                                 m.precip_snr};
+          for (int k = 0; k < 3; ++k) {
+            values[6 + k][g] = std::isnan(rain[k]) ? qc::kFillValue : rain[k];
+          }
         }
         Waiting w = std::move(waiting.front());
         waiting.pop_front();
@@ -182,7 +209,8 @@ int main(int argc, char** argv) {
         if (o.keep_stored) {
           for (int s = 0; s < 4; ++s) columns[k++] = w.stored[s].data();
         }
-        columns[k] = values[5].data();
+        columns[k++] = values[5].data();
+        for (int r = 0; r < 3; ++r) columns[k++] = values[6 + r].data();
         file.write_fields(static_cast<int64_t>(n), columns);
         ++written;
       }

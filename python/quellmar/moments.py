@@ -16,7 +16,11 @@ import xarray as xr
 from quellmar.products import open_moments
 
 FIELDS = ("VEL", "WIDTH", "SNR", "NOISE", "SIGNAL_POWER",
-          "VEL2", "WIDTH2", "SNR2", "SIGNAL_POWER2", "AUX2")
+          "VEL2", "WIDTH2", "SNR2", "SIGNAL_POWER2", "AUX2",
+          # quellmar-moments files: the stored moments kept, the QC flags and
+          # the precipitation peak's moments.
+          "VEL_STORED", "WIDTH_STORED", "SNR_STORED", "NOISE_STORED", "QC_FLAGS",
+          "PRECIP_VEL", "PRECIP_WIDTH", "PRECIP_SNR")
 PER_RAY = ("nyquist_velocity", "prt", "mode_index", "datacode", "spectral_points")
 
 
@@ -37,9 +41,10 @@ def read_moments(path):
         ray_start_range(time), ray_gate_spacing(time): each ray's own gate
         geometry in m;
       - the moment fields of the file (VEL, WIDTH, SNR, NOISE, SIGNAL_POWER
-        and the second set when present) as (time, range), NaN where a ray
+        and the second set when present; of a quellmar-moments file also
+        *_STORED, QC_FLAGS and PRECIP_*) as (time, range), NaN where a ray
         has fewer gates than the widest one and where the file holds its
-        fill value;
+        fill value (QC_FLAGS as float, its bits intact);
       - nyquist_velocity, prt, mode_index, datacode and spectral_points
         (2048 or more: a RASS dwell) per record, those the file has.
     attrs: the file's global attributes plus `beam`.
@@ -137,6 +142,8 @@ def beam_datasets(rays, flat, field_attrs, attrs, spectra=None):
     data_vars = {beam: {} for beam in grids}
     for name in list(flat):
         values = flat.pop(name)
+        if not np.issubdtype(values.dtype, np.floating):
+            values = values.astype(np.float32)  # flag bytes: NaN beyond a ray
         for beam, (_, inside, index, _, _) in grids.items():
             grid = values[index] if values.size else np.full(index.shape, np.nan, np.float32)
             grid[~inside] = np.nan

@@ -1,0 +1,69 @@
+// Where ground clutter is, learnt from a whole spectra file. Clutter is a
+// narrow band of power centred on 0 m/s, steady in time and present at the
+// same gates in every beam; a calm vertical echo can be as narrow, so one
+// spectrum alone cannot tell them apart. The oblique beams show clutter
+// apart from the atmosphere: a gate holds clutter when, in every oblique
+// beam, at least half of the records show a narrow band at 0 m/s there.
+// docs/moments.md gives the rule and its limits.
+
+#ifndef QUELLMAR_COMPANIONS_MOMENTS_CLUTTER_H
+#define QUELLMAR_COMPANIONS_MOMENTS_CLUTTER_H
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "methods/moments/method.h"
+#include "methods/moments/recompute.h"
+
+namespace quellmar::companions {
+
+// Per gate of a mode: the half-width in points of the clutter band about
+// 0 m/s; kNoClutter where the gate is clean.
+constexpr int8_t kNoClutter = -1;
+constexpr int kMaxClutterHalfWidth = 4;
+
+// Whether a spectrum shows a narrow band at 0 m/s: the value at 0 m/s
+// stands out of the levels 5 and 6 points either side, and 3 points either
+// side the spectrum is back within 5 % of that rise (plus its own
+// fluctuation). Returns the band's half-width (the farthest point, up to
+// kMaxClutterHalfWidth, still significantly above the level of its side)
+// or kNoClutter.
+int narrow_band_at_zero(const float* s, const unsigned char* present,
+                        int64_t points, int32_t averages);
+
+class ClutterSurvey {
+ public:
+  // A record's spectra, of the given mode and beam; oblique: the beam is
+  // not vertical.
+  void add(const RecordSpectra& r, int32_t mode, int32_t beam, bool oblique);
+  // The bands per mode, from what was added.
+  std::map<int32_t, std::vector<int8_t>> bands() const;
+  int64_t records() const { return records_; }
+
+ private:
+  struct Counts {
+    int64_t records = 0;
+    std::vector<int64_t> seen;  // per gate: records with a narrow band
+    std::vector<std::array<int64_t, kMaxClutterHalfWidth + 1>> widths;
+  };
+  // Per (mode, beam number), oblique and vertical beams apart.
+  std::map<std::pair<int32_t, int32_t>, Counts> oblique_, vertical_;
+  int64_t records_ = 0;
+};
+
+// Reads the spectra records of radar of the pair at path (of each beam and
+// mode the first 32 and every 8th after) and learns its clutter map; with
+// axis given, the same pass feeds its first records to it (choose_axis in
+// one reading). Leaves the access module reset. False, with a message,
+// when the pair cannot be opened.
+bool learn_clutter_map(const std::string& path, int32_t radar,
+                       std::map<int32_t, std::vector<int8_t>>* bands,
+                       std::string* error, AxisTally* axis = nullptr);
+
+}  // namespace quellmar::companions
+
+#endif  // QUELLMAR_COMPANIONS_MOMENTS_CLUTTER_H
