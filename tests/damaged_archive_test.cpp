@@ -378,14 +378,11 @@ TEST(DamagedArchive, ToolWritesWhatRemainsOfACutMomentsFile) {
   }
 }
 
-// Layout N spectra records (datacode 3117: 16-bit moments, second set, met
-// values, positional spectra) with 2 gates and 16 points: RecordHeader 24
-// bytes, first set 16, second set 16, met values 12, spectra 128, trailer 4.
-TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
-  HeaderSpec h = quellmar::test::standard_header(2, 16);
-  h.header_version = 103;
-  h.met_instrument_list = {1, 2, 3};
-  const Bytes header = header_bytes(h);
+// Three layout N records of beams 0, 1, 2, a minute apart (datacode 3117:
+// 16-bit moments, second set, the given met values, positional spectra),
+// each of 2 gates of 16 points: velocity count 1000 (g + 1) + beam, noise
+// count -4500 + 10 g, point p of gate g holding p + g.
+Bytes three_positional_spectra_records(const std::vector<int32_t>& met) {
   Bytes whole;
   for (int i = 0; i < 3; ++i) {
     quellmar::writer::BodySpec body;
@@ -402,7 +399,7 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
       for (int p = 1; p <= 16; ++p) row.push_back(static_cast<float>(p + g));
       body.spectra.push_back(row);
     }
-    body.met_values = {7, 8, 9};
+    body.met_values = met;
     quellmar::writer::RecordSpec r;
     r.datacode = 3117;
     r.layout = Layout::N;
@@ -412,6 +409,18 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
     r.body = quellmar::writer::encode_body(body);
     whole.append(quellmar::writer::encode_record(r));
   }
+  return whole;
+}
+
+// Layout N spectra records (datacode 3117: 16-bit moments, second set, met
+// values, positional spectra) with 2 gates and 16 points: RecordHeader 24
+// bytes, first set 16, second set 16, met values 12, spectra 128, trailer 4.
+TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
+  HeaderSpec h = quellmar::test::standard_header(2, 16);
+  h.header_version = 103;
+  h.met_instrument_list = {1, 2, 3};
+  const Bytes header = header_bytes(h);
+  const Bytes whole = three_positional_spectra_records({7, 8, 9});
   ASSERT_EQ(whole.size(), 3u * 200);
   const size_t last = 400;
 
@@ -476,29 +485,7 @@ TEST(DamagedArchive, SpectraFileCutAtEveryByteOfItsLastRecord) {
 TEST(DamagedArchive, ToolLeavesOutASpectraRecordCutAnywhereInItsBody) {
   HeaderSpec h = quellmar::test::standard_header(2, 16);
   const Bytes header = header_bytes(h);
-  Bytes whole;
-  for (int i = 0; i < 3; ++i) {
-    quellmar::writer::BodySpec body;
-    body.datacode = 3117;
-    for (int g = 0; g < 2; ++g) {
-      quellmar::writer::GateMoments m;
-      m.velocity = static_cast<int16_t>(1000 * (g + 1) + i);
-      m.snr = static_cast<int16_t>(150 * g - 300);
-      body.moments.push_back(m);
-      body.second.push_back(m);
-      std::vector<float> row;
-      for (int p = 1; p <= 16; ++p) row.push_back(static_cast<float>(p + g));
-      body.spectra.push_back(row);
-    }
-    quellmar::writer::RecordSpec r;
-    r.datacode = 3117;
-    r.layout = Layout::N;
-    r.spectra_flag = 1;
-    r.record_time = kT0 + 60 * i;
-    r.beam_index = static_cast<int16_t>(i);
-    r.body = quellmar::writer::encode_body(body);
-    whole.append(quellmar::writer::encode_record(r));
-  }
+  const Bytes whole = three_positional_spectra_records({});
   // No met instruments: RecordHeader 24, moment sets 16 + 16, spectra 128,
   // trailer 4.
   ASSERT_EQ(whole.size(), 3u * 188);
