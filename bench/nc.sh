@@ -8,8 +8,11 @@
 # `quellmar-nc` (default compression, deflate level 1) and `quellmar-nc
 # --deflate 0` RUNS times each into an empty folder, after writing back the
 # page cache (sync, not timed), and prints the median wall time, its ratio
-# to quellmar's and the largest peak RSS (/usr/bin/time -v). Reports; never
-# fails.
+# to quellmar's and the largest peak RSS (/usr/bin/time -v), once alone
+# (idle) and once beside a busy loop that it starts and ends (busy), each
+# ratio against quellmar under the same load. LOADS chooses the loads
+# (default "idle busy"); QUELLMAR_NC times another build of quellmar-nc (an
+# older one, say). Reports; never fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -21,7 +24,7 @@ if ! bench_build quellmar-nc 2>/dev/null; then
   exit 0
 fi
 text=$root/build-release/quellmar
-nc=$root/build-release/quellmar-nc
+nc=${QUELLMAR_NC:-$root/build-release/quellmar-nc}
 
 bench_inputs
 mkdir -p "$data/long"
@@ -32,17 +35,33 @@ fi
 
 work=$data/run-nc
 
-printf '%-16s %-22s %8s %7s %7s %8s\n' input program wall_s ratio rss_MB out_MB
-for input in d02123a.spc d02123a.mom long/d02123a.mom; do
-  in=$data/$input
-  read -r t_text rss_text out_text < <(measure "$text" "$in")
-  read -r t_nc1 rss_nc1 out_nc1 < <(measure "$nc" "$in" -o out.nc)
-  read -r t_nc0 rss_nc0 out_nc0 < <(measure "$nc" "$in" -o out.nc --deflate 0)
-  for row in "quellmar $t_text $rss_text $out_text" \
-             "quellmar-nc $t_nc1 $rss_nc1 $out_nc1" \
-             "quellmar-nc_--deflate_0 $t_nc0 $rss_nc0 $out_nc0"; do
-    set -- $row
-    awk -v input="$input" -v prog="${1//_/ }" -v t="$2" -v base="$t_text" -v rss="$3" -v ob="$4" \
-      'BEGIN { printf "%-16s %-22s %8.3f %7.2f %7.1f %8.1f\n", input, prog, t, t / base, rss / 1024, ob / 1e6 }'
+busy_pid=
+stop_busy() {
+  if [ -n "$busy_pid" ]; then
+    kill "$busy_pid" 2>/dev/null || true
+    wait "$busy_pid" 2>/dev/null || true
+    busy_pid=
+  fi
+}
+trap stop_busy EXIT
+
+printf '%-16s %-5s %-22s %8s %7s %7s %8s\n' input load program wall_s ratio rss_MB out_MB
+for load in ${LOADS:-idle busy}; do
+  [ "$load" = busy ] && { (while :; do :; done) & busy_pid=$!; }
+  for input in d02123a.spc d02123a.mom long/d02123a.mom; do
+    in=$data/$input
+    read -r t_text rss_text out_text < <(measure "$text" "$in")
+    read -r t_nc1 rss_nc1 out_nc1 < <(measure "$nc" "$in" -o out.nc)
+    read -r t_nc0 rss_nc0 out_nc0 < <(measure "$nc" "$in" -o out.nc --deflate 0)
+    for row in "quellmar $t_text $rss_text $out_text" \
+               "quellmar-nc $t_nc1 $rss_nc1 $out_nc1" \
+               "quellmar-nc_--deflate_0 $t_nc0 $rss_nc0 $out_nc0"; do
+      set -- $row
+      awk -v input="$input" -v load="$load" -v prog="${1//_/ }" -v t="$2" -v base="$t_text" \
+          -v rss="$3" -v ob="$4" 'BEGIN {
+        printf "%-16s %-5s %-22s %8.3f %7.2f %7.1f %8.1f\n", input, load, prog, t, t / base, rss / 1024, ob / 1e6
+      }'
+    done
   done
+  stop_busy
 done

@@ -27,6 +27,7 @@
 #include "writer/format_writer.h"
 
 #ifdef QUELLMAR_NC_BINARY
+#include "methods/netcdf/deflate_filter.h"
 #include "tests/nc_read.h"
 #endif
 
@@ -509,6 +510,59 @@ TEST(QuellmarNc, EveryDeflateLevelKeepsEverySpectrumValue) {
       EXPECT_TRUE(values == first) << "variables differ from --deflate 0";
     }
   }
+}
+
+// The default compression writes HDF5's standard deflate filter after
+// shuffle, at level 1: a reader without this program's compressor (the
+// netCDF library in this test, nccopy) reads the values the uncompressed
+// file holds, and the file is about as small as zlib makes it.
+TEST(QuellmarNc, DefaultCompressionIsStandardDeflateThatEveryReaderReads) {
+  TempDir dir;
+  const std::string pair =
+      std::string(QUELLMAR_SOURCE_DIR) + "/sample/d02123a.spc";
+  ASSERT_EQ(nc(dir.path(), {pair, "-o", "packed.nc"}).status, 0);
+  ASSERT_EQ(nc(dir.path(), {pair, "--deflate", "0", "-o", "plain.nc"}).status,
+            0);
+  const auto plain = all_values(dir.file("plain.nc"));
+  ASSERT_FALSE(plain.empty());
+  EXPECT_TRUE(all_values(dir.file("packed.nc")) == plain)
+      << "the compressed file reads back other values";
+
+  int id = -1;
+  ASSERT_EQ(nc_open(dir.file("packed.nc").c_str(), NC_NOWRITE, &id), NC_NOERR);
+  std::vector<std::string> compressed;
+  for (const auto& [name, values] : plain) {
+    int var = -1, shuffle = 0, deflate = 0, level = 0;
+    nc_inq_varid(id, name.c_str(), &var);
+    nc_inq_var_deflate(id, var, &shuffle, &deflate, &level);
+    if (deflate == 0) continue;
+    compressed.push_back(name);
+    EXPECT_NE(shuffle, 0) << name;
+    EXPECT_EQ(level, 1) << name;
+  }
+  nc_close(id);
+  EXPECT_NE(std::find(compressed.begin(), compressed.end(), "spectra"),
+            compressed.end());
+  EXPECT_NE(std::find(compressed.begin(), compressed.end(), "VEL"),
+            compressed.end());
+
+  // With this program's filter in place, it inflates them too.
+  if (quellmar::companions::use_fast_deflate()) {
+    EXPECT_TRUE(all_values(dir.file("packed.nc")) == plain)
+        << "the program's own filter reads back other values";
+  }
+
+  // nccopy inflates every chunk with HDF5's own filter and deflates it
+  // again with zlib, keeping the level, shuffle and chunks.
+  const quellmar::test::RunResult copy =
+      run("nccopy", dir.path(), {"packed.nc", "zlib.nc"});
+  if (copy.status == 127) GTEST_SKIP() << "no nccopy (Debian netcdf-bin)";
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  EXPECT_TRUE(all_values(dir.file("zlib.nc")) == plain)
+      << "nccopy reads other values";
+  const auto packed_size = std::filesystem::file_size(dir.file("packed.nc"));
+  const auto zlib_size = std::filesystem::file_size(dir.file("zlib.nc"));
+  EXPECT_LE(packed_size, zlib_size + zlib_size / 10);
 }
 
 TEST(QuellmarNc, RaysWithoutGatesGiveEmptyFields) {

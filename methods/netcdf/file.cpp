@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "methods/netcdf/attributes.h"
+#include "methods/netcdf/deflate_filter.h"
 #include "methods/netcdf/fields.h"
 #include "methods/netcdf/rays.h"
 #include "methods/pairs/time_text.h"
@@ -70,6 +71,7 @@ void describe(int ncid, int var, const char* long_name,
 }  // namespace
 
 NcFile::NcFile(const std::string& path) {
+  use_fast_deflate();
   check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid_),
         "cannot create " + path);
 }
