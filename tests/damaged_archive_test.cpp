@@ -532,6 +532,44 @@ TEST(DamagedArchive, ToolLeavesOutASpectraRecordCutAnywhereInItsBody) {
   }
 }
 
+// A moments record that carries met values and no spectra (datacode 3100,
+// spectra flag 0), cut inside its met values: the met values are the last
+// read of the record, so their cut alone marks it, and the tool leaves it
+// out. RecordHeader 24, first set 2 x 8, met values 3 x 4, trailer 4.
+TEST(DamagedArchive, ToolLeavesOutARecordCutInItsMetValues) {
+  HeaderSpec h = quellmar::test::standard_header(2, 16);
+  h.header_version = 103;
+  h.met_instrument_list = {1, 2, 3};
+  Bytes whole;
+  for (int i = 0; i < 2; ++i) {
+    quellmar::writer::BodySpec body;
+    body.datacode = 3100;
+    body.moments.resize(2);
+    body.met_values = {7, 8, 9};
+    quellmar::writer::RecordSpec r;
+    r.datacode = 3100;
+    r.layout = Layout::N;
+    r.spectra_flag = 0;
+    r.record_time = kT0 + 60 * i;
+    r.beam_index = static_cast<int16_t>(i);
+    r.body = quellmar::writer::encode_body(body);
+    whole.append(quellmar::writer::encode_record(r));
+  }
+  ASSERT_EQ(whole.size(), 2u * 56);
+  for (size_t k : {40u, 44u, 51u}) {
+    SCOPED_TRACE("last record cut after " + std::to_string(k) + " bytes");
+    TempDir dir;
+    quellmar::test::write_pair(dir.path(), kName, header_bytes(h),
+                               quellmar::writer::cut(whole, 56 + k));
+    const ToolRun r = run_bounded(dir.path(), kName);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, wind_summary(0, kT0));
+    EXPECT_EQ(r.err,
+              "Record at offset 56 of d02123a.mom is cut short by the end of "
+              "the file: not written\n");
+  }
+}
+
 // ---------------------------------------------------------------------------
 // A zeroed block in the middle of the data file
 //
