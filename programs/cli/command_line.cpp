@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "methods/output/text_output.h"
+
 namespace quellmar::companions {
 
 namespace {
@@ -145,6 +147,23 @@ void report_damage(const char* program, const std::string& pair,
                  "%s: %s: %lld more finding(s); quellmar-info lists them all\n",
                  program, pair.c_str(), static_cast<long long>(more));
   }
+}
+
+int check_output_folders(const char* program,
+                         const std::vector<std::string>& outputs,
+                         bool bufr_wanted) {
+  if (bufr_wanted && !kBufrBuilt) {
+    std::fprintf(stderr, "%s: %s\n", program, bufr_not_built(program).c_str());
+    return 2;
+  }
+  std::string error;
+  for (const std::string& out : outputs) {
+    if (!out.empty() && !folder_writable(out, &error)) {
+      std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace quellmar::companions

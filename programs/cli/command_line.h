@@ -107,6 +107,14 @@ int check_outputs(const OptionTable& table,
                   const std::optional<double>& longitude,
                   const std::optional<double>& altitude);
 
+// Before an averaging program's run: BUFR asked of a build without it
+// (status 2) or an output whose folder cannot be written to (status 1),
+// each reported on standard error as "PROGRAM: ..."; 0 when the run can go
+// on. Empty names are outputs not asked for.
+int check_output_folders(const char* program,
+                         const std::vector<std::string>& outputs,
+                         bool bufr_wanted);
+
 // Prints the findings of a scan on standard error, one line each
 // ("PROGRAM: PAIR: data offset N: KIND: DETAIL"), and how many more there
 // are.

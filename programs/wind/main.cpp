@@ -43,16 +43,13 @@ int main(int argc, char** argv) {
   WindOptions options;
   const int status = parse_wind_options(argc, argv, &options);
   if (status != 0) return status < 0 ? 0 : status;
-  if (!options.bufr.empty() && !kBufrBuilt) {
-    std::fprintf(stderr, "quellmar-wind: %s\n",
-                 bufr_not_built("quellmar-wind").c_str());
-    return 2;
+  if (const int checked = check_output_folders(
+          "quellmar-wind", {options.output, options.csv, options.bufr},
+          !options.bufr.empty())) {
+    return checked;
   }
 
   std::string error;
-  for (const std::string& out : {options.output, options.csv, options.bufr}) {
-    if (!out.empty() && !folder_writable(out, &error)) return fail(error);
-  }
 
   // The module's messages stay off standard output; the damage reports come
   // from what the module keeps of each problem.
