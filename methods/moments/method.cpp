@@ -78,18 +78,24 @@ struct NoiseScratch {
   std::vector<double> sorted;
 };
 
-// Buckets of the noise sort: 256 of 1/128 binade each, two binades up from
-// the gate's lowest value, and one above for the rest.
-constexpr int kNoiseBuckets = 256;
-constexpr int kNoiseBucketShift = 16;  // key units of a bucket: 2^23 a binade
+// Buckets of the noise sort, on the distance of a value's bits from the
+// gate's lowest (2^23 a binade): 256 of 1/128 binade over the first two
+// binades, where averaged noise lies, then 128 of 1/4 binade (an echo's
+// values), and one for whatever lies further.
+constexpr int kFineBuckets = 256;
+constexpr int kFineShift = 16;
+constexpr uint32_t kFineSpan = uint32_t{kFineBuckets} << kFineShift;
+constexpr int kCoarseBuckets = 128;
+constexpr int kCoarseShift = 21;
+constexpr int kNoiseBuckets =
+    kFineBuckets + kCoarseBuckets;  // the last: beyond
 
 // The present values of a gate (finite, not negative) sorted ascending
 // into scratch.sorted, on the bits of the floats, whose order as unsigned
 // integers is the order of the values (-0 taken as +0, an equal value).
-// Averaged noise spreads over less than two binades, so a counting pass
-// into buckets of 1/128 binade from the lowest value leaves a handful of
-// values per bucket, put in order by one insertion pass; the values above
-// (an echo's, and noise of few averages) are sorted apart, after them.
+// A counting pass into buckets that grow with the distance from the
+// lowest value leaves a value or two per bucket, put in order by one
+// insertion pass; the values beyond the last bucket are sorted apart.
 void sort_present(const float* values, const unsigned char* present,
                   int64_t points, NoiseScratch& scratch) {
   std::vector<uint32_t>& keys = scratch.keys;
@@ -107,8 +113,11 @@ void sort_present(const float* values, const unsigned char* present,
   keys.resize(count);
   std::array<uint32_t, kNoiseBuckets + 2> starts{};
   auto bucket = [lowest](uint32_t key) {
-    return std::min<uint32_t>((key - lowest) >> kNoiseBucketShift,
-                              kNoiseBuckets);
+    const uint32_t d = key - lowest;
+    return d < kFineSpan ? d >> kFineShift
+                         : std::min<uint32_t>(
+                               kFineBuckets + ((d - kFineSpan) >> kCoarseShift),
+                               kNoiseBuckets);
   };
   for (const uint32_t key : keys) ++starts[bucket(key) + 1];
   for (int b = 1; b <= kNoiseBuckets + 1; ++b) starts[b] += starts[b - 1];
