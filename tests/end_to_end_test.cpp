@@ -872,8 +872,8 @@ bool starts_with(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The spectra file runs from 23:30:00; the run writes up to the wind dwell
-// of 00:00:00 on day 125: 11 wind and 2 RASS dwells, two summary lines
+// The spectra file runs from 21:45:00; the run writes up to the wind dwell
+// of 00:00:00 on day 125: 46 wind and 9 RASS dwells, two summary lines
 // each.
 TEST(EndToEndSample, SpectraSampleWritesAllThreeKinds) {
   TempDir dir;
@@ -882,14 +882,14 @@ TEST(EndToEndSample, SpectraSampleWritesAllThreeKinds) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   const std::vector<std::string> out = lines(r.out);
-  ASSERT_EQ(out.size(), 26u);
-  EXPECT_EQ(out[0], "WIND: 0 90   0 102 124 23 30  0");
-  EXPECT_EQ(out[1], "SPEC: 0 90   0 102 124 23 30  0");
-  EXPECT_EQ(out[2], "RASS: 5 90   0 102 124 23 31 30");
-  EXPECT_EQ(out[3], "SPEC: 5 90   0 102 124 23 31 30");
-  EXPECT_EQ(out[4], "WIND: 1 75   0 102 124 23 33  0");
-  EXPECT_EQ(out[24], "WIND: 0 90   0 102 125  0  0  0");
-  EXPECT_EQ(out[25], "SPEC: 0 90   0 102 125  0  0  0");
+  ASSERT_EQ(out.size(), 2u * (46u + 9u));
+  EXPECT_EQ(out[0], "WIND: 0 90   0 102 124 21 45  0");
+  EXPECT_EQ(out[1], "SPEC: 0 90   0 102 124 21 45  0");
+  EXPECT_EQ(out[2], "RASS: 5 90   0 102 124 21 46 30");
+  EXPECT_EQ(out[3], "SPEC: 5 90   0 102 124 21 46 30");
+  EXPECT_EQ(out[4], "WIND: 1 75   0 102 124 21 48  0");
+  EXPECT_EQ(out[108], "WIND: 0 90   0 102 125  0  0  0");
+  EXPECT_EQ(out[109], "SPEC: 0 90   0 102 125  0  0  0");
   EXPECT_EQ(outputs(dir, "-"),
             names({"que102124.rew", "que102124.rat_e", "que102124.ras",
                    "que102125.rew", "que102125.ras"}));
@@ -905,24 +905,26 @@ TEST(EndToEndSample, SpectraSampleWritesAllThreeKinds) {
   EXPECT_TRUE(starts_with(ras[3], " 0 "));
   EXPECT_TRUE(starts_with(ras[32], "29 "));
 
-  // RASS on day 124: 23:31:30 under the first HeaderBlock (10 gates) and
-  // 23:46:30 under the second (12 gates), each block twice.
+  // RASS on day 124: 21:46:30 to 23:31:30 (8 dwells) under the first
+  // HeaderBlock (10 gates) and 23:46:30 under the second (12 gates), each
+  // block twice.
   const std::vector<std::string> rass = lines(read(dir, "que102124.rat_e"));
-  ASSERT_EQ(rass.size(), 1u + 2 * (2 + 10) + 2 * (2 + 12));
+  ASSERT_EQ(rass.size(), 1u + 8 * 2 * (2 + 10) + 2 * (2 + 12));
   EXPECT_EQ(rass[0] + "\n", kSampleHeaderLine);
-  EXPECT_EQ(rass[1], "5 90   0 102 124 23 31 30");
+  EXPECT_EQ(rass[1], "5 90   0 102 124 21 46 30");
   EXPECT_EQ(rass[2], "31 1400 225 210  10   8 20 2048");
-  EXPECT_EQ(rass[13], "6 90   0 102 124 23 31 30");
-  EXPECT_EQ(rass[25], "5 90   0 102 124 23 46 30");
-  EXPECT_EQ(rass[26], "31 1400 225 210  12   8 20 2048");
-  EXPECT_EQ(rass[39], "6 90   0 102 124 23 46 30");
+  EXPECT_EQ(rass[13], "6 90   0 102 124 21 46 30");
+  EXPECT_EQ(rass[169], "5 90   0 102 124 23 31 30");
+  EXPECT_EQ(rass[193], "5 90   0 102 124 23 46 30");
+  EXPECT_EQ(rass[194], "31 1400 225 210  12   8 20 2048");
+  EXPECT_EQ(rass[207], "6 90   0 102 124 23 46 30");
 
   // Wind spectra are whole (64 values); RASS spectra have 2048 places.
   const std::vector<std::string> spec = lines(read(dir, "que102124.ras"));
   ASSERT_GT(spec.size(), 36u);
-  EXPECT_EQ(spec[1], "0 90   0 102 124 23 30  0");
+  EXPECT_EQ(spec[1], "0 90   0 102 124 21 45  0");
   EXPECT_EQ(std::count(spec[3].begin(), spec[3].end(), ' '), 64 + 1);
-  EXPECT_EQ(spec[33], "5 90   0 102 124 23 31 30");
+  EXPECT_EQ(spec[33], "5 90   0 102 124 21 46 30");
   EXPECT_EQ(std::count(spec[35].begin(), spec[35].end(), ' '), 2048 + 1);
 }
 

@@ -385,7 +385,10 @@ TEST(MomentsClutter, BandsAreFoundByTheMapAndCalmEchoesKeptElsewhere) {
 // a precipitation echo falling at 7 m/s, 1.5 m/s wide, 15 dB stronger.
 // Three beams in turn: vertical, east and north at 75 degrees. In the dry
 // hour the east beam also sees birds in some records, narrow, 5 m/s
-// below the clear air, and in one record a flock as wide as rain.
+// below the clear air, and in one record a flock as wide as rain; in its
+// last dry record, next to the rain, a flock 6 m/s above the clear air,
+// 0.3 m/s wide, 20 dB (the clear air then lies toward the radar from it,
+// and is wider).
 constexpr int kRainGates = 24, kRainRecords = 120;
 constexpr double kU = 6.0, kVNorth = -4.0, kFall = 7.0;
 bool rain_at(int rec, int g) {
@@ -439,6 +442,10 @@ void write_rain_day(const TempDir& dir, double* nyquist) {
       if (beam == 1 && rec < kRainRecords / 2 && rec % 4 == 1 && g >= 6 &&
           g < 12) {
         echoes.push_back({radial(beam, -5.0) * scale, 0.15 * scale, 12.0});
+      }
+      if (rec == kRainRecords / 2 - 2 && g >= 6 && g < 12) {
+        echoes.push_back({(radial(beam, 0.0) + 6.0) * scale, 0.3 * scale,
+                          20.0});
       }
       // A passing flock: wide and falling like rain, but in one record.
       if (rec == 31 && g >= 18 && g < 21) {

@@ -43,7 +43,9 @@ TEST(MomentsNoise, HandMadeSpectrumPinsTheNoiseSet) {
 TEST(MomentsNoise, GateNoiseIsTheSortedNoiseSetOnAnyValues) {
   // The gates' noise must be exactly the noise set of their present values
   // in ascending order, whatever the spread: tiny to huge values, zeros of
-  // both signs, ties, points outside the windows.
+  // both signs, ties, points outside the windows. Odd gates hold no zeros
+  // and nothing below 1, as noise with an echo over it: their values are
+  // put in order near the lowest one, the high ones apart.
   std::mt19937 rng(7);
   companions::RecordSpectra r;
   r.gates = 200;
@@ -54,12 +56,16 @@ TEST(MomentsNoise, GateNoiseIsTheSortedNoiseSetOnAnyValues) {
   r.present.resize(r.values.size());
   std::uniform_real_distribution<double> exponent(-30.0, 30.0);
   for (size_t i = 0; i < r.values.size(); ++i) {
-    const int kind = static_cast<int>(rng() % 32);
-    r.values[i] = kind == 0   ? 0.0f
-                  : kind == 1 ? -0.0f
-                  : kind == 2 ? 7.0f
-                  : kind < 5 ? static_cast<float>(std::pow(10.0, exponent(rng)))
-                             : static_cast<float>(1.0 + (rng() % 1000) * 1e-3);
+    const bool odd = (i / static_cast<size_t>(r.points)) % 2 == 1;
+    const int kind =
+        odd ? 3 + static_cast<int>(rng() % 29) : static_cast<int>(rng() % 32);
+    r.values[i] =
+        kind == 0   ? 0.0f
+        : kind == 1 ? -0.0f
+        : kind == 2 ? 7.0f
+        : kind < 5  ? static_cast<float>(std::pow(
+                          10.0, odd ? std::fabs(exponent(rng)) : exponent(rng)))
+                    : static_cast<float>(1.0 + (rng() % 1000) * 1e-3);
     r.present[i] = rng() % 10 != 0;
   }
   const companions::RecordSpectra original = r;
@@ -85,6 +91,35 @@ TEST(MomentsNoise, GateNoiseIsTheSortedNoiseSetOnAnyValues) {
     EXPECT_EQ(gates[g].noise, hs.mean) << "gate " << g;
   }
   EXPECT_GT(usable, 150);
+
+  // The sort itself, value for value, against std::sort: noise-like values
+  // of 1 to 32 averages (ties within a bucket, echoes far above), with and
+  // without zeros and values below the noise, on 1 to 300 points.
+  std::gamma_distribution<double> unit_gamma(1.0, 1.0);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int points = 1 + static_cast<int>(rng() % 300);
+    const double shape = 1.0 + static_cast<double>(rng() % 32);
+    std::gamma_distribution<double> noise(shape, 1000.0 / shape);
+    std::vector<float> values(static_cast<size_t>(points));
+    std::vector<unsigned char> present(values.size());
+    std::vector<double> want;
+    for (int k = 0; k < points; ++k) {
+      const int kind = static_cast<int>(rng() % 64);
+      float v = static_cast<float>(noise(rng));
+      if (kind < 6) v *= static_cast<float>(1.0 + 1e4 * unit_gamma(rng));
+      if (kind == 6 && trial % 3 == 0) v = 0.0f;
+      if (kind == 7 && trial % 3 == 1) v = -0.0f;
+      if (kind == 8) v = std::floor(v / 16.0f) * 16.0f;  // ties
+      values[static_cast<size_t>(k)] = v;
+      present[static_cast<size_t>(k)] = rng() % 16 != 0;
+      if (present[static_cast<size_t>(k)]) want.push_back(v == 0.0f ? 0.0 : v);
+    }
+    std::sort(want.begin(), want.end());
+    std::vector<double> got;
+    companions::sort_present_values(values.data(), present.data(), points,
+                                    &got);
+    ASSERT_EQ(got, want) << "trial " << trial;
+  }
 }
 
 #ifdef QUELLMAR_MOMENTS_BINARY

@@ -368,12 +368,49 @@ class PlotRecomputed(unittest.TestCase):
     spectra have a peak in gates 0-3 (recomputed SNR) and flat spectra in
     gates 4-7 (no signal, left white), where the stored SNR is everywhere."""
 
-    def coloured(self, path):
-        name = os.path.basename(path) + ".png"
-        result = plot("moments", path, "-o", out(name), "--beams", "0")
+    def coloured(self, path, *extra):
+        name = os.path.basename(path) + "".join(extra) + ".png"
+        result = plot("moments", path, "-o", out(name), "--beams", "0", *extra)
         self.assertEqual(result.returncode, 0, result.stderr)
         image = read_png(out(name))[..., :3]
         return np.count_nonzero(~white(image) & ~dark(image))
+
+    def test_stored_field_and_recomputed_minus_stored_are_drawn(self):
+        recomputed = out("recomputed-stored.nc")
+        result = subprocess.run([MOMENTS_PROGRAM, os.path.join(folder.name, "d02124a.spc"),
+                                 "-o", recomputed, "--keep-stored"],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        # The stored velocity is in every gate, as the stored SNR of the
+        # quellmar-nc file; the difference only where a velocity was
+        # recomputed (gates 0-3).
+        everywhere = self.coloured(SPECTRA)
+        self.assertAlmostEqual(self.coloured(recomputed, "--field", "VEL_STORED") / everywhere,
+                               1.0, delta=0.05)
+        self.assertAlmostEqual(self.coloured(recomputed, "--field", "VEL", "--minus-stored")
+                               / everywhere, 0.5, delta=0.1)
+        # One difference in every such gate: on its scale, symmetric about
+        # 0, the colour of the end of its sign, and the stored velocity's
+        # (0.1 of the Nyquist velocity) likewise at the positive end.
+        beam = quellmar.read_moments(recomputed)[0]
+        difference = (beam["VEL"] - beam["VEL_STORED"]).values[:, :4]
+        self.assertTrue(np.all(np.isfinite(difference)))
+        self.assertGreater(np.min(np.abs(difference)), 0.1)
+        self.assertTrue(np.all(np.sign(difference) == np.sign(difference[0, 0])))
+        drawn = read_png(out("recomputed-stored.nc--fieldVEL--minus-stored.png"))
+        end = matplotlib.colormaps["RdBu_r"](1.0 if difference[0, 0] > 0 else 0.0)
+        other = matplotlib.colormaps["RdBu_r"](0.0 if difference[0, 0] > 0 else 1.0)
+        self.assertGreater(np.count_nonzero(colour_mask(drawn, end)), 0.3 * everywhere)
+        self.assertLess(np.count_nonzero(colour_mask(drawn, other)), 0.02 * everywhere)
+        # A file without the stored fields, and a field that has none.
+        result = plot("moments", MOMENTS, "-o", out("no-stored.png"), "--field", "VEL",
+                      "--minus-stored")
+        self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr, "holds no field VEL_STORED .*--keep-stored")
+        result = plot("moments", recomputed, "-o", out("aux.png"), "--field", "AUX2",
+                      "--minus-stored")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--minus-stored takes --field VEL, WIDTH, SNR, NOISE", result.stderr)
 
     def test_recomputed_file_is_drawn_with_its_own_values(self):
         recomputed = out("recomputed.nc")

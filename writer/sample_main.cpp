@@ -292,6 +292,95 @@ std::vector<Gate> wind_dwell(int beam, double hours, Random& rnd) {
   return gates;
 }
 
+// What the spectra file's wind dwells carry beside the atmosphere: the
+// echoes and lines a real evening brings, so that recomputed moments have
+// something to remove. The moments file's dwells carry none of it.
+//   - ground clutter: a band at 0 m/s (a Gaussian 0.8 points wide) in the
+//     lowest 5 gates of every beam, 38 dB over the noise at the first gate
+//     and 4 dB less each gate up, steady from dwell to dwell (1 dB);
+//   - an interference line: points 12 and 13 (-12.8 m/s) of every gate,
+//     each 10 times the noise;
+//   - birds, until 00:00: in a third of the oblique dwells, 3 to 5
+//     consecutive gates from 600 m up hold a narrow echo (0.25 m/s) 3 to 7
+//     m/s beside the wind, 10 dB over the atmosphere;
+//   - rain from 22:30 to 23:30: up to 2500 m, drops falling at 6.5 m/s
+//     toward the radar (their share in an oblique beam's radial velocity
+//     sin 75 degrees of that), 1.5 m/s wide, 10 to 20 dB over the clear air
+//     (strongest at 23:00).
+// The stored moments are those of the strongest echo, as a profiler's
+// on-site processing takes them.
+struct Echo {
+  double velocity;  // m/s
+  double width;     // m/s
+  double snr_db;    // power summed over the points, over the noise's sum
+};
+
+void add_echo(std::vector<float>& spectrum, const Echo& e, double vn,
+              double noise_point, Random& rnd) {
+  const double step = 2.0 * vn / kWindPoints;
+  const double power = linear_of_db(e.snr_db) * kWindPoints * noise_point;
+  const double peak = power * step / (e.width * 2.5066282746310002);
+  for (int k = 0; k < kWindPoints; ++k) {
+    const double vk = -vn + k * step;
+    double s = 0.0;
+    for (int fold = -1; fold <= 1; ++fold) {
+      s += peak * gaussian(vk, e.velocity + 2.0 * fold * vn, e.width);
+    }
+    const double x = 1.0 + 0.18 * rnd.normal();
+    spectrum[k] += static_cast<float>(s * (x > 0.0 ? x : 0.0));
+  }
+}
+
+void contaminate(std::vector<Gate>& gates, int beam, double hours,
+                 Random& rnd) {
+  const double vn = nyquist(40000, 100);
+  const double step = 2.0 * vn / kWindPoints;
+  const double elevation_sin = beam == 0 ? 1.0 : kSin75;
+  const bool rain = hours >= 10.5 && hours < 11.5;
+  const double from_middle = hours < 11.0 ? 11.0 - hours : hours - 11.0;
+  const double rain_db = 10.0 + 10.0 * (1.0 - 2.0 * from_middle);
+  const bool birds = beam != 0 && hours < 12.0 && rnd.uniform() < 0.34;
+  const int bird_first = 5 + static_cast<int>(10.0 * rnd.uniform());
+  const int bird_last = bird_first + 2 + static_cast<int>(3.0 * rnd.uniform());
+  const double bird_shift =
+      (rnd.uniform() < 0.5 ? -1.0 : 1.0) * (3.0 + 4.0 * rnd.uniform());
+  for (int g = 0; g < kWindGates; ++g) {
+    Gate& gate = gates[g];
+    const double height = (120.0 + 105.0 * g) * elevation_sin;
+    const double noise_point = linear_of_db(gate.first.noise_or_aux / 100.0);
+    const Echo air{gate.first.velocity * vn / 10000.0,
+                   gate.first.width * vn / 10000.0, gate.first.snr / 100.0};
+    std::vector<Echo> echoes;
+    if (g < 5) {
+      echoes.push_back({0.0, 0.8 * step, 38.0 - 4.0 * g + rnd.normal()});
+    }
+    if (rain && height <= 2500.0) {
+      const double fall = -6.5 * elevation_sin;
+      echoes.push_back(
+          {air.velocity + fall, 1.5, air.snr_db + rain_db + rnd.normal()});
+    }
+    if (birds && g >= bird_first && g <= bird_last) {
+      echoes.push_back({air.velocity + bird_shift, 0.25, air.snr_db + 10.0});
+    }
+    for (const Echo& e : echoes) {
+      add_echo(gate.spectrum, e, vn, noise_point, rnd);
+    }
+    // The interference line (2 x 10 noise points: 10 log10(20 / 64) dB),
+    // and the strongest echo's moments stored.
+    gate.spectrum[12] += static_cast<float>(10.0 * noise_point);
+    gate.spectrum[13] += static_cast<float>(10.0 * noise_point);
+    echoes.push_back({(12.5 - kWindPoints / 2) * step, 0.5 * step, -5.0515});
+    Echo stored = air;
+    for (const Echo& e : echoes) {
+      if (e.snr_db > stored.snr_db) stored = e;
+    }
+    gate.first.velocity = count_of(stored.velocity / vn * 10000.0);
+    gate.first.width =
+        static_cast<std::uint16_t>(count_of(stored.width / vn * 10000.0));
+    gate.first.snr = count_of(stored.snr_db * 100.0);
+  }
+}
+
 // Moments and spectra of one RASS dwell: the first set is the acoustic
 // echo (its velocity the speed of sound), the second the clear-air echo
 // with the virtual temperature (tenths of a degree Celsius) as auxiliary
@@ -396,14 +485,16 @@ Pair make_pair(bool spectra, std::int32_t day_start, std::int32_t first,
   pair.header.append(quellmar::writer::encode_header(profiler_header(true)));
 
   Random rnd(spectra ? 0x51C0FFEEu : 0x20020504u);
+  Random weather(0x0C1A77E4u);  // clutter, line, birds and rain
   for (const Dwell& d : schedule(day_start, first, last)) {
     const bool second = d.time >= switch_time;
     const double hours = (d.time - day_start - 12 * 3600) / 3600.0;
     const bool rass = d.beam == kRassBeam;
-    const std::vector<Gate> gates =
+    std::vector<Gate> gates =
         rass ? rass_dwell(second ? kRassGatesSecond : kRassGatesFirst, hours,
                           rnd)
              : wind_dwell(d.beam, hours, rnd);
+    if (spectra && !rass) contaminate(gates, d.beam, hours, weather);
 
     BodySpec body;
     RecordSpec r;
@@ -462,7 +553,7 @@ int main(int argc, char** argv) {
     bool spectra;
     std::int32_t first;
   } jobs[] = {{"d02123a.mom", false, day_start + 12 * 3600},
-              {"d02123a.spc", true, day_start + 23 * 3600 + 30 * 60}};
+              {"d02123a.spc", true, day_start + 21 * 3600 + 45 * 60}};
   try {
     for (const Job& job : jobs) {
       const Pair pair =

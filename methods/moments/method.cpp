@@ -78,44 +78,69 @@ struct NoiseScratch {
   std::vector<double> sorted;
 };
 
+// Buckets of the noise sort, on the distance of a value's bits from the
+// gate's lowest (2^23 a binade): 256 of 1/128 binade over the first two
+// binades, where averaged noise lies, then 128 of 1/4 binade (an echo's
+// values), and one for whatever lies further.
+constexpr int kFineBuckets = 256;
+constexpr int kFineShift = 16;
+constexpr uint32_t kFineSpan = uint32_t{kFineBuckets} << kFineShift;
+constexpr int kCoarseBuckets = 128;
+constexpr int kCoarseShift = 21;
+constexpr int kNoiseBuckets =
+    kFineBuckets + kCoarseBuckets;  // the last: beyond
+
 // The present values of a gate (finite, not negative) sorted ascending
-// into scratch.sorted: a radix sort on the bits of the floats, whose order
-// as unsigned integers is the order of the values (-0 taken as +0, an
-// equal value). Four byte passes, a pass skipped where all keys share the
-// byte.
-void sort_present(const Gate& g, int64_t points, NoiseScratch& scratch) {
+// into scratch.sorted, on the bits of the floats, whose order as unsigned
+// integers is the order of the values (-0 taken as +0, an equal value).
+// A counting pass into buckets that grow with the distance from the
+// lowest value leaves a value or two per bucket, put in order by one
+// insertion pass; the values beyond the last bucket are sorted apart.
+void sort_present(const float* values, const unsigned char* present,
+                  int64_t points, NoiseScratch& scratch) {
   std::vector<uint32_t>& keys = scratch.keys;
-  keys.clear();
+  keys.resize(static_cast<size_t>(std::max<int64_t>(points, 0)));
+  size_t count = 0;
+  uint32_t lowest = 0xffffffffu;
   for (int64_t k = 0; k < points; ++k) {
-    if (!g.has[k]) continue;
     uint32_t bits;
-    std::memcpy(&bits, &g.s[k], sizeof bits);
-    keys.push_back(bits == 0x80000000u ? 0u : bits);
+    std::memcpy(&bits, &values[k], sizeof bits);
+    bits = bits == 0x80000000u ? 0u : bits;
+    keys[count] = bits;
+    count += present[k] ? 1 : 0;
+    if (present[k]) lowest = std::min(lowest, bits);
   }
-  const size_t count = keys.size();
-  std::array<std::array<uint32_t, 256>, 4> histogram{};
-  for (const uint32_t key : keys) {
-    for (int b = 0; b < 4; ++b) ++histogram[b][(key >> (8 * b)) & 0xffu];
-  }
-  scratch.other.resize(count);
-  for (int b = 0; b < 4; ++b) {
-    std::array<uint32_t, 256>& h = histogram[b];
-    if (count == 0 || h[(keys[0] >> (8 * b)) & 0xffu] == count) continue;
-    uint32_t at = 0;
-    for (uint32_t& c : h) {
-      const uint32_t here = c;
-      c = at;
-      at += here;
+  keys.resize(count);
+  std::array<uint32_t, kNoiseBuckets + 2> starts{};
+  auto bucket = [lowest](uint32_t key) {
+    const uint32_t d = key - lowest;
+    return d < kFineSpan ? d >> kFineShift
+                         : std::min<uint32_t>(
+                               kFineBuckets + ((d - kFineSpan) >> kCoarseShift),
+                               kNoiseBuckets);
+  };
+  for (const uint32_t key : keys) ++starts[bucket(key) + 1];
+  for (int b = 1; b <= kNoiseBuckets + 1; ++b) starts[b] += starts[b - 1];
+  std::vector<uint32_t>& out = scratch.other;
+  out.resize(count);
+  const size_t above = starts[kNoiseBuckets];
+  for (const uint32_t key : keys) out[starts[bucket(key)]++] = key;
+  // Each value lies within its bucket's place: one insertion pass over
+  // the bucketed ones; the rest sorted on their own.
+  for (size_t i = 1; i < above; ++i) {
+    const uint32_t v = out[i];
+    size_t j = i;
+    while (j > 0 && out[j - 1] > v) {
+      out[j] = out[j - 1];
+      --j;
     }
-    for (const uint32_t key : keys) {
-      scratch.other[h[(key >> (8 * b)) & 0xffu]++] = key;
-    }
-    keys.swap(scratch.other);
+    out[j] = v;
   }
+  std::sort(out.begin() + static_cast<std::ptrdiff_t>(above), out.end());
   scratch.sorted.resize(count);
   for (size_t i = 0; i < count; ++i) {
     float v;
-    std::memcpy(&v, &keys[i], sizeof v);
+    std::memcpy(&v, &out[i], sizeof v);
     scratch.sorted[i] = v;
   }
 }
@@ -123,7 +148,7 @@ void sort_present(const Gate& g, int64_t points, NoiseScratch& scratch) {
 // The noise of a gate from its present values; false when there is none.
 bool gate_noise(const Gate& g, int64_t points, int32_t averages,
                 NoiseScratch& scratch, NoiseLevel* noise) {
-  sort_present(g, points, scratch);
+  sort_present(g.s, g.has, points, scratch);
   *noise = noise_of_sorted(scratch.sorted, averages);
   return noise->count > 0 && noise->mean > 0.0 && std::isfinite(noise->mean);
 }
@@ -563,6 +588,13 @@ void find_peaks(const Gate& g, const RecordSpectra& r, int32_t min_points,
 }
 
 }  // namespace
+
+void sort_present_values(const float* values, const unsigned char* present,
+                         int64_t points, std::vector<double>* sorted) {
+  NoiseScratch scratch;
+  sort_present(values, present, points, scratch);
+  sorted->swap(scratch.sorted);
+}
 
 NoiseLevel hildebrand_sekhon(std::vector<double>& values, int32_t averages) {
   std::sort(values.begin(), values.end());

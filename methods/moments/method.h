@@ -63,6 +63,12 @@ struct NoiseLevel {
 // lowest values whose mean N and variance Q satisfy n Q <= N^2 (n: spectral
 // averages, at least 1). Sorts the values in place.
 NoiseLevel hildebrand_sekhon(std::vector<double>& values, int32_t averages);
+// The present values of a spectrum (present[k] != 0; finite and not
+// negative) in ascending order, as the noise of a gate takes them (-0 as
+// +0): a counting pass into narrow buckets from the lowest value, the values
+// far above it sorted apart.
+void sort_present_values(const float* values, const unsigned char* present,
+                         int64_t points, std::vector<double>* sorted);
 
 // A peak region measured: P_s = sum (S_k - N) over its points, the
 // power-weighted mean velocity and the standard deviation about it.

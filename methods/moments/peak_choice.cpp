@@ -146,13 +146,18 @@ void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
     const GateAnalysis& a = e.record.gates[g];
     if (e.candidates[g].precip >= 0) {
       // Precipitation lasts: seen at this gate or one next to it in a
-      // neighbouring record of the beam.
+      // neighbouring record of the beam, at about the same velocity (birds
+      // above the wind, whose clear air lies toward the radar from them,
+      // next to a rain hour are not its rain).
       bool lasting = false;
+      const double velocity = e.candidates[g].velocity;
       for (size_t i = near_from; i < near_to && !lasting; ++i) {
         if (i == at) continue;
         const auto& c = beam[i]->candidates;
         for (size_t h = g > 0 ? g - 1 : 0; h <= g + 1 && h < c.size(); ++h) {
-          lasting |= c[h].precip >= 0;
+          lasting |= c[h].precip >= 0 &&
+                     circular_distance(c[h].velocity, velocity,
+                                       e.record.nyquist) <= kPrecipitationDrift;
         }
       }
       if (lasting) {

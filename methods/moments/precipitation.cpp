@@ -33,12 +33,16 @@ PrecipitationCandidate gate_candidate(const GateAnalysis& a, double sine,
       }
     }
   }
-  if (c.precip >= 0 || !vertical || a.peak_count == 0) return c;
-  // Alone in the vertical beam: the strongest peak falls and is wide.
-  const Peak& p = a.peaks[0];
-  if (p.velocity <= -kFallSpeedLow && p.velocity >= -kFallSpeedHigh &&
-      p.width >= kPrecipitationAloneWidth) {
-    c.precip = 0;
+  if (c.precip < 0 && vertical && a.peak_count > 0) {
+    // Alone in the vertical beam: the strongest peak falls and is wide.
+    const Peak& p = a.peaks[0];
+    if (p.velocity <= -kFallSpeedLow && p.velocity >= -kFallSpeedHigh &&
+        p.width >= kPrecipitationAloneWidth) {
+      c.precip = 0;
+    }
+  }
+  if (c.precip >= 0) {
+    c.velocity = static_cast<float>(a.peaks[c.precip].velocity);
   }
   return c;
 }

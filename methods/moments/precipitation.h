@@ -22,12 +22,17 @@ namespace quellmar::companions {
 struct PrecipitationCandidate {
   int8_t clear = -1;
   int8_t precip = -1;
+  float velocity = 0.0f;  // the precipitation peak's, m/s
 };
 
 constexpr double kFallSpeedLow = 2.0;    // m/s
 constexpr double kFallSpeedHigh = 10.0;  // m/s
 // A peak alone in the vertical beam is precipitation at this width or more.
 constexpr double kPrecipitationAloneWidth = 0.8;  // m/s
+// Precipitation lasts: a candidate counts where a neighbouring record has
+// one within this velocity of it (the same rain, at the same fall speed in
+// the same wind).
+constexpr double kPrecipitationDrift = 2.0;  // m/s
 
 // The candidates of a record's gates (elevation in degrees, nyquist in
 // m/s), each kept only when a gate next to it also has one: precipitation

@@ -1,7 +1,9 @@
 """quellmar-plot: quicklook pictures of the project's netCDF files.
 
-    quellmar-plot moments FILE.nc -o OUT.png [--field SNR|VEL|WIDTH|NOISE|VEL2|SNR2|WIDTH2|AUX2]
-                  [--beams 0,1,2] [--vmin V] [--vmax V]
+    quellmar-plot moments FILE.nc -o OUT.png [--field SNR|VEL|WIDTH|NOISE|VEL2|SNR2|WIDTH2|AUX2|
+                          VEL_STORED|WIDTH_STORED|SNR_STORED|NOISE_STORED|
+                          PRECIP_VEL|PRECIP_WIDTH|PRECIP_SNR]
+                  [--minus-stored] [--beams 0,1,2] [--vmin V] [--vmax V]
     quellmar-plot winds WINDS.nc -o OUT.png [--mode N]
     quellmar-plot temperature RASS.nc -o OUT.png [--mode N] [--vmin DEG_C] [--vmax DEG_C]
     quellmar-plot spectra FILE.nc -o OUT.png (--ray N | --time ISO8601)
@@ -18,6 +20,12 @@ import numpy as np
 from quellmar.errors import QuellmarFileError
 
 PROGRAM = "quellmar-plot"
+# The fields `moments` draws (quellmar.plots.FIELD_STYLE gives their colours).
+MOMENT_FIELDS = ("SNR", "VEL", "WIDTH", "NOISE", "VEL2", "SNR2", "WIDTH2", "AUX2",
+                 "VEL_STORED", "WIDTH_STORED", "SNR_STORED", "NOISE_STORED",
+                 "PRECIP_VEL", "PRECIP_WIDTH", "PRECIP_SNR")
+# Those drawn recomputed minus stored with --minus-stored.
+DIFFERENCE_FIELDS = ("VEL", "WIDTH", "SNR", "NOISE")
 
 
 def beam_list(text):
@@ -36,10 +44,15 @@ def parse(argv):
     p = sub.add_parser("moments", help="time-height panels of one field, one per beam")
     p.add_argument("file", help="a quellmar-nc file")
     p.add_argument("-o", "--output", required=True, help="the PNG file to write (required)")
-    p.add_argument("--field", default="SNR",
-                   choices=["SNR", "VEL", "WIDTH", "NOISE", "VEL2", "SNR2", "WIDTH2", "AUX2"],
-                   help="the field drawn; VEL2, SNR2, WIDTH2, AUX2: the second moment set "
+    p.add_argument("--field", default="SNR", choices=MOMENT_FIELDS,
+                   help="the field drawn; VEL2, SNR2, WIDTH2, AUX2: the second moment set; "
+                        "*_STORED, PRECIP_*: of a quellmar-moments file, the moments stored "
+                        "in the spectra file (--keep-stored) and the precipitation peak's "
                         "(default: SNR)")
+    p.add_argument("--minus-stored", action="store_true",
+                   help="draw the field (VEL, WIDTH, SNR or NOISE) recomputed minus its "
+                        "stored value, FIELD - FIELD_STORED (a quellmar-moments file written "
+                        "with --keep-stored)")
     p.add_argument("--beams", type=beam_list, help="comma-separated beam numbers (default: all)")
     p.add_argument("--vmin", type=float,
                    help="low end of the colour scale (default: each mode's 2nd percentile)")
@@ -63,7 +76,11 @@ def parse(argv):
     which = p.add_mutually_exclusive_group(required=True)
     which.add_argument("--ray", type=int, help="record number in the file, from 0")
     which.add_argument("--time", help="the record nearest to this UTC time, e.g. 2002-05-04T23:45:00")
-    return parser.parse_args(argv)
+    args = parser.parse_args(argv)
+    if args.kind == "moments" and args.minus_stored and args.field not in DIFFERENCE_FIELDS:
+        parser.error("--minus-stored takes --field %s, not %s"
+                     % (", ".join(DIFFERENCE_FIELDS), args.field))
+    return args
 
 
 def listed(numbers):
@@ -82,11 +99,27 @@ def moments(args):
             raise QuellmarFileError("%s: no beam %s in the file (beams: %s)"
                                     % (args.file, listed(missing), listed(sorted(beams))))
         beams = {b: beams[b] for b in args.beams}
-    if not any(args.field in ds for ds in beams.values()):
-        raise QuellmarFileError("%s: holds no field %s" % (args.file, args.field))
+    field = args.field
+    if args.minus_stored:
+        stored = field + "_STORED"
+        if not any(stored in ds for ds in beams.values()):
+            raise QuellmarFileError("%s: holds no field %s (quellmar-moments --keep-stored "
+                                    "writes it)" % (args.file, stored))
+        beams = {b: difference_of(ds, field) for b, ds in beams.items()}
+        field = field + "-STORED"
+    if not any(field in ds for ds in beams.values()):
+        raise QuellmarFileError("%s: holds no field %s" % (args.file, field))
     else:
         beams = dict(sorted(beams.items()))
-    return moments_figure(beams, args.field, args.vmin, args.vmax)
+    return moments_figure(beams, field, args.vmin, args.vmax)
+
+
+def difference_of(ds, field):
+    """ds with FIELD-STORED = FIELD - FIELD_STORED (NaN where either is)."""
+    stored = field + "_STORED"
+    if field not in ds or stored not in ds:
+        return ds
+    return ds.assign({field + "-STORED": ds[field] - ds[stored]})
 
 
 def chosen_mode(args, modes, what):

@@ -29,7 +29,24 @@ FIELD_STYLE = {
     "SNR2": ("viridis", "SNR, set 2 (dB)"),
     "WIDTH2": ("magma_r", "spectral width, set 2 (m s$^{-1}$)"),
     "AUX2": ("plasma", "auxiliary value, set 2 (stored / 10)"),
+    # quellmar-moments files: the moments stored in the spectra file, and
+    # the precipitation peak's.
+    "VEL_STORED": ("RdBu_r", "stored velocity (m s$^{-1}$)"),
+    "WIDTH_STORED": ("magma_r", "stored width (m s$^{-1}$)"),
+    "SNR_STORED": ("viridis", "stored SNR (dB)"),
+    "NOISE_STORED": ("cividis", "stored noise level (dB)"),
+    "PRECIP_VEL": ("RdBu_r", "precipitation velocity (m s$^{-1}$)"),
+    "PRECIP_WIDTH": ("magma_r", "precipitation width (m s$^{-1}$)"),
+    "PRECIP_SNR": ("viridis", "precipitation SNR (dB)"),
+    # Recomputed minus stored (quellmar-plot moments --minus-stored).
+    "VEL-STORED": ("RdBu_r", "VEL − VEL_STORED (m s$^{-1}$)"),
+    "WIDTH-STORED": ("RdBu_r", "WIDTH − WIDTH_STORED (m s$^{-1}$)"),
+    "SNR-STORED": ("RdBu_r", "SNR − SNR_STORED (dB)"),
+    "NOISE-STORED": ("RdBu_r", "NOISE − NOISE_STORED (dB)"),
 }
+# Fields drawn on a scale symmetric about 0 (outside RASS dwells).
+SYMMETRIC_FIELDS = ("VEL", "VEL2", "VEL_STORED", "PRECIP_VEL",
+                    "VEL-STORED", "WIDTH-STORED", "SNR-STORED", "NOISE-STORED")
 # Dwells of this many spectral points or more are RASS dwells.
 RASS_POINTS = 2048
 TEMPERATURE_CMAP = "RdYlBu_r"
@@ -197,7 +214,7 @@ def mode_norms(beams, field, vmin=None, vmax=None):
     norms = {}
     for mode, (rass, values) in by_mode.items():
         low, high = colour_range(np.concatenate(values),
-                                 symmetric=field in ("VEL", "VEL2") and not rass)
+                                 symmetric=field in SYMMETRIC_FIELDS and not rass)
         low = low if vmin is None else vmin
         high = high if vmax is None else vmax
         if high <= low:
@@ -248,7 +265,8 @@ def moments_figure(beams, field, vmin=None, vmax=None):
     format_time_axis(axes[-1])
     any_ds = next(iter(beams.values()))
     times = np.concatenate([ds["time"].values for ds in beams.values()])
-    fig.suptitle("%s, %s, %s" % (any_ds.attrs.get("instrument_name", ""), day_text(times), field))
+    title = field.replace("-STORED", " − " + field.replace("-STORED", "_STORED"))
+    fig.suptitle("%s, %s, %s" % (any_ds.attrs.get("instrument_name", ""), day_text(times), title))
     return fig
 
 
