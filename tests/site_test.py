@@ -17,7 +17,6 @@ import re
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -34,7 +33,6 @@ SAMPLE = os.path.join(BUILD, "quellmar-sample")
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 CHROMEDRIVER = shutil.which("chromedriver")
 try:
-    import selenium  # noqa: F401
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
@@ -281,14 +279,12 @@ class Browser(unittest.TestCase):
         """The index and a day page are not blank (they show the pictures'
         colours), and read at phone width without sideways scrolling."""
         d = self.driver
-        shots = {}
         for name, page in (("index", "index.html"), ("day", "2002/05/04.html")):
             d.set_window_size(1280, 1600)
             d.get(self.server.url + page)
             path = os.path.join(BUILD, "site-%s.png" % name)
             self.assertTrue(d.save_screenshot(path))
             share, colours = coloured_share(path)
-            shots[name] = share
             self.assertGreater(share, 0.02, name)
             self.assertGreater(colours, 200, name)
             d.set_window_size(390, 844)

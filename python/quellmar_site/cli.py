@@ -143,7 +143,8 @@ class Run:
         """Looks at the archive's files: {relative path: fingerprint} of
         those to consider and the set that changed since the last run."""
         since = self.args.since
-        early = (datetime.date.fromisoformat(since) - datetime.timedelta(days=1)).isoformat() \
+        # A file holds records up to 00:00 two days after its name's date.
+        early = (datetime.date.fromisoformat(since) - datetime.timedelta(days=2)).isoformat() \
             if since else None
         known = self.manifest["files"]
         seen, changed, kept = {}, set(), set()
