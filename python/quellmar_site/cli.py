@@ -25,7 +25,7 @@ from quellmar_site import files, pages, scan
 
 PROGRAM = "quellmar-site"
 STATE = ".quellmar-site"  # the site's own folder: manifest, lock, scratch
-COMPANIONS = ("quellmar-wind", "quellmar-rass", "quellmar-moments")
+COMPANIONS = ("quellmar-wind", "quellmar-rass", "quellmar-moments", "quellmar-info")
 
 
 def iso_date(text):
@@ -94,12 +94,12 @@ def parse(argv):
     return args
 
 
-def find_programs():
+def find_programs(names=COMPANIONS):
     """The companion programs: beside this script (the build folder, or the
     installed bin folder), else on PATH."""
     here = os.path.dirname(os.path.realpath(sys.argv[0] or "."))
     found = {}
-    for name in COMPANIONS:
+    for name in names:
         beside = os.path.join(here, name)
         if os.access(beside, os.X_OK) and os.path.isfile(beside):
             found[name] = beside
@@ -164,6 +164,19 @@ class Run:
         gone = {rel for rel in known if rel not in seen and rel not in kept}
         return seen, changed, gone
 
+    def facts(self, paths):
+        """file_facts_of_report of each data file: from quellmar-info
+        --json, N at a time (no Python package imported here), else from
+        quellmar.inspect in the workers."""
+        if not paths:
+            return []
+        info = find_programs(("quellmar-info",))["quellmar-info"]
+        if not info:
+            return list(self.pool().map(_facts, [(p, self.args.radar or 0) for p in paths]))
+        import concurrent.futures
+        with concurrent.futures.ThreadPoolExecutor(self.args.jobs) as threads:
+            return list(threads.map(lambda p: info_facts(info, p), paths))
+
     def main(self):
         if not os.path.isdir(self.archive):
             self.say("%s: no such folder" % self.args.archive)
@@ -197,12 +210,9 @@ class Run:
             affected.update(known.get(rel, {}).get("days", []))
         for rel in gone:
             del known[rel]
-        # The dates each changed file's records span (workers: the
-        # extension and numpy are imported there, not here).
+        # The dates each changed file's records span.
         paths = sorted(changed)
-        facts = list(self.pool().map(
-            _facts, [(os.path.join(self.archive, rel), self.args.radar or 0) for rel in paths])) \
-            if paths else []
+        facts = self.facts([os.path.join(self.archive, rel) for rel in paths])
         for rel, fact in zip(paths, facts):
             days = [] if "error" in fact else scan.days_between(fact["first"], fact["last"]) \
                 if "first" in fact else []
@@ -323,6 +333,25 @@ def pages_from():
     quellmar-site writes every page again."""
     st = os.stat(pages.__file__)
     return [st.st_size, st.st_mtime_ns]
+
+
+def info_facts(info, path):
+    """file_facts_of_report of quellmar-info's JSON report of a data file,
+    or its message as the error."""
+    import json
+    import subprocess
+    from quellmar_site.day import file_facts_of_report
+    done = subprocess.run([info, path, "--json"], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, errors="replace")
+    if done.returncode != 0:
+        lines = [line for line in done.stderr.splitlines() if line.strip()]
+        message = lines[-1] if lines else "quellmar-info: exit status %d" % done.returncode
+        return {"error": message.split(": ", 1)[-1] if message.startswith("quellmar-info: ")
+                else message}
+    try:
+        return file_facts_of_report(json.loads(done.stdout))
+    except ValueError:
+        return {"error": "quellmar-info wrote no report"}
 
 
 def _facts(job):

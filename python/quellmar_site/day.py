@@ -25,14 +25,20 @@ RASS_POINTS = 2048
 
 
 def file_facts(path, radar):
-    """What the run needs to know of a data file before building days: the
-    UTC dates its records span, the site name and the damage found
-    (quellmar.inspect), or the error that keeps it out."""
+    """file_facts_of_report for quellmar.inspect's report of a data file
+    (in a worker: it imports the package)."""
     import quellmar
     try:
         report = quellmar.inspect(path)
     except Exception as e:  # QuellmarFileError, or the extension missing
         return {"error": str(e).splitlines()[0] if str(e) else type(e).__name__}
+    return file_facts_of_report(report)
+
+
+def file_facts_of_report(report):
+    """What the run needs to know of a data file before building days, from
+    quellmar-info's report (quellmar.inspect's dict): the UTC dates its
+    records span, the site name and the damage found."""
     records = report.get("records", {})
     damage = report.get("damage", [])
     facts = {"site": report.get("site", {}).get("name", ""),
