@@ -18,7 +18,7 @@ source bench/common.sh
 runs=${RUNS:-3}
 days=${DAYS:-30}
 
-if ! bench_build quellmar-wind quellmar-rass quellmar-moments quellmar_pairs \
+if ! bench_build quellmar-info quellmar-wind quellmar-rass quellmar-moments quellmar_pairs \
     quellmar-bench-input 2>/dev/null || [ ! -x build-release/quellmar-site ]; then
   echo "bench/site.sh: needs the companions, the extension and quellmar-site (scripts/install-deps)" >&2
   exit 1
