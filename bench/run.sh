@@ -114,3 +114,4 @@ rm -rf "$data"/run-a* "$data"/run-b*
 [ -n "${SKIP_PLOT:-}" ] || bench/plot.sh || true  # the Python reader and plots
 [ -n "${SKIP_PAIRS:-}" ] || bench/pairs.sh || true  # open_pair against the text tool
 [ -n "${SKIP_ARCHIVE:-}" ] || bench/archive.sh || true  # the lazy engine, archives and dask
+[ -n "${SKIP_SITE:-}" ] || bench/site.sh || true  # quellmar-site: -j 2, one new day, nothing changed

@@ -4,8 +4,9 @@
 # Depends: the C++ libraries the programs link (dpkg-shlibdeps reads them
 # off the binaries), and what `import quellmar` needs: python3 with numpy,
 # xarray and netCDF4. Recommends: matplotlib, which only quellmar-plot's
-# pictures need, and dask and dask.distributed, which open_mfdataset,
-# chunks and computing over an archive on many processes or machines need;
+# and quellmar-site's pictures need, and dask and dask.distributed, which
+# open_mfdataset, chunks and computing over an archive on many processes or
+# machines need;
 # apt installs them by default, and without them quellmar-plot and xarray
 # say what is missing.
 
@@ -16,7 +17,7 @@ set(CPACK_PACKAGE_CONTACT "Quellmar developers <dev@quellmar.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "read archived radar wind profiler data (moments, spectra, RASS)")
 set(CPACK_PACKAGE_DESCRIPTION
-    "quellmar writes every dwell of a profiler file pair (d*.mom or d*.spc with its h* header file) as text; quellmar-info inspects a pair, quellmar-nc converts it to CF-Radial netCDF, quellmar-moments recomputes the moments from the spectra, quellmar-wind derives wind profiles, quellmar-rass derives virtual temperature profiles from the RASS dwells, quellmar-plot draws quicklooks, and the Python package quellmar reads the files as xarray objects.")
+    "quellmar writes every dwell of a profiler file pair (d*.mom or d*.spc with its h* header file) as text; quellmar-info inspects a pair, quellmar-nc converts it to CF-Radial netCDF, quellmar-moments recomputes the moments from the spectra, quellmar-wind derives wind profiles, quellmar-rass derives virtual temperature profiles from the RASS dwells, quellmar-plot draws quicklooks, quellmar-site turns an archive into a static web site of daily pages kept up to date incrementally, and the Python package quellmar reads the files as xarray objects.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -94,6 +94,19 @@ for page in "$root"/share/man/man1/*.1; do
 done
 [ -f "$root/share/doc/quellmar/README.md" ] || fail "no docs in share/doc/quellmar"
 
+# quellmar-site from the installed tree alone: the package, the extension
+# and the companion programs it runs.
+if [ -x "$root/bin/quellmar-site" ] && [ -x "$root/bin/quellmar-wind" ] &&
+  ls "$build"/python/quellmar/_pairs*.so >/dev/null 2>&1; then
+  mkdir -p "$work/archive"
+  cp "$src"/sample/d02123a.mom "$src"/sample/h02123a.mom "$work/archive/"
+  alone quellmar-site "$work/archive" -o "$work/site" 2>"$work/site.log" ||
+    fail "installed quellmar-site: status $? ($(tail -n 1 "$work/site.log"))"
+  for f in index.html 2002/05/04.html 2002/05/04/winds.nc 2002/05/04/winds-mode0.png; do
+    [ -s "$work/site/$f" ] || fail "installed quellmar-site made no $f: $(cat "$work/site.log")"
+  done
+fi
+
 # The Python package as pip installs it, offline, from a copy of the
 # checkout, into a virtual environment that sees the system's packages; with
 # pybind11 the extension module is compiled from the C++ sources beside it.
