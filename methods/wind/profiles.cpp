@@ -264,11 +264,12 @@ void BeamSeries::add(int32_t time, const float* velocity_values,
   } else if (nyquist != nyquist_ms) {
     nyquist_mixed = true;
   }
-  if (width_values != nullptr) {
+  // Widths are kept while every record gives them (a record without
+  // them drops them all: the precipitation check then makes no flags).
+  if (width_values != nullptr && width.size() == velocity.size()) {
     width.insert(width.end(), width_values, width_values + gate_count);
   } else {
-    width.insert(width.end(), static_cast<size_t>(std::max(gate_count, 0)),
-                 kMissing);
+    width.clear();
   }
   times.push_back(time);
   gate_counts.push_back(gate_count);
@@ -330,9 +331,13 @@ void ProfileStream::add(size_t series, int32_t time,
   BeamSeries* s = open_.at(series, time);
   if (s == nullptr) return;
   const Place& place = places_[series];
-  const int32_t gates = modes_[place.mode].beams[place.beam].gates;
-  s->add(time, values.velocity, values.snr, values.width, values.nyquist_ms,
-         std::clamp(values.gate_count, 0, gates));
+  const ModeBeam& beam = modes_[place.mode].beams[place.beam];
+  const int32_t gates = beam.gates;
+  // Only a vertical beam's widths are looked at (rain in w).
+  const bool vertical =
+      beam_pointing(beam.azimuth_deg, beam.elevation_deg).vertical;
+  s->add(time, values.velocity, values.snr, vertical ? values.width : nullptr,
+         values.nyquist_ms, std::clamp(values.gate_count, 0, gates));
   s->gates = gates;
 }
 

@@ -67,7 +67,9 @@ struct BeamSeries {
   std::vector<size_t> starts;
   std::vector<float> velocity;
   std::vector<float> snr;
-  std::vector<float> width;  // m/s; NaN where the record gave none
+  // m/s, back to back like velocity while every record gave them; empty
+  // otherwise.
+  std::vector<float> width;
   // The Nyquist velocity V of the records (m/s); 0 when unknown or when
   // the records disagree (then nothing is taken on the circle).
   float nyquist_ms = 0.f;
