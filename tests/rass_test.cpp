@@ -109,6 +109,41 @@ TEST(RassUnfold, ContinuityWithTheGateBelowPrefersOverTheFirstGuess) {
   EXPECT_EQ(unfold_speed(a, v, guide).status, UnfoldStatus::kAmbiguous);
 }
 
+TEST(RassFirstGuess, TableReadBetweenItsRowsAndBadRowsNamed) {
+  using quellmar::companions::FirstGuessSeries;
+  using quellmar::companions::parse_first_guess;
+  FirstGuessSeries table;
+  std::string error;
+  ASSERT_TRUE(parse_first_guess(
+      "time,temperature_c\r\n# a comment\n\n2002-05-04T00:00Z,-33\n"
+      "2002-05-04 01:00:30,-27.5\n2002-05-04T02:00:00Z,-30\n",
+      &table, &error))
+      << error;
+  ASSERT_EQ(table.times.size(), 3u);
+  const int64_t day = 1020470400;  // 2002-05-04 00:00:00 UTC
+  EXPECT_EQ(table.times[1], day + 3630);
+  using quellmar::companions::surface_temperature_c;
+  EXPECT_DOUBLE_EQ(surface_temperature_c(table, day - 86400), -33.0);
+  EXPECT_DOUBLE_EQ(surface_temperature_c(table, day + 3630 / 2), -30.25);
+  EXPECT_DOUBLE_EQ(surface_temperature_c(table, day + 86400), -30.0);
+  const struct {
+    const char* text;
+    const char* message;
+  } bad[] = {
+      {"2002-05-04T01:00,1\n2002-05-04T00:00,2\n",
+       "line 2: the times must ascend"},
+      {"2002-05-04T01:00,warm\n", "line 1: the temperature 'warm'"},
+      {"2002-05-04T01:00,61\n", "within -100 to 60"},
+      {"2002-02-30T01:00,1\n", "line 1: not TIME,TEMPERATURE_C"},
+      {"time,t\n", "no row"},
+  };
+  for (const auto& b : bad) {
+    SCOPED_TRACE(b.text);
+    EXPECT_FALSE(parse_first_guess(b.text, &table, &error));
+    EXPECT_NE(error.find(b.message), std::string::npos) << error;
+  }
+}
+
 TEST(RassUnfold, CorrectionByTheAirsMotionAlongTheBeamNeverByRain) {
   using quellmar::companions::AirMotion;
   RassMethod m;

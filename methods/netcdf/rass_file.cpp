@@ -19,8 +19,9 @@ void write_root(Group& root, const RassReport& r,
   root.text(NC_GLOBAL, "title", "RASS virtual temperatures of " + site);
   root.text(NC_GLOBAL, "source",
             "acoustic velocities of the RASS dwells of radar wind profiler "
-            "file pairs: unfolded by a first guess, corrected for vertical "
-            "air motion, consensus averaging per gate");
+            "file pairs: unfolded by continuity with the gate below and a "
+            "first guess, corrected for the air's motion along the beam, "
+            "consensus averaging per gate");
   root.text(NC_GLOBAL, "history", "computed by quellmar-rass");
   root.integer(NC_GLOBAL, "period_minutes", method.period_minutes);
   root.number(NC_GLOBAL, "consensus_window_k", method.consensus.window);

@@ -1,6 +1,7 @@
 #include "methods/rass/first_guess.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -69,7 +70,9 @@ bool parse_first_guess(const std::string& text, FirstGuessSeries* series,
     at = end + 1;
     ++line_number;
     if (line.empty() || line[0] == '#') continue;
-    const bool header = first_line;
+    // A header's first field is no date.
+    const bool header =
+        first_line && !std::isdigit(static_cast<unsigned char>(line[0]));
     first_line = false;
     const std::string where = "line " + std::to_string(line_number) + ": ";
     const size_t comma = line.find(',');

@@ -22,7 +22,9 @@ int parse_rass_options(int argc, char** argv, RassOptions* options) {
       "quellmar-rass", "DATAFILE... -o OUT.nc [OPTION]...",
       "Virtual temperature profiles from the RASS dwells (2048 or more\n"
       "spectral points) of profiler data files (d*.mom, d*.spc): the acoustic\n"
-      "velocity unfolded by a first guess, corrected for vertical air motion,\n"
+      "velocity unfolded by continuity with the gate below and a first guess,\n"
+      "corrected for the air's motion along the beam (never by "
+      "precipitation),\n"
       "consensus averaging per gate and period, with quality flags from a\n"
       "time-height continuity check. The records of all files are merged by\n"
       "time; a record of the same time, radar and beam from two files counts\n"
@@ -31,8 +33,7 @@ int parse_rass_options(int argc, char** argv, RassOptions* options) {
   add_averaging(t, words, &o.output, &o.csv, &method, &o.report.radar);
   t.choice("--acoustic-set",
            "the moment set of the sound pulse (the other is the clear air); "
-           "auto: per period the set whose velocities unfold to a "
-           "temperature profile",
+           "auto: per period the set whose velocities lie farther from 0",
            &method.acoustic_set,
            {{"auto", kAcousticSetAuto}, {"1", 1}, {"2", 2}});
   t.number("--sound-offset", "M_S", "added to every acoustic velocity",
