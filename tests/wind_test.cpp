@@ -183,7 +183,7 @@ TEST(WindFit, DirectionJustBelow360IsWrittenAsZero) {
                                           : b == 1 ? -5 * c
                                                    : u[p] * c);
       const std::vector<float> vel(4, vr), snr(4, 10.f);
-      for (int r = 0; r < 2; ++r) {
+      for (int r = 0; r < 3; ++r) {
         s.add(t0 + 3600 * p + 60 * r, vel.data(), snr.data(), 4);
       }
     }

@@ -38,14 +38,29 @@ void sort_by_velocity_then_snr(std::vector<GateSample>& samples) {
 }  // namespace
 
 bool consensus_accepted(size_t size, int32_t available, double min_fraction) {
+  return consensus_accepted(size, available, min_fraction, 2);
+}
+
+bool consensus_accepted(size_t size, int32_t available, double min_fraction,
+                        int32_t min_count) {
   const double needed = min_fraction * available;
   // A relative margin keeps products such as 0.4 x 5 from missing by one
   // rounding step.
-  return size >= 2 && static_cast<double>(size) >= needed * (1 - 1e-12);
+  return size >= static_cast<size_t>(std::max(min_count, 1)) &&
+         static_cast<double>(size) >= needed * (1 - 1e-12);
 }
 
-Consensus consensus(std::vector<GateSample>& samples,
-                    const ConsensusRule& rule) {
+double fold_velocity(double velocity, double nyquist) {
+  if (velocity >= -nyquist && velocity < nyquist) return velocity;
+  const double span = 2 * nyquist;
+  const double folded =
+      velocity - span * std::floor((velocity + nyquist) / span);
+  // Rounding can land on +V itself.
+  return folded >= nyquist ? folded - span : folded;
+}
+
+Consensus consensus(std::vector<GateSample>& samples, const ConsensusRule& rule,
+                    double nyquist) {
   Consensus c;
   c.available = static_cast<int32_t>(samples.size());
   const auto dropped = [&rule](const GateSample& s) {
@@ -55,25 +70,42 @@ Consensus consensus(std::vector<GateSample>& samples,
   };
   samples.erase(std::remove_if(samples.begin(), samples.end(), dropped),
                 samples.end());
-  if (samples.size() < 2) return c;
+  if (samples.empty()) return c;
+  const bool circle =
+      std::isfinite(nyquist) && nyquist > 0 && rule.window < 2 * nyquist;
+  if (circle) {
+    for (GateSample& s : samples) {
+      s.velocity = static_cast<float>(fold_velocity(s.velocity, nyquist));
+    }
+  }
   sort_by_velocity_then_snr(samples);
 
   // Every largest subset is a run of the sorted values that starts at the
-  // lowest value within the window below its highest: one run per end.
-  const ConsensusRun run =
-      largest_run(samples.size(), rule.window,
-                  [&samples](size_t i) { return samples[i].velocity; });
-  if (!consensus_accepted(run.size, c.available, rule.min_fraction)) return c;
-  const size_t best_first = run.first, best_size = run.size;
+  // lowest value within the window below its highest: one run per end. On
+  // the circle the values go round twice, the second time 2V higher, so
+  // a run across +-V is a run of that sequence (a window below 2V holds
+  // no value twice).
+  const size_t n = samples.size();
+  const double span = circle ? 2 * nyquist : 0.0;
+  const auto value = [&samples, n, span](size_t i) {
+    return i < n ? double{samples[i].velocity}
+                 : double{samples[i - n].velocity} + span;
+  };
+  const ConsensusRun run = largest_run(circle ? 2 * n : n, rule.window, value);
+  if (!consensus_accepted(run.size, c.available, rule.min_fraction,
+                          rule.min_count)) {
+    return c;
+  }
   double velocity_sum = 0.0, snr_sum = 0.0;
-  for (size_t i = best_first; i < best_first + best_size; ++i) {
-    velocity_sum += samples[i].velocity;
-    snr_sum += samples[i].snr;
+  for (size_t i = run.first; i < run.first + run.size; ++i) {
+    velocity_sum += value(i);
+    snr_sum += samples[i < n ? i : i - n].snr;
   }
   c.accepted = true;
-  c.used = static_cast<int32_t>(best_size);
-  c.velocity = velocity_sum / static_cast<double>(best_size);
-  c.mean_snr = snr_sum / static_cast<double>(best_size);
+  c.used = static_cast<int32_t>(run.size);
+  c.velocity = velocity_sum / static_cast<double>(run.size);
+  if (circle) c.velocity = fold_velocity(c.velocity, nyquist);
+  c.mean_snr = snr_sum / static_cast<double>(run.size);
   return c;
 }
 

@@ -23,6 +23,7 @@ struct ConsensusRule {
   double window = 2.0;            // m/s: max - min of an agreeing subset
   double min_fraction = 0.4;      // of the records that hold the gate
   std::optional<double> min_snr;  // dB; values below it are dropped
+  int32_t min_count = 2;          // values a consensus needs at least
 };
 
 struct Consensus {
@@ -62,6 +63,12 @@ ConsensusRun largest_run(size_t n, double window, const Value& value) {
 // A run of size values out of the available ones is accepted: at least 2
 // and at least min_fraction of them.
 bool consensus_accepted(size_t size, int32_t available, double min_fraction);
+// The same with at least min_count values (and at least 1).
+bool consensus_accepted(size_t size, int32_t available, double min_fraction,
+                        int32_t min_count);
+
+// A velocity folded onto [-V, V) (nyquist V > 0).
+double fold_velocity(double velocity, double nyquist);
 
 // The consensus of the samples (one per record of the period that holds the
 // gate; reordered in place). Values that are not finite, and with a
@@ -69,9 +76,16 @@ bool consensus_accepted(size_t size, int32_t available, double min_fraction);
 // rest, the largest subset whose values lie within the window of each
 // other (max - min <= window) wins; among equally large ones the one of
 // the smaller spread, then the one of the lower values. It is accepted when
-// it holds at least 2 values and at least min_fraction of all samples.
-Consensus consensus(std::vector<GateSample>& samples,
-                    const ConsensusRule& rule);
+// it holds at least min_count values and at least min_fraction of all
+// samples.
+//
+// With a Nyquist velocity V > 0 (and a window below 2V) the velocities
+// are folded velocities, points on a circle of circumference 2V: each is
+// folded onto [-V, V), the window is searched on the circle (a set may
+// run across +-V), and the set is averaged unfolded about its centre,
+// the mean folded back onto [-V, V).
+Consensus consensus(std::vector<GateSample>& samples, const ConsensusRule& rule,
+                    double nyquist = 0.0);
 
 }  // namespace quellmar::companions
 

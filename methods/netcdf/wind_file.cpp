@@ -27,6 +27,13 @@ void write_root(Group& root, const WindReport& r,
   root.integer(NC_GLOBAL, "period_minutes", r.method.period_minutes);
   root.number(NC_GLOBAL, "consensus_window_m_s", r.method.consensus.window);
   root.number(NC_GLOBAL, "min_fraction", r.method.consensus.min_fraction);
+  root.integer(NC_GLOBAL, "min_count", r.method.consensus.min_count);
+  root.text(NC_GLOBAL, "unfolding", r.method.unfold ? "continuity" : "none");
+  root.text(NC_GLOBAL, "assume_w_zero", r.method.assume_w_zero ? "yes" : "no");
+  root.number(NC_GLOBAL, "rain_fall_speed_m_s",
+              r.method.precipitation.fall_speed_m_s);
+  root.number(NC_GLOBAL, "rain_min_width_m_s",
+              r.method.precipitation.min_width_m_s);
   if (r.method.consensus.min_snr) {
     root.number(NC_GLOBAL, "min_snr_db", *r.method.consensus.min_snr);
   } else {
@@ -37,6 +44,10 @@ void write_root(Group& root, const WindReport& r,
             r.method.velocity_toward ? "toward" : "away");
   root.integer(NC_GLOBAL, "radar", r.radar);
   quality_attributes(root, qc, "m_s");
+  if (qc) {
+    root.number(NC_GLOBAL, "qc_max_step_w_m_s", r.method.quality_w_step);
+    root.number(NC_GLOBAL, "qc_layer_jump_m_s", qc->layer_jump);
+  }
   root.text(NC_GLOBAL, "input_files", joined(r.input_files));
   root.text(NC_GLOBAL, "site_name", site);
   const SitePosition position{r.latitude, r.longitude, r.altitude};
@@ -52,7 +63,24 @@ struct DefinedMode {
   int u = -1, v = -1, w = -1, speed = -1, direction = -1, residual = -1;
   int radial_velocity = -1, n_used = -1, n_available = -1, mean_snr = -1;
   int u_flag = -1, v_flag = -1, w_flag = -1;
+  int method_flag = -1, gate_flag = -1;
 };
+
+// A byte variable of flag bits.
+int define_mask_flag(Group& g, const char* name, const char* long_name,
+                     std::initializer_list<int> dims, const char* coordinates,
+                     std::initializer_list<signed char> masks,
+                     const char* meanings) {
+  const int id = g.var(name, NC_BYTE, dims);
+  g.text(id, "long_name", long_name);
+  const std::vector<signed char> m(masks);
+  nc_check(
+      nc_put_att_schar(g.id(), id, "flag_masks", NC_BYTE, m.size(), m.data()),
+      "attribute flag_masks");
+  g.text(id, "flag_meanings", meanings);
+  g.text(id, "coordinates", coordinates);
+  return id;
+}
 
 // Defines a mode's group and writes its coordinates and beams; the values
 // come period by period.
@@ -131,6 +159,14 @@ DefinedMode define_mode(Group& g, const ModeProfiles& m) {
   g.describe(d.mean_snr, "mean signal-to-noise ratio of the consensus values",
              "", "dB");
   g.fill(d.mean_snr);
+  d.method_flag = define_mask_flag(
+      g, "wind_method_flag", "how u, v and w were found (0: every beam fitted)",
+      {time, height}, "time height", {1, 2, 4, 8},
+      "w_precipitation u_v_from_oblique_beams w_assumed_zero unfolded");
+  d.gate_flag = define_mask_flag(g, "radial_velocity_flag",
+                                 "what the method found at the gate",
+                                 {time, beam, gate}, "time", {1, 2, 4},
+                                 "precipitation unfolded unfolding_gave_up");
 
   put_time(g, axis, m.periods);
   put_height(g, v_height, m.height);
@@ -168,6 +204,14 @@ void put_row(int group, int var, size_t row, size_t a, size_t b,
   const size_t start[3] = {row, 0, 0};
   const size_t count[3] = {1, a, b};
   nc_check(nc_put_vara_int(group, var, start, count, values.data()), "values");
+}
+void put_bytes(int group, int var, size_t row, size_t a, size_t b,
+               const std::vector<uint8_t>& values) {
+  if (values.empty() || var < 0) return;
+  const std::vector<signed char> out(values.begin(), values.end());
+  const size_t start[3] = {row, 0, 0};
+  const size_t count[3] = {1, a, b};
+  nc_check(nc_put_vara_schar(group, var, start, count, out.data()), "flags");
 }
 std::vector<float> get_row(int group, int var, size_t row, size_t a, size_t b) {
   std::vector<float> out(a * (b == 0 ? 1 : b));
@@ -224,6 +268,8 @@ WindNetcdf::WindNetcdf(const std::string& path, const WindReport& report,
       ids.u_flag = d.u_flag;
       ids.v_flag = d.v_flag;
       ids.w_flag = d.w_flag;
+      ids.method_flag = d.method_flag;
+      ids.gate_flag = d.gate_flag;
       modes_.push_back(ids);
     }
   } catch (...) {
@@ -284,6 +330,8 @@ void WindNetcdf::put(size_t mi, const PeriodProfiles& p) {
   put_row(d.group, d.n_used, row, d.beams, d.gates, p.n_used);
   put_row(d.group, d.n_available, row, d.beams, d.gates, p.n_available);
   put_row(d.group, d.mean_snr, row, d.beams, d.gates, p.mean_snr);
+  put_bytes(d.group, d.method_flag, row, d.heights, 1, p.method_flag);
+  put_bytes(d.group, d.gate_flag, row, d.beams, d.gates, p.gate_flag);
 }
 
 void WindNetcdf::put_flags(size_t mi, const std::vector<uint8_t>& u_flag,

@@ -52,6 +52,7 @@ class WindNetcdf {
     int u = -1, v = -1, w = -1, speed = -1, direction = -1, residual = -1;
     int radial_velocity = -1, n_used = -1, n_available = -1, mean_snr = -1;
     int u_flag = -1, v_flag = -1, w_flag = -1;
+    int method_flag = -1, gate_flag = -1;
   };
   std::string path_;
   int ncid_ = -1;

@@ -6,6 +6,58 @@
 
 namespace quellmar::companions {
 
+namespace {
+
+// The patterns that jump against the layers below them (by label), taken
+// from the lowest pattern up so that a layer above a jumped one is judged
+// against what lies below that.
+std::vector<char> jumped_layers(const QualityField& field,
+                                const std::vector<int32_t>& label,
+                                size_t patterns, size_t height_reach,
+                                double layer_jump) {
+  const size_t cols = field.columns;
+  const size_t cells = label.size();
+  std::vector<size_t> lowest(patterns, cols);
+  for (size_t i = 0; i < cells; ++i) {
+    if (label[i] < 0) continue;
+    size_t& l = lowest[static_cast<size_t>(label[i])];
+    l = std::min(l, i % cols);
+  }
+  std::vector<size_t> order(patterns);
+  for (size_t i = 0; i < patterns; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&lowest](size_t a, size_t b) {
+    return lowest[a] < lowest[b];
+  });
+  // The cells of each pattern, by label.
+  std::vector<std::vector<size_t>> members(patterns);
+  for (size_t i = 0; i < cells; ++i) {
+    if (label[i] >= 0) members[static_cast<size_t>(label[i])].push_back(i);
+  }
+  std::vector<char> jumped(patterns, 0);
+  const size_t reach = std::max<size_t>(height_reach, 1);
+  for (size_t id : order) {
+    int64_t below = 0, far = 0;
+    for (size_t at : members[id]) {
+      const size_t c = at % cols;
+      for (size_t d = 1; d <= reach && d <= c; ++d) {
+        const size_t under = at - d;
+        if (label[under] < 0) continue;
+        if (static_cast<size_t>(label[under]) == id) break;
+        if (jumped[static_cast<size_t>(label[under])]) break;
+        ++below;
+        if (std::fabs(field.values[under] - field.values[at]) > layer_jump) {
+          ++far;
+        }
+        break;
+      }
+    }
+    jumped[id] = below >= 3 && 2 * far > below;
+  }
+  return jumped;
+}
+
+}  // namespace
+
 std::vector<uint8_t> continuity_flags(const QualityField& field,
                                       const ContinuityRule& rule) {
   const size_t cols = field.columns;
@@ -71,10 +123,15 @@ std::vector<uint8_t> continuity_flags(const QualityField& field,
       largest = static_cast<int32_t>(i);
     }
   }
+  const std::vector<char> jumped =
+      rule.layer_jump > 0 ? jumped_layers(field, label, sizes.size(),
+                                          height_reach, rule.layer_jump)
+                          : std::vector<char>(sizes.size(), 0);
   for (size_t i = 0; i < cells; ++i) {
     if (label[i] == kNone) continue;
-    const bool kept = label[i] == largest ||
-                      sizes[static_cast<size_t>(label[i])] >= rule.min_pattern;
+    const size_t id = static_cast<size_t>(label[i]);
+    const bool kept =
+        !jumped[id] && (label[i] == largest || sizes[id] >= rule.min_pattern);
     flags[i] = kept ? kFlagGood : kFlagSuspect;
   }
   return flags;

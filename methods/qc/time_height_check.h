@@ -28,6 +28,11 @@ struct ContinuityRule {
   int32_t min_pattern = 0;  // smaller patterns are suspect
   int32_t periods = 1;      // neighbourhood in time: slots either side
   int32_t heights = 1;      // neighbourhood in height: levels either side
+  // A layer that jumps against the layers below: a pattern whose values
+  // differ by more than this from the values just below it, at most of
+  // the places where it has values below, is suspect however large it is
+  // (a folded layer). 0: no such check.
+  double layer_jump = 0.0;
 };
 
 // The field of one quantity: rows in ascending slot order (a row's slot
@@ -41,7 +46,12 @@ struct QualityField {
 };
 
 // One flag per value of the field: missing for a value that is not finite,
-// otherwise good or suspect by the rule.
+// otherwise good or suspect by the rule. With a layer jump, the patterns
+// are then taken from the lowest up: a pattern is a jumped layer when it
+// has at least 3 values with a value below it (the nearest present value
+// at most `heights` levels lower in the same row, of a pattern not itself
+// a jumped layer) and more than half of those lie more than layer_jump
+// away; its values are suspect.
 std::vector<uint8_t> continuity_flags(const QualityField& field,
                                       const ContinuityRule& rule);
 

@@ -96,4 +96,35 @@ WindFit fit_wind(const std::vector<FitRow>& rows) {
   return fit;
 }
 
+WindFit fit_wind_w_zero(const std::vector<FitRow>& rows) {
+  WindFit fit;
+  if (!horizontal_span(rows)) return fit;
+  double a = 0.0, b = 0.0, c = 0.0, ru = 0.0, rv = 0.0;
+  size_t n = 0;
+  for (const FitRow& r : rows) {
+    if (r.pointing.vertical) continue;
+    a += r.pointing.east * r.pointing.east;
+    b += r.pointing.east * r.pointing.north;
+    c += r.pointing.north * r.pointing.north;
+    ru += r.pointing.east * r.radial_velocity;
+    rv += r.pointing.north * r.radial_velocity;
+    ++n;
+  }
+  const double det = a * c - b * b;
+  if (!(std::abs(det) > 1e-10 * static_cast<double>(n * n))) return fit;
+  fit.u = (c * ru - b * rv) / det;
+  fit.v = (a * rv - b * ru) / det;
+  double squares = 0.0;
+  for (const FitRow& r : rows) {
+    if (r.pointing.vertical) continue;
+    const double e = r.radial_velocity -
+                     (fit.u * r.pointing.east + fit.v * r.pointing.north);
+    squares += e * e;
+  }
+  fit.residual = std::sqrt(squares / static_cast<double>(n));
+  fit.ok = std::isfinite(fit.u) && std::isfinite(fit.v) &&
+           std::isfinite(fit.residual);
+  return fit;
+}
+
 }  // namespace quellmar::companions

@@ -39,6 +39,11 @@ struct WindFit {
 // are at least three rows, and the system is not numerically singular.
 WindFit fit_wind(const std::vector<FitRow>& rows);
 
+// u and v with w = 0 assumed, from the non-vertical rows alone (vertical
+// ones are left out): not ok unless their horizontal directions span two
+// dimensions. w is 0 in the result.
+WindFit fit_wind_w_zero(const std::vector<FitRow>& rows);
+
 }  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_WIND_FIT_H

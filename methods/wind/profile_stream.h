@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "methods/pairs/pair_input.h"
@@ -20,6 +21,15 @@ namespace quellmar::companions {
 // period is formed, and its records dropped, once the period is finished.
 // The series are planned beforehand (beams, geometry, gates; no records),
 // with the starts of the periods each one's records fall in.
+// One record's values at its gates (the arrays hold gate_count values).
+struct RecordValues {
+  const float* velocity = nullptr;  // m/s
+  const float* snr = nullptr;       // dB
+  const float* width = nullptr;     // m/s; nullptr: none
+  float nyquist_ms = 0.f;           // V of the record's mode; 0: unknown
+  int32_t gate_count = 0;
+};
+
 class ProfileStream {
  public:
   using Sink = std::function<void(size_t mode, const PeriodProfiles&)>;
@@ -32,8 +42,11 @@ class ProfileStream {
 
   // One record of the planned series index. A record of a period already
   // finished is not taken (the input's order rules it out).
+  // Without widths and Nyquist velocity (no precipitation check, nothing on
+  // the circle); the RecordValues form takes both.
   void add(size_t series, int32_t time, const float* velocity, const float* snr,
            int32_t gate_count);
+  void add(size_t series, int32_t time, const RecordValues& values);
   // Hands every period that ends at or before `time` to the sink, in time
   // order and, within a period, by mode.
   void finish_before(int64_t time);
@@ -44,6 +57,17 @@ class ProfileStream {
     size_t beam = 0;
   };
   void finish(int64_t start, std::vector<BeamSeries>& records);
+  // The gate flags of a period's consensus values: precipitation in the
+  // vertical beams, unfolding beyond the Nyquist velocity.
+  void examine_period(size_t mi, const Period& period,
+                      const std::vector<BeamSeries>& records,
+                      PeriodProfiles* p);
+  // Per mode: the unfolded values (beam x gate) of the last period and
+  // its end.
+  struct Previous {
+    int64_t end = std::numeric_limits<int64_t>::min();
+    std::vector<float> values;
+  };
 
   WindMethod method_;
   Sink sink_;
@@ -51,7 +75,8 @@ class ProfileStream {
   std::vector<Place> places_;                         // per series
   std::vector<std::vector<size_t>> mode_series_;      // per mode, by beam
   std::vector<std::vector<HeightReading>> readings_;  // per mode: beam x height
-  PeriodBuffer<BeamSeries> open_;  // the records of the open periods
+  PeriodBuffer<BeamSeries> open_;   // the records of the open periods
+  std::vector<Previous> previous_;  // per mode
 };
 
 }  // namespace quellmar::companions

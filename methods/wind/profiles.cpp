@@ -10,7 +10,9 @@
 
 #include "disk/pda.h"
 #include "methods/wind/fit.h"
+#include "methods/wind/precipitation_w.h"
 #include "methods/wind/profile_stream.h"
+#include "methods/wind/unfold.h"
 
 namespace quellmar::companions {
 
@@ -59,9 +61,10 @@ void beam_consensus(const BeamSeries& s, size_t beam_index, size_t max_gates,
       samples[static_cast<size_t>(g)].push_back({vel[g], snr[g]});
     }
   }
+  const double nyquist = s.nyquist_mixed ? 0.0 : s.nyquist_ms;
   for (int32_t g = 0; g < s.gates; ++g) {
     const Consensus c =
-        consensus(samples[static_cast<size_t>(g)], method.consensus);
+        consensus(samples[static_cast<size_t>(g)], method.consensus, nyquist);
     const size_t at = beam_index * max_gates + static_cast<size_t>(g);
     out->n_used[at] = c.used;
     out->n_available[at] = c.available;
@@ -104,26 +107,69 @@ void fit_period(const ModeProfiles& m,
     pointings.push_back(beam_pointing(beam.azimuth_deg, beam.elevation_deg));
   }
   const double sign = method.velocity_toward ? -1.0 : 1.0;
-  std::vector<FitRow> rows;
+  std::vector<FitRow> rows, oblique;
   for (size_t h = 0; h < levels; ++h) {
     rows.clear();
+    oblique.clear();
+    bool precipitation = false, unfolded = false, vertical = false;
+    double vertical_w = std::numeric_limits<double>::quiet_NaN();
     for (size_t b = 0; b < beams; ++b) {
       const HeightReading& r = readings[b * levels + h];
       if (r.lower < 0) continue;
-      const double lower =
-          p->radial_velocity[b * gates + static_cast<size_t>(r.lower)];
+      const size_t lower_at = b * gates + static_cast<size_t>(r.lower);
+      const size_t upper_at =
+          r.upper >= 0 ? b * gates + static_cast<size_t>(r.upper) : lower_at;
+      uint8_t flags = p->gate_flag[lower_at] | p->gate_flag[upper_at];
+      if (pointings[b].vertical && (flags & kGatePrecipitation) != 0) {
+        precipitation = true;
+        continue;
+      }
+      const double lower = p->radial_velocity[lower_at];
       if (std::isnan(lower)) continue;
       double value = lower;
       if (r.upper >= 0) {
-        const double upper =
-            p->radial_velocity[b * gates + static_cast<size_t>(r.upper)];
+        const double upper = p->radial_velocity[upper_at];
         if (std::isnan(upper)) continue;
         value = lower + r.t * (upper - lower);
       }
-      rows.push_back({pointings[b], sign * value});
+      const FitRow row{pointings[b], sign * value};
+      if (pointings[b].vertical) {
+        if (!vertical) vertical_w = row.radial_velocity / row.pointing.up;
+        vertical = true;
+      } else {
+        oblique.push_back(row);
+      }
+      if ((flags & kGateUnfolded) != 0) unfolded = true;
+      rows.push_back(row);
     }
-    const WindFit fit = fit_wind(rows);
+    // w measured by a vertical beam: every beam in one fit. Otherwise (no
+    // vertical beam, its value rain, or --assume-w-zero) u and v from the
+    // oblique beams: with w solved by them where they can (opposite beams
+    // cancel it), else with w = 0 assumed.
+    WindFit fit;
+    uint8_t how = 0;
+    if (vertical && !method.assume_w_zero) {
+      fit = fit_wind(rows);
+    } else {
+      if (!method.assume_w_zero) {
+        fit = fit_wind(oblique);
+        how = kWindObliqueOnly;
+      }
+      if (!fit.ok) {
+        fit = fit_wind_w_zero(oblique);
+        how = kWindAssumedWZero;
+        fit.w = method.assume_w_zero ? vertical_w
+                                     : std::numeric_limits<double>::quiet_NaN();
+      }
+      if (precipitation) {
+        how |= kWindPrecipitation;
+        if (!method.assume_w_zero)
+          fit.w = std::numeric_limits<double>::quiet_NaN();
+      }
+    }
+    if (unfolded) how |= kWindUnfolded;
     if (!fit.ok) continue;
+    p->method_flag[h] = how;
     p->u[h] = finite_or_missing(fit.u);
     p->v[h] = finite_or_missing(fit.v);
     p->w[h] = finite_or_missing(fit.w);
@@ -196,15 +242,34 @@ void size_values(ModeProfiles* m) {
   m->mean_snr.assign(cells, kMissing);
   m->n_used.assign(cells, 0);
   m->n_available.assign(cells, 0);
+  m->gate_flag.assign(cells, 0);
   const size_t levels = m->periods.size() * m->height.size();
   for (auto* field :
        {&m->u, &m->v, &m->w, &m->speed, &m->direction, &m->residual}) {
     field->assign(levels, kMissing);
   }
+  m->method_flag.assign(levels, 0);
 }
 
 void BeamSeries::add(int32_t time, const float* velocity_values,
                      const float* snr_values, int32_t gate_count) {
+  add(time, velocity_values, snr_values, nullptr, 0.f, gate_count);
+}
+
+void BeamSeries::add(int32_t time, const float* velocity_values,
+                     const float* snr_values, const float* width_values,
+                     float nyquist, int32_t gate_count) {
+  if (times.empty()) {
+    nyquist_ms = nyquist;
+  } else if (nyquist != nyquist_ms) {
+    nyquist_mixed = true;
+  }
+  if (width_values != nullptr) {
+    width.insert(width.end(), width_values, width_values + gate_count);
+  } else {
+    width.insert(width.end(), static_cast<size_t>(std::max(gate_count, 0)),
+                 kMissing);
+  }
   times.push_back(time);
   gate_counts.push_back(gate_count);
   starts.push_back(velocity.size());
@@ -252,15 +317,22 @@ ProfileStream::ProfileStream(
         mode_layout(mode, beams, starts, method, &readings_.back()));
     mode_series_.push_back(std::move(indices));
   }
+  previous_.resize(modes_.size());
 }
 
 void ProfileStream::add(size_t series, int32_t time, const float* velocity,
                         const float* snr, int32_t gate_count) {
+  add(series, time, {velocity, snr, nullptr, 0.f, gate_count});
+}
+
+void ProfileStream::add(size_t series, int32_t time,
+                        const RecordValues& values) {
   BeamSeries* s = open_.at(series, time);
   if (s == nullptr) return;
   const Place& place = places_[series];
   const int32_t gates = modes_[place.mode].beams[place.beam].gates;
-  s->add(time, velocity, snr, std::clamp(gate_count, 0, gates));
+  s->add(time, values.velocity, values.snr, values.width, values.nyquist_ms,
+         std::clamp(values.gate_count, 0, gates));
   s->gates = gates;
 }
 
@@ -286,10 +358,12 @@ void ProfileStream::finish(int64_t start, std::vector<BeamSeries>& records) {
     p.mean_snr.assign(cells, kMissing);
     p.n_used.assign(cells, 0);
     p.n_available.assign(cells, 0);
+    p.gate_flag.assign(cells, 0);
     for (auto* field :
          {&p.u, &p.v, &p.w, &p.speed, &p.direction, &p.residual}) {
       field->assign(m.height.size(), kMissing);
     }
+    p.method_flag.assign(m.height.size(), 0);
     const std::vector<size_t>& series = mode_series_[mi];
     // The beams' consensus values are independent of each other (each
     // beam writes only its own cells): with a second core and enough
@@ -323,9 +397,38 @@ void ProfileStream::finish(int64_t start, std::vector<BeamSeries>& records) {
       second.join();
       if (failure) std::rethrow_exception(failure);
     }
+    examine_period(mi, *at, records, &p);
     fit_period(m, readings_[mi], method_, &p);
     sink_(mi, p);
   }
+}
+
+void ProfileStream::examine_period(size_t mi, const Period& period,
+                                   const std::vector<BeamSeries>& records,
+                                   PeriodProfiles* p) {
+  const ModeProfiles& m = modes_[mi];
+  const std::vector<size_t>& series = mode_series_[mi];
+  const size_t gates = static_cast<size_t>(m.max_gates);
+  const double sign = method_.velocity_toward ? -1.0 : 1.0;
+  Previous& previous = previous_[mi];
+  const bool adjacent = previous.end == period.start;
+  for (size_t b = 0; b < series.size(); ++b) {
+    const BeamSeries& s = records[series[b]];
+    const BeamPointing pointing =
+        beam_pointing(m.beams[b].azimuth_deg, m.beams[b].elevation_deg);
+    uint8_t* flags = p->gate_flag.data() + b * gates;
+    if (pointing.vertical) {
+      flag_precipitation(s, sign / pointing.up, method_.precipitation, flags);
+    }
+    if (method_.unfold && !s.nyquist_mixed && s.nyquist_ms > 0) {
+      unfold_column(p->radial_velocity.data() + b * gates,
+                    static_cast<size_t>(s.gates),
+                    adjacent ? previous.values.data() + b * gates : nullptr,
+                    s.nyquist_ms, UnfoldRule{}, flags);
+    }
+  }
+  previous.end = period.end;
+  previous.values = p->radial_velocity;
 }
 
 QualityField quality_field(const ModeProfiles& m, int32_t period_minutes,
@@ -343,8 +446,13 @@ void set_quality_flags(ModeProfiles* m, const WindMethod& method) {
   const std::pair<const std::vector<float>*, std::vector<uint8_t>*> fields[] = {
       {&m->u, &m->u_flag}, {&m->v, &m->v_flag}, {&m->w, &m->w_flag}};
   for (const auto& [values, flags] : fields) {
-    *flags = quality_flags(quality_field(*m, method.period_minutes, *values),
-                           method.quality);
+    std::optional<ContinuityRule> rule = method.quality;
+    if (rule && values == &m->w && rule->max_step > 0) {
+      rule->layer_jump *= method.quality_w_step / rule->max_step;
+      rule->max_step = method.quality_w_step;
+    }
+    *flags =
+        quality_flags(quality_field(*m, method.period_minutes, *values), rule);
   }
 }
 
@@ -397,6 +505,10 @@ void store_period(const PeriodProfiles& p, ModeProfiles* m) {
             m->n_used.begin() + static_cast<ptrdiff_t>(first));
   std::copy(p.n_available.begin(), p.n_available.end(),
             m->n_available.begin() + static_cast<ptrdiff_t>(first));
+  if (!p.gate_flag.empty()) {
+    std::copy(p.gate_flag.begin(), p.gate_flag.end(),
+              m->gate_flag.begin() + static_cast<ptrdiff_t>(first));
+  }
   const size_t level = p.period * m->height.size();
   const std::pair<const std::vector<float>*, std::vector<float>*> fields[] = {
       {&p.u, &m->u},
@@ -408,6 +520,10 @@ void store_period(const PeriodProfiles& p, ModeProfiles* m) {
   for (const auto& [from, to] : fields) {
     std::copy(from->begin(), from->end(),
               to->begin() + static_cast<ptrdiff_t>(level));
+  }
+  if (!p.method_flag.empty()) {
+    std::copy(p.method_flag.begin(), p.method_flag.end(),
+              m->method_flag.begin() + static_cast<ptrdiff_t>(level));
   }
 }
 

@@ -21,18 +21,38 @@
 
 namespace quellmar::companions {
 
+// When the vertical beam's values at a gate look like falling
+// hydrometeors rather than air motion (stored moments): downward beyond
+// the fall speed and broad, in at least min_share of the period's records
+// that hold the gate (and in at least 3 of them).
+struct PrecipitationRule {
+  double fall_speed_m_s = 2.0;  // downward motion beyond this, m/s
+  double min_width_m_s = 0.8;   // spectral width at least this, m/s
+  double min_share = 0.5;       // of the records holding the gate
+};
+
 struct WindMethod {
   int32_t period_minutes = 60;
-  ConsensusRule consensus;
+  ConsensusRule consensus{2.0, 0.4, -18.0, 3};
+  PrecipitationRule precipitation;
+  // u and v from the oblique beams alone with w = 0 everywhere.
+  bool assume_w_zero = false;
+  // Radial velocities unfolded beyond the Nyquist velocity by continuity.
+  bool unfold = true;
   double azimuth_offset_deg = 0.0;
   bool velocity_toward = false;  // stored velocities positive toward the radar
   // The continuity check of u, v and w; none: every value is flagged good
   // (or missing).
   std::optional<ContinuityRule> quality = wind_quality_rule();
 
+  // The step of the check for w (the rule's max_step is u's and v's),
+  // m/s; the layer jump of w scales with it.
+  double quality_w_step = 0.5;
+
   // The defaults of docs/qc.md: a step of 1.5 m/s, patterns of fewer than
-  // 6 values suspect, neighbours up to 1 period and 1 height away.
-  static ContinuityRule wind_quality_rule() { return {1.5, 6, 1, 1}; }
+  // 6 values suspect, neighbours up to 1 period and 1 height away, a
+  // layer jumping by more than 7.5 m/s suspect.
+  static ContinuityRule wind_quality_rule() { return {1.5, 6, 1, 1, 7.5}; }
 };
 
 // The records of one beam of one operating mode: each record's time and
@@ -47,9 +67,17 @@ struct BeamSeries {
   std::vector<size_t> starts;
   std::vector<float> velocity;
   std::vector<float> snr;
+  std::vector<float> width;  // m/s; NaN where the record gave none
+  // The Nyquist velocity V of the records (m/s); 0 when unknown or when
+  // the records disagree (then nothing is taken on the circle).
+  float nyquist_ms = 0.f;
+  bool nyquist_mixed = false;
 
   void add(int32_t time, const float* velocity_values, const float* snr_values,
            int32_t gate_count);
+  // With the records' spectral widths (nullptr: none) and Nyquist velocity.
+  void add(int32_t time, const float* velocity_values, const float* snr_values,
+           const float* width_values, float nyquist, int32_t gate_count);
   size_t records() const { return times.size(); }
 };
 
@@ -83,6 +111,10 @@ struct ModeProfiles {
   std::vector<int32_t> nearest_gate;
   // Per period and height: the QualityFlag of u, v and w.
   std::vector<uint8_t> u_flag, v_flag, w_flag;
+  // Per period and height: how u, v and w were found (WindMethodFlag bits).
+  std::vector<uint8_t> method_flag;
+  // Per period, beam and gate: GateFlag bits.
+  std::vector<uint8_t> gate_flag;
 
   size_t cell(size_t period, size_t beam, size_t gate) const {
     return (period * beams.size() + beam) * static_cast<size_t>(max_gates) +
@@ -116,13 +148,53 @@ constexpr int64_t kMaxProfileCells = int64_t{1} << 26;
 std::vector<ModeProfiles> compute_profiles(
     const std::vector<BeamSeries>& series, const WindMethod& method);
 
+// What the method found about one beam's consensus value at one gate
+// (bits).
+enum GateFlag : uint8_t {
+  // A vertical beam's values looked like falling hydrometeors
+  // (PrecipitationRule): the value is kept in radial_velocity but is not
+  // air motion, and w is not taken from it.
+  kGatePrecipitation = 1,
+  // The value was unfolded beyond the Nyquist velocity (a multiple of 2V
+  // added).
+  kGateUnfolded = 2,
+  // An accepted consensus that could not be unfolded with confidence: the
+  // value is missing.
+  kGateUnfoldGaveUp = 4,
+};
+
+// How u, v and w of one period and height were found (bits); 0: the fit
+// of every beam with a value there.
+enum WindMethodFlag : uint8_t {
+  // The vertical beam looked like precipitation there: w is missing and
+  // u, v come from the oblique beams.
+  kWindPrecipitation = 1,
+  // u and v from the oblique beams alone, w solved by them (opposite
+  // beams cancel it) and not reported where the vertical beam is
+  // precipitation.
+  kWindObliqueOnly = 2,
+  // u and v from one oblique beam per axis with w = 0 assumed.
+  kWindAssumedWZero = 4,
+  // A value used was unfolded beyond the Nyquist velocity.
+  kWindUnfolded = 8,
+};
+
 // The results of one period of one mode: the arrays of ModeProfiles for
 // that period alone.
 struct PeriodProfiles {
   size_t period = 0;  // index into the mode's periods
   std::vector<float> radial_velocity, mean_snr;  // beam x gate
   std::vector<int32_t> n_used, n_available;
+  std::vector<uint8_t> gate_flag;                          // beam x gate
   std::vector<float> u, v, w, speed, direction, residual;  // height
+  std::vector<uint8_t> method_flag;                        // height
+
+  // The gate of beam index b (of max_gates gates per beam) looked like
+  // precipitation: its value is no air motion.
+  bool precipitation(size_t b, size_t max_gates, size_t gate) const {
+    const size_t at = b * max_gates + gate;
+    return at < gate_flag.size() && (gate_flag[at] & kGatePrecipitation) != 0;
+  }
 };
 
 // Sizes the whole-run arrays of a layout for all its periods (missing

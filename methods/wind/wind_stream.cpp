@@ -22,6 +22,7 @@ class SourcedRecords {
     source_->add(f, pda_moments);
     inside_.insert(f.time);
     series_.push_back(series);
+    nyquist_.push_back(pda_get_nyquist_velocity());
     drain();
   }
   void finished(int64_t before) {
@@ -37,9 +38,13 @@ class SourcedRecords {
     RecordFacts f;
     while (source_->next(&f, &velocity_, &snr_)) {
       const size_t gates = std::min(velocity_.size(), snr_.size());
-      stream_->add(series_.front(), f.time, velocity_.data(), snr_.data(),
-                   static_cast<int32_t>(gates));
+      // The spectra's clear-air peak gives w: no widths, so no
+      // precipitation check on it.
+      stream_->add(series_.front(), f.time,
+                   {velocity_.data(), snr_.data(), nullptr, nyquist_.front(),
+                    static_cast<int32_t>(gates)});
       series_.pop_front();
+      nyquist_.pop_front();
       inside_.erase(inside_.find(f.time));
     }
     const int64_t oldest_inside = inside_.empty()
@@ -52,6 +57,7 @@ class SourcedRecords {
   ProfileStream* stream_;
   std::multiset<int32_t> inside_;  // times of the records inside
   std::deque<size_t> series_;      // their series, in order
+  std::deque<float> nyquist_;      // their Nyquist velocities, in order
   int64_t before_ = std::numeric_limits<int64_t>::min();
   std::vector<float> velocity_, snr_;
 };
@@ -70,8 +76,12 @@ bool stream_wind_profiles(
         plan, choice, nullptr,
         [&](size_t series, const RecordFacts& f) {
           const MomentArrays& m = pda_moments;
-          stream.add(series, f.time, m.velocity.data(), m.snr.data(),
-                     stored_gates(f, m));
+          const int32_t gates = stored_gates(f, m);
+          const bool widths = std::ssize(m.width) >= gates;
+          stream.add(series, f.time,
+                     {m.velocity.data(), m.snr.data(),
+                      widths ? m.width.data() : nullptr,
+                      pda_get_nyquist_velocity(), gates});
         },
         [&](int64_t before) { stream.finish_before(before); }, duplicates,
         error);

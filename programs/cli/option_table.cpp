@@ -137,8 +137,8 @@ void OptionTable::number(const std::string& name, const std::string& value_name,
                          const std::string& meaning,
                          std::optional<double>* field, double low,
                          double high) {
-  add(name, value_name, meaning, "none", bounds_text(low, high, 1e6),
-      [field, low, high](const char* text) {
+  add(name, value_name, meaning, *field ? number_text(**field) : "none",
+      bounds_text(low, high, 1e6), [field, low, high](const char* text) {
         double v = 0.0;
         if (!parse_double(text, low, high, &v)) return false;
         *field = v;

@@ -51,7 +51,7 @@ class OptionTable {
   void number(const std::string& name, const std::string& value_name,
               const std::string& meaning, double* field, double low,
               double high);
-  // A finite number within [low, high] that has no default (none).
+  // A finite number within [low, high] that may have no default (none).
   void number(const std::string& name, const std::string& value_name,
               const std::string& meaning, std::optional<double>* field,
               double low, double high);
