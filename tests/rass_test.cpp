@@ -715,12 +715,20 @@ TEST(RassProfiles, RainHourNeverCorrectsByTheFallSpeed) {
   day.truth = [](double z, int minute) { return truth_tv(z, minute / 30); };
   day.air_w = 0.3;
   day.rain = [](int minute) { return minute >= 60; };
+  // Two sets: w from the dwell's own clear air; one set: from the wind
+  // mode's vertical beam, flagged as precipitation by the wind method.
   quellmar::test::write_pair(dir.path(), "d02124a.mom",
                              quellmar::writer::encode_header(h),
                              rass_day(h, day, 13));
-  for (const bool missing : {false, true}) {
-    SCOPED_TRACE(missing);
-    std::vector<std::string> args = {"d02124a.mom", "-o", "t.nc"};
+  day.two_sets = false;
+  quellmar::test::write_pair(dir.path(), "d02125a.mom",
+                             quellmar::writer::encode_header(h),
+                             rass_day(h, day, 17));
+  for (const int run_case : {0, 1, 2}) {
+    const bool missing = run_case == 1, own = run_case < 2;
+    SCOPED_TRACE(run_case);
+    std::vector<std::string> args = {own ? "d02124a.mom" : "d02125a.mom", "-o",
+                                     "t.nc"};
     if (missing) args.insert(args.end(), {"--precipitation-w", "missing"});
     const quellmar::test::RunResult run = rass(dir.path(), args);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -740,7 +748,7 @@ TEST(RassProfiles, RainHourNeverCorrectsByTheFallSpeed) {
         if (at < 16) {  // the dry hour: corrected by the clear air
           EXPECT_NEAR(tv[at], truth, 0.15);
           EXPECT_NEAR(w[at], 0.3, 0.05);
-          EXPECT_EQ(source[at], 1);
+          EXPECT_EQ(source[at], own ? 1 : 2);
           EXPECT_EQ(flag[at], 0);
         } else if (!missing) {  // uncorrected, flagged, no w
           EXPECT_NEAR(tv[at], virtual_temperature(speed_of(truth) + 0.3), 0.15);

@@ -147,10 +147,9 @@ class WindAir {
   // The vertical beam's gates the wind method flagged as precipitation.
   static void precipitation_of(const PeriodProfiles& p, size_t beam,
                                size_t gates, std::vector<uint8_t>* rain) {
-    (void)p;
-    (void)beam;
-    (void)gates;
-    (void)rain;
+    for (size_t g = 0; g < gates; ++g) {
+      (*rain)[g] = p.precipitation(beam, gates, g) ? 1 : 0;
+    }
   }
 
   std::vector<ModeProfiles> layouts_;
@@ -620,8 +619,14 @@ bool stream_rass_profiles(const InputPlan& plan, const RecordChoice& choice,
           add_dwell(f, m, s);
           ++run->dwells;
         } else if (wind_index[series] >= 0) {
+          // With the widths and V: the wind method's precipitation check
+          // of the vertical beams, and its consensus on the circle.
+          const int32_t gates = stored_gates(f, m);
+          const bool widths = std::ssize(m.width) >= gates;
           wind.add(static_cast<size_t>(wind_index[series]), f.time,
-                   m.velocity.data(), m.snr.data(), stored_gates(f, m));
+                   {m.velocity.data(), m.snr.data(),
+                    widths ? m.width.data() : nullptr,
+                    pda_get_nyquist_velocity(), gates});
         }
       },
       [&](int64_t before) {
