@@ -800,6 +800,15 @@ TEST(RassInput, HostileInputGetsAMessageAndTheRightStatus) {
       {{"d02125a.mom", "-o", "t.nc", "--qc-max-step", "-1"},
        2,
        "bad value for --qc-max-step: -1"},
+      {{"d02125a.mom", "-o", "t.nc", "--first-guess-file", "none.csv"},
+       1,
+       "--first-guess-file none.csv: cannot be read"},
+      {{"d02125a.mom", "-o", "t.nc", "--first-guess-file", "."},
+       1,
+       "--first-guess-file .: cannot be read"},
+      {{"d02125a.mom", "-o", "t.nc", "--precipitation-w", "some"},
+       2,
+       "bad value for --precipitation-w: some"},
       {{"d02125a.mom", "-o", "t.nc"}, 0, "no virtual temperature came out"},
   };
   for (const auto& c : cases) {

@@ -14,11 +14,12 @@ namespace {
 // n values of the array, or NaN for those it lacks.
 void append(std::vector<float>* out, const std::vector<float>& values,
             bool present, int64_t n) {
-  for (int64_t g = 0; g < n; ++g) {
-    out->push_back(present && g < static_cast<int64_t>(values.size())
-                       ? values[static_cast<size_t>(g)]
-                       : std::numeric_limits<float>::quiet_NaN());
-  }
+  const size_t count = static_cast<size_t>(n);
+  const size_t have = present ? std::min(values.size(), count) : 0;
+  out->insert(out->end(), values.begin(),
+              values.begin() + static_cast<ptrdiff_t>(have));
+  out->resize(out->size() + (count - have),
+              std::numeric_limits<float>::quiet_NaN());
 }
 
 }  // namespace

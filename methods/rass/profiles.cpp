@@ -279,7 +279,6 @@ int64_t rass_profile(const RassSeries& s, size_t p, int set,
     surface[r] = first_guess_k(method, 0.0, s.times[r]);
   }
   std::vector<DwellValue> values;
-  std::vector<double> clear_w, clear_widths;
   double below_k = kNaN, below_z = 0.0;
   bool first_gate = true;
   int64_t cells = 0;
@@ -289,16 +288,17 @@ int64_t rass_profile(const RassSeries& s, size_t p, int set,
     if (method.w_correction) wind.at(readings, start, h, pointing, &air);
     // The clear air of a vertical beam: precipitation?
     if (method.w_correction && pointing.vertical) {
-      clear_w.clear();
-      clear_widths.clear();
+      size_t with_clear = 0, falling = 0;
       for (size_t r = 0; r < s.records(); ++r) {
         if (static_cast<int32_t>(h) >= s.gate_counts[r]) continue;
         const double v = clear[s.starts[r] + h];
         if (!std::isfinite(v)) continue;
-        clear_w.push_back(sign * v / sine);
-        clear_widths.push_back(clear_width[s.starts[r] + h]);
+        ++with_clear;
+        if (clear_air_falls(sign * v / sine, clear_width[s.starts[r] + h])) {
+          ++falling;
+        }
       }
-      air.clear_air_rain = clear_air_is_rain(clear_w, clear_widths);
+      air.clear_air_rain = clear_air_is_rain(falling, with_clear);
     }
     values.clear();
     int32_t available = 0;
@@ -336,11 +336,15 @@ int64_t rass_profile(const RassSeries& s, size_t p, int set,
   return cells;
 }
 
-// The median of |v| over the finite values of a set in a period.
+// The median of |v| over the finite values of a set in a period (of at
+// most about 2048 of them, evenly spread: enough to tell sound from air).
 double median_speed(const std::vector<float>& values) {
+  constexpr size_t kSample = 2048;
+  const size_t stride = std::max<size_t>(1, values.size() / kSample);
   std::vector<float> a;
-  for (float v : values) {
-    if (std::isfinite(v)) a.push_back(std::fabs(v));
+  a.reserve(std::min(values.size(), 2 * kSample));
+  for (size_t i = 0; i < values.size(); i += stride) {
+    if (std::isfinite(values[i])) a.push_back(std::fabs(values[i]));
   }
   if (a.empty()) return 0.0;
   std::nth_element(a.begin(), a.begin() + static_cast<ptrdiff_t>(a.size() / 2),
@@ -457,18 +461,17 @@ DwellValue dwell_value(const RassMethod& method, double acoustic,
   return out;
 }
 
-bool clear_air_is_rain(const std::vector<double>& w,
-                       const std::vector<double>& width) {
+bool clear_air_falls(double w, double width) {
   constexpr double kFallSpeed = 2.0;  // m/s downward
   constexpr double kMinWidth = 0.8;   // m/s
+  return w <= -kFallSpeed && width >= kMinWidth;
+}
+
+bool clear_air_is_rain(size_t falling, size_t n) {
   constexpr double kMinShare = 0.5;
   constexpr size_t kMinCount = 3;
-  size_t falling = 0;
-  for (size_t i = 0; i < w.size() && i < width.size(); ++i) {
-    if (w[i] <= -kFallSpeed && width[i] >= kMinWidth) ++falling;
-  }
-  return falling >= kMinCount && static_cast<double>(falling) >=
-                                     kMinShare * static_cast<double>(w.size());
+  return falling >= kMinCount &&
+         static_cast<double>(falling) >= kMinShare * static_cast<double>(n);
 }
 
 int64_t rass_profile_cells(const InputPlan& plan) {

@@ -100,11 +100,12 @@ DwellValue dwell_value(const RassMethod& method, double acoustic,
 
 // Whether a period's clear-air velocities at a gate of a vertical beam
 // look like falling hydrometeors: of the n dwells with a clear-air
-// velocity there, at least max(3, share x n) move downward faster than
-// the fall speed (w = s x velocity / sine <= -fall_speed) with a width of
-// at least min_width (docs/rass.md).
-bool clear_air_is_rain(const std::vector<double>& w_m_s,
-                       const std::vector<double>& width_m_s);
+// velocity there, at least max(3, 0.5 n) are `falling` (clear_air_falls:
+// downward faster than 2 m/s, w = s x velocity / sine <= -2, with a width
+// of at least 0.8 m/s), the rule of the wind modes' vertical beams
+// (docs/rass.md).
+bool clear_air_falls(double w_m_s, double width_m_s);
+bool clear_air_is_rain(size_t falling, size_t n);
 
 // The cells (period x gate) the profiles of the plan take, all modes
 // together; a run makes at most kMaxProfileCells of them.
