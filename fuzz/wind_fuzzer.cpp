@@ -12,8 +12,10 @@
 // ones, an accepted consensus uses at least 2 values; speeds are not
 // negative and directions lie in [0, 360); the CSV has one line per
 // period, mode and height plus its header. RASS: the same sizes, counts
-// and CSV rows; every virtual temperature lies within the plausible band
-// of the first guess and the spread within the window.
+// and CSV rows; every virtual temperature continues the profile below it
+// (within the lapse-rate bounds of the unfolding) or, with none below,
+// lies within the plausible band of the first guess; the spread within
+// the window.
 
 #include <algorithm>
 #include <cmath>
@@ -41,6 +43,8 @@ quellmar::companions::WindMethod method_for(int choice) {
       m.period_minutes = 1;
       m.consensus.window = 0.5;
       m.consensus.min_fraction = 0.0;
+      m.consensus.min_count = 2;
+      m.assume_w_zero = true;
       break;
     case 2:
       m.period_minutes = 7;  // does not divide the day
@@ -52,6 +56,8 @@ quellmar::companions::WindMethod method_for(int choice) {
       m.period_minutes = 1440;
       m.consensus.window = 1e6;
       m.consensus.min_fraction = 1.0;
+      m.unfold = false;
+      m.consensus.min_snr.reset();
       break;
     default:
       break;
@@ -77,6 +83,24 @@ std::string check_profiles(const quellmar::companions::ModeProfiles& m) {
   for (const auto* f :
        {&m.u, &m.v, &m.w, &m.speed, &m.direction, &m.residual}) {
     if (f->size() != levels) return "profile arrays differ from time x height";
+  }
+  if (m.gate_flag.size() != cells || m.method_flag.size() != levels) {
+    return "flag arrays differ from their dimensions";
+  }
+  for (size_t i = 0; i < cells; ++i) {
+    if (m.gate_flag[i] > 7) return "a gate flag outside its bits";
+    if ((m.gate_flag[i] & quellmar::companions::kGateUnfoldGaveUp) != 0 &&
+        !std::isnan(m.radial_velocity[i])) {
+      return "a value where unfolding gave up";
+    }
+  }
+  for (size_t i = 0; i < levels; ++i) {
+    if (m.method_flag[i] > 15) return "a method flag outside its bits";
+    if ((m.method_flag[i] & quellmar::companions::kWindPrecipitation) != 0 &&
+        !std::isnan(m.w[i]) &&
+        (m.method_flag[i] & quellmar::companions::kWindAssumedWZero) == 0) {
+      return "w taken from rain";
+    }
   }
   if (m.nearest_gate.size() != m.beams.size() * m.height.size()) {
     return "nearest-gate table differs from beam x height";

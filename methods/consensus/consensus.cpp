@@ -91,7 +91,15 @@ Consensus consensus(std::vector<GateSample>& samples, const ConsensusRule& rule,
     return i < n ? double{samples[i].velocity}
                  : double{samples[i - n].velocity} + span;
   };
-  const ConsensusRun run = largest_run(circle ? 2 * n : n, rule.window, value);
+  // Only the values within the window above -V can close a run across
+  // +-V: the second round goes as far as them.
+  size_t wrapped = 0;
+  if (circle) {
+    while (wrapped < n && samples[wrapped].velocity <= -nyquist + rule.window) {
+      ++wrapped;
+    }
+  }
+  const ConsensusRun run = largest_run(n + wrapped, rule.window, value);
   if (!consensus_accepted(run.size, c.available, rule.min_fraction,
                           rule.min_count)) {
     return c;

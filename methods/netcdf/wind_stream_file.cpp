@@ -28,6 +28,8 @@ bool write_wind_stream_file(
         m.u.insert(m.u.end(), p.u.begin(), p.u.end());
         m.v.insert(m.v.end(), p.v.begin(), p.v.end());
         m.w.insert(m.w.end(), p.w.begin(), p.w.end());
+        m.method_flag.insert(m.method_flag.end(), p.method_flag.begin(),
+                             p.method_flag.end());
       },
       &duplicates, error, spectra);
   if (!read) return false;

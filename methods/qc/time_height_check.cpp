@@ -8,6 +8,9 @@ namespace quellmar::companions {
 
 namespace {
 
+// How far below a value the layer check looks for one to compare with.
+constexpr size_t kLayerReach = 8;
+
 // The patterns that jump against the layers below them (by label), taken
 // from the lowest pattern up so that a layer above a jumped one is judged
 // against what lies below that.
@@ -34,7 +37,7 @@ std::vector<char> jumped_layers(const QualityField& field,
     if (label[i] >= 0) members[static_cast<size_t>(label[i])].push_back(i);
   }
   std::vector<char> jumped(patterns, 0);
-  const size_t reach = std::max<size_t>(height_reach, 1);
+  const size_t reach = std::max<size_t>(height_reach, kLayerReach);
   for (size_t id : order) {
     int64_t below = 0, far = 0;
     for (size_t at : members[id]) {
@@ -43,9 +46,10 @@ std::vector<char> jumped_layers(const QualityField& field,
         const size_t under = at - d;
         if (label[under] < 0) continue;
         if (static_cast<size_t>(label[under]) == id) break;
-        if (jumped[static_cast<size_t>(label[under])]) break;
+        if (jumped[static_cast<size_t>(label[under])]) continue;
         ++below;
-        if (std::fabs(field.values[under] - field.values[at]) > layer_jump) {
+        const double allowed = layer_jump * static_cast<double>(d);
+        if (std::fabs(field.values[under] - field.values[at]) > allowed) {
           ++far;
         }
         break;

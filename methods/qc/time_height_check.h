@@ -49,9 +49,11 @@ struct QualityField {
 // otherwise good or suspect by the rule. With a layer jump, the patterns
 // are then taken from the lowest up: a pattern is a jumped layer when it
 // has at least 3 values with a value below it (the nearest present value
-// at most `heights` levels lower in the same row, of a pattern not itself
-// a jumped layer) and more than half of those lie more than layer_jump
-// away; its values are suspect.
+// at most max(8, `heights`) levels lower in the same row, of another
+// pattern not itself a jumped layer; none when the nearest is of the same
+// pattern) and more than half of those lie more than d x layer_jump away
+// (d: levels between them, so that shear over a gap does not count); its
+// values are suspect however large it is.
 std::vector<uint8_t> continuity_flags(const QualityField& field,
                                       const ContinuityRule& rule);
 

@@ -454,6 +454,16 @@ void set_quality_flags(ModeProfiles* m, const WindMethod& method) {
     *flags =
         quality_flags(quality_field(*m, method.period_minutes, *values), rule);
   }
+  // u and v with w = 0 assumed where the vertical beam saw rain: the
+  // oblique beams see the fall speed too, which then enters u and v
+  // (times tan e). Such values are suspect whatever the check says.
+  for (size_t i = 0; i < m->method_flag.size() && i < m->u_flag.size(); ++i) {
+    constexpr uint8_t kRainWZero = kWindPrecipitation | kWindAssumedWZero;
+    if ((m->method_flag[i] & kRainWZero) != kRainWZero) continue;
+    for (std::vector<uint8_t>* f : {&m->u_flag, &m->v_flag}) {
+      if ((*f)[i] == kFlagGood) (*f)[i] = kFlagSuspect;
+    }
+  }
 }
 
 std::vector<ModeProfiles> compute_profiles(
