@@ -12,9 +12,12 @@
 // ones, an accepted consensus uses at least 2 values; speeds are not
 // negative and directions lie in [0, 360); the CSV has one line per
 // period, mode and height plus its header. RASS: the same sizes, counts
-// and CSV rows; every virtual temperature lies within the plausible band
-// of the first guess and the spread within the window.
+// and CSV rows; every virtual temperature continues the profile below it
+// (within the lapse-rate bounds of the unfolding) or, with none below,
+// lies within the plausible band of the first guess; the spread within
+// the window.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -191,11 +194,35 @@ std::string check_rass(const quellmar::companions::RassProfiles& m,
       return "a Tv flag missing for a value, or not for a missing one";
     }
     if (std::isnan(m.tv[i])) continue;
-    const double t0 = quellmar::companions::first_guess_k(
-        method, m.height[i % m.height.size()]);
-    if (std::fabs(m.tv[i] - t0) > quellmar::companions::kPlausibleK + 1e-3 ||
-        m.tv[i] <= 0) {
-      return "a virtual temperature outside the plausible band";
+    // The uncorrected value continues the profile below (the nearest
+    // lower gate with a value in the period), or lies in the first
+    // guess's band where there is none.
+    namespace c = quellmar::companions;
+    const size_t levels = m.height.size(), h = i % levels;
+    const double raw = m.tv_uncorrected[i];
+    if (!(m.tv[i] > 0) || !(raw > 0)) return "a virtual temperature <= 0";
+    size_t below = h;
+    while (below > 0 && std::isnan(m.tv_uncorrected[i - (h - below) - 1])) {
+      --below;
+    }
+    if (below > 0) {
+      const double ref = m.tv_uncorrected[i - (h - below) - 1];
+      const double dz = std::max(0.0, m.height[h] - m.height[below - 1]);
+      if (raw <
+              ref -
+                  (c::kAutoconvectiveLapseKPerM * dz + c::kContinuityMarginK) -
+                  1e-3 ||
+          raw > ref +
+                    (c::kStrongestInversionKPerM * dz + c::kContinuityMarginK) +
+                    1e-3) {
+        return "a virtual temperature that does not continue the profile";
+      }
+    } else {
+      const double t0 =
+          c::first_guess_k(method, m.height[h], m.periods[i / levels].start);
+      if (std::fabs(raw - t0) > c::kPlausibleK + 1e-3) {
+        return "a virtual temperature outside the plausible band";
+      }
     }
     if (m.spread[i] < 0 || m.spread[i] > method.consensus.window + 1e-3) {
       return "a consensus spread outside the window";

@@ -26,7 +26,7 @@ TEST(Bufr, WindAndVirtualTemperatureMessagesDecodeAndOutOfRangeIsMissing) {
   const std::string path = dir.file("p.bufr");
   std::FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
-  const BufrStation station{10, 393, 52.21, 14.12, 112.0};
+  const BufrStation station{10, 393, 52.21, 14.12, 112.0, 482.0e6};
   BufrProfile wind;
   wind.end_time = 1020474000;  // 2002-05-04 01:00:00 UTC
   wind.period_minutes = 60;
@@ -37,7 +37,7 @@ TEST(Bufr, WindAndVirtualTemperatureMessagesDecodeAndOutOfRangeIsMissing) {
   wind.quality[0] = {0, 1, 3, 0};
   wind.quality[1] = {0, 0, 1, 0};
   BufrProfile tv;
-  tv.end_time = 1020474000 + 1800;
+  tv.end_time = 1009843200 - 1800;  // 2001-12-31 23:30:00 UTC
   tv.period_minutes = 30;
   tv.heights = {300.0, 400.0};
   tv.values[0] = {288.16f, 500.0f};
@@ -50,6 +50,28 @@ TEST(Bufr, WindAndVirtualTemperatureMessagesDecodeAndOutOfRangeIsMissing) {
 
   const auto messages = quellmar::test::read_bufr(QUELLMAR_BUFR_DUMP, path);
   ASSERT_EQ(messages.size(), 2u);
+  // Section 1 and 3 01 132 as WMO defines them: category 2 with the C-13
+  // sub-categories 10 (wind profiler reports) and 11 (RASS temperature
+  // profiles), a radar wind profiler (0 02 006 = 3), the mean frequency
+  // (0 02 121, 1 MHz steps in these sequences), the nominal reporting time
+  // (0 08 021 = 25) that the date and time give, then time averaged (2).
+  // The dates: 2002-05-04 01:00 and 2001-12-31 23:30, in both sections.
+  const int date[2][3] = {{2002, 5, 4}, {2001, 12, 31}};
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const auto& m = messages[i];
+    EXPECT_EQ(bufr_number(m, "dataCategory"), 2);
+    EXPECT_EQ(bufr_number(m, "internationalDataSubCategory"), 10 + i);
+    EXPECT_EQ(bufr_number(m, "upperAirRemoteSensingInstrumentType"), 3);
+    EXPECT_EQ(bufr_number(m, "meanFrequency"), 482.0e6);
+    EXPECT_EQ(bufr_number(m, "#1#timeSignificance"), 25);
+    EXPECT_EQ(bufr_number(m, "year"), date[i][0]);
+    EXPECT_EQ(bufr_number(m, "month"), date[i][1]);
+    EXPECT_EQ(bufr_number(m, "day"), date[i][2]);
+    EXPECT_EQ(bufr_number(m, "typicalYear"), date[i][0]);
+    EXPECT_EQ(bufr_number(m, "typicalMonth"), date[i][1]);
+    EXPECT_EQ(bufr_number(m, "typicalDay"), date[i][2]);
+  }
   for (const auto& m : messages) {
     EXPECT_EQ(m.at("edition"), "4");
     EXPECT_EQ(bufr_number(m, "blockNumber"), 10);
@@ -83,6 +105,7 @@ TEST(Bufr, WindAndVirtualTemperatureMessagesDecodeAndOutOfRangeIsMissing) {
   }
   const auto& t = messages[1];
   EXPECT_EQ(t.at("unexpandedDescriptors"), "309025");
+  EXPECT_EQ(bufr_number(t, "hour"), 23);
   EXPECT_EQ(bufr_number(t, "minute"), 30);
   EXPECT_EQ(bufr_number(t, "timePeriod"), -30);
   EXPECT_NEAR(bufr_number(t, "virtualTemperature", 1), 288.2, 1e-9);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 
 #ifdef QUELLMAR_RASS_BINARY
 #include <filesystem>
+#include <fstream>
 
 #include "tests/nc_read.h"
 #endif
@@ -76,28 +78,146 @@ TEST(RassUnfold, UnaliasedAliasedAmbiguousAndHostileValues) {
   }
 }
 
-TEST(RassUnfold, WCorrectionFromTheDwellOrTheWindMode) {
+TEST(RassUnfold, ContinuityWithTheGateBelowPrefersOverTheFirstGuess) {
+  // V = 20.5 m/s: candidates about 64 K apart at 243 K. A first guess of
+  // 15 C at the radar picks 311 K for a 243 K air (the only candidate in
+  // its band); the gate below at 244 K, 200 m lower, picks the truth.
+  const double v = 20.5, truth = 243.0;
+  const double a = aliased(speed_of(truth), v);
+  const auto guessed = unfold_speed(a, v, 288.15);
+  ASSERT_EQ(guessed.status, UnfoldStatus::kOk);
+  EXPECT_GT(virtual_temperature(guessed.speed), 300.0);
+  quellmar::companions::UnfoldGuide guide;
+  guide.first_guess_k = 288.15;
+  guide.below_k = 244.0;
+  guide.below_dz_m = 200.0;
+  const auto continued = unfold_speed(a, v, guide);
+  ASSERT_EQ(continued.status, UnfoldStatus::kOk);
+  EXPECT_NEAR(virtual_temperature(continued.speed), truth, 1e-9);
+  // A value 30 K colder than the gate 200 m below is no temperature
+  // profile (beyond the autoconvective lapse rate): missing.
+  guide.below_k = truth + 30.0;
+  EXPECT_EQ(unfold_speed(a, v, guide).status, UnfoldStatus::kNone);
+  // Far above the gate below, two continuous candidates: the first guess
+  // picks among them, and none in its band is ambiguous.
+  guide.below_k = 244.0;
+  guide.below_dz_m = 2000.0;
+  guide.first_guess_k = 250.0;
+  EXPECT_NEAR(virtual_temperature(unfold_speed(a, v, guide).speed), truth,
+              1e-9);
+  guide.first_guess_k = 350.0;
+  EXPECT_EQ(unfold_speed(a, v, guide).status, UnfoldStatus::kAmbiguous);
+}
+
+TEST(RassFirstGuess, TableReadBetweenItsRowsAndBadRowsNamed) {
+  using quellmar::companions::FirstGuessSeries;
+  using quellmar::companions::parse_first_guess;
+  FirstGuessSeries table;
+  std::string error;
+  ASSERT_TRUE(parse_first_guess(
+      "time,temperature_c\r\n# a comment\n\n2002-05-04T00:00Z,-33\n"
+      "2002-05-04 01:00:30,-27.5\n2002-05-04T02:00:00Z,-30\n",
+      &table, &error))
+      << error;
+  ASSERT_EQ(table.times.size(), 3u);
+  const int64_t day = 1020470400;  // 2002-05-04 00:00:00 UTC
+  EXPECT_EQ(table.times[1], day + 3630);
+  using quellmar::companions::surface_temperature_c;
+  EXPECT_DOUBLE_EQ(surface_temperature_c(table, day - 86400), -33.0);
+  EXPECT_DOUBLE_EQ(surface_temperature_c(table, day + 3630 / 2), -30.25);
+  EXPECT_DOUBLE_EQ(surface_temperature_c(table, day + 86400), -30.0);
+  const struct {
+    const char* text;
+    const char* message;
+  } bad[] = {
+      {"2002-05-04T01:00,1\n2002-05-04T00:00,2\n",
+       "line 2: the times must ascend"},
+      {"2002-05-04T01:00,warm\n", "line 1: the temperature 'warm'"},
+      {"2002-05-04T01:00,61\n", "within -100 to 60"},
+      {"2002-02-30T01:00,1\n", "line 1: not TIME,TEMPERATURE_C"},
+      {"time,t\n", "no row"},
+  };
+  for (const auto& b : bad) {
+    SCOPED_TRACE(b.text);
+    EXPECT_FALSE(parse_first_guess(b.text, &table, &error));
+    EXPECT_NE(error.find(b.message), std::string::npos) << error;
+  }
+}
+
+TEST(RassUnfold, CorrectionByTheAirsMotionAlongTheBeamNeverByRain) {
+  using quellmar::companions::AirMotion;
   RassMethod m;
   const double truth = 300.0, c = speed_of(truth), w = 1.0;
+  quellmar::companions::UnfoldGuide guide;
+  guide.first_guess_k = 288.15;
   // The pulse moves with the air: 1 m/s of w is about 1.7 K.
-  const auto own = dwell_value(m, c + w, 409.5, 0.0, 1.0, w, kNaN);
+  AirMotion own_air;
+  own_air.clear_air = w;
+  const auto own = dwell_value(m, c + w, 409.5, guide, 1.0, true, own_air);
   ASSERT_EQ(own.status, UnfoldStatus::kOk);
   EXPECT_NEAR(own.tv, truth, 1e-9);
   EXPECT_NEAR(own.tv_uncorrected - own.tv, 1.73, 0.01);
+  EXPECT_NEAR(own.w, w, 1e-12);
   EXPECT_EQ(own.source, quellmar::companions::kWSameDwell);
-  const auto wind = dwell_value(m, c + w, 409.5, 0.0, 1.0, kNaN, w);
+  AirMotion wind_air;
+  wind_air.wind_along_beam = w;
+  wind_air.wind_w = w;
+  const auto wind = dwell_value(m, c + w, 409.5, guide, 1.0, true, wind_air);
   EXPECT_NEAR(wind.tv, truth, 1e-9);
   EXPECT_EQ(wind.source, quellmar::companions::kWWindMode);
-  const auto none = dwell_value(m, c + w, 409.5, 0.0, 1.0, kNaN, kNaN);
+  const auto none = dwell_value(m, c + w, 409.5, guide, 1.0, true, {});
   EXPECT_NEAR(none.tv, own.tv_uncorrected, 1e-9);
   EXPECT_EQ(none.source, quellmar::companions::kWNone);
   // Toward the radar: the stored signs are turned.
   m.velocity_toward = true;
-  EXPECT_NEAR(dwell_value(m, -(c + w), 409.5, 0.0, 1.0, -w, kNaN).tv, truth,
-              1e-9);
-  // A w that leaves no plausible temperature makes the value missing.
-  EXPECT_EQ(dwell_value(RassMethod{}, c, 409.5, 0.0, 1.0, 300.0, kNaN).status,
-            UnfoldStatus::kNone);
+  own_air.clear_air = -w;
+  EXPECT_NEAR(dwell_value(m, -(c + w), 409.5, guide, 1.0, true, own_air).tv,
+              truth, 1e-9);
+  // A motion that leaves no plausible temperature makes the value missing.
+  own_air.clear_air = 300.0;
+  EXPECT_EQ(
+      dwell_value(RassMethod{}, c, 409.5, guide, 1.0, true, own_air).status,
+      UnfoldStatus::kNone);
+  // An oblique beam (75 degrees, towards the east) in a 10 m/s west wind:
+  // the wind's projection corrects, and w stays the wind modes' w. Its
+  // own clear-air velocity is the whole projection, not w.
+  const double along =
+      10.0 * std::cos(75 * M_PI / 180) + w * std::sin(75 * M_PI / 180);
+  AirMotion oblique;
+  oblique.wind_along_beam = along;
+  oblique.wind_w = w;
+  const double sine = std::sin(75 * M_PI / 180);
+  const auto slant =
+      dwell_value(RassMethod{}, c + along, 409.5, guide, sine, false, oblique);
+  EXPECT_NEAR(slant.tv, truth, 1e-9);
+  EXPECT_NEAR(slant.w, w, 1e-12);
+  AirMotion slant_own;
+  slant_own.clear_air = along;
+  const auto slant_clear = dwell_value(RassMethod{}, c + along, 409.5, guide,
+                                       sine, false, slant_own);
+  EXPECT_NEAR(slant_clear.tv, truth, 1e-9);
+  EXPECT_TRUE(std::isnan(slant_clear.w));
+  // A w flagged as precipitation corrects nothing: the uncorrected value
+  // (or none), with no w.
+  for (const bool own_rain : {false, true}) {
+    AirMotion rain;
+    rain.wind_along_beam = rain.wind_w = -5.0;
+    rain.wind_rain = true;
+    if (own_rain) {
+      rain.clear_air = -5.0;
+      rain.clear_air_rain = true;
+    }
+    const auto wet =
+        dwell_value(RassMethod{}, c + w, 409.5, guide, 1.0, true, rain);
+    ASSERT_EQ(wet.status, UnfoldStatus::kOk);
+    EXPECT_NEAR(wet.tv, virtual_temperature(c + w), 1e-9);
+    EXPECT_TRUE(wet.rain);
+    EXPECT_TRUE(std::isnan(wet.w));
+    RassMethod dry = RassMethod{};
+    dry.rain_w = quellmar::companions::RainW::kMissing;
+    EXPECT_EQ(dwell_value(dry, c + w, 409.5, guide, 1.0, true, rain).status,
+              UnfoldStatus::kNone);
+  }
 }
 
 #ifdef QUELLMAR_RASS_BINARY
@@ -208,6 +328,24 @@ std::vector<double> values(const std::string& path, int mode,
   return out;
 }
 
+// A global text attribute of the file ("" when absent).
+std::string root_text(const std::string& path, const char* name) {
+  int file = -1;
+  std::string out;
+  if (nc_open(path.c_str(), NC_NOWRITE, &file) != NC_NOERR) return out;
+  size_t length = 0;
+  if (nc_inq_attlen(file, NC_GLOBAL, name, &length) == NC_NOERR) {
+    out.resize(length);
+    nc_get_att_text(file, NC_GLOBAL, name, out.data());
+  }
+  nc_close(file);
+  return out;
+}
+
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
 TEST(RassProfiles, KnownTemperaturesUnfoldedCorrectedAndAmbiguous) {
   quellmar::test::TempDir dir;
   const quellmar::writer::HeaderSpec h = rass_header();
@@ -256,6 +394,9 @@ TEST(RassProfiles, KnownTemperaturesUnfoldedCorrectedAndAmbiguous) {
     const auto used = values(nc, c.mode, "n_used");
     const auto available = values(nc, c.mode, "n_available");
     const auto ambiguous = values(nc, c.mode, "n_ambiguous");
+    // The profile whose first gate the first guess cannot unfold is marked.
+    EXPECT_EQ(values(nc, c.mode, "first_gate_ambiguous"),
+              std::vector<double>(4, c.ambiguous ? 1.0 : 0.0));
     // A smooth field: every value good, every missing one missing.
     const auto flag = values(nc, c.mode, "virtual_temperature_flag");
     ASSERT_EQ(flag.size(), tv.size());
@@ -354,6 +495,14 @@ TEST(RassProfiles, ARecordFromTwoInputsCountsOnceAndBufrHoldsTheFile) {
     const int64_t end = static_cast<int64_t>(bounds[2 * p + 1]);
     EXPECT_EQ(m.at("unexpandedDescriptors"), "309025");
     EXPECT_EQ(quellmar::test::bufr_number(m, "stationNumber"), 393);
+    // The period's end on 2002-05-04 (the last at 02:00), the RASS
+    // sub-category (C-13: 11) and the header's transmit frequency.
+    EXPECT_EQ(quellmar::test::bufr_number(m, "internationalDataSubCategory"),
+              11);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "meanFrequency"), 915e6);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "year"), 2002);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "month"), 5);
+    EXPECT_EQ(quellmar::test::bufr_number(m, "day"), 4);
     EXPECT_EQ(quellmar::test::bufr_number(m, "hour"), (end / 3600) % 24);
     EXPECT_EQ(quellmar::test::bufr_number(m, "minute"), (end / 60) % 60);
     EXPECT_EQ(quellmar::test::bufr_number(m, "timePeriod"), -30);
@@ -369,6 +518,252 @@ TEST(RassProfiles, ARecordFromTwoInputsCountsOnceAndBufrHoldsTheFile) {
     }
   }
 #endif
+}
+
+// A day of known truth with one condition at a time: modes as
+// rass_header, one dwell per beam and minute for two hours. The sound
+// pulse moves at the speed of sound of truth(z, minute) plus the air's
+// w (air_w), with +-0.1 m/s of jitter in even and odd minutes and
+// normal noise of 0.03 m/s; every fifth minute an outlier 8 m/s too fast;
+// with `warm`, every other third minute 1.6 K warmer (a second cluster
+// that a window twice as wide would join). The clear air (the other set
+// of two-set dwells, and the vertical wind beam) moves at air_w, or in
+// rain at the fall speed, -5 m/s, with a broad echo.
+struct RassDay {
+  std::function<double(double z, int minute)> truth;
+  bool two_sets = true;
+  bool acoustic_first = false;
+  double air_w = 1.0;
+  std::function<bool(int minute)> rain = [](int) { return false; };
+  bool warm = false;
+};
+
+double warm_k(const RassDay& day, int minute) {
+  return day.warm && minute % 3 == 0 && minute % 5 != 0 ? 1.6 : 0.0;
+}
+
+Bytes rass_day(const quellmar::writer::HeaderSpec& h, const RassDay& day,
+               uint32_t seed) {
+  std::mt19937 random(seed);
+  std::normal_distribution<double> noise(0.0, 0.03);
+  Bytes data;
+  const int16_t datacode = day.two_sets ? 2116 : 2100;
+  for (int minute = 0; minute < 120; ++minute) {
+    const bool rain = day.rain(minute);
+    for (int b = 0; b < h.beam_count; ++b) {
+      const quellmar::writer::ModeSpec& mode = h.modes[b];
+      const double v = nyquist_of(mode);
+      const auto count = [v](double x) {
+        return static_cast<int16_t>(std::lround(x / v * 10000.0));
+      };
+      quellmar::writer::BodySpec body;
+      body.datacode = b == 0 ? 2100 : datacode;
+      for (int g = 0; g < mode.gate_count; ++g) {
+        const double z = height_of(mode, g);
+        const double tv = day.truth(z, minute) + warm_k(day, minute);
+        quellmar::writer::GateMoments clear, acoustic;
+        clear.velocity = count((rain ? -5.0 : day.air_w) + noise(random));
+        clear.width = static_cast<uint16_t>(
+            std::lround((rain ? 1.5 : 0.3) / v * 10000.0));
+        clear.snr = 1000;
+        const double c = speed_of(tv) + day.air_w +
+                         (minute % 5 == 0 ? 8.0 : 0.0) +
+                         (minute % 2 == 0 ? 0.1 : -0.1) + noise(random);
+        acoustic.velocity = count(aliased(c, v));
+        acoustic.width = static_cast<uint16_t>(std::lround(0.2 / v * 10000.0));
+        acoustic.snr = 1500;
+        if (b == 0) {
+          body.moments.push_back(clear);
+        } else if (!day.two_sets) {
+          body.moments.push_back(acoustic);
+        } else if (day.acoustic_first) {
+          body.moments.push_back(acoustic);
+          body.second.push_back(clear);
+        } else {
+          body.moments.push_back(clear);
+          body.second.push_back(acoustic);
+        }
+      }
+      quellmar::writer::RecordSpec rec;
+      rec.datacode = body.datacode;
+      rec.record_time = static_cast<int32_t>(kDay124 + minute * 60 + b * 10);
+      rec.beam_index = static_cast<int16_t>(b);
+      rec.has_overrides = true;
+      rec.coherent_integrations = mode.coherent_integrations;
+      rec.spectral_averages = mode.spectral_averages;
+      rec.body = quellmar::writer::encode_body(body);
+      data.append(quellmar::writer::encode_record(rec));
+    }
+  }
+  return data;
+}
+
+// A cold site: -30 C at the radar, an inversion of 8 K/km up to 600 m and
+// 6.5 K/km above, warming by 0.5 K per 30 minutes.
+double cold_tv(double z, int minute) {
+  return 243.15 + 0.008 * std::min(z, 600.0) -
+         0.0065 * std::max(0.0, z - 600.0) + 0.5 * (minute / 30);
+}
+
+TEST(RassProfiles, ColdSiteAliasedModeUnfoldsByTheFirstGuessAndContinuity) {
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h = rass_header();
+  RassDay day;
+  day.truth = cold_tv;
+  day.warm = true;
+  quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                             quellmar::writer::encode_header(h),
+                             rass_day(h, day, 7));
+  // The day's surface temperature in a table, 3 K off at most.
+  write_text(dir.file("guess.csv"),
+             "time,temperature_c\n"
+             "2002-05-04T00:00:00Z,-33.0\n"
+             "2002-05-04 01:00,-27.5\n"
+             "2002-05-04T02:00,-30\n");
+  const std::vector<std::vector<std::string>> runs = {
+      {"--first-guess", "-30"}, {"--first-guess-file", "guess.csv"}};
+  for (const auto& extra : runs) {
+    SCOPED_TRACE(extra[0]);
+    std::vector<std::string> args = {"d02124a.mom", "-o", "t.nc"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const quellmar::test::RunResult run = rass(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The 20.5 m/s mode's candidates lie 64 K apart: said for a constant
+    // first guess only.
+    EXPECT_EQ(run.err.find("mode 3: the candidates of the unfolding lie 6") !=
+                  std::string::npos,
+              extra[0] == "--first-guess")
+        << run.err;
+    for (int mode = 1; mode <= 3; ++mode) {
+      SCOPED_TRACE(mode);
+      const std::string nc = dir.file("t.nc");
+      const auto height = values(nc, mode, "height");
+      const auto tv = values(nc, mode, "virtual_temperature");
+      const auto flag = values(nc, mode, "virtual_temperature_flag");
+      const auto used = values(nc, mode, "n_used");
+      const auto first = values(nc, mode, "first_gate_ambiguous");
+      ASSERT_EQ(tv.size(), 32u);
+      for (size_t p = 0; p < 4; ++p) {
+        EXPECT_EQ(first[p], 0);
+        for (size_t k = 0; k < 8; ++k) {
+          const size_t at = p * 8 + k;
+          const double truth = cold_tv(height[k], static_cast<int>(p) * 30);
+          // The consensus holds the 16 dwells of the main cluster, not the 8
+          // warmer ones 1.6 K away, nor the 6 outliers.
+          EXPECT_NEAR(tv[at], truth, 0.15) << p << " " << k;
+          EXPECT_EQ(used[at], 16) << p << " " << k;
+          EXPECT_EQ(flag[at], 0);
+        }
+      }
+    }
+  }
+  // The default first guess, 15 C, picks the wrong candidate of the
+  // 20.5 m/s mode at the first gate and the whole profile follows it: the
+  // run says so (the other modes are right).
+  const quellmar::test::RunResult plain =
+      rass(dir.path(), {"d02124a.mom", "-o", "t.nc"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.err.find("mode 3: the candidates of the unfolding lie 6"),
+            std::string::npos)
+      << plain.err;
+  EXPECT_EQ(plain.err.find("mode 2: the candidates"), std::string::npos);
+  EXPECT_NEAR(values(dir.file("t.nc"), 2, "virtual_temperature")[0],
+              cold_tv(450.0, 0), 0.15);
+}
+
+TEST(RassProfiles, SoundInTheFirstSetIsFoundWithTheDefaultCommandLine) {
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h = rass_header();
+  RassDay day;
+  day.truth = [](double z, int minute) { return truth_tv(z, minute / 30); };
+  day.acoustic_first = true;
+  quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                             quellmar::writer::encode_header(h),
+                             rass_day(h, day, 11));
+  const quellmar::test::RunResult run =
+      rass(dir.path(), {"d02124a.mom", "-o", "t.nc", "--csv", "t.csv"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (int mode = 1; mode <= 3; ++mode) {
+    SCOPED_TRACE(mode);
+    EXPECT_NE(run.err.find("mode " + std::to_string(mode) +
+                           ": the sound pulse (--acoustic-set auto) in set 1 "
+                           "in 4 of 4 period(s)"),
+              std::string::npos)
+        << run.err;
+    const std::string nc = dir.file("t.nc");
+    const auto height = values(nc, mode, "height");
+    const auto tv = values(nc, mode, "virtual_temperature");
+    const auto w = values(nc, mode, "upward_air_velocity");
+    const auto source = values(nc, mode, "upward_air_velocity_source");
+    EXPECT_EQ(values(nc, mode, "acoustic_set"), std::vector<double>(4, 1.0));
+    ASSERT_EQ(tv.size(), 32u);
+    for (size_t at = 0; at < tv.size(); ++at) {
+      EXPECT_NEAR(tv[at], truth_tv(height[at % 8], static_cast<int>(at / 8)),
+                  0.15)
+          << at;
+      EXPECT_NEAR(w[at], day.air_w, 0.05);
+      EXPECT_EQ(source[at], 1);  // the dwell's own clear air, set 2
+    }
+  }
+  EXPECT_EQ(root_text(dir.file("t.nc"), "acoustic_set_choice"), "auto");
+}
+
+TEST(RassProfiles, RainHourNeverCorrectsByTheFallSpeed) {
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h = rass_header();
+  RassDay day;
+  day.truth = [](double z, int minute) { return truth_tv(z, minute / 30); };
+  day.air_w = 0.3;
+  day.rain = [](int minute) { return minute >= 60; };
+  // Two sets: w from the dwell's own clear air; one set: from the wind
+  // mode's vertical beam, flagged as precipitation by the wind method.
+  quellmar::test::write_pair(dir.path(), "d02124a.mom",
+                             quellmar::writer::encode_header(h),
+                             rass_day(h, day, 13));
+  day.two_sets = false;
+  quellmar::test::write_pair(dir.path(), "d02125a.mom",
+                             quellmar::writer::encode_header(h),
+                             rass_day(h, day, 17));
+  for (const int run_case : {0, 1, 2}) {
+    const bool missing = run_case == 1, own = run_case < 2;
+    SCOPED_TRACE(run_case);
+    std::vector<std::string> args = {own ? "d02124a.mom" : "d02125a.mom", "-o",
+                                     "t.nc"};
+    if (missing) args.insert(args.end(), {"--precipitation-w", "missing"});
+    const quellmar::test::RunResult run = rass(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (int mode = 1; mode <= 3; ++mode) {
+      SCOPED_TRACE(mode);
+      const std::string nc = dir.file("t.nc");
+      const auto height = values(nc, mode, "height");
+      const auto tv = values(nc, mode, "virtual_temperature");
+      const auto raw = values(nc, mode, "virtual_temperature_uncorrected");
+      const auto w = values(nc, mode, "upward_air_velocity");
+      const auto source = values(nc, mode, "upward_air_velocity_source");
+      const auto flag = values(nc, mode, "virtual_temperature_flag");
+      ASSERT_EQ(tv.size(), 32u);
+      for (size_t at = 0; at < tv.size(); ++at) {
+        SCOPED_TRACE(at);
+        const double truth = truth_tv(height[at % 8], static_cast<int>(at / 8));
+        if (at < 16) {  // the dry hour: corrected by the clear air
+          EXPECT_NEAR(tv[at], truth, 0.15);
+          EXPECT_NEAR(w[at], 0.3, 0.05);
+          EXPECT_EQ(source[at], own ? 1 : 2);
+          EXPECT_EQ(flag[at], 0);
+        } else if (!missing) {  // uncorrected, flagged, no w
+          EXPECT_NEAR(tv[at], virtual_temperature(speed_of(truth) + 0.3), 0.15);
+          EXPECT_EQ(raw[at], tv[at]);
+          EXPECT_EQ(w[at], -9999.0);
+          EXPECT_EQ(source[at], 4);
+          EXPECT_EQ(flag[at], 1);
+        } else {
+          EXPECT_EQ(tv[at], -9999.0);
+          EXPECT_EQ(source[at], 5);
+          EXPECT_EQ(flag[at], 2);
+        }
+      }
+    }
+  }
 }
 
 TEST(RassInput, HostileInputGetsAMessageAndTheRightStatus) {
@@ -405,6 +800,15 @@ TEST(RassInput, HostileInputGetsAMessageAndTheRightStatus) {
       {{"d02125a.mom", "-o", "t.nc", "--qc-max-step", "-1"},
        2,
        "bad value for --qc-max-step: -1"},
+      {{"d02125a.mom", "-o", "t.nc", "--first-guess-file", "none.csv"},
+       1,
+       "--first-guess-file none.csv: cannot be read"},
+      {{"d02125a.mom", "-o", "t.nc", "--first-guess-file", "."},
+       1,
+       "--first-guess-file .: cannot be read"},
+      {{"d02125a.mom", "-o", "t.nc", "--precipitation-w", "some"},
+       2,
+       "bad value for --precipitation-w: some"},
       {{"d02125a.mom", "-o", "t.nc"}, 0, "no virtual temperature came out"},
   };
   for (const auto& c : cases) {

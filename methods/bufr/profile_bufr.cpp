@@ -23,6 +23,17 @@ constexpr Element kWindUV{1, -4096, 13};         // 0 11 003, 0 11 004, m/s
 constexpr Element kWindW{2, -4096, 13};          // 0 11 006, m/s
 constexpr Element kVirtualTemp{1, 0, 12};        // 0 12 007, K
 constexpr Element kStationHeight{1, -4000, 17};  // 0 07 030, m
+// 0 02 121, Hz: table B has scale -8 in 7 bits; the sequences' operators
+// 2 01 151 (width + 23) and 2 02 130 (scale + 2) make it -6 in 30 bits.
+constexpr Element kMeanFrequency{-6, 0, 30};
+
+// Code and common tables: C-13 international data sub-categories of data
+// category 2, code table 0 02 006 and code table 0 08 021.
+constexpr long kSubCategoryWindProfiler = 10;  // wind profiler reports
+constexpr long kSubCategoryRass = 11;          // RASS temperature profiles
+constexpr long kInstrumentRadarProfiler = 3;   // radar wind profiler
+constexpr long kTimeAveraged = 2;
+constexpr long kTimeNominalReporting = 25;
 
 // A value as ecCodes takes it: missing when it is not finite or does not
 // fit the element.
@@ -70,14 +81,16 @@ void write_bufr_profile(std::FILE* out, BufrProduct product,
   gmtime_r(&end, &t);
 
   // Sections 1 and 3. The sequences are in the master table from version
-  // 36 on. Category 2 (vertical soundings other than satellite); the
-  // international subcategory 7 is wind profiler reports, 8 RASS.
+  // 36 on. Data category 2 (vertical soundings other than satellite) with
+  // the international sub-category of Common Code table C-13: 10 wind
+  // profiler reports, 11 RASS temperature profiles.
   set_long("bufrHeaderCentre", 65535);
   set_long("bufrHeaderSubCentre", 0);
   set_long("masterTablesVersionNumber", 36);
   set_long("localTablesVersionNumber", 0);
   set_long("dataCategory", 2);
-  set_long("internationalDataSubCategory", wind ? 7 : 8);
+  set_long("internationalDataSubCategory",
+           wind ? kSubCategoryWindProfiler : kSubCategoryRass);
   set_long("dataSubCategory", 0);
   set_long("typicalYear", t.tm_year + 1900);
   set_long("typicalMonth", t.tm_mon + 1);
@@ -101,13 +114,24 @@ void write_bufr_profile(std::FILE* out, BufrProduct product,
   set_long("stationNumber", station.station);
   set_double("heightOfStationGroundAboveMeanSeaLevel",
              encodable(station.altitude, kStationHeight));
+  // 3 01 132: the date and time that follow the first time significance
+  // are the nominal reporting time (code 25), the end of the period.
+  set_long("#1#timeSignificance", kTimeNominalReporting);
   set_long("year", t.tm_year + 1900);
   set_long("month", t.tm_mon + 1);
   set_long("day", t.tm_mday);
   set_long("hour", t.tm_hour);
   set_long("minute", t.tm_min);
+  // 0 02 006, upper-air remote sensing instrument type: radar wind
+  // profiler (code 3) for winds and RASS alike.
+  set_long("upperAirRemoteSensingInstrumentType", kInstrumentRadarProfiler);
+  // 0 02 121, mean frequency: the transmit frequency. Within 3 09 024 and
+  // 3 09 025 the operators 2 01 151 and 2 02 130 widen it to 30 bits at a
+  // scale of -6 (1 MHz steps).
+  set_double("meanFrequency",
+             encodable(station.transmit_frequency_hz, kMeanFrequency));
   // The second time significance: 2, time averaged, over -P minutes.
-  set_long("#2#timeSignificance", 2);
+  set_long("#2#timeSignificance", kTimeAveraged);
   set_long("timePeriod", -static_cast<long>(p.period_minutes));
 
   // Latitude and longitude: the station's, then every level's.

@@ -6,6 +6,7 @@
 #ifndef QUELLMAR_COMPANIONS_BUFR_PROFILE_BUFR_H
 #define QUELLMAR_COMPANIONS_BUFR_PROFILE_BUFR_H
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -21,6 +22,9 @@ struct BufrStation {
   double latitude = 0.0;   // degrees north
   double longitude = 0.0;  // degrees east
   double altitude = 0.0;   // m above sea level
+  // The radar's transmit frequency (0 02 121, mean frequency); NaN:
+  // unknown, written as missing.
+  double transmit_frequency_hz = NAN;
 };
 
 // The values of 0 33 002 (quality information).

@@ -1,6 +1,7 @@
 #include "methods/bufr/rass_bufr.h"
 
 #include "methods/csv/csv_fields.h"
+#include "methods/pairs/pair_scan.h"
 
 namespace quellmar::companions {
 
@@ -31,11 +32,15 @@ bool write_rass_bufr(const std::string& path, const RassReport& report,
   const SitePosition& at = report.position;
   const auto order = table_order(modes);
   const bool checked = report.method.quality.has_value();
-  return write_bufr_file(
-      path, BufrProduct::kVirtualTemperature,
+  BufrStation site =
       bufr_station(station, at.latitude.value_or(0.0),
-                   at.longitude.value_or(0.0), at.altitude.value_or(0.0)),
-      order.size(),
+                   at.longitude.value_or(0.0), at.altitude.value_or(0.0));
+  if (!report.input_files.empty()) {
+    site.transmit_frequency_hz =
+        transmit_frequency_hz(report.input_files.front());
+  }
+  return write_bufr_file(
+      path, BufrProduct::kVirtualTemperature, site, order.size(),
       [&](size_t i) {
         const auto& [start, mi, p] = order[i];
         return tv_profile(modes[mi], p, at.altitude.value_or(0.0), checked);

@@ -2,6 +2,7 @@
 
 #include "methods/bufr/bufr_file.h"
 #include "methods/csv/wind_csv.h"
+#include "methods/pairs/pair_scan.h"
 
 namespace quellmar::companions {
 
@@ -35,11 +36,14 @@ bool write_wind_bufr(const std::string& path, const WindReport& r,
                      const std::vector<ModeProfiles>& modes,
                      std::string* error) {
   const auto order = table_order(modes);
-  return write_bufr_file(
-      path, BufrProduct::kWind,
+  BufrStation site =
       bufr_station(station, r.latitude.value_or(0.0), r.longitude.value_or(0.0),
-                   r.altitude.value_or(0.0)),
-      order.size(),
+                   r.altitude.value_or(0.0));
+  if (!r.input_files.empty()) {
+    site.transmit_frequency_hz = transmit_frequency_hz(r.input_files.front());
+  }
+  return write_bufr_file(
+      path, BufrProduct::kWind, site, order.size(),
       [&](size_t i) {
         const auto& [start, mi, p] = order[i];
         return wind_profile(modes[mi], p, r);

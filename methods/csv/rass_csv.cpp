@@ -17,6 +17,10 @@ const char* w_source_name(signed char source) {
       return "wind_mode";
     case kWMixed:
       return "mixed";
+    case kWPrecipitation:
+      return "precipitation_uncorrected";
+    case kWPrecipitationMissing:
+      return "precipitation_missing";
     default:
       return "none";
   }

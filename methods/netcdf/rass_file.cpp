@@ -19,15 +19,23 @@ void write_root(Group& root, const RassReport& r,
   root.text(NC_GLOBAL, "title", "RASS virtual temperatures of " + site);
   root.text(NC_GLOBAL, "source",
             "acoustic velocities of the RASS dwells of radar wind profiler "
-            "file pairs: unfolded by a first guess, corrected for vertical "
-            "air motion, consensus averaging per gate");
+            "file pairs: unfolded by continuity with the gate below and a "
+            "first guess, corrected for the air's motion along the beam, "
+            "consensus averaging per gate");
   root.text(NC_GLOBAL, "history", "computed by quellmar-rass");
   root.integer(NC_GLOBAL, "period_minutes", method.period_minutes);
   root.number(NC_GLOBAL, "consensus_window_k", method.consensus.window);
   root.number(NC_GLOBAL, "min_fraction", method.consensus.min_fraction);
-  root.integer(NC_GLOBAL, "acoustic_set", method.acoustic_set);
+  root.integer(NC_GLOBAL, "acoustic_set", acoustic_set_taken(modes));
+  root.text(NC_GLOBAL, "acoustic_set_choice",
+            method.acoustic_set == kAcousticSetAuto ? "auto" : "given");
   root.number(NC_GLOBAL, "sound_offset_m_s", method.sound_offset_m_s);
   root.number(NC_GLOBAL, "first_guess_deg_c", method.first_guess_c);
+  if (!r.first_guess_file.empty()) {
+    root.text(NC_GLOBAL, "first_guess_file", r.first_guess_file);
+  }
+  root.text(NC_GLOBAL, "precipitation_w",
+            method.rain_w == RainW::kMissing ? "missing" : "uncorrected");
   root.number(NC_GLOBAL, "lapse_rate_k_per_km", method.lapse_rate_k_per_km);
   root.text(NC_GLOBAL, "w_correction", method.w_correction ? "yes" : "no");
   root.text(NC_GLOBAL, "velocity_sign",
@@ -94,8 +102,9 @@ void write_mode(Group& g, const RassProfiles& m) {
   const int v_source =
       g.var("upward_air_velocity_source", NC_BYTE, {time, height});
   g.describe(v_source, "where the w of the correction came from", "", "");
-  const std::vector<signed char> flags = {kWNone, kWSameDwell, kWWindMode,
-                                          kWMixed};
+  const std::vector<signed char> flags = {
+      kWNone,  kWSameDwell,     kWWindMode,
+      kWMixed, kWPrecipitation, kWPrecipitationMissing};
   nc_check(nc_put_att_schar(g.id(), v_source, "flag_values", NC_BYTE,
                             flags.size(), flags.data()),
            "attribute flag_values");
@@ -124,7 +133,25 @@ void write_mode(Group& g, const RassProfiles& m) {
     count_ids.push_back(v);
   }
 
+  const int v_set = g.var("acoustic_set", NC_BYTE, {time});
+  g.describe(v_set, "the moment set that held the sound pulse", "", "");
+  g.text(v_set, "comment", "0: no set gave a temperature in the period");
+  const int v_first = g.var("first_gate_ambiguous", NC_BYTE, {time});
+  g.describe(v_first,
+             "the profile's first gate could not be unfolded by the first "
+             "guess (its temperatures are flagged suspect)",
+             "", "");
+  const std::vector<signed char> yes_no = {0, 1};
+  nc_check(nc_put_att_schar(g.id(), v_first, "flag_values", NC_BYTE,
+                            yes_no.size(), yes_no.data()),
+           "attribute flag_values");
+  g.text(v_first, "flag_meanings", "no yes");
+
   put_time(g, axis, m.periods);
+  g.put(v_set,
+        std::vector<signed char>(m.acoustic_set.begin(), m.acoustic_set.end()));
+  g.put(v_first, std::vector<signed char>(m.first_gate_ambiguous.begin(),
+                                          m.first_gate_ambiguous.end()));
   put_height(g, v_height, m.height);
   for (size_t i = 0; i < ids.size(); ++i) {
     g.put(ids[i], filled(*profiles[i].values));
@@ -137,6 +164,17 @@ void write_mode(Group& g, const RassProfiles& m) {
 }
 
 }  // namespace
+
+int32_t acoustic_set_taken(const std::vector<RassProfiles>& modes) {
+  int64_t periods[3] = {0, 0, 0};
+  for (const RassProfiles& m : modes) {
+    for (uint8_t set : m.acoustic_set) {
+      if (set == 1 || set == 2) ++periods[set];
+    }
+  }
+  if (periods[1] == 0 && periods[2] == 0) return 0;
+  return periods[2] > periods[1] ? 2 : 1;
+}
 
 void write_rass_netcdf(const std::string& path, const RassReport& report,
                        const std::vector<RassProfiles>& modes) {

@@ -22,7 +22,12 @@ struct RassReport {
   RassMethod method;
   int32_t radar = 0;
   SitePosition position;
+  std::string first_guess_file;  // --first-guess-file as given; empty: none
 };
+
+// The acoustic set most periods of the modes took (0: none gave a
+// temperature), for the files' attributes and the report.
+int32_t acoustic_set_taken(const std::vector<RassProfiles>& modes);
 
 // Writes the file at path (replacing what is there). Throws OutputFileError.
 void write_rass_netcdf(const std::string& path, const RassReport& report,

@@ -1,6 +1,7 @@
 #include "methods/pairs/pair_scan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -140,6 +141,15 @@ bool open_pair(const std::string& path, PairInput* input, std::string* error) {
   in.first_block = pda_parameters;
   *input = in;
   return true;
+}
+
+double transmit_frequency_hz(const std::string& path) {
+  PairInput input;
+  std::string error;
+  if (!open_pair(path, &input, &error)) return std::nan("");
+  const int32_t hundredths_mhz = input.first_block.radars[0].tx_frequency;
+  if (hundredths_mhz <= 0) return std::nan("");
+  return hundredths_mhz * 1e4;
 }
 
 int64_t walk_records(const PairInput& input,

@@ -35,6 +35,11 @@ struct PairInput {
 // cannot be opened or holds no whole first record.
 bool open_pair(const std::string& path, PairInput* input, std::string* error);
 
+// The radar's transmit frequency in Hz from the first HeaderBlock of the
+// pair of the data file at path (opened with open_pair); NaN when the pair
+// cannot be opened or the HeaderBlock gives none (0 or less).
+double transmit_frequency_hz(const std::string& path);
+
 struct SpectrumWindows {
   int32_t window1_start = 1;  // spectral points counted from 1
   int32_t window1_points = 0;

@@ -63,6 +63,17 @@ int main(int argc, char** argv) {
                   &error)) {
     return fail(error);
   }
+  // An oblique RASS beam's correction needs the horizontal wind: the
+  // wind modes' oblique beams are planned too.
+  if (method.w_correction && rass_needs_horizontal_wind(plan)) {
+    choice = rass_records(options.report.radar, method, true);
+    choice.progress = &progress;
+    plan = InputPlan{};
+    if (!plan_input(options.inputs, choice, method.period_minutes, &plan,
+                    &error)) {
+      return fail(error);
+    }
+  }
   const int64_t cells = rass_profile_cells(plan);
   if (cells > kMaxProfileCells) {
     return fail("the profiles would take " + std::to_string(cells) +
@@ -86,12 +97,17 @@ int main(int argc, char** argv) {
   for (const RassProfiles& m : run.modes) {
     for (float tv : m.tv) any = any || tv == tv;
   }
+  for (const std::string& line : rass_run_notes(run.modes, method)) {
+    run.findings.push_back(line);
+  }
   if (!any) {
     run.findings.push_back(
         "no virtual temperature came out of the " + std::to_string(run.dwells) +
-        " RASS dwell(s) of acoustic set " +
-        std::to_string(method.acoustic_set) +
-        "; is the sound pulse in the other set (--acoustic-set)?");
+        " RASS dwell(s) " +
+        (method.acoustic_set == kAcousticSetAuto
+             ? std::string("in either moment set")
+             : "of acoustic set " + std::to_string(method.acoustic_set) +
+                   "; is the sound pulse in the other set (--acoustic-set)?"));
   }
   for (const std::string& finding : run.findings) {
     std::fprintf(stderr, "quellmar-rass: %s\n", finding.c_str());
