@@ -91,29 +91,94 @@ bool deflate(const unsigned char* in, size_t bytes, int level,
 
 }  // namespace
 
-void quantize(float* values, size_t count, int digits, float fill) {
+namespace {
+
+// The mantissa bits the library's formula keeps of v (23 or more: all).
+int kept_bits(double v, int digits) {
   const double digits_per_bit = std::log10(2.0);
   const double bits_per_digit = std::log2(10.0);
+  int exponent = 0;
+  const double mantissa = std::fabs(std::frexp(v, &exponent));
+  const double log10_mantissa = std::log10(mantissa);
+  const double before_point =
+      std::floor(exponent * digits_per_bit + log10_mantissa) + 1.0;
+  const int power =
+      static_cast<int>(std::floor(bits_per_digit * (before_point - digits)));
+  return std::abs(static_cast<int>(
+                      std::floor(exponent - bits_per_digit * log10_mantissa)) -
+                  power) -
+         1;
+}
+
+uint32_t round_bits(uint32_t bits, int kept) {
+  if (kept >= 23) return bits;
+  const uint32_t keep = ~uint32_t{0} << (23 - (kept < 0 ? 0 : kept));
+  const uint32_t half = ~keep & (keep >> 1);
+  return (bits + half) & keep;
+}
+
+float from_fields(uint32_t exponent_field, uint32_t mantissa_field) {
+  const uint32_t bits = (exponent_field << 23) | mantissa_field;
+  float f = 0.0f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+// Within one binary exponent (mantissa fields 1 .. 2^23 - 1) the formula's
+// kept bits change at most once: floor(e - log2(10) log10 |m|) is e for
+// 0.5 < |m| < 1, and e log10 2 + log10 |m| spans less than one. So the
+// kept bits of an exponent are one count below a mantissa threshold and
+// one from it, found once per exponent by bisection with the formula
+// itself; mantissa field 0 (|m| = 0.5), subnormals and the non-finite
+// take the formula directly.
+struct ExponentRule {
+  bool ready = false;
+  uint32_t threshold = 0;
+  int below = 0, from = 0;
+};
+
+int kept_bits_fast(uint32_t bits, float v, int digits,
+                   std::array<ExponentRule, 256>& rules) {
+  const uint32_t e = (bits >> 23) & 0xffu;
+  const uint32_t m = bits & 0x7fffffu;
+  if (e == 0 || m == 0) return kept_bits(v, digits);
+  ExponentRule& r = rules[e];
+  if (!r.ready) {
+    r.below = kept_bits(from_fields(e, 1), digits);
+    r.from = kept_bits(from_fields(e, 0x7fffff), digits);
+    r.threshold = 0x800000;
+    if (r.from != r.below) {
+      uint32_t low = 1, high = 0x7fffff;
+      while (high - low > 1) {
+        const uint32_t mid = low + (high - low) / 2;
+        if (kept_bits(from_fields(e, mid), digits) == r.below) {
+          low = mid;
+        } else {
+          high = mid;
+        }
+      }
+      r.threshold = high;
+    }
+    r.ready = true;
+  }
+  return m < r.threshold ? r.below : r.from;
+}
+
+}  // namespace
+
+void quantize(float* values, size_t count, int digits, float fill) {
+  thread_local std::array<ExponentRule, 256> rules;
+  thread_local int rules_digits = -1;
+  if (rules_digits != digits) {
+    rules = {};
+    rules_digits = digits;
+  }
   for (size_t i = 0; i < count; ++i) {
-    const double v = values[i];
-    if (v == fill || v == 0.0 || !std::isfinite(v)) continue;
-    int exponent = 0;
-    const double mantissa = std::fabs(std::frexp(v, &exponent));
-    const double log10_mantissa = std::log10(mantissa);
-    const double before_point =
-        std::floor(exponent * digits_per_bit + log10_mantissa) + 1.0;
-    const int power =
-        static_cast<int>(std::floor(bits_per_digit * (before_point - digits)));
-    const int kept = std::abs(static_cast<int>(std::floor(
-                                  exponent - bits_per_digit * log10_mantissa)) -
-                              power) -
-                     1;
-    if (kept >= 23) continue;
-    const uint32_t keep = ~uint32_t{0} << (23 - (kept < 0 ? 0 : kept));
-    const uint32_t half = ~keep & (keep >> 1);
+    const float v = values[i];
+    if (v == fill || v == 0.0f || !std::isfinite(v)) continue;
     uint32_t bits = 0;
     std::memcpy(&bits, &values[i], sizeof bits);
-    bits = (bits + half) & keep;
+    bits = round_bits(bits, kept_bits_fast(bits, v, digits, rules));
     std::memcpy(&values[i], &bits, sizeof bits);
   }
 }
