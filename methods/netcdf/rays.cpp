@@ -63,7 +63,7 @@ class ChunkBuffers {
   void give(std::vector<unsigned char>&& v) { keep(bytes_, std::move(v)); }
 
  private:
-  static constexpr size_t kKept = 64;
+  static constexpr size_t kKept = 32;
   template <typename T>
   T take(std::vector<T>& from) {
     std::lock_guard<std::mutex> lock(mutex_);
