@@ -8,7 +8,8 @@
 # peak RSS (target for quellmar-moments: below 64 MB); once alone (idle) and
 # once beside a busy loop that it starts and ends (busy). LOADS chooses the
 # loads (default "idle busy"); QUELLMAR_MOMENTS times another build of
-# quellmar-moments. Reports; never fails.
+# quellmar-moments; QUELLMAR_MOMENTS_BEFORE times another build beside this
+# one, in the same run (rows "before ..."). Reports; never fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -39,9 +40,17 @@ for load in ${LOADS:-idle busy}; do
   read -r t_mom rss_mom _ < <(measure "$moments" "$in" -o out.nc --deflate 0)
   read -r t_mom1 rss_mom1 _ < <(measure "$moments" "$in" -o out.nc)
   read -r t_wind rss_wind _ < <(measure "$root/build-release/quellmar-wind" "$in" -o w.nc --from-spectra)
+  if [ -n "${QUELLMAR_MOMENTS_BEFORE:-}" ]; then
+    read -r t_b0 rss_b0 _ < <(measure "$QUELLMAR_MOMENTS_BEFORE" "$in" -o out.nc --deflate 0)
+    read -r t_b1 rss_b1 _ < <(measure "$QUELLMAR_MOMENTS_BEFORE" "$in" -o out.nc)
+  fi
   stop_busy
   awk -v l="$load" -v t="$t_text" -v r="$rss_text" 'BEGIN { printf "%-5s %-34s %8.3f %14s %7.1f\n", l, "quellmar", t, "1.00", r / 1024 }'
   awk -v l="$load" -v t="$t_mom" -v b="$t_text" -v r="$rss_mom" 'BEGIN { printf "%-5s %-34s %8.3f %8.2f/text %7.1f\n", l, "quellmar-moments --deflate 0", t, t / b, r / 1024 }'
   awk -v l="$load" -v t="$t_mom1" -v b="$t_text" -v r="$rss_mom1" 'BEGIN { printf "%-5s %-34s %8.3f %8.2f/text %7.1f\n", l, "quellmar-moments", t, t / b, r / 1024 }'
   awk -v l="$load" -v t="$t_wind" -v b="$t_mom" -v r="$rss_wind" 'BEGIN { printf "%-5s %-34s %8.3f %5.2f/moments %7.1f\n", l, "quellmar-wind --from-spectra", t, t / b, r / 1024 }'
+  if [ -n "${QUELLMAR_MOMENTS_BEFORE:-}" ]; then
+    awk -v l="$load" -v t="$t_b0" -v b="$t_text" -v r="$rss_b0" 'BEGIN { printf "%-5s %-34s %8.3f %8.2f/text %7.1f\n", l, "before quellmar-moments --deflate 0", t, t / b, r / 1024 }'
+    awk -v l="$load" -v t="$t_b1" -v b="$t_text" -v r="$rss_b1" 'BEGIN { printf "%-5s %-34s %8.3f %8.2f/text %7.1f\n", l, "before quellmar-moments", t, t / b, r / 1024 }'
+  fi
 done

@@ -10,9 +10,11 @@
 # page cache (sync, not timed), and prints the median wall time, its ratio
 # to quellmar's and the largest peak RSS (/usr/bin/time -v), once alone
 # (idle) and once beside a busy loop that it starts and ends (busy), each
-# ratio against quellmar under the same load. LOADS chooses the loads
-# (default "idle busy"); QUELLMAR_NC times another build of quellmar-nc (an
-# older one, say). Reports; never fails.
+# ratio against quellmar under the same load. On the spectra day it also
+# times `--significant-digits 3`. LOADS chooses the loads (default "idle
+# busy"); QUELLMAR_NC times another build of quellmar-nc (an older one,
+# say); QUELLMAR_NC_BEFORE times another build beside this one, in the same
+# run (rows "before ..."). Reports; never fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -45,21 +47,33 @@ stop_busy() {
 }
 trap stop_busy EXIT
 
-printf '%-16s %-5s %-22s %8s %7s %7s %8s\n' input load program wall_s ratio rss_MB out_MB
+printf '%-16s %-5s %-28s %8s %7s %7s %8s\n' input load program wall_s ratio rss_MB out_MB
 for load in ${LOADS:-idle busy}; do
   [ "$load" = busy ] && { (while :; do :; done) & busy_pid=$!; }
   for input in d02123a.spc d02123a.mom long/d02123a.mom; do
     in=$data/$input
     read -r t_text rss_text out_text < <(measure "$text" "$in")
-    read -r t_nc1 rss_nc1 out_nc1 < <(measure "$nc" "$in" -o out.nc)
-    read -r t_nc0 rss_nc0 out_nc0 < <(measure "$nc" "$in" -o out.nc --deflate 0)
-    for row in "quellmar $t_text $rss_text $out_text" \
-               "quellmar-nc $t_nc1 $rss_nc1 $out_nc1" \
-               "quellmar-nc_--deflate_0 $t_nc0 $rss_nc0 $out_nc0"; do
+    rows=("quellmar $t_text $rss_text $out_text")
+    timed() {  # label, then the program and its arguments
+      local label=$1 t rss out
+      shift
+      read -r t rss out < <(measure "$@")
+      rows+=("$label $t $rss $out")
+    }
+    timed quellmar-nc "$nc" "$in" -o out.nc
+    timed quellmar-nc_--deflate_0 "$nc" "$in" -o out.nc --deflate 0
+    if [ "$input" = d02123a.spc ]; then
+      timed quellmar-nc_--sig._digits_3 "$nc" "$in" -o out.nc --significant-digits 3
+    fi
+    if [ -n "${QUELLMAR_NC_BEFORE:-}" ]; then
+      timed before_quellmar-nc "$QUELLMAR_NC_BEFORE" "$in" -o out.nc
+      timed before_--deflate_0 "$QUELLMAR_NC_BEFORE" "$in" -o out.nc --deflate 0
+    fi
+    for row in "${rows[@]}"; do
       set -- $row
       awk -v input="$input" -v load="$load" -v prog="${1//_/ }" -v t="$2" -v base="$t_text" \
           -v rss="$3" -v ob="$4" 'BEGIN {
-        printf "%-16s %-5s %-22s %8.3f %7.2f %7.1f %8.1f\n", input, load, prog, t, t / base, rss / 1024, ob / 1e6
+        printf "%-16s %-5s %-28s %8.3f %7.2f %7.1f %8.1f\n", input, load, prog, t, t / base, rss / 1024, ob / 1e6
       }'
     done
   done

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "methods/netcdf/attributes.h"
-#include "methods/netcdf/deflate_filter.h"
 #include "methods/netcdf/fields.h"
 #include "methods/netcdf/rays.h"
 #include "methods/pairs/time_text.h"
@@ -70,21 +69,55 @@ void describe(int ncid, int var, const char* long_name,
 
 }  // namespace
 
-NcFile::NcFile(const std::string& path) {
-  use_fast_deflate();
+namespace {
+// At most this many writes wait for the writer thread: with chunks of at
+// most 256 KiB, a few MiB.
+constexpr size_t kQueuedWrites = 32;
+}  // namespace
+
+NcFile::NcFile(const std::string& path) : path_(path) {
   check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid_),
         "cannot create " + path);
 }
 
 NcFile::~NcFile() {
+  rays_.reset();
+  queue_.reset();
+  store_.reset();
   if (ncid_ >= 0) nc_close(ncid_);
 }
 
 void NcFile::close() {
   if (rays_) rays_->finish();
+  if (store_) store_->close();
   const int id = ncid_;
   ncid_ = -1;
   check(nc_close(id), "closing the file");
+}
+
+// The datasets of the fields and spectra, to which the chunks go whole;
+// when one cannot be had, every chunk goes through the library.
+ChunkTarget NcFile::open_chunks() {
+  ChunkTarget t;
+  queue_ = std::make_unique<WriteQueue>(kQueuedWrites);
+  t.queue = queue_.get();
+  t.deflate_level = deflate_level_;
+  t.significant_digits = significant_digits_;
+  store_ = std::make_unique<ChunkStore>(path_);
+  bool all = store_->ok();
+  t.field_datasets.assign(field_vars_.size(), -1);
+  for (size_t k = 0; all && k < field_vars_.size(); ++k) {
+    if (field_vars_[k] < 0) continue;
+    t.field_datasets[k] = store_->dataset(fields_[k].name);
+    all = t.field_datasets[k] >= 0;
+  }
+  if (all && var_spectra_ >= 0) {
+    t.spectra_dataset = store_->dataset("spectra");
+    all = t.spectra_dataset >= 0;
+  }
+  if (!all) store_->close();
+  t.store = store_.get();
+  return t;
 }
 
 bool NcFile::write_ray(const RecordFacts& ray, const MomentArrays& moments,
@@ -113,6 +146,8 @@ void NcFile::define(const NcPlan& plan, const PairInput& input,
   tx_frequency_ = input.first_block.radars[0].tx_frequency;
   time_coverage_start_ = iso_time(plan.first_time);
   time_coverage_end_ = iso_time(plan.last_time);
+  deflate_level_ = options.deflate_level;
+  significant_digits_ = options.significant_digits.value_or(0);
   fields_ = options.fields.empty()
                 ? std::vector<FieldSpec>(std::begin(kFields), std::end(kFields))
                 : options.fields;
@@ -120,7 +155,7 @@ void NcFile::define(const NcPlan& plan, const PairInput& input,
   put_global_attributes(input, options);
   define_coordinates(options);
   define_ray_and_sweep_variables();
-  define_fields(options.deflate_level);
+  define_fields(options);
   check(nc_enddef(ncid_), "ending the definitions");
   write_plan_values(options);
 
@@ -150,7 +185,8 @@ void NcFile::define(const NcPlan& plan, const PairInput& input,
   v.sweep_end = id("sweep_end_ray_index");
   v.fields = field_vars_;
   v.spectra = var_spectra_;
-  rays_ = std::make_unique<RayWriter>(ncid_, plan, fields_, std::move(v));
+  rays_ = std::make_unique<RayWriter>(ncid_, plan, fields_, std::move(v),
+                                      open_chunks());
 }
 
 void NcFile::define_dimensions() {
@@ -296,7 +332,17 @@ void compress(int ncid, int var, int level,
   check(nc_set_var_chunk_cache(ncid, var, bytes, 1009, 1.0f), "chunk cache");
 }
 
-void NcFile::define_fields(int deflate_level) {
+// The library quantizes what it writes itself; the chunks written whole
+// are quantized alike before they are packed (chunk_pack.h).
+void quantize_var(int ncid, int var, int digits) {
+  if (digits <= 0) return;
+  check(nc_def_var_quantize(ncid, var, NC_QUANTIZE_GRANULARBR, digits),
+        "quantization");
+}
+
+void NcFile::define_fields(const NcFileOptions& options) {
+  const int deflate_level = options.deflate_level;
+  const int digits = options.significant_digits.value_or(0);
   const ChunkShapes shapes = chunk_shapes(*plan_);
   field_vars_.assign(fields_.size(), -1);
   for (size_t k = 0; k < fields_.size(); ++k) {
@@ -315,6 +361,7 @@ void NcFile::define_fields(int deflate_level) {
       text_att(ncid_, v, "flag_meanings", f.flag_meanings);
     } else {
       float_att(ncid_, v, "_FillValue", kFillValue);
+      quantize_var(ncid_, v, digits);
     }
     compress(ncid_, v, deflate_level, {shapes.field_points});
     if (*f.comment != '\0') text_att(ncid_, v, "comment", f.comment);
@@ -325,6 +372,7 @@ void NcFile::define_fields(int deflate_level) {
         def_var(ncid_, "spectra", NC_FLOAT, {dim_points_, dim_spectrum_});
     describe(ncid_, var_spectra_, "doppler_spectrum", "", "");
     float_att(ncid_, var_spectra_, "_FillValue", kFillValue);
+    quantize_var(ncid_, var_spectra_, digits);
     compress(ncid_, var_spectra_, deflate_level,
              {shapes.spectra_rows, shapes.spectra_columns});
     text_att(ncid_, var_spectra_, "comment",

@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "disk/pda.h"
+#include "methods/netcdf/chunk_store.h"
 #include "methods/netcdf/fields.h"
 #include "methods/netcdf/plan.h"
+#include "methods/netcdf/write_queue.h"
 #include "methods/pairs/pair_scan.h"
 
 namespace quellmar::companions {
@@ -34,9 +36,15 @@ class NcError : public std::runtime_error {
 constexpr float kFillValue = -9999.0f;
 
 class RayWriter;
+struct ChunkTarget;
 
 struct NcFileOptions {
   int deflate_level = 1;  // 0: fields and spectra stored uncompressed
+  // The float fields and the spectra kept to this many significant
+  // decimal digits (1..7, netCDF's Granular BitRound quantization, which
+  // the library records in the attribute
+  // _QuantizeGranularBitRoundNumberOfSignificantDigits); none: exact.
+  std::optional<int32_t> significant_digits;
   // Where the radar stands; the location variables hold the fill value
   // without them.
   std::optional<double> latitude;   // degrees north
@@ -53,7 +61,7 @@ class NcFile {
  public:
   // Creates the file at path, replacing one that is there. Throws NcError.
   explicit NcFile(const std::string& path);
-  // Closes the file if close() was not reached.
+  // Closes the file if close() was not reached, dropping what is queued.
   ~NcFile();
   NcFile(const NcFile&) = delete;
   NcFile& operator=(const NcFile&) = delete;
@@ -89,18 +97,27 @@ class NcFile {
   void define_dimensions();
   void define_coordinates(const NcFileOptions& options);
   void define_ray_and_sweep_variables();
-  void define_fields(int deflate_level);
+  void define_fields(const NcFileOptions& options);
   std::vector<FieldSpec> fields_;
   void put_global_attributes(const PairInput& input,
                              const NcFileOptions& options);
   void write_plan_values(const NcFileOptions& options);
 
+  ChunkTarget open_chunks();
+
+  std::string path_;
   int ncid_ = -1;
   const NcPlan* plan_ = nullptr;
+  int deflate_level_ = 0;
+  int significant_digits_ = 0;
   int dim_time_ = -1, dim_range_ = -1, dim_sweep_ = -1, dim_points_ = -1;
   int dim_string_ = -1, dim_spectrum_ = -1, dim_frequency_ = -1;
   int var_spectra_ = -1;
   std::vector<int> field_vars_;  // -1 for the second set when absent
+  // Declared in the order they are closed in: the queue's thread first,
+  // then the store's handle, then (by hand) the netCDF file.
+  std::unique_ptr<ChunkStore> store_;
+  std::unique_ptr<WriteQueue> queue_;
   std::unique_ptr<RayWriter> rays_;
   std::string time_coverage_start_, time_coverage_end_;
   int32_t tx_frequency_ = 0;

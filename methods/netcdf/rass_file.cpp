@@ -3,7 +3,6 @@
 #include <netcdf.h>
 
 #include "methods/csv/rass_csv.h"
-#include "methods/netcdf/deflate_filter.h"
 #include "methods/pairs/name_text.h"
 
 namespace quellmar::companions {
@@ -179,7 +178,6 @@ int32_t acoustic_set_taken(const std::vector<RassProfiles>& modes) {
 void write_rass_netcdf(const std::string& path, const RassReport& report,
                        const std::vector<RassProfiles>& modes) {
   int ncid = -1;
-  use_fast_deflate();
   nc_check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid), path);
   try {
     Group root(ncid);

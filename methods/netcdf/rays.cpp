@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
+#include "methods/netcdf/chunk_pack.h"
 #include "methods/netcdf/fields.h"
 #include "methods/netcdf/file.h"
 #include "methods/pairs/spectrum_shape.h"
@@ -41,6 +46,102 @@ void put(int ncid, int var, const char* what, size_t start,
   check(nc_put_vara_int(ncid, var, &start, &count, v.data()), what);
 }
 
+}  // namespace
+
+// The buffers of written chunks, kept for the next chunks so that their
+// memory is not allocated and faulted in again for each one. Shared by the
+// two threads.
+class ChunkBuffers {
+ public:
+  std::vector<float> values(size_t n) {
+    std::vector<float> v = take(values_);
+    v.resize(n);
+    return v;
+  }
+  std::vector<unsigned char> bytes() { return take(bytes_); }
+  void give(std::vector<float>&& v) { keep(values_, std::move(v)); }
+  void give(std::vector<unsigned char>&& v) { keep(bytes_, std::move(v)); }
+
+ private:
+  static constexpr size_t kKept = 32;
+  template <typename T>
+  T take(std::vector<T>& from) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (from.empty()) return T();
+    T v = std::move(from.back());
+    from.pop_back();
+    return v;
+  }
+  template <typename T>
+  void keep(std::vector<T>& into, T&& v) {
+    if (v.capacity() == 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (into.size() < kKept) into.push_back(std::move(v));
+  }
+  std::mutex mutex_;
+  std::vector<std::vector<float>> values_;
+  std::vector<std::vector<unsigned char>> bytes_;
+};
+
+namespace {
+
+// The values of one chunk, and what the file stores of it once packed
+// (float values at level 0 are stored as they are). Its buffers go back to
+// the pool when the chunk is written.
+struct Chunk {
+  std::shared_ptr<ChunkBuffers> pool;
+  std::vector<float> values;
+  std::vector<unsigned char> stored;
+  bool packed = false;
+  explicit Chunk(std::shared_ptr<ChunkBuffers> p)
+      : pool(std::move(p)), stored(pool->bytes()) {}
+  ~Chunk() {
+    pool->give(std::move(values));
+    pool->give(std::move(stored));
+  }
+};
+
+bool needs_packing(bool flags, const ChunkTarget& t) {
+  return flags || t.deflate_level > 0 || t.significant_digits > 0;
+}
+
+void write_chunk(ChunkStore& store, int64_t dataset,
+                 const std::vector<uint64_t>& offset, const Chunk& c) {
+  if (c.packed) {
+    store.write(dataset, offset, c.stored.data(), c.stored.size());
+  } else {
+    store.write(dataset, offset, c.values.data(),
+                c.values.size() * sizeof(float));
+  }
+}
+
+// The stored bytes of a chunk of float values, quantized when digits > 0,
+// or of flag bytes when the variable is one of unsigned bytes (values 0 to
+// 255, else the library's range error). Float values stored as they are
+// stay in place.
+void pack(Chunk& c, bool flags, int level, int digits, const char* name) {
+  bool ok = false;
+  if (!flags && digits > 0) {
+    quantize(c.values.data(), c.values.size(), digits, kFillValue);
+  }
+  if (!flags && level <= 0) return;
+  if (!flags) {
+    ok = pack_chunk(c.values.data(), c.values.size() * sizeof(float),
+                    sizeof(float), level, &c.stored);
+  } else {
+    thread_local std::vector<unsigned char> bytes;
+    bytes.resize(c.values.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      const float v = c.values[i];
+      if (!(v >= 0.0f && v <= 255.0f)) check(NC_ERANGE, name);
+      bytes[i] = static_cast<unsigned char>(v);
+    }
+    ok = pack_chunk(bytes.data(), bytes.size(), 1, level, &c.stored);
+  }
+  if (!ok) check(NC_ENOMEM, name);
+  c.packed = true;
+}
+
 float decibels(float linear) {
   return linear > 0.0f ? pda_power_db(linear) : kFillValue;
 }
@@ -61,12 +162,15 @@ ChunkShapes chunk_shapes(const NcPlan& plan) {
 }
 
 RayWriter::RayWriter(int ncid, const NcPlan& plan,
-                     std::vector<FieldSpec> fields, RayVariables vars)
+                     std::vector<FieldSpec> fields, RayVariables vars,
+                     ChunkTarget target)
     : ncid_(ncid),
       plan_(plan),
       fields_(std::move(fields)),
       vars_(std::move(vars)),
-      shapes_(chunk_shapes(plan)) {
+      target_(std::move(target)),
+      shapes_(chunk_shapes(plan)),
+      buffers_(std::make_shared<ChunkBuffers>()) {
   field_values_.resize(fields_.size());
   for (size_t k = 0; k < fields_.size(); ++k) {
     if (vars_.fields[k] >= 0) {
@@ -211,23 +315,37 @@ void RayWriter::add_spectra(const RecordFacts& f, const MomentArrays& m) {
   }
 }
 
+bool RayWriter::direct() const {
+  return target_.store != nullptr && target_.store->ok();
+}
+
 void RayWriter::flush_rays() {
   if (time_.empty()) return;
   const size_t s = static_cast<size_t>(ray_first_);
-  put(ncid_, vars_.time, "time", s, time_);
-  put(ncid_, vars_.azimuth, "azimuth", s, azimuth_);
-  put(ncid_, vars_.elevation, "elevation", s, elevation_);
-  put(ncid_, vars_.start_range, "ray_start_range", s, start_range_);
-  put(ncid_, vars_.gate_spacing, "ray_gate_spacing", s, spacing_);
-  put(ncid_, vars_.prt, "prt", s, prt_);
-  put(ncid_, vars_.nyquist, "nyquist_velocity", s, nyquist_);
-  put(ncid_, vars_.n_gates, "ray_n_gates", s, n_gates_);
-  put(ncid_, vars_.start_index, "ray_start_index", s, start_index_);
-  put(ncid_, vars_.beam, "beam_index", s, beam_);
-  put(ncid_, vars_.mode, "mode_index", s, mode_);
-  put(ncid_, vars_.datacode, "datacode", s, datacode_);
-  put(ncid_, vars_.spectral_points, "spectral_points", s, spectral_points_);
   ray_first_ += static_cast<int64_t>(time_.size());
+  target_.queue->add(
+      {}, [ncid = ncid_, v = vars_, s, time = std::move(time_),
+           azimuth = std::move(azimuth_), elevation = std::move(elevation_),
+           start_range = std::move(start_range_), spacing = std::move(spacing_),
+           prt = std::move(prt_), nyquist = std::move(nyquist_),
+           n_gates = std::move(n_gates_), start_index = std::move(start_index_),
+           beam = std::move(beam_), mode = std::move(mode_),
+           datacode = std::move(datacode_),
+           spectral_points = std::move(spectral_points_)] {
+        put(ncid, v.time, "time", s, time);
+        put(ncid, v.azimuth, "azimuth", s, azimuth);
+        put(ncid, v.elevation, "elevation", s, elevation);
+        put(ncid, v.start_range, "ray_start_range", s, start_range);
+        put(ncid, v.gate_spacing, "ray_gate_spacing", s, spacing);
+        put(ncid, v.prt, "prt", s, prt);
+        put(ncid, v.nyquist, "nyquist_velocity", s, nyquist);
+        put(ncid, v.n_gates, "ray_n_gates", s, n_gates);
+        put(ncid, v.start_index, "ray_start_index", s, start_index);
+        put(ncid, v.beam, "beam_index", s, beam);
+        put(ncid, v.mode, "mode_index", s, mode);
+        put(ncid, v.datacode, "datacode", s, datacode);
+        put(ncid, v.spectral_points, "spectral_points", s, spectral_points);
+      });
   for (auto* v :
        {&azimuth_, &elevation_, &start_range_, &spacing_, &prt_, &nyquist_}) {
     v->clear();
@@ -243,22 +361,27 @@ void RayWriter::flush_sweeps() {
   const size_t n = sweep_start_.size();
   if (n == 0) return;
   const size_t s = static_cast<size_t>(sweep_first_);
+  sweep_first_ += static_cast<int64_t>(n);
   std::vector<int> number(n);
   for (size_t i = 0; i < n; ++i) number[i] = static_cast<int>(s + i);
-  put(ncid_, vars_.sweep_number, "sweep_number", s, number);
-  put(ncid_, vars_.sweep_start, "sweep_start_ray_index", s, sweep_start_);
-  put(ncid_, vars_.sweep_end, "sweep_end_ray_index", s, sweep_end_);
-  put(ncid_, vars_.fixed_angle, "fixed_angle", s, fixed_angle_);
   std::vector<char> modes(n * kStringLength, '\0');
   const std::string pointing = "pointing";
   for (size_t i = 0; i < n; ++i) {
     pointing.copy(&modes[i * kStringLength], pointing.size());
   }
-  const size_t starts[2] = {s, 0};
-  const size_t counts[2] = {n, kStringLength};
-  check(nc_put_vara_text(ncid_, vars_.sweep_mode, starts, counts, modes.data()),
-        "sweep_mode");
-  sweep_first_ += static_cast<int64_t>(n);
+  target_.queue->add(
+      {}, [ncid = ncid_, v = vars_, s, n, number = std::move(number),
+           starts = std::move(sweep_start_), ends = std::move(sweep_end_),
+           angles = std::move(fixed_angle_), modes = std::move(modes)] {
+        put(ncid, v.sweep_number, "sweep_number", s, number);
+        put(ncid, v.sweep_start, "sweep_start_ray_index", s, starts);
+        put(ncid, v.sweep_end, "sweep_end_ray_index", s, ends);
+        put(ncid, v.fixed_angle, "fixed_angle", s, angles);
+        const size_t at[2] = {s, 0};
+        const size_t count[2] = {n, kStringLength};
+        check(nc_put_vara_text(ncid, v.sweep_mode, at, count, modes.data()),
+              "sweep_mode");
+      });
   sweep_start_.clear();
   sweep_end_.clear();
   fixed_angle_.clear();
@@ -266,16 +389,48 @@ void RayWriter::flush_sweeps() {
 
 void RayWriter::flush_fields() {
   if (field_used_ == 0) return;
-  const size_t start = static_cast<size_t>(field_first_);
-  const size_t count = static_cast<size_t>(field_used_);
   for (size_t k = 0; k < fields_.size(); ++k) {
-    if (vars_.fields[k] < 0) continue;
-    check(nc_put_vara_float(ncid_, vars_.fields[k], &start, &count,
-                            field_values_[k].data()),
-          fields_[k].name);
+    if (vars_.fields[k] >= 0) queue_field_chunk(k);
   }
   field_first_ += field_used_;
   field_used_ = 0;
+}
+
+// One chunk of field k: points field_first_ .. + field_used_, the rest of
+// the chunk (past the last point of the file) the fill value, as HDF5
+// fills it.
+void RayWriter::queue_field_chunk(size_t k) {
+  auto chunk = std::make_shared<Chunk>(buffers_);
+  chunk->values = std::move(field_values_[k]);
+  field_values_[k] =
+      buffers_->values(static_cast<size_t>(shapes_.field_points));
+  const FieldSpec& f = fields_[k];
+  const bool flags = f.flag_count > 0;
+  const int64_t first = field_first_;
+  const int64_t used = field_used_;
+  if (!direct()) {
+    target_.queue->add({}, [ncid = ncid_, var = vars_.fields[k], chunk, first,
+                            used, name = f.name] {
+      const size_t start = static_cast<size_t>(first);
+      const size_t count = static_cast<size_t>(used);
+      check(nc_put_vara_float(ncid, var, &start, &count, chunk->values.data()),
+            name);
+    });
+    return;
+  }
+  std::fill(chunk->values.begin() + used, chunk->values.end(),
+            flags ? 255.0f : kFillValue);
+  std::function<void()> packing;
+  if (needs_packing(flags, target_)) {
+    packing = [chunk, flags, level = target_.deflate_level,
+               digits = target_.significant_digits,
+               name = f.name] { pack(*chunk, flags, level, digits, name); };
+  }
+  target_.queue->add(
+      std::move(packing), [store = target_.store,
+                           dataset = target_.field_datasets[k], chunk, first] {
+        write_chunk(*store, dataset, {static_cast<uint64_t>(first)}, *chunk);
+      });
 }
 
 // Only the blocks of columns that some row's line reaches are written; the
@@ -288,22 +443,64 @@ void RayWriter::flush_spectra() {
   const int64_t block = shapes_.spectra_columns;
   const int64_t columns =
       std::min(width, (longest + block - 1) / block * block);
-  if (columns > 0) {
-    float* values = spectra_values_.data();
+  if (direct()) {
+    for (int64_t c = 0; c < columns; c += block) queue_spectra_chunk(c);
+  } else if (columns > 0) {
+    auto chunk = std::make_shared<Chunk>(buffers_);
+    chunk->values.assign(spectra_values_.begin(),
+                         spectra_values_.begin() + spectra_used_ * width);
+    float* values = chunk->values.data();
     if (columns < width) {
       for (int64_t r = 1; r < spectra_used_; ++r) {
         std::memmove(values + r * columns, values + r * width,
                      static_cast<size_t>(columns) * sizeof(float));
       }
     }
-    const size_t starts[2] = {static_cast<size_t>(spectra_first_), 0};
-    const size_t counts[2] = {static_cast<size_t>(spectra_used_),
-                              static_cast<size_t>(columns)};
-    check(nc_put_vara_float(ncid_, vars_.spectra, starts, counts, values),
-          "spectra");
+    target_.queue->add({}, [ncid = ncid_, var = vars_.spectra, chunk,
+                            first = spectra_first_, rows = spectra_used_,
+                            columns] {
+      const size_t starts[2] = {static_cast<size_t>(first), 0};
+      const size_t counts[2] = {static_cast<size_t>(rows),
+                                static_cast<size_t>(columns)};
+      check(nc_put_vara_float(ncid, var, starts, counts, chunk->values.data()),
+            "spectra");
+    });
   }
   spectra_first_ += spectra_used_;
   spectra_used_ = 0;
+}
+
+// The chunk of the slab's rows and the block of columns from first_column:
+// rows past the last gate of the file and columns past the widest line
+// the fill value, as HDF5 fills them.
+void RayWriter::queue_spectra_chunk(int64_t first_column) {
+  const int64_t width = plan_.spectrum_length;
+  const int64_t rows = shapes_.spectra_rows;
+  const int64_t block = shapes_.spectra_columns;
+  const int64_t taken = std::min(block, width - first_column);
+  auto chunk = std::make_shared<Chunk>(buffers_);
+  chunk->values = buffers_->values(static_cast<size_t>(rows * block));
+  float* out = chunk->values.data();
+  for (int64_t r = 0; r < spectra_used_; ++r) {
+    std::copy_n(spectra_values_.data() + r * width + first_column, taken,
+                out + r * block);
+    std::fill(out + r * block + taken, out + (r + 1) * block, kFillValue);
+  }
+  std::fill(out + spectra_used_ * block, out + rows * block, kFillValue);
+  std::function<void()> packing;
+  if (needs_packing(false, target_)) {
+    packing = [chunk, level = target_.deflate_level,
+               digits = target_.significant_digits] {
+      pack(*chunk, false, level, digits, "spectra");
+    };
+  }
+  target_.queue->add(
+      std::move(packing),
+      [store = target_.store, dataset = target_.spectra_dataset, chunk,
+       offset = std::vector<uint64_t>{static_cast<uint64_t>(spectra_first_),
+                                      static_cast<uint64_t>(first_column)}] {
+        write_chunk(*store, dataset, offset, *chunk);
+      });
 }
 
 void RayWriter::finish() {
@@ -317,6 +514,7 @@ void RayWriter::finish() {
   flush_sweeps();
   flush_fields();
   flush_spectra();
+  target_.queue->finish();
 }
 
 }  // namespace quellmar::companions

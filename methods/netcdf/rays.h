@@ -1,6 +1,9 @@
 // Writing the rays of a converted file as the decoding pass meets them,
 // through buffers of a fixed size: the per-ray and per-sweep variables in
-// blocks of rays, the fields and spectra in slabs of whole chunks. Memory
+// blocks of rays, the fields and spectra in whole chunks. Every write goes
+// to the write queue (write_queue.h), whose thread makes the library calls
+// while the caller decodes the next records; the chunks are packed
+// (chunk_pack.h) on either thread and stored whole (chunk_store.h). Memory
 // does not grow with the file, and every chunk is compressed once.
 
 #ifndef QUELLMAR_COMPANIONS_NC_RAYS_H
@@ -8,11 +11,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "disk/pda.h"
+#include "methods/netcdf/chunk_store.h"
 #include "methods/netcdf/fields.h"
 #include "methods/netcdf/plan.h"
+#include "methods/netcdf/write_queue.h"
 
 namespace quellmar::companions {
 
@@ -30,6 +36,19 @@ struct RayVariables {
   int spectra = -1;
 };
 
+// Where the chunks of the fields and spectra go: with a store that is
+// ok(), packed at the deflate level into the datasets given (per field of
+// the table, -1 for an absent one); without, through the library's own
+// writing of values, which packs them with its own filters.
+struct ChunkTarget {
+  WriteQueue* queue = nullptr;
+  ChunkStore* store = nullptr;
+  int deflate_level = 0;
+  int significant_digits = 0;  // 0: exact; else as quantize() keeps them
+  std::vector<int64_t> field_datasets;
+  int64_t spectra_dataset = -1;
+};
+
 // Chunk shapes: fields are chunked along n_points; spectra in blocks of
 // columns as wide as the shortest spectrum line, so that the columns past
 // every line of a block of gates are never written and read as the fill
@@ -41,10 +60,12 @@ struct ChunkShapes {
 };
 ChunkShapes chunk_shapes(const NcPlan& plan);
 
+class ChunkBuffers;
+
 class RayWriter {
  public:
   RayWriter(int ncid, const NcPlan& plan, std::vector<FieldSpec> fields,
-            RayVariables vars);
+            RayVariables vars, ChunkTarget target);
 
   // Adds the next ray, its fields from the moments; false, writing
   // nothing, when it lies beyond the plan. Throws NcError when a write
@@ -57,7 +78,7 @@ class RayWriter {
   // The fields of the next ray: per field of the table, gates values, or
   // nullptr for a field taken from no array (written as the fill value).
   void add_given_fields(int64_t gates, const std::vector<const float*>& values);
-  // Writes what is buffered.
+  // Queues what is buffered and waits until the queue has written it all.
   void finish();
   // The rays, gates and sweeps added so far.
   const RayCursor& added() const { return cursor_; }
@@ -67,6 +88,9 @@ class RayWriter {
   void flush_sweeps();
   void flush_fields();
   void flush_spectra();
+  void queue_field_chunk(size_t field);
+  void queue_spectra_chunk(int64_t first_column);
+  bool direct() const;
   bool place_ray(const RecordFacts& f, float nyquist);
   void add_fields(const RecordFacts& f, const MomentArrays& m);
   void add_spectra(const RecordFacts& f, const MomentArrays& m);
@@ -75,7 +99,9 @@ class RayWriter {
   const NcPlan& plan_;
   std::vector<FieldSpec> fields_;
   RayVariables vars_;
+  ChunkTarget target_;
   ChunkShapes shapes_;
+  std::shared_ptr<ChunkBuffers> buffers_;
   RayCursor cursor_;
 
   // Per ray, from ray_first_ on.

@@ -6,7 +6,6 @@
 #include <initializer_list>
 #include <limits>
 
-#include "methods/netcdf/deflate_filter.h"
 #include "methods/pairs/name_text.h"
 
 namespace quellmar::companions {
@@ -239,7 +238,6 @@ std::vector<int32_t> get_counts(int group, int var, size_t row, size_t a,
 WindNetcdf::WindNetcdf(const std::string& path, const WindReport& report,
                        const std::vector<ModeProfiles>& layouts)
     : path_(path) {
-  use_fast_deflate();
   nc_check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid_), path);
   try {
     Group root(ncid_);

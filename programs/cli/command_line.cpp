@@ -66,6 +66,15 @@ std::string bufr_missing(const WmoStation& station, bool latitude,
   return missing;
 }
 
+void add_significant_digits(OptionTable& table,
+                            std::optional<int32_t>* digits) {
+  table.integer("--significant-digits", "N",
+                "keep the float fields and the spectra to N significant "
+                "decimal digits (netCDF's Granular BitRound quantization; "
+                "smaller files, values no longer exact)",
+                digits, 1, 7);
+}
+
 void add_position(OptionTable& table, std::optional<double>* latitude,
                   std::optional<double>* longitude,
                   std::optional<double>* altitude) {

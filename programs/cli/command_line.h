@@ -31,6 +31,12 @@ std::string output_conflict(const std::vector<std::string>& inputs,
 std::string bufr_missing(const WmoStation& station, bool latitude,
                          bool longitude, bool altitude);
 
+// --significant-digits: the float fields and the spectra of a converted
+// file kept to N significant decimal digits (netCDF's own Granular
+// BitRound quantization, 1 to 7), which deflate packs far smaller; without
+// it every value is exact.
+void add_significant_digits(OptionTable& table, std::optional<int32_t>* digits);
+
 // --latitude, --longitude and --altitude: where the site is, stored as
 // given. Longitudes from -180 to 360 degrees east take both conventions
 // (-180..180 and 0..360).

@@ -4,6 +4,7 @@
 //
 //   quellmar-moments DATAFILE.spc -o OUT.nc [--radar N] [method options]
 //                    [--keep-stored] [--deflate 0..9]
+//                    [--significant-digits 1..7]
 //
 // One ray per record of the radar, in file order; RASS dwells (2048
 // spectral points or more) are counted and left out. VEL, WIDTH, SNR,
@@ -77,6 +78,7 @@ int parse_options(int argc, char** argv, Options* options) {
   t.integer("--deflate", "LEVEL",
             "compression level of fields and spectra, 0 (none) to 9",
             &o.file.deflate_level, 0, 9);
+  qc::add_significant_digits(t, &o.file.significant_digits);
   switch (t.parse(argc, argv)) {
     case qc::OptionTable::Parsed::kDone:
       return -1;

@@ -2,6 +2,7 @@
 // file.
 //
 //   quellmar-nc PAIR [-o OUT.nc] [--radar N] [--deflate 0..9]
+//               [--significant-digits 1..7]
 //               [--latitude DEG] [--longitude DEG] [--altitude M]
 //
 // PAIR is the data file (d*.mom or d*.spc). Without -o the file is
@@ -65,6 +66,7 @@ int parse_options(int argc, char** argv, Options* options) {
             "deflate level of the fields and spectra; 0 stores them "
             "uncompressed",
             &o.file.deflate_level, 0, 9);
+  qc::add_significant_digits(t, &o.file.significant_digits);
   qc::add_position(t, &o.file.latitude, &o.file.longitude, &o.file.altitude);
   switch (t.parse(argc, argv)) {
     case qc::OptionTable::Parsed::kDone:
