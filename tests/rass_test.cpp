@@ -536,6 +536,7 @@ struct RassDay {
   double air_w = 1.0;
   std::function<bool(int minute)> rain = [](int) { return false; };
   bool warm = false;
+  bool toward = false;  // velocities stored positive toward the radar
 };
 
 double warm_k(const RassDay& day, int minute) {
@@ -553,8 +554,9 @@ Bytes rass_day(const quellmar::writer::HeaderSpec& h, const RassDay& day,
     for (int b = 0; b < h.beam_count; ++b) {
       const quellmar::writer::ModeSpec& mode = h.modes[b];
       const double v = nyquist_of(mode);
-      const auto count = [v](double x) {
-        return static_cast<int16_t>(std::lround(x / v * 10000.0));
+      const double sign = day.toward ? -1.0 : 1.0;
+      const auto count = [v, sign](double x) {
+        return static_cast<int16_t>(std::lround(sign * x / v * 10000.0));
       };
       quellmar::writer::BodySpec body;
       body.datacode = b == 0 ? 2100 : datacode;
@@ -724,12 +726,20 @@ TEST(RassProfiles, RainHourNeverCorrectsByTheFallSpeed) {
   quellmar::test::write_pair(dir.path(), "d02125a.mom",
                              quellmar::writer::encode_header(h),
                              rass_day(h, day, 17));
-  for (const int run_case : {0, 1, 2}) {
+  // The same with velocities stored positive toward the radar: the wind
+  // mode's w takes the stored sign once.
+  day.toward = true;
+  quellmar::test::write_pair(dir.path(), "d02126a.mom",
+                             quellmar::writer::encode_header(h),
+                             rass_day(h, day, 17));
+  for (const int run_case : {0, 1, 2, 3}) {
     const bool missing = run_case == 1, own = run_case < 2;
     SCOPED_TRACE(run_case);
-    std::vector<std::string> args = {own ? "d02124a.mom" : "d02125a.mom", "-o",
-                                     "t.nc"};
+    const char* input =
+        own ? "d02124a.mom" : run_case == 2 ? "d02125a.mom" : "d02126a.mom";
+    std::vector<std::string> args = {input, "-o", "t.nc"};
     if (missing) args.insert(args.end(), {"--precipitation-w", "missing"});
+    if (run_case == 3) args.insert(args.end(), {"--velocity-sign", "toward"});
     const quellmar::test::RunResult run = rass(dir.path(), args);
     ASSERT_EQ(run.status, 0) << run.err;
     for (int mode = 1; mode <= 3; ++mode) {

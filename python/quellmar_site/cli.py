@@ -84,8 +84,8 @@ def parse(argv):
     p.add_argument("--velocity-sign", choices=("away", "toward"),
                    help="the sign of the stored velocities (default: away)")
     p.add_argument("--acoustic-set", type=int, choices=(1, 2),
-                   help="the moment set of the RASS sound pulse (default: set 2, and set 1 "
-                        "where set 2 gives no virtual temperature)")
+                   help="the moment set of the RASS sound pulse (default: quellmar-rass "
+                        "tells it apart period by period)")
     args = p.parse_args(argv)
     if (args.wmo_block is None) != (args.wmo_station is None):
         p.error("--wmo-block and --wmo-station go together")

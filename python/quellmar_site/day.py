@@ -268,27 +268,23 @@ class Day:
                               if facts[r].get("site")), "")}
 
     def rass(self, bufr, summary):
-        """quellmar-rass on the day's files. Unless --acoustic-set was
-        given, the other moment set is tried when the first gives no
-        virtual temperature (the sound pulse lies in set 1 at some sites)."""
+        """quellmar-rass on the day's files: the moment set of the sound
+        pulse as --acoustic-set gave it, else as quellmar-rass tells it
+        apart period by period."""
         from quellmar.temperatures import read_temperatures
-        np = _np()
-        inputs = self.task["inputs"]
         chosen = self.task["station"].get("acoustic_set")
-        for acoustic_set in ([chosen] if chosen else [2, 1]):
-            args = inputs + ["-o", self.out("rass.nc"), "--csv", self.out("rass.csv"),
-                             "--acoustic-set", str(acoustic_set)] + self.station()
-            if bufr:
-                args += ["--bufr", self.out("rass.bufr")] + self.wmo()
-            if not self.run("quellmar-rass", args, "rass.nc"):
-                return
-            modes = read_temperatures(self.out("rass.nc"))
-            if any(np.isfinite(ds["virtual_temperature"].values).any()
-                   for ds in modes.values()):
-                break
-        summary["acoustic_set"] = acoustic_set
-        self.products.append(["rass.nc", "virtual temperature profiles, netCDF "
-                                         "(quellmar-rass, acoustic set %d)" % acoustic_set])
+        args = self.task["inputs"] + ["-o", self.out("rass.nc"), "--csv", self.out("rass.csv")]
+        if chosen:
+            args += ["--acoustic-set", str(chosen)]
+        args += self.station()
+        if bufr:
+            args += ["--bufr", self.out("rass.bufr")] + self.wmo()
+        if not self.run("quellmar-rass", args, "rass.nc"):
+            return
+        modes = read_temperatures(self.out("rass.nc"))
+        summary["acoustic_set"] = chosen or "auto"
+        self.products.append(["rass.nc", "virtual temperature profiles, netCDF (quellmar-rass, "
+                              "acoustic set %s)" % (chosen or "told apart per period")])
         self.products.append(["rass.csv", "virtual temperature profiles, CSV table"])
         if bufr and os.path.exists(self.out("rass.bufr")):
             self.products.append(["rass.bufr", "virtual temperature profiles, WMO BUFR"])
