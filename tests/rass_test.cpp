@@ -735,8 +735,9 @@ TEST(RassProfiles, RainHourNeverCorrectsByTheFallSpeed) {
   for (const int run_case : {0, 1, 2, 3}) {
     const bool missing = run_case == 1, own = run_case < 2;
     SCOPED_TRACE(run_case);
-    const char* input =
-        own ? "d02124a.mom" : run_case == 2 ? "d02125a.mom" : "d02126a.mom";
+    const char* input = own             ? "d02124a.mom"
+                        : run_case == 2 ? "d02125a.mom"
+                                        : "d02126a.mom";
     std::vector<std::string> args = {input, "-o", "t.nc"};
     if (missing) args.insert(args.end(), {"--precipitation-w", "missing"});
     if (run_case == 3) args.insert(args.end(), {"--velocity-sign", "toward"});
