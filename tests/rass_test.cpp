@@ -237,6 +237,20 @@ double height_of(const quellmar::writer::ModeSpec& mode, int g) {
   return (mode.first_gate_delay_ns + g * mode.gate_spacing_ns) * 0.15;
 }
 
+// The record of beam b (mode b) in minute `minute` of the day, holding body.
+Bytes rass_record(const quellmar::writer::ModeSpec& mode, int b, int minute,
+                  const quellmar::writer::BodySpec& body) {
+  quellmar::writer::RecordSpec rec;
+  rec.datacode = body.datacode;
+  rec.record_time = static_cast<int32_t>(kDay124 + minute * 60 + b * 10);
+  rec.beam_index = static_cast<int16_t>(b);
+  rec.has_overrides = true;
+  rec.coherent_integrations = mode.coherent_integrations;
+  rec.spectral_averages = mode.spectral_averages;
+  rec.body = quellmar::writer::encode_body(body);
+  return quellmar::writer::encode_record(rec);
+}
+
 // Mode 0 wind (64 points), modes 1-3 RASS (2048 points) with Nyquist
 // velocities of about 410 m/s (the speed of sound unaliased), 68 m/s (a
 // fifth of it) and 20.5 m/s; beam b vertical in mode b.
@@ -293,15 +307,7 @@ Bytes rass_records(const quellmar::writer::HeaderSpec& h, bool two_sets) {
           body.second.push_back(acoustic);
         }
       }
-      quellmar::writer::RecordSpec rec;
-      rec.datacode = body.datacode;
-      rec.record_time = static_cast<int32_t>(kDay124 + minute * 60 + b * 10);
-      rec.beam_index = static_cast<int16_t>(b);
-      rec.has_overrides = true;
-      rec.coherent_integrations = mode.coherent_integrations;
-      rec.spectral_averages = mode.spectral_averages;
-      rec.body = quellmar::writer::encode_body(body);
-      data.append(quellmar::writer::encode_record(rec));
+      data.append(rass_record(mode, b, minute, body));
     }
   }
   return data;
@@ -586,15 +592,7 @@ Bytes rass_day(const quellmar::writer::HeaderSpec& h, const RassDay& day,
           body.second.push_back(acoustic);
         }
       }
-      quellmar::writer::RecordSpec rec;
-      rec.datacode = body.datacode;
-      rec.record_time = static_cast<int32_t>(kDay124 + minute * 60 + b * 10);
-      rec.beam_index = static_cast<int16_t>(b);
-      rec.has_overrides = true;
-      rec.coherent_integrations = mode.coherent_integrations;
-      rec.spectral_averages = mode.spectral_averages;
-      rec.body = quellmar::writer::encode_body(body);
-      data.append(quellmar::writer::encode_record(rec));
+      data.append(rass_record(mode, b, minute, body));
     }
   }
   return data;
