@@ -41,13 +41,17 @@ class WindAir {
         sign_(method.velocity_toward ? -1.0 : 1.0) {
     for (const ModeProfiles& m : layouts_) {
       int32_t vertical = -1;
+      double up = 1.0;
       for (size_t b = 0; b < m.beams.size() && vertical < 0; ++b) {
-        if (beam_pointing(m.beams[b].azimuth_deg, m.beams[b].elevation_deg)
-                .vertical) {
+        const BeamPointing p =
+            beam_pointing(m.beams[b].azimuth_deg, m.beams[b].elevation_deg);
+        if (p.vertical) {
           vertical = static_cast<int32_t>(b);
+          up = p.up;
         }
       }
       vertical_.push_back(vertical);
+      vertical_up_.push_back(up);
     }
   }
 
@@ -109,10 +113,7 @@ class WindAir {
       const HeightReading& rv = r.vertical[i * r.levels + h];
       const double radial = read(c.vertical, rv);
       if (std::isnan(radial)) continue;
-      const ModeProfiles& m = layouts_[i];
-      const ModeBeam& beam = m.beams[static_cast<size_t>(vertical_[i])];
-      const double up = beam_pointing(beam.azimuth_deg, beam.elevation_deg).up;
-      const double w = sign_ * radial / up;
+      const double w = sign_ * radial / vertical_up_[i];
       air->wind_rain = c.rain[static_cast<size_t>(rv.lower)] != 0 ||
                        (rv.upper >= 0 && c.rain[static_cast<size_t>(rv.upper)]);
       air->wind_w = w;
@@ -153,7 +154,8 @@ class WindAir {
   }
 
   std::vector<ModeProfiles> layouts_;
-  std::vector<int32_t> vertical_;  // per wind mode: its vertical beam or -1
+  std::vector<int32_t> vertical_;    // per wind mode: its vertical beam or -1
+  std::vector<double> vertical_up_;  // and that beam's upward cosine
   std::vector<std::map<int64_t, Columns>> columns_;  // by period start
   double sign_ = 1.0;
 };
