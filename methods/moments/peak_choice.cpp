@@ -65,23 +65,6 @@ void PeakChooser::add(AnalysedRecord record) {
   precipitation_candidates(e->record.gates, e->record.elevation,
                            e->record.nyquist, &e->candidates);
   e->order = order_++;
-  if (e->record.elevation >= kVerticalElevation) {
-    VerticalRain v;
-    v.order = e->order;
-    v.mode = e->record.mode;
-    v.width.assign(gates, 0.0f);
-    v.velocity.assign(gates, 0.0f);
-    for (size_t g = 0; g < gates; ++g) {
-      const int p = e->candidates[g].precip;
-      if (p >= 0) {
-        v.width[g] = static_cast<float>(
-            e->record.gates[g].peaks[static_cast<size_t>(p)].width);
-        v.velocity[g] = e->candidates[g].velocity;
-      }
-    }
-    vertical_rain_.push_back(std::move(v));
-    if (vertical_rain_.size() > kMaxWaiting + 1) vertical_rain_.pop_front();
-  }
   for (size_t g = 0; g < gates; ++g) {
     const GateAnalysis& a = e->record.gates[g];
     if (a.peak_count > 0) {
@@ -96,6 +79,7 @@ void PeakChooser::add(AnalysedRecord record) {
     for (size_t g = 0; g < gates; ++g) {
       if (e->candidates[g].precip >= 0) take_precipitation(*e, g);
     }
+    keep_vertical_rain(*e);
     mark_rain_alone(*e);
     e->decided = true;
     waiting_.push_back(std::move(e));
@@ -206,8 +190,28 @@ void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
     e.record.chosen[g] = best;
     if (best != 0) e.record.gates[g].flags |= kQcContinuity;
   }
+  keep_vertical_rain(e);
   mark_rain_alone(e);
   e.decided = true;
+}
+
+void PeakChooser::keep_vertical_rain(const Entry& e) {
+  if (e.record.elevation < kVerticalElevation) return;
+  const size_t gates = e.record.gates.size();
+  VerticalRain v;
+  v.order = e.order;
+  v.mode = e.record.mode;
+  v.width.assign(gates, 0.0f);
+  v.velocity.assign(gates, 0.0f);
+  for (size_t g = 0; g < gates; ++g) {
+    const int p = e.record.precip[g];
+    if (p < 0 || p >= e.record.gates[g].peak_count) continue;
+    const Peak& q = e.record.gates[g].peaks[static_cast<size_t>(p)];
+    v.width[g] = static_cast<float>(q.width);
+    v.velocity[g] = static_cast<float>(q.velocity);
+  }
+  vertical_rain_.push_back(std::move(v));
+  if (vertical_rain_.size() > kMaxWaiting + 1) vertical_rain_.pop_front();
 }
 
 void PeakChooser::mark_rain_alone(Entry& e) const {
@@ -215,10 +219,11 @@ void PeakChooser::mark_rain_alone(Entry& e) const {
   const VerticalRain* before = nullptr;
   const VerticalRain* after = nullptr;
   for (const VerticalRain& v : vertical_rain_) {
-    if (v.mode != e.record.mode) continue;
-    if (v.order < e.order) {
+    if (v.mode != e.record.mode || v.order == e.order) continue;
+    if (v.order < e.order && (before == nullptr || v.order > before->order)) {
       before = &v;
-    } else if (after == nullptr) {
+    }
+    if (v.order > e.order && (after == nullptr || v.order < after->order)) {
       after = &v;
     }
   }

@@ -61,8 +61,8 @@ class PeakChooser {
     bool decided = false;
     int64_t order = 0;  // place in file order
   };
-  // A vertical record's precipitation candidates: per gate, the
-  // precipitation peak's width (m/s, 0 where none) and velocity (m/s).
+  // A decided vertical record's precipitation: per gate, the precipitation
+  // peak's width (m/s, 0 where none) and velocity (m/s).
   struct VerticalRain {
     int64_t order = 0;
     int32_t mode = 0;
@@ -74,11 +74,15 @@ class PeakChooser {
   // precipitation one when alone), the precipitation peak kept, flagged.
   static void take_precipitation(Entry& e, size_t gate);
   static void trim(Beam& beam);
+  // A vertical record just decided: its precipitation kept for the
+  // records around it.
+  void keep_vertical_rain(const Entry& e);
   // A record under rain: a gate not flagged whose chosen peak is at least
-  // kRainWidthShare as wide as the precipitation that the nearest vertical
-  // record of its mode before or after it has at the gate (in the vertical
-  // beam: and within kPrecipitationDrift of its velocity) cannot be told
-  // from that precipitation, and is flagged as seeing it alone.
+  // kRainWidthShare as wide as the precipitation that the nearest decided
+  // vertical record of its mode before or after it took at the gate (in
+  // the vertical beam: and within kPrecipitationDrift of its velocity)
+  // cannot be told from that precipitation, and is flagged as seeing it
+  // alone.
   void mark_rain_alone(Entry& e) const;
 
   PeakChoice choice_;
