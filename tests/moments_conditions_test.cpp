@@ -381,7 +381,8 @@ TEST(MomentsClutter, BandsAreFoundByTheMapAndCalmEchoesKeptElsewhere) {
 
 #ifdef QUELLMAR_MOMENTS_BINARY
 
-// A dry hour, then an hour of rain at gates 4..15: clear air everywhere
+// A dry hour, then an hour whose first 40 records (of 60) rain at gates
+// 4..15: clear air everywhere
 // (wind u = 6, v = -4 m/s, w = 0; 1 m/s wide, 10 dB) and, in the rain,
 // a precipitation echo falling at 7 m/s, 1.5 m/s wide, rain_over_clear_db
 // stronger.
@@ -394,7 +395,7 @@ TEST(MomentsClutter, BandsAreFoundByTheMapAndCalmEchoesKeptElsewhere) {
 constexpr int kRainGates = 24, kRainRecords = 120;
 constexpr double kU = 6.0, kVNorth = -4.0, kFall = 7.0;
 bool rain_at(int rec, int g) {
-  return rec >= kRainRecords / 2 && g >= 4 && g < 16;
+  return rec >= kRainRecords / 2 && rec < kRainRecords - 20 && g >= 4 && g < 16;
 }
 
 double radial(int beam, double w) {

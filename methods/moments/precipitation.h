@@ -37,7 +37,7 @@ constexpr double kPrecipitationAloneWidth = 0.8;  // m/s
 constexpr double kPrecipitationDrift = 2.0;  // m/s
 // An oblique gate's peak at least this share as wide as the precipitation
 // of the vertical beam at the gate cannot be told from it.
-constexpr double kRainWidthShare = 0.75;
+constexpr double kRainWidthShare = 0.8;
 
 // The candidates of a record's gates (elevation in degrees, nyquist in
 // m/s), each kept only when a gate next to it also has one: precipitation
