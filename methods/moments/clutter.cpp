@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "methods/pairs/pair_scan.h"
-#include "methods/moments/recompute.h"
 #include "disk/pda.h"
+#include "methods/moments/recompute.h"
+#include "methods/pairs/pair_scan.h"
 
 namespace quellmar::companions {
 

@@ -64,6 +64,7 @@ void PeakChooser::add(AnalysedRecord record) {
   e->first_pass.assign(gates, std::numeric_limits<float>::quiet_NaN());
   precipitation_candidates(e->record.gates, e->record.elevation,
                            e->record.nyquist, &e->candidates);
+  e->order = order_++;
   for (size_t g = 0; g < gates; ++g) {
     const GateAnalysis& a = e->record.gates[g];
     if (a.peak_count > 0) {
@@ -78,6 +79,8 @@ void PeakChooser::add(AnalysedRecord record) {
     for (size_t g = 0; g < gates; ++g) {
       if (e->candidates[g].precip >= 0) take_precipitation(*e, g);
     }
+    keep_vertical_rain(*e);
+    mark_rain_alone(*e);
     e->decided = true;
     waiting_.push_back(std::move(e));
     return;
@@ -187,7 +190,65 @@ void PeakChooser::decide(Entry& e, const Beam& beam, size_t at) {
     e.record.chosen[g] = best;
     if (best != 0) e.record.gates[g].flags |= kQcContinuity;
   }
+  keep_vertical_rain(e);
+  mark_rain_alone(e);
   e.decided = true;
+}
+
+void PeakChooser::keep_vertical_rain(const Entry& e) {
+  if (e.record.elevation < kVerticalElevation) return;
+  const size_t gates = e.record.gates.size();
+  VerticalRain v;
+  v.order = e.order;
+  v.mode = e.record.mode;
+  v.width.assign(gates, 0.0f);
+  v.velocity.assign(gates, 0.0f);
+  for (size_t g = 0; g < gates; ++g) {
+    const int p = e.record.precip[g];
+    if (p < 0 || p >= e.record.gates[g].peak_count) continue;
+    const Peak& q = e.record.gates[g].peaks[static_cast<size_t>(p)];
+    v.width[g] = static_cast<float>(q.width);
+    v.velocity[g] = static_cast<float>(q.velocity);
+  }
+  vertical_rain_.push_back(std::move(v));
+  if (vertical_rain_.size() > kMaxWaiting + 1) vertical_rain_.pop_front();
+}
+
+void PeakChooser::mark_rain_alone(Entry& e) const {
+  const bool vertical = e.record.elevation >= kVerticalElevation;
+  const VerticalRain* before = nullptr;
+  const VerticalRain* after = nullptr;
+  for (const VerticalRain& v : vertical_rain_) {
+    if (v.mode != e.record.mode || v.order == e.order) continue;
+    if (v.order < e.order && (before == nullptr || v.order > before->order)) {
+      before = &v;
+    }
+    if (v.order > e.order && (after == nullptr || v.order < after->order)) {
+      after = &v;
+    }
+  }
+  if (before == nullptr && after == nullptr) return;
+  // As wide as the vertical beam's precipitation at the gate (and, in
+  // the vertical beam, as fast).
+  const double nyquist = e.record.nyquist;
+  auto like_rain = [vertical, nyquist](const VerticalRain* v, size_t g,
+                                       const Peak& p) {
+    return v != nullptr && g < v->width.size() && v->width[g] > 0.0f &&
+           p.width >= kRainWidthShare * v->width[g] &&
+           (!vertical || circular_distance(p.velocity, v->velocity[g],
+                                           nyquist) <= kPrecipitationDrift);
+  };
+  for (size_t g = 0; g < e.record.gates.size(); ++g) {
+    GateAnalysis& a = e.record.gates[g];
+    const int chosen = e.record.chosen[g];
+    if ((a.flags & kQcPrecipitation) || chosen < 0 || chosen >= a.peak_count) {
+      continue;
+    }
+    const Peak& p = a.peaks[static_cast<size_t>(chosen)];
+    if (!like_rain(before, g, p) && !like_rain(after, g, p)) continue;
+    e.record.precip[g] = chosen;
+    a.flags |= kQcPrecipitation;
+  }
 }
 
 }  // namespace quellmar::companions

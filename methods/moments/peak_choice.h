@@ -29,6 +29,7 @@ namespace quellmar::companions {
 struct AnalysedRecord {
   int64_t tag = 0;
   int32_t beam = 0;
+  int32_t mode = 0;
   int64_t points = 0;
   double nyquist = 0.0;     // m/s
   double elevation = 90.0;  // degrees
@@ -58,6 +59,14 @@ class PeakChooser {
     std::vector<float> first_pass;                   // per gate; NaN: no peak
     std::vector<PrecipitationCandidate> candidates;  // per gate
     bool decided = false;
+    int64_t order = 0;  // place in file order
+  };
+  // A decided vertical record's precipitation: per gate, the precipitation
+  // peak's width (m/s, 0 where none) and velocity (m/s).
+  struct VerticalRain {
+    int64_t order = 0;
+    int32_t mode = 0;
+    std::vector<float> width, velocity;
   };
   using Beam = std::deque<std::shared_ptr<Entry>>;
   void decide(Entry& e, const Beam& beam, size_t at);
@@ -65,12 +74,24 @@ class PeakChooser {
   // precipitation one when alone), the precipitation peak kept, flagged.
   static void take_precipitation(Entry& e, size_t gate);
   static void trim(Beam& beam);
+  // A vertical record just decided: its precipitation kept for the
+  // records around it.
+  void keep_vertical_rain(const Entry& e);
+  // A record under rain: a gate not flagged whose chosen peak is at least
+  // kRainWidthShare as wide as the precipitation that the nearest decided
+  // vertical record of its mode before or after it took at the gate (in
+  // the vertical beam: and within kPrecipitationDrift of its velocity)
+  // cannot be told from that precipitation, and is flagged as seeing it
+  // alone.
+  void mark_rain_alone(Entry& e) const;
 
   PeakChoice choice_;
   std::deque<std::shared_ptr<Entry>> waiting_;  // file order
   // Per beam: up to kSpan decided records, then the undecided ones.
   std::map<int32_t, Beam> beams_;
   std::vector<float> scratch_;
+  std::deque<VerticalRain> vertical_rain_;  // the latest, file order
+  int64_t order_ = 0;
 };
 
 }  // namespace quellmar::companions

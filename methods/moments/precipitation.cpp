@@ -56,7 +56,7 @@ void precipitation_candidates(const std::vector<GateAnalysis>& gates,
   out->assign(n, PrecipitationCandidate{});
   if (!(nyquist > 0.0)) return;
   const double sine = std::sin(elevation * M_PI / 180.0);
-  const bool vertical = elevation >= 85.0;
+  const bool vertical = elevation >= kVerticalElevation;
   std::vector<PrecipitationCandidate> single(n);
   for (size_t g = 0; g < n; ++g) {
     single[g] = gate_candidate(gates[g], sine, vertical, nyquist);

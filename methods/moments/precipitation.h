@@ -25,14 +25,19 @@ struct PrecipitationCandidate {
   float velocity = 0.0f;  // the precipitation peak's, m/s
 };
 
-constexpr double kFallSpeedLow = 2.0;    // m/s
-constexpr double kFallSpeedHigh = 10.0;  // m/s
+// A beam at this elevation or more is vertical.
+constexpr double kVerticalElevation = 85.0;  // degrees
+constexpr double kFallSpeedLow = 2.0;        // m/s
+constexpr double kFallSpeedHigh = 10.0;      // m/s
 // A peak alone in the vertical beam is precipitation at this width or more.
 constexpr double kPrecipitationAloneWidth = 0.8;  // m/s
 // Precipitation lasts: a candidate counts where a neighbouring record has
 // one within this velocity of it (the same rain, at the same fall speed in
 // the same wind).
 constexpr double kPrecipitationDrift = 2.0;  // m/s
+// An oblique gate's peak at least this share as wide as the precipitation
+// of the vertical beam at the gate cannot be told from it.
+constexpr double kRainWidthShare = 0.8;
 
 // The candidates of a record's gates (elevation in degrees, nyquist in
 // m/s), each kept only when a gate next to it also has one: precipitation

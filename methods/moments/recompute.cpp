@@ -70,6 +70,7 @@ void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
   AnalysedRecord a;
   a.tag = tag;
   a.beam = f.beam;
+  a.mode = f.mode;
   a.points = spectra_.points;
   a.nyquist = nyquist;
   a.elevation = f.elevation > 90.0f ? f.elevation / 100.0 : f.elevation;
