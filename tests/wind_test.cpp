@@ -1502,13 +1502,13 @@ TEST(WindConditions, QuarterHoursWithAnEchoTopAndNoiseAbove) {
 quellmar::writer::HeaderSpec write_rain(const std::string& dir,
                                         const std::vector<BeamUse>& beams,
                                         bool toward) {
-  const int64_t m0 = kDay124 / 60;
+  constexpr int64_t m0 = kDay124 / 60;
   Recipe r;
   r.header = wind_header(kFive, beams);
   r.toward = toward;
   const quellmar::writer::HeaderSpec h = r.header;
-  r.gate = [h, m0](int beam, int64_t minute, int gate, double* vr,
-                   double* width, double*) {
+  r.gate = [h](int beam, int64_t minute, int gate, double* vr, double* width,
+               double*) {
     if (minute < m0 + 60 || gate > 7) return false;
     const double el =
         degrees(h.directions[h.beams[beam].direction_index].elevation);
