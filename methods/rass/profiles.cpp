@@ -291,14 +291,13 @@ int64_t rass_profile(const RassSeries& s, size_t p, int set,
     // The clear air of a vertical beam: precipitation?
     if (method.w_correction && pointing.vertical) {
       size_t with_clear = 0, falling = 0;
+      const double up = sign / sine;
       for (size_t r = 0; r < s.records(); ++r) {
         if (static_cast<int32_t>(h) >= s.gate_counts[r]) continue;
         const double v = clear[s.starts[r] + h];
         if (!std::isfinite(v)) continue;
         ++with_clear;
-        if (clear_air_falls(sign * v / sine, clear_width[s.starts[r] + h])) {
-          ++falling;
-        }
+        falling += clear_air_falls(up * v, clear_width[s.starts[r] + h]);
       }
       air.clear_air_rain = clear_air_is_rain(falling, with_clear);
     }
@@ -339,9 +338,9 @@ int64_t rass_profile(const RassSeries& s, size_t p, int set,
 }
 
 // The median of |v| over the finite values of a set in a period (of at
-// most about 2048 of them, evenly spread: enough to tell sound from air).
+// most about 256 of them, evenly spread: enough to tell sound from air).
 double median_speed(const std::vector<float>& values) {
-  constexpr size_t kSample = 2048;
+  constexpr size_t kSample = 256;
   const size_t stride = std::max<size_t>(1, values.size() / kSample);
   std::vector<float> a;
   a.reserve(std::min(values.size(), 2 * kSample));
@@ -466,7 +465,7 @@ DwellValue dwell_value(const RassMethod& method, double acoustic,
 bool clear_air_falls(double w, double width) {
   constexpr double kFallSpeed = 2.0;  // m/s downward
   constexpr double kMinWidth = 0.8;   // m/s
-  return w <= -kFallSpeed && width >= kMinWidth;
+  return (w <= -kFallSpeed) & (width >= kMinWidth);
 }
 
 bool clear_air_is_rain(size_t falling, size_t n) {

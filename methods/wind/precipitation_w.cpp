@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace quellmar::companions {
@@ -11,17 +12,20 @@ void flag_precipitation(const BeamSeries& s, double up_sign,
   if (s.width.size() != s.velocity.size() || !std::isfinite(up_sign)) return;
   const size_t gates = static_cast<size_t>(std::max(s.gates, 0));
   std::vector<int32_t> holding(gates, 0), falling(gates, 0);
+  const double fall = rule.fall_speed_m_s, min_width = rule.min_width_m_s;
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
   for (size_t r = 0; r < s.records(); ++r) {
     const float* vel = s.velocity.data() + s.starts[r];
     const float* width = s.width.data() + s.starts[r];
     const size_t n = std::min(gates, static_cast<size_t>(s.gate_counts[r]));
+    // Without branches, so that the loop vectorises: a comparison with a
+    // NaN is false, and an infinite value counts as no value.
     for (size_t g = 0; g < n; ++g) {
       ++holding[g];
       const double w = up_sign * vel[g];
-      if (std::isfinite(w) && w <= -rule.fall_speed_m_s &&
-          std::isfinite(width[g]) && width[g] >= rule.min_width_m_s) {
-        ++falling[g];
-      }
+      const double wide = width[g];
+      falling[g] += (w <= -fall) & (w > -kInfinity) & (wide >= min_width) &
+                    (wide < kInfinity);
     }
   }
   for (size_t g = 0; g < gates; ++g) {
