@@ -1498,22 +1498,23 @@ TEST(WindConditions, QuarterHoursWithAnEchoTopAndNoiseAbove) {
 
 // An hour of rain after a dry hour: in the rain hour every beam sees the
 // drops falling at 6 m/s (sin e of it along an oblique beam) in gates 0 to
-// 7, with spectral widths of 1.5 m/s; the air's own w is 0.1 m/s.
+// 7, with spectral widths of 1.5 m/s; the air's own w is 0.1 m/s. With a
+// width of a clear-air echo the same hour is a downdraft of 6 m/s.
 quellmar::writer::HeaderSpec write_rain(const std::string& dir,
                                         const std::vector<BeamUse>& beams,
-                                        bool toward) {
+                                        bool toward, double width_m_s = 1.5) {
   constexpr int64_t m0 = kDay124 / 60;
   Recipe r;
   r.header = wind_header(kFive, beams);
   r.toward = toward;
   const quellmar::writer::HeaderSpec h = r.header;
-  r.gate = [h](int beam, int64_t minute, int gate, double* vr, double* width,
-               double*) {
+  r.gate = [h, width_m_s](int beam, int64_t minute, int gate, double* vr,
+                          double* width, double*) {
     if (minute < m0 + 60 || gate > 7) return false;
     const double el =
         degrees(h.directions[h.beams[beam].direction_index].elevation);
     *vr -= 6.0 * std::sin(el * kDegree);
-    *width = 1.5;
+    *width = width_m_s;
     return true;
   };
   quellmar::test::write_pair(dir, "d02124a.mom",
@@ -1578,6 +1579,36 @@ TEST(WindConditions, RainInTheVerticalBeamIsNoAirMotion) {
       }
     }
   }
+}
+
+// The same hour with the narrow echo of clear air: a downdraft, not rain.
+// w follows it and no gate is taken for precipitation.
+TEST(WindConditions, ANarrowDowndraftIsAirMotion) {
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h =
+      write_rain(dir.path(), beams_of({0, 1, 2, 3, 4}), false, 0.3);
+  const quellmar::test::RunResult run =
+      wind(dir.path(), {"d02124a.mom", "-o", "w.nc"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ModeGroup g(dir.file("w.nc"), 0);
+  ASSERT_TRUE(g.ok());
+  const std::vector<float> height = g.floats("height");
+  const std::vector<bool> present = reached(h.modes[0], height, 75);
+  const std::vector<float> w = g.floats("upward_air_velocity");
+  const std::vector<int> how = g.ints("wind_method_flag");
+  const std::vector<int> gate_flag = g.ints("radial_velocity_flag");
+  const Bound bound = wind_bound(75, 105 * std::sin(75 * kDegree), true);
+  int checked = 0;
+  for (size_t k = 0; k <= 6 && k < height.size(); ++k) {
+    if (!present[k]) continue;
+    SCOPED_TRACE(height[k]);
+    const size_t at = height.size() + k;
+    EXPECT_EQ(gate_flag[(1 * 5 + 0) * 12 + k] & 1, 0);
+    EXPECT_EQ(how[at], 0);
+    EXPECT_NEAR(w[at], sheared(height[k]).w - 6.0, bound.w);
+    ++checked;
+  }
+  EXPECT_GT(checked, 3);
 }
 
 // Four files of one hour each, named on the command line out of time
