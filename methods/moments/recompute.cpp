@@ -61,32 +61,61 @@ int32_t current_spectral_averages(const RecordFacts& f) {
 }
 
 RecomputedMoments::RecomputedMoments(const MomentsMethod& method, bool reversed)
-    : method_(method), reversed_(reversed), chooser_(method.peak) {}
+    : method_(method),
+      reversed_(reversed),
+      chooser_(method.peak),
+      queue_([this](RecordToAnalyse& job) {
+        analyse_record(job.spectra, method_, &job.record.gates,
+                       job.clutter_bands);
+      }) {}
 
 void RecomputedMoments::add(int64_t tag, const RecordFacts& f,
                             const MomentArrays& m, float nyquist,
                             int32_t averages) {
-  load_record_spectra(f, m, nyquist, averages, reversed_, &spectra_);
-  AnalysedRecord a;
+  std::unique_ptr<RecordToAnalyse> job;
+  if (spare_.empty()) {
+    job = std::make_unique<RecordToAnalyse>();
+  } else {
+    job = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  load_record_spectra(f, m, nyquist, averages, reversed_, &job->spectra);
+  AnalysedRecord& a = job->record;
   a.tag = tag;
   a.beam = f.beam;
   a.mode = f.mode;
-  a.points = spectra_.points;
+  a.points = job->spectra.points;
   a.nyquist = nyquist;
   a.elevation = f.elevation > 90.0f ? f.elevation / 100.0 : f.elevation;
+  a.chosen.clear();
+  a.precip.clear();
+  job->header_gates = f.gate_count;
   const auto bands = clutter_.find(f.mode);
-  analyse_record(spectra_, method_, &a.gates,
-                 bands == clutter_.end() ? nullptr : &bands->second);
-  // Gates the record header counts beyond the decoded ones.
-  if (static_cast<int64_t>(a.gates.size()) < f.gate_count) {
-    GateAnalysis none;
-    none.flags = kQcUnusable | kQcNoSignal;
-    a.gates.resize(static_cast<size_t>(f.gate_count), none);
-  }
-  chooser_.add(std::move(a));
+  job->clutter_bands = bands == clutter_.end() ? nullptr : &bands->second;
+  queue_.add(std::move(job));
+  collect(kQueuedRecords);
 }
 
-void RecomputedMoments::finish() { chooser_.finish(); }
+void RecomputedMoments::collect(size_t keep) {
+  while (queue_.size() > keep) {
+    std::unique_ptr<RecordToAnalyse> job = queue_.take();
+    AnalysedRecord& a = job->record;
+    // Gates the record header counts beyond the decoded ones.
+    if (static_cast<int64_t>(a.gates.size()) < job->header_gates) {
+      GateAnalysis none;
+      none.flags = kQcUnusable | kQcNoSignal;
+      a.gates.resize(static_cast<size_t>(job->header_gates), none);
+    }
+    chooser_.add(std::move(a));
+    a = AnalysedRecord{};
+    spare_.push_back(std::move(job));
+  }
+}
+
+void RecomputedMoments::finish() {
+  collect(0);
+  chooser_.finish();
+}
 
 bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
   if (!chooser_.next(&analysed_)) return false;

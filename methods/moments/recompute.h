@@ -1,18 +1,21 @@
 // Recomputed moments record by record: a record decoded by the access
 // module goes in, its spectra are placed on the Doppler axis and analysed,
 // and its gates' moments come out in file order once the peak choice is
-// made. Both quellmar-moments and quellmar-wind --from-spectra read their
-// moments through this.
+// made. The analysis runs on a second thread beside the decoding (see
+// analysis_queue.h). Both quellmar-moments and quellmar-wind
+// --from-spectra read their moments through this.
 
 #ifndef QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
 #define QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "disk/pda.h"
+#include "methods/moments/analysis_queue.h"
 #include "methods/moments/method.h"
 #include "methods/moments/peak_choice.h"
 #include "methods/pairs/pair_scan.h"
@@ -49,12 +52,20 @@ class RecomputedMoments {
   bool next(int64_t* tag, std::vector<GateMoments>* gates);
 
  private:
+  // Hands the oldest records to the peak choice, in file order, once
+  // analysed, until `keep` are left queued. The records go on at fixed
+  // points of the input, so the output's order never depends on timing.
+  void collect(size_t keep);
+
+  static constexpr size_t kQueuedRecords = 8;
   MomentsMethod method_;
   bool reversed_;
   std::map<int32_t, std::vector<int8_t>> clutter_;
   PeakChooser chooser_;
-  RecordSpectra spectra_;
   AnalysedRecord analysed_;
+  // Records taken back, kept for their buffers.
+  std::vector<std::unique_ptr<RecordToAnalyse>> spare_;
+  AnalysisQueue queue_;  // last: its worker stops before the rest goes
 };
 
 // The velocity axis the spectra of a file follow, from its first records.
