@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace quellmar::companions {
 
@@ -75,7 +76,9 @@ Consensus consensus(std::vector<GateSample>& samples, const ConsensusRule& rule,
       std::isfinite(nyquist) && nyquist > 0 && rule.window < 2 * nyquist;
   if (circle) {
     for (GateSample& s : samples) {
-      s.velocity = static_cast<float>(fold_velocity(s.velocity, nyquist));
+      if (!(s.velocity >= -nyquist && s.velocity < nyquist)) {
+        s.velocity = static_cast<float>(fold_velocity(s.velocity, nyquist));
+      }
     }
   }
   sort_by_velocity_then_snr(samples);
@@ -87,10 +90,6 @@ Consensus consensus(std::vector<GateSample>& samples, const ConsensusRule& rule,
   // no value twice).
   const size_t n = samples.size();
   const double span = circle ? 2 * nyquist : 0.0;
-  const auto value = [&samples, n, span](size_t i) {
-    return i < n ? double{samples[i].velocity}
-                 : double{samples[i - n].velocity} + span;
-  };
   // Only the values within the window above -V can close a run across
   // +-V: the second round goes as far as them.
   size_t wrapped = 0;
@@ -99,7 +98,15 @@ Consensus consensus(std::vector<GateSample>& samples, const ConsensusRule& rule,
       ++wrapped;
     }
   }
-  const ConsensusRun run = largest_run(n + wrapped, rule.window, value);
+  // The sequence written out once, so that the search reads it directly.
+  static thread_local std::vector<double> line;
+  line.resize(n + wrapped);
+  for (size_t i = 0; i < n; ++i) line[i] = samples[i].velocity;
+  for (size_t i = 0; i < wrapped; ++i) {
+    line[n + i] = double{samples[i].velocity} + span;
+  }
+  const auto value = [](size_t i) { return line[i]; };
+  const ConsensusRun run = largest_run(line.size(), rule.window, value);
   if (!consensus_accepted(run.size, c.available, rule.min_fraction,
                           rule.min_count)) {
     return c;

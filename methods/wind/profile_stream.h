@@ -55,6 +55,7 @@ class ProfileStream {
   struct Place {
     size_t mode = 0;
     size_t beam = 0;
+    bool vertical = false;  // the beam's widths are kept (rain in w)
   };
   void finish(int64_t start, std::vector<BeamSeries>& records);
   // The gate flags of a period's consensus values: precipitation in the

@@ -316,6 +316,11 @@ ProfileStream::ProfileStream(
     readings_.emplace_back();
     modes_.push_back(
         mode_layout(mode, beams, starts, method, &readings_.back()));
+    for (size_t b = 0; b < indices.size(); ++b) {
+      const ModeBeam& beam = modes_.back().beams[b];
+      places_[indices[b]].vertical =
+          beam_pointing(beam.azimuth_deg, beam.elevation_deg).vertical;
+    }
     mode_series_.push_back(std::move(indices));
   }
   previous_.resize(modes_.size());
@@ -334,10 +339,9 @@ void ProfileStream::add(size_t series, int32_t time,
   const ModeBeam& beam = modes_[place.mode].beams[place.beam];
   const int32_t gates = beam.gates;
   // Only a vertical beam's widths are looked at (rain in w).
-  const bool vertical =
-      beam_pointing(beam.azimuth_deg, beam.elevation_deg).vertical;
-  s->add(time, values.velocity, values.snr, vertical ? values.width : nullptr,
-         values.nyquist_ms, std::clamp(values.gate_count, 0, gates));
+  s->add(time, values.velocity, values.snr,
+         place.vertical ? values.width : nullptr, values.nyquist_ms,
+         std::clamp(values.gate_count, 0, gates));
   s->gates = gates;
 }
 
