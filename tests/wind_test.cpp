@@ -1523,58 +1523,77 @@ quellmar::writer::HeaderSpec write_rain(const std::string& dir,
   return r.header;
 }
 
+// The rain day written and run with the velocity sign given, and what
+// the tests read back of mode 0; ok is false (with a failure reported)
+// when the run or the file fails.
+struct RainDayWinds {
+  bool ok = false;
+  std::vector<float> height, u, v, w;
+  std::vector<int> how, uf, gate_flag;
+  std::vector<bool> present;
+};
+RainDayWinds rain_day_winds(const std::vector<BeamUse>& beams, const char* sign,
+                            double width_m_s = 1.5) {
+  RainDayWinds d;
+  quellmar::test::TempDir dir;
+  const quellmar::writer::HeaderSpec h =
+      write_rain(dir.path(), beams, std::string(sign) == "toward", width_m_s);
+  const quellmar::test::RunResult run =
+      wind(dir.path(), {"d02124a.mom", "-o", "w.nc", "--velocity-sign", sign});
+  EXPECT_EQ(run.status, 0) << run.err;
+  ModeGroup g(dir.file("w.nc"), 0);
+  EXPECT_TRUE(g.ok());
+  if (run.status != 0 || !g.ok()) return d;
+  d.height = g.floats("height");
+  d.present = reached(h.modes[0], d.height, 75);
+  d.u = g.floats("eastward_wind");
+  d.v = g.floats("northward_wind");
+  d.w = g.floats("upward_air_velocity");
+  d.how = g.ints("wind_method_flag");
+  d.uf = g.ints("eastward_wind_flag");
+  d.gate_flag = g.ints("radial_velocity_flag");
+  d.ok = true;
+  return d;
+}
+
 TEST(WindConditions, RainInTheVerticalBeamIsNoAirMotion) {
+  const Bound bound = wind_bound(75, 105 * std::sin(75 * kDegree), true);
   for (const bool three : {false, true}) {
     SCOPED_TRACE(three ? "three beams" : "five beams");
     for (const char* sign : {"away", "toward"}) {
       SCOPED_TRACE(sign);
       // Stored positive toward the radar and read so: the same winds.
-      quellmar::test::TempDir dir;
-      const quellmar::writer::HeaderSpec h = write_rain(
-          dir.path(), three ? beams_of({0, 1, 2}) : beams_of({0, 1, 2, 3, 4}),
-          std::string(sign) == "toward");
-      const quellmar::test::RunResult run = wind(
-          dir.path(), {"d02124a.mom", "-o", "w.nc", "--velocity-sign", sign});
-      ASSERT_EQ(run.status, 0) << run.err;
-      ModeGroup g(dir.file("w.nc"), 0);
-      ASSERT_TRUE(g.ok());
-      const std::vector<float> height = g.floats("height");
-      const std::vector<bool> present = reached(h.modes[0], height, 75);
-      const std::vector<float> u = g.floats("eastward_wind");
-      const std::vector<float> v = g.floats("northward_wind");
-      const std::vector<float> w = g.floats("upward_air_velocity");
-      const std::vector<int> how = g.ints("wind_method_flag");
-      const std::vector<int> uf = g.ints("eastward_wind_flag");
-      const std::vector<int> gate_flag = g.ints("radial_velocity_flag");
-      const Bound bound = wind_bound(75, 105 * std::sin(75 * kDegree), true);
-      for (size_t k = 0; k < height.size(); ++k) {
-        if (!present[k]) continue;
-        SCOPED_TRACE(height[k]);
-        const Wind t = sheared(height[k]);
+      const RainDayWinds d = rain_day_winds(
+          three ? beams_of({0, 1, 2}) : beams_of({0, 1, 2, 3, 4}), sign);
+      ASSERT_TRUE(d.ok);
+      for (size_t k = 0; k < d.height.size(); ++k) {
+        if (!d.present[k]) continue;
+        SCOPED_TRACE(d.height[k]);
+        const Wind t = sheared(d.height[k]);
         // The dry hour: every beam fitted, w the air's.
-        EXPECT_EQ(how[k], 0);
-        EXPECT_NEAR(u[k], t.u, bound.uv);
-        EXPECT_NEAR(w[k], t.w, bound.w);
-        const size_t at = height.size() + k;
+        EXPECT_EQ(d.how[k], 0);
+        EXPECT_NEAR(d.u[k], t.u, bound.uv);
+        EXPECT_NEAR(d.w[k], t.w, bound.w);
+        const size_t at = d.height.size() + k;
         // The vertical beam's gate k (its gates are the grid) is rain
         // where the drops fall.
-        EXPECT_EQ(gate_flag[(1 * (three ? 3 : 5) + 0) * 12 + k] & 1,
+        EXPECT_EQ(d.gate_flag[(1 * (three ? 3 : 5) + 0) * 12 + k] & 1,
                   k <= 7 ? 1 : 0);
-        EXPECT_EQ(gate_flag[k] & 1, 0);  // the dry hour
+        EXPECT_EQ(d.gate_flag[k] & 1, 0);  // the dry hour
         // Where both oblique gates of the height lie in the rain: w
         // missing; five beams give u and v from opposite beams (the fall
         // speed cancels), three beams assume w = 0 and say so: suspect.
         const bool rain = k <= 6;
         if (!rain) continue;
-        EXPECT_EQ(w[at], kFill);
+        EXPECT_EQ(d.w[at], kFill);
         if (three) {
-          EXPECT_EQ(how[at], 1 | 4);
-          EXPECT_EQ(uf[at], 1);
+          EXPECT_EQ(d.how[at], 1 | 4);
+          EXPECT_EQ(d.uf[at], 1);
         } else {
-          EXPECT_EQ(how[at], 1 | 2);
-          EXPECT_EQ(uf[at], 0);
-          EXPECT_NEAR(u[at], t.u, bound.uv);
-          EXPECT_NEAR(v[at], t.v, bound.uv);
+          EXPECT_EQ(d.how[at], 1 | 2);
+          EXPECT_EQ(d.uf[at], 0);
+          EXPECT_NEAR(d.u[at], t.u, bound.uv);
+          EXPECT_NEAR(d.v[at], t.v, bound.uv);
         }
       }
     }
@@ -1584,28 +1603,17 @@ TEST(WindConditions, RainInTheVerticalBeamIsNoAirMotion) {
 // The same hour with the narrow echo of clear air: a downdraft, not rain.
 // w follows it and no gate is taken for precipitation.
 TEST(WindConditions, ANarrowDowndraftIsAirMotion) {
-  quellmar::test::TempDir dir;
-  const quellmar::writer::HeaderSpec h =
-      write_rain(dir.path(), beams_of({0, 1, 2, 3, 4}), false, 0.3);
-  const quellmar::test::RunResult run =
-      wind(dir.path(), {"d02124a.mom", "-o", "w.nc"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  ModeGroup g(dir.file("w.nc"), 0);
-  ASSERT_TRUE(g.ok());
-  const std::vector<float> height = g.floats("height");
-  const std::vector<bool> present = reached(h.modes[0], height, 75);
-  const std::vector<float> w = g.floats("upward_air_velocity");
-  const std::vector<int> how = g.ints("wind_method_flag");
-  const std::vector<int> gate_flag = g.ints("radial_velocity_flag");
+  const RainDayWinds d = rain_day_winds(beams_of({0, 1, 2, 3, 4}), "away", 0.3);
+  ASSERT_TRUE(d.ok);
   const Bound bound = wind_bound(75, 105 * std::sin(75 * kDegree), true);
   int checked = 0;
-  for (size_t k = 0; k <= 6 && k < height.size(); ++k) {
-    if (!present[k]) continue;
-    SCOPED_TRACE(height[k]);
-    const size_t at = height.size() + k;
-    EXPECT_EQ(gate_flag[(1 * 5 + 0) * 12 + k] & 1, 0);
-    EXPECT_EQ(how[at], 0);
-    EXPECT_NEAR(w[at], sheared(height[k]).w - 6.0, bound.w);
+  for (size_t k = 0; k <= 6 && k < d.height.size(); ++k) {
+    if (!d.present[k]) continue;
+    SCOPED_TRACE(d.height[k]);
+    const size_t at = d.height.size() + k;
+    EXPECT_EQ(d.gate_flag[(1 * 5 + 0) * 12 + k] & 1, 0);
+    EXPECT_EQ(d.how[at], 0);
+    EXPECT_NEAR(d.w[at], sheared(d.height[k]).w - 6.0, bound.w);
     ++checked;
   }
   EXPECT_GT(checked, 3);
