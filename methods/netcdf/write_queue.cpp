@@ -5,7 +5,8 @@
 namespace quellmar::companions {
 
 WriteQueue::WriteQueue(size_t capacity)
-    : capacity_(capacity < 1 ? 1 : capacity) {}
+    : capacity_(capacity < 1 ? 1 : capacity),
+      wake_at_(capacity_ < 4 ? 1 : capacity_ / 4) {}
 
 WriteQueue::~WriteQueue() { stop(true); }
 
@@ -48,7 +49,9 @@ void WriteQueue::add(std::function<void()> pack, std::function<void()> write) {
   }
   rethrow();
   jobs_.push_back(std::move(job));
-  changed_.notify_all();
+  // A sleeping writer is woken for a batch, not for each job: an
+  // uncompressed chunk takes less time to write than a wake-up costs.
+  if (jobs_.size() >= wake_at_) changed_.notify_all();
 }
 
 void WriteQueue::run() {

@@ -24,7 +24,8 @@ namespace quellmar::companions {
 class WriteQueue {
  public:
   // At most `capacity` jobs wait at once. The thread starts at the first
-  // job.
+  // job; once idle, it is woken again when a quarter of `capacity` waits
+  // (or at finish).
   explicit WriteQueue(size_t capacity);
   // Stops the thread after the job it is writing, dropping the others.
   ~WriteQueue();
@@ -52,6 +53,7 @@ class WriteQueue {
   void rethrow();
 
   size_t capacity_;
+  size_t wake_at_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::shared_ptr<Job>> jobs_;
