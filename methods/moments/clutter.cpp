@@ -125,44 +125,55 @@ std::map<int32_t, std::vector<int8_t>> ClutterSurvey::bands() const {
   return out;
 }
 
+FirstLook::FirstLook(int32_t radar, bool survey, AxisTally* axis)
+    : radar_(radar), survey_on_(survey), axis_(axis) {}
+
+bool FirstLook::done() const {
+  return !survey_on_ && (axis_ == nullptr || axis_->full());
+}
+
+void FirstLook::add(const RecordFacts& f) {
+  if (done() || (radar_ >= 0 && f.radar != radar_) || f.spectra_flag == 0 ||
+      f.spectral_points >= kRassSpectralPoints || !f.beam_described) {
+    return;
+  }
+  const int64_t index = seen_[{f.mode, f.beam}]++;
+  const bool for_axis = axis_ != nullptr && !axis_->full();
+  const bool for_survey =
+      survey_on_ && (index < kSurveyAll || index % kSurveyStride == 0);
+  if (!for_axis && !for_survey) return;
+  pda_decode_record();
+  if (for_axis) axis_->add(f, pda_moments, pda_get_nyquist_velocity());
+  if (for_survey) {
+    load_record_spectra(f, pda_moments, pda_get_nyquist_velocity(),
+                        current_spectral_averages(f), false, &spectra_);
+    const double elevation =
+        f.elevation > 90.0f ? f.elevation / 100.0 : f.elevation;
+    survey_.add(spectra_, f.mode, f.beam, elevation < 85.0);
+  }
+  pda_release_moments();
+}
+
+std::map<int32_t, std::vector<int8_t>> FirstLook::bands() const {
+  return survey_on_ ? survey_.bands()
+                    : std::map<int32_t, std::vector<int8_t>>{};
+}
+
 bool learn_clutter_map(const std::string& path, int32_t radar,
                        std::map<int32_t, std::vector<int8_t>>* bands,
                        std::string* error, AxisTally* axis) {
   PairInput input;
   if (!open_pair(path, &input, error)) return false;
-  ClutterSurvey survey;
-  RecordSpectra spectra;
-  std::map<std::pair<int32_t, int32_t>, int64_t> seen;  // per (mode, beam)
+  FirstLook look(radar, true, axis);
   int new_header = 0;
   while (pda_read_record_header(&new_header) == 0) {
-    const RecordFacts f = current_facts();
-    if ((radar >= 0 && f.radar != radar) || f.spectra_flag == 0 ||
-        f.spectral_points >= kRassSpectralPoints || !f.beam_described) {
-      pda_advance_record();
-      continue;
-    }
-    const int64_t index = seen[{f.mode, f.beam}]++;
-    const bool for_axis = axis != nullptr && !axis->full();
-    if (!for_axis && index >= kSurveyAll && index % kSurveyStride != 0) {
-      pda_advance_record();
-      continue;
-    }
-    pda_decode_record();
-    if (for_axis) axis->add(f, pda_moments, pda_get_nyquist_velocity());
-    if (index >= kSurveyAll && index % kSurveyStride != 0) {
-      pda_release_moments();
-      continue;
-    }
-    load_record_spectra(f, pda_moments, pda_get_nyquist_velocity(),
-                        current_spectral_averages(f), false, &spectra);
-    const double elevation =
-        f.elevation > 90.0f ? f.elevation / 100.0 : f.elevation;
-    survey.add(spectra, f.mode, f.beam, elevation < 85.0);
-    pda_release_moments();
+    const int64_t offset = pda_current_offset();
+    look.add(current_facts());
+    if (pda_current_offset() == offset) pda_advance_record();
   }
   pda_release_moments();
   pda_reset();
-  *bands = survey.bands();
+  *bands = look.bands();
   return true;
 }
 

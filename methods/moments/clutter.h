@@ -55,11 +55,36 @@ class ClutterSurvey {
   int64_t records_ = 0;
 };
 
-// Reads the spectra records of radar of the pair at path (of each beam and
-// mode the first 32 and every 8th after) and learns its clutter map; with
-// axis given, the same pass feeds its first records to it (choose_axis in
-// one reading). Leaves the access module reset. False, with a message,
-// when the pair cannot be opened.
+// The first reading of a spectra file, record by record as a walk over it
+// meets them (records of radar with spectra, below kRassSpectralPoints
+// points, beam described): the clutter survey, of each beam and mode the
+// first 32 records and every 8th after, and the axis tally's first
+// records. add() comes right after a record's RecordHeader is read and
+// decodes the record when either needs its spectra, which moves the access
+// module past it.
+class FirstLook {
+ public:
+  // survey: learn the clutter map; axis (may be null): feed the tally.
+  FirstLook(int32_t radar, bool survey, AxisTally* axis);
+  void add(const RecordFacts& f);
+  // Nothing more to learn from later records.
+  bool done() const;
+  // The clutter map (empty without the survey).
+  std::map<int32_t, std::vector<int8_t>> bands() const;
+
+ private:
+  int32_t radar_;
+  bool survey_on_;
+  AxisTally* axis_;
+  ClutterSurvey survey_;
+  RecordSpectra spectra_;
+  std::map<std::pair<int32_t, int32_t>, int64_t> seen_;  // per (mode, beam)
+};
+
+// Reads the pair at path as FirstLook (with the survey) and learns its
+// clutter map; with axis given, the same pass feeds its first records to
+// it (choose_axis in one reading). Leaves the access module reset. False,
+// with a message, when the pair cannot be opened.
 bool learn_clutter_map(const std::string& path, int32_t radar,
                        std::map<int32_t, std::vector<int8_t>>* bands,
                        std::string* error, AxisTally* axis = nullptr);

@@ -128,27 +128,45 @@ bool RecomputedMoments::next(int64_t* tag, std::vector<GateMoments>* gates) {
   return true;
 }
 
-AxisTally::AxisTally(const MomentsMethod& method) : strongest_(method) {
+AxisTally::AxisTally(const MomentsMethod& method)
+    : strongest_(method), queue_([this](RecordToAnalyse& job) {
+        analyse_record(job.spectra, strongest_, &job.record.gates);
+      }) {
   strongest_.peak = PeakChoice::kStrongest;
 }
 
 void AxisTally::add(const RecordFacts& f, const MomentArrays& m,
                     float nyquist) {
   ++records_;
+  auto job = std::make_unique<RecordToAnalyse>();
   load_record_spectra(f, m, nyquist, current_spectral_averages(f), false,
-                      &spectra_);
-  analyse_record(spectra_, strongest_, &gates_);
-  const double step = spectra_.points > 0
-                          ? 2.0 * nyquist / static_cast<double>(spectra_.points)
-                          : 0.0;
-  const double near = std::max(2.0 * step, 0.1 * nyquist);
-  for (size_t g = 0; g < gates_.size(); ++g) {
+                      &job->spectra);
+  queued_bytes_ += job->spectra.values.size() * (sizeof(float) + 1);
+  stored_.push_back({m.velocity, m.snr});
+  queue_.add(std::move(job));
+  while (queued_bytes_ > kQueuedBytes) count_oldest();
+}
+
+void AxisTally::count_oldest() {
+  const std::unique_ptr<RecordToAnalyse> job = queue_.take();
+  if (!job) return;
+  const Stored m = std::move(stored_.front());
+  stored_.pop_front();
+  const RecordSpectra& spectra = job->spectra;
+  queued_bytes_ -= spectra.values.size() * (sizeof(float) + 1);
+  const std::vector<GateAnalysis>& gates = job->record.gates;
+  const double step =
+      spectra.points > 0
+          ? 2.0 * spectra.nyquist / static_cast<double>(spectra.points)
+          : 0.0;
+  const double near = std::max(2.0 * step, 0.1 * spectra.nyquist);
+  for (size_t g = 0; g < gates.size(); ++g) {
     if (g >= m.velocity.size() || g >= m.snr.size()) break;
-    const GateMoments x = gate_moments(gates_[g], 0, spectra_.points);
+    const GateMoments x = gate_moments(gates[g], 0, spectra.points);
     const double stored = m.velocity[g];
     if (!(x.snr > -10.0f) || !(m.snr[g] > -10.0f) ||
         !(std::fabs(stored) >= 4.0 * step) ||
-        !(std::fabs(stored) <= 0.8 * nyquist)) {
+        !(std::fabs(stored) <= 0.8 * spectra.nyquist)) {
       continue;
     }
     ++confident_;
@@ -157,7 +175,8 @@ void AxisTally::add(const RecordFacts& f, const MomentArrays& m,
   }
 }
 
-AxisVerdict AxisTally::verdict() const {
+AxisVerdict AxisTally::verdict() {
+  while (!stored_.empty()) count_oldest();
   AxisVerdict v;
   v.confident = confident_;
   v.reversed = reversed_ > centred_;

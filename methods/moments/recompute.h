@@ -9,6 +9,7 @@
 #define QUELLMAR_COMPANIONS_MOMENTS_RECOMPUTE_H
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -83,19 +84,31 @@ constexpr int64_t kAxisSampleRecords = 200;
 
 // The tally behind choose_axis, fed one decoded record at a time (records
 // of the radar with spectra, below kRassSpectralPoints points, beam
-// described): full() after kAxisSampleRecords of them.
+// described): full() after kAxisSampleRecords of them. The records are
+// analysed on a second thread while the caller reads on; verdict() waits
+// for them.
 class AxisTally {
  public:
   explicit AxisTally(const MomentsMethod& method);
   bool full() const { return records_ >= kAxisSampleRecords; }
   void add(const RecordFacts& f, const MomentArrays& m, float nyquist);
-  AxisVerdict verdict() const;
+  AxisVerdict verdict();
 
  private:
+  // The stored moments of a queued record, beside its spectra.
+  struct Stored {
+    std::vector<float> velocity, snr;
+  };
+  // Tallies the oldest queued record, once analysed.
+  void count_oldest();
+
+  // Spectra bytes queued at most: more and the oldest are counted first.
+  static constexpr size_t kQueuedBytes = size_t{16} << 20;
   MomentsMethod strongest_;
-  RecordSpectra spectra_;
-  std::vector<GateAnalysis> gates_;
+  std::deque<Stored> stored_;
+  size_t queued_bytes_ = 0;
   int64_t confident_ = 0, centred_ = 0, reversed_ = 0, records_ = 0;
+  AnalysisQueue queue_;  // last: its worker stops before the rest goes
 };
 
 // For --axis auto: decodes up to kAxisSampleRecords records of radar of

@@ -33,8 +33,9 @@ std::string damage_line(const std::string& pair, const Damage& d) {
          ": " + d.detail;
 }
 
-NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
-                           NcPlanner* planner) {
+NcScan scan_for_conversion(
+    const PairInput& input, size_t damage_kept, NcPlanner* planner,
+    const std::function<void(const RecordFacts&)>& also) {
   NcScan scan;
   DamageList damage(damage_kept, &scan);
   // Per HeaderBlock that could not be loaded: how many records name it and
@@ -57,6 +58,7 @@ NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
         }
         planner->add(f);
         ++scan.records;
+        if (also) also(f);
       },
       [&](Damage d) {
         damage.add(d.offset, d.kind.c_str(), std::move(d.detail));

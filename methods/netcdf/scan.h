@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,12 @@ struct NcScan {
 // A finding as the programs report it: "PAIR: data offset O: KIND: DETAIL".
 std::string damage_line(const std::string& pair, const Damage& d);
 
-// Walks the pair opened with open_pair, feeding every record to planner.
-NcScan scan_for_conversion(const PairInput& input, size_t damage_kept,
-                           NcPlanner* planner);
+// Walks the pair opened with open_pair, feeding every record to planner
+// and then, when given, to also (which may decode it, as walk_records
+// allows).
+NcScan scan_for_conversion(
+    const PairInput& input, size_t damage_kept, NcPlanner* planner,
+    const std::function<void(const RecordFacts&)>& also = {});
 
 // Findings kept for the programs to show; quellmar-info lists them all.
 constexpr size_t kDamageShown = 20;

@@ -181,7 +181,7 @@ int64_t walk_records(const PairInput& input,
     const RecordFacts f = current_facts();
     check_record(f, input.data_bytes, on_damage);
     on_record(f);
-    pda_advance_record();
+    if (pda_current_offset() == offset) pda_advance_record();
   }
   return pda_current_offset();
 }

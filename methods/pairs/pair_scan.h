@@ -101,6 +101,8 @@ RecordFacts current_facts();
 // unknown radar or beam); a RecordHeader that cannot be read ends the walk
 // with a finding (bad_length or cut_record_header). HeaderBlocks that
 // cannot be loaded are left to the caller (RecordFacts::header_loaded).
+// on_record may decode the record (pda_decode_record): the walk then goes
+// on from the next record, where the decoding left the access module.
 // Returns the offset where the walk stopped.
 int64_t walk_records(const PairInput& input,
                      const std::function<void(const RecordFacts&)>& on_record,

@@ -124,27 +124,25 @@ int main(int argc, char** argv) {
   bool reversed = o.method.axis == qc::AxisChoice::kCentredReversed;
   std::string axis = qc::axis_name(o.method.axis);
   pda_set_message_stream(nullptr);
-  // The clutter map and the axis from one reading of the file.
+  // The scan of the file also learns its clutter map and axis.
   const bool auto_axis = o.method.axis == qc::AxisChoice::kAuto;
-  std::map<int32_t, std::vector<int8_t>> clutter;
   qc::AxisTally tally(o.method);
-  if (o.method.clutter &&
-      !qc::learn_clutter_map(o.pair, o.radar, &clutter, &error,
-                             auto_axis ? &tally : nullptr)) {
-    return fail(error);
-  }
+  qc::FirstLook look(o.radar, o.method.clutter, auto_axis ? &tally : nullptr);
+  qc::PairInput input;
+  if (!qc::open_pair(o.pair, &input, &error)) return fail(error);
+  qc::NcPlanner planner(o.radar, true);
+  const qc::NcScan scan =
+      qc::scan_for_conversion(input, qc::kDamageShown, &planner,
+                              [&](const qc::RecordFacts& f) { look.add(f); });
+  pda_release_moments();
   if (auto_axis) {
-    qc::AxisVerdict verdict = tally.verdict();
-    if (!o.method.clutter &&
-        !qc::choose_axis(o.pair, o.radar, o.method, &verdict, &error)) {
-      return fail(error);
-    }
+    const qc::AxisVerdict verdict = tally.verdict();
     reversed = verdict.reversed;
     axis = verdict.text;
     std::fprintf(stderr, "quellmar-moments: %s: velocity axis %s\n",
                  o.pair.c_str(), axis.c_str());
   }
-
+  std::map<int32_t, std::vector<int8_t>> clutter = look.bands();
   if (o.method.clutter) {
     int64_t gates = 0;
     for (const auto& [mode, bands] : clutter) {
@@ -153,12 +151,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quellmar-moments: %s: clutter map: %lld gate(s)\n",
                  o.pair.c_str(), static_cast<long long>(gates));
   }
-
-  qc::PairInput input;
-  if (!qc::open_pair(o.pair, &input, &error)) return fail(error);
-  qc::NcPlanner planner(o.radar, true);
-  const qc::NcScan scan =
-      qc::scan_for_conversion(input, qc::kDamageShown, &planner);
   qc::report_damage("quellmar-moments", o.pair, scan);
   if (planner.rass_skipped() > 0) {
     std::fprintf(stderr,
