@@ -27,6 +27,9 @@
 #include "writer/format_writer.h"
 
 #ifdef QUELLMAR_NC_BINARY
+#include <zlib.h>
+
+#include "methods/netcdf/chunk_pack.h"
 #include "tests/nc_read.h"
 #endif
 
@@ -556,6 +559,50 @@ TEST(QuellmarNc, DefaultCompressionIsStandardDeflateThatEveryReaderReads) {
   const auto packed_size = std::filesystem::file_size(dir.file("packed.nc"));
   const auto zlib_size = std::filesystem::file_size(dir.file("zlib.nc"));
   EXPECT_LE(packed_size, zlib_size + zlib_size / 10);
+}
+
+// Codes shared between chunks give standard streams whatever chunk they
+// were made from: a chunk of noise packed with the codes of a chunk of
+// fill values (whose bytes the codes hardly know), and the other way
+// round, inflates with zlib to its own shuffled bytes.
+TEST(QuellmarNc, SharedDeflateCodesGiveStreamsOfTheChunksOwnBytes) {
+  const size_t count = 32 * 256;
+  std::vector<float> noise(count), fill(count, -9999.0f);
+  uint32_t state = 12345u;
+  for (float& v : noise) {
+    state = state * 1664525u + 1013904223u;
+    v = 1e-3f * (1.0f + static_cast<float>(state >> 8) / 16777216.0f);
+  }
+  const size_t bytes = count * sizeof(float);
+  const auto noise_codes =
+      quellmar::companions::deflate_codes(noise.data(), bytes, sizeof(float));
+  const auto fill_codes =
+      quellmar::companions::deflate_codes(fill.data(), bytes, sizeof(float));
+  const std::vector<float>* chunks[2] = {&noise, &fill};
+  const quellmar::companions::DeflateCodes* codes[3] = {
+      nullptr, noise_codes.get(), fill_codes.get()};
+  for (const std::vector<float>* chunk : chunks) {
+    std::vector<unsigned char> shuffled(bytes);
+    const auto* in = reinterpret_cast<const unsigned char*>(chunk->data());
+    for (size_t i = 0; i < count; ++i) {
+      for (size_t k = 0; k < 4; ++k) shuffled[k * count + i] = in[4 * i + k];
+    }
+    for (const quellmar::companions::DeflateCodes* c : codes) {
+      SCOPED_TRACE(std::string(chunk == &noise ? "noise" : "fill") +
+                   (c == nullptr            ? ", own codes"
+                    : c == fill_codes.get() ? ", codes of fill"
+                                            : ", codes of noise"));
+      std::vector<unsigned char> stored;
+      ASSERT_TRUE(quellmar::companions::pack_chunk(
+          chunk->data(), bytes, sizeof(float), 1, &stored, c));
+      std::vector<unsigned char> back(bytes);
+      uLongf length = back.size();
+      ASSERT_EQ(uncompress(back.data(), &length, stored.data(), stored.size()),
+                Z_OK);
+      ASSERT_EQ(length, bytes);
+      EXPECT_TRUE(back == shuffled);
+    }
+  }
 }
 
 // The netCDF library's own Granular BitRound of the values: written

@@ -19,6 +19,12 @@
 
 namespace quellmar::companions {
 
+struct DeflateCodes {
+#ifdef QUELLMAR_WITH_ISAL
+  isal_hufftables tables;
+#endif
+};
+
 namespace {
 
 // HDF5's shuffle: byte k of value i goes to k * count + i; the bytes past
@@ -67,7 +73,8 @@ thread_local Compressors compressors;
 // stream is made in a buffer of this thread that is kept for the next
 // chunk, and copied out at its own length.
 bool deflate(const unsigned char* in, size_t bytes, int level,
-             std::vector<unsigned char>* stored) {
+             const DeflateCodes* codes, std::vector<unsigned char>* stored) {
+  (void)codes;  // used with ISA-L only
   thread_local std::unique_ptr<unsigned char[]> scratch;
   thread_local size_t scratch_bytes = 0;
   auto room = [&](size_t need) {
@@ -87,9 +94,15 @@ bool deflate(const unsigned char* in, size_t bytes, int level,
     unsigned char* out = room(bound);
     isal_zstream z;
     isal_deflate_stateless_init(&z);
-    z.level = 1;
-    z.level_buf = level_buffer.data();
-    z.level_buf_size = static_cast<uint32_t>(level_buffer.size());
+    if (codes != nullptr) {
+      // Level 0 with the codes given: no codes to build for this chunk.
+      z.level = 0;
+      z.hufftables = const_cast<isal_hufftables*>(&codes->tables);
+    } else {
+      z.level = 1;
+      z.level_buf = level_buffer.data();
+      z.level_buf_size = static_cast<uint32_t>(level_buffer.size());
+    }
     z.gzip_flag = IGZIP_ZLIB;
     z.next_in = const_cast<uint8_t*>(in);
     z.avail_in = static_cast<uint32_t>(bytes);
@@ -213,19 +226,43 @@ void quantize(float* values, size_t count, int digits, float fill) {
   }
 }
 
+std::shared_ptr<const DeflateCodes> deflate_codes(const void* values,
+                                                  size_t bytes,
+                                                  size_t element_size) {
+#ifdef QUELLMAR_WITH_ISAL
+  if (bytes == 0 || bytes > 0x7fffffffu) return nullptr;
+  std::vector<unsigned char> shuffled(bytes);
+  shuffle(static_cast<const unsigned char*>(values), bytes, element_size,
+          shuffled.data());
+  isal_huff_histogram histogram;
+  std::memset(&histogram, 0, sizeof histogram);
+  isal_update_histogram(shuffled.data(), static_cast<int>(bytes), &histogram);
+  auto codes = std::make_shared<DeflateCodes>();
+  if (isal_create_hufftables(&codes->tables, &histogram) != 0) return nullptr;
+  return codes;
+#else
+  (void)values;
+  (void)bytes;
+  (void)element_size;
+  return nullptr;
+#endif
+}
+
 bool pack_chunk(const void* values, size_t bytes, size_t element_size,
-                int level, std::vector<unsigned char>* stored) {
+                int level, std::vector<unsigned char>* stored,
+                const DeflateCodes* codes) {
   const auto* in = static_cast<const unsigned char*>(values);
   if (level <= 0) {
     stored->assign(in, in + bytes);
     return true;
   }
   if (level > 9) level = 9;
-  if (element_size <= 1) return deflate(in, bytes, level, stored);
+  if (level != 1) codes = nullptr;
+  if (element_size <= 1) return deflate(in, bytes, level, codes, stored);
   thread_local std::vector<unsigned char> shuffled;
   shuffled.resize(bytes);
   shuffle(in, bytes, element_size, shuffled.data());
-  return deflate(shuffled.data(), bytes, level, stored);
+  return deflate(shuffled.data(), bytes, level, codes, stored);
 }
 
 }  // namespace quellmar::companions

@@ -92,6 +92,7 @@ struct Chunk {
   std::shared_ptr<ChunkBuffers> pool;
   std::vector<float> values;
   std::vector<unsigned char> stored;
+  std::shared_ptr<const DeflateCodes> codes;  // null: the chunk's own
   bool packed = false;
   explicit Chunk(std::shared_ptr<ChunkBuffers> p)
       : pool(std::move(p)), stored(pool->bytes()) {}
@@ -127,7 +128,7 @@ void pack(Chunk& c, bool flags, int level, int digits, const char* name) {
   if (!flags && level <= 0) return;
   if (!flags) {
     ok = pack_chunk(c.values.data(), c.values.size() * sizeof(float),
-                    sizeof(float), level, &c.stored);
+                    sizeof(float), level, &c.stored, c.codes.get());
   } else {
     thread_local std::vector<unsigned char> bytes;
     bytes.resize(c.values.size());
@@ -444,7 +445,10 @@ void RayWriter::flush_spectra() {
   const int64_t columns =
       std::min(width, (longest + block - 1) / block * block);
   if (direct()) {
-    for (int64_t c = 0; c < columns; c += block) queue_spectra_chunk(c);
+    const bool new_codes = spectra_slabs_++ % kSlabsPerCodes == 0;
+    for (int64_t c = 0; c < columns; c += block) {
+      queue_spectra_chunk(c, new_codes);
+    }
   } else if (columns > 0) {
     auto chunk = std::make_shared<Chunk>(buffers_);
     chunk->values.assign(spectra_values_.begin(),
@@ -473,7 +477,7 @@ void RayWriter::flush_spectra() {
 // The chunk of the slab's rows and the block of columns from first_column:
 // rows past the last gate of the file and columns past the widest line
 // the fill value, as HDF5 fills them.
-void RayWriter::queue_spectra_chunk(int64_t first_column) {
+void RayWriter::queue_spectra_chunk(int64_t first_column, bool new_codes) {
   const int64_t width = plan_.spectrum_length;
   const int64_t rows = shapes_.spectra_rows;
   const int64_t block = shapes_.spectra_columns;
@@ -487,6 +491,18 @@ void RayWriter::queue_spectra_chunk(int64_t first_column) {
     std::fill(out + r * block + taken, out + (r + 1) * block, kFillValue);
   }
   std::fill(out + spectra_used_ * block, out + rows * block, kFillValue);
+  // Codes shared by the block's chunks at level 1, made here, on the
+  // decoding thread, so that every chunk's bytes are the same whichever
+  // thread packs it. Quantized values keep their own codes.
+  if (target_.deflate_level == 1 && target_.significant_digits == 0) {
+    const size_t k = static_cast<size_t>(first_column / block);
+    if (spectra_codes_.size() <= k) spectra_codes_.resize(k + 1);
+    if (new_codes || !spectra_codes_[k]) {
+      spectra_codes_[k] = deflate_codes(
+          out, chunk->values.size() * sizeof(float), sizeof(float));
+    }
+    chunk->codes = spectra_codes_[k];
+  }
   std::function<void()> packing;
   if (needs_packing(false, target_)) {
     packing = [chunk, level = target_.deflate_level,

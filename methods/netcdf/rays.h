@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "disk/pda.h"
+#include "methods/netcdf/chunk_pack.h"
 #include "methods/netcdf/chunk_store.h"
 #include "methods/netcdf/fields.h"
 #include "methods/netcdf/plan.h"
@@ -89,7 +90,7 @@ class RayWriter {
   void flush_fields();
   void flush_spectra();
   void queue_field_chunk(size_t field);
-  void queue_spectra_chunk(int64_t first_column);
+  void queue_spectra_chunk(int64_t first_column, bool new_codes);
   bool direct() const;
   bool place_ray(const RecordFacts& f, float nyquist);
   void add_fields(const RecordFacts& f, const MomentArrays& m);
@@ -132,6 +133,11 @@ class RayWriter {
   std::vector<float> spectra_values_;
   std::vector<int64_t> spectra_lengths_;
   std::vector<float> line_;
+  // The deflate codes of each block of columns, made again every
+  // kSlabsPerCodes slabs from the slab's chunk (see deflate_codes).
+  static constexpr int64_t kSlabsPerCodes = 16;
+  int64_t spectra_slabs_ = 0;
+  std::vector<std::shared_ptr<const DeflateCodes>> spectra_codes_;
 };
 
 }  // namespace quellmar::companions
