@@ -58,7 +58,14 @@ void pda_spectrum_line(const SpectrumLineShape& shape, const float* row,
       pda_locate_windows(shape.window1_start, shape.window2_start,
                          shape.window2_points, shape.positional);
   if (!rows.two_windows) {
-    for (int64_t j = 0; j < length; ++j) line[j] = value(rows.window1_row + j);
+    // The row's values from window1_row on, where the row has them.
+    const int64_t first = std::clamp<int64_t>(-rows.window1_row, 0, length);
+    const int64_t end =
+        std::clamp<int64_t>(row_length - rows.window1_row, first, length);
+    if (end > first) {
+      std::copy(row + rows.window1_row + first, row + rows.window1_row + end,
+                line + first);
+    }
     return;
   }
   auto place = [&](int64_t start, int64_t count, int64_t first_row) {

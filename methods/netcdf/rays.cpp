@@ -297,8 +297,9 @@ void RayWriter::add_spectra(const RecordFacts& f, const MomentArrays& m) {
   const SpectrumLineShape shape = spectrum_line_shape(f);
   for (int64_t g = 0; g < f.gate_count; ++g) {
     if (spectra_used_ == shapes_.spectra_rows) flush_spectra();
+    // The row's values past its line are filled when the slab is flushed,
+    // as far as the slab's widest line reaches.
     float* row = spectra_values_.data() + spectra_used_ * width;
-    std::fill_n(row, width, kFillValue);
     int64_t length = 0;
     if (f.spectra_flag != 0 && g < m.gate_count) {
       const int64_t n = pda_spectrum_line_length(shape, m.row_length);
@@ -444,6 +445,11 @@ void RayWriter::flush_spectra() {
   const int64_t block = shapes_.spectra_columns;
   const int64_t columns =
       std::min(width, (longest + block - 1) / block * block);
+  for (int64_t r = 0; r < spectra_used_; ++r) {
+    const int64_t length = spectra_lengths_[static_cast<size_t>(r)];
+    float* row = spectra_values_.data() + r * width;
+    if (length < columns) std::fill(row + length, row + columns, kFillValue);
+  }
   if (direct()) {
     const bool new_codes = spectra_slabs_++ % kSlabsPerCodes == 0;
     for (int64_t c = 0; c < columns; c += block) {
