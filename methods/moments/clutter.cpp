@@ -159,21 +159,43 @@ std::map<int32_t, std::vector<int8_t>> FirstLook::bands() const {
                     : std::map<int32_t, std::vector<int8_t>>{};
 }
 
-bool learn_clutter_map(const std::string& path, int32_t radar,
-                       std::map<int32_t, std::vector<int8_t>>* bands,
-                       std::string* error, AxisTally* axis) {
+namespace {
+
+// Reads the pair at path as look, up to the end of its records or until
+// look is done; leaves the access module reset.
+bool read_first_look(const std::string& path, FirstLook& look,
+                     std::string* error) {
   PairInput input;
   if (!open_pair(path, &input, error)) return false;
-  FirstLook look(radar, true, axis);
   int new_header = 0;
-  while (pda_read_record_header(&new_header) == 0) {
+  while (!look.done() && pda_read_record_header(&new_header) == 0) {
     const int64_t offset = pda_current_offset();
     look.add(current_facts());
     if (pda_current_offset() == offset) pda_advance_record();
   }
   pda_release_moments();
   pda_reset();
+  return true;
+}
+
+}  // namespace
+
+bool learn_clutter_map(const std::string& path, int32_t radar,
+                       std::map<int32_t, std::vector<int8_t>>* bands,
+                       std::string* error, AxisTally* axis) {
+  FirstLook look(radar, true, axis);
+  if (!read_first_look(path, look, error)) return false;
   *bands = look.bands();
+  return true;
+}
+
+bool choose_axis(const std::string& path, int32_t radar,
+                 const MomentsMethod& method, AxisVerdict* verdict,
+                 std::string* error) {
+  AxisTally tally(method);
+  FirstLook look(radar, false, &tally);
+  if (!read_first_look(path, look, error)) return false;
+  *verdict = tally.verdict();
   return true;
 }
 

@@ -89,6 +89,19 @@ bool learn_clutter_map(const std::string& path, int32_t radar,
                        std::map<int32_t, std::vector<int8_t>>* bands,
                        std::string* error, AxisTally* axis = nullptr);
 
+// For --axis auto: reads the pair at path as FirstLook without the survey
+// (up to kAxisSampleRecords records of radar decoded) and compares the
+// strongest peaks' velocities under the
+// centred axis, and their negatives, with the stored velocities on the
+// gates where both are confident (stored and recomputed SNR above -10 dB,
+// the stored velocity between 4 spectral points and 0.8 V from 0 m/s);
+// agreement is within the larger of 2 spectral points and 0.1 V. The axis
+// with more agreeing gates wins; centred on a tie. Leaves the access
+// module reset. False, with a message, when the pair cannot be opened.
+bool choose_axis(const std::string& path, int32_t radar,
+                 const MomentsMethod& method, AxisVerdict* verdict,
+                 std::string* error);
+
 }  // namespace quellmar::companions
 
 #endif  // QUELLMAR_COMPANIONS_MOMENTS_CLUTTER_H

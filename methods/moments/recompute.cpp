@@ -198,28 +198,4 @@ AxisVerdict AxisTally::verdict() {
   return v;
 }
 
-bool choose_axis(const std::string& path, int32_t radar,
-                 const MomentsMethod& method, AxisVerdict* verdict,
-                 std::string* error) {
-  PairInput input;
-  if (!open_pair(path, &input, error)) return false;
-  AxisTally tally(method);
-  int new_header = 0;
-  while (!tally.full() && pda_read_record_header(&new_header) == 0) {
-    const RecordFacts f = current_facts();
-    if ((radar >= 0 && f.radar != radar) || f.spectra_flag == 0 ||
-        f.spectral_points >= kRassSpectralPoints || !f.beam_described) {
-      pda_advance_record();
-      continue;
-    }
-    pda_decode_record();
-    tally.add(f, pda_moments, pda_get_nyquist_velocity());
-    pda_release_moments();
-  }
-  pda_release_moments();
-  pda_reset();
-  *verdict = tally.verdict();
-  return true;
-}
-
 }  // namespace quellmar::companions

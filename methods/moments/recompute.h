@@ -82,8 +82,8 @@ struct AxisVerdict {
 };
 constexpr int64_t kAxisSampleRecords = 200;
 
-// The tally behind choose_axis, fed one decoded record at a time (records
-// of the radar with spectra, below kRassSpectralPoints points, beam
+// The tally behind choose_axis (clutter.h), fed one decoded record at a time
+// (records of the radar with spectra, below kRassSpectralPoints points, beam
 // described): full() after kAxisSampleRecords of them. The records are
 // analysed on a second thread while the caller reads on; verdict() waits
 // for them.
@@ -110,18 +110,6 @@ class AxisTally {
   int64_t confident_ = 0, centred_ = 0, reversed_ = 0, records_ = 0;
   AnalysisQueue queue_;  // last: its worker stops before the rest goes
 };
-
-// For --axis auto: decodes up to kAxisSampleRecords records of radar of
-// the pair at path and compares the strongest peaks' velocities under the
-// centred axis, and their negatives, with the stored velocities on the
-// gates where both are confident (stored and recomputed SNR above -10 dB,
-// the stored velocity between 4 spectral points and 0.8 V from 0 m/s);
-// agreement is within the larger of 2 spectral points and 0.1 V. The axis
-// with more agreeing gates wins; centred on a tie. Leaves the access
-// module reset. False, with a message, when the pair cannot be opened.
-bool choose_axis(const std::string& path, int32_t radar,
-                 const MomentsMethod& method, AxisVerdict* verdict,
-                 std::string* error);
 
 }  // namespace quellmar::companions
 
